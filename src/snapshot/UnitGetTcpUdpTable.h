@@ -1,0 +1,29 @@
+#pragma once
+// One snapshot of every IPv4 TCP and UDP endpoint of this machine, with the owning process.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct File_Rec {
+    std::int32_t State = 0; // TCP state number as the platform numbers it; 0 in UDP records
+    std::string LocalAddr;
+    std::string LocalPort;
+    std::string RemoteAddr; // empty in UDP records
+    std::string RemotePort; // empty in UDP records
+    std::string PID;        // unsigned decimal
+    std::string ProcName;
+    std::string ProcPath;
+    std::string FileDesc;
+    std::string Company;
+    std::string Mark;       // empty in a fresh snapshot; "ok" while a refresh merges it
+    // Identity of the owning process at snapshot time (os::ProcessStartTime), so that ending
+    // "PID n" later cannot hit a newer process that got the same ID. 0 when unknown.
+    std::uint64_t ProcStartTime = 0;
+};
+
+extern std::vector<File_Rec> TcpRecords;
+extern std::vector<File_Rec> UdpRecords;
+
+// Rebuilds TcpRecords and UdpRecords from scratch. Throws std::runtime_error when the system
+// gives no endpoint table at all; the tables are then left empty.
+void GetTcpUdpTable();
