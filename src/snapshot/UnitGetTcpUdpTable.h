@@ -24,6 +24,10 @@ struct File_Rec {
 extern std::vector<File_Rec> TcpRecords;
 extern std::vector<File_Rec> UdpRecords;
 
+// File description of the executable `fileName`, with its company name in `company` (emptied
+// first). Both empty when nothing is known; an empty name touches no file.
+std::string GetFileVersionStrings(const std::string& fileName, std::string& company);
+
 // Rebuilds TcpRecords and UdpRecords from scratch. Throws std::runtime_error when the system
 // gives no endpoint table at all; the tables are then left empty.
 void GetTcpUdpTable();
