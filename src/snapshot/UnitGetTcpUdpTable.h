@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "os/Processes.h"
+
 struct File_Rec {
     std::int32_t State = 0; // TCP state number as the platform numbers it; 0 in UDP records
     std::string LocalAddr;
@@ -23,6 +25,21 @@ struct File_Rec {
 
 extern std::vector<File_Rec> TcpRecords;
 extern std::vector<File_Rec> UdpRecords;
+
+// Executable file name of process `pid` as listed in `processes` (one os::SnapshotProcesses,
+// owned by the caller); empty when the PID is not listed.
+std::string GetProcessNameByPID(const std::vector<os::ProcessEntry>& processes, std::uint32_t pid);
+
+// Full path of the executable of process `pid`; empty when it is gone or may not be inspected.
+std::string GetProcessPathByPID(std::uint32_t pid);
+
+// Enables or disables one privilege of the program's own process (names as in
+// os::DebugPrivilegeNames). True exactly when the system reports the requested state.
+bool SetPrivilege(const std::string& privilegeName, bool enable);
+
+// Enables every privilege of the "debug" view (Linux: cap_sys_ptrace and cap_dac_read_search).
+// True only when all of them are now enabled; the caller carries on either way.
+bool EnableDebugPrivilege();
 
 // File description of the executable `fileName`, with its company name in `company` (emptied
 // first). Both empty when nothing is known; an empty name touches no file.
