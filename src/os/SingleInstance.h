@@ -1,0 +1,26 @@
+#pragma once
+// SingleInstance: tells whether another instance of the program already runs for this user.
+#include <string>
+
+namespace os {
+
+// Holds the claim of "the one running instance" under a name for as long as the object lives.
+// Linux: a socket bound in the abstract namespace to the name and the user ID; the kernel
+// frees the name when the process ends, however it ends, so a crash leaves no stale lock.
+class SingleInstance {
+public:
+    explicit SingleInstance(const std::string& name);
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // True only when another process holds the name. When the claim fails for any other
+    // reason (no sockets, name too long) this is false: start-up goes on as a first instance.
+    bool alreadyRunning() const { return m_alreadyRunning; }
+
+private:
+    int m_fd = -1;
+    bool m_alreadyRunning = false;
+};
+
+} // namespace os
