@@ -1,0 +1,29 @@
+#pragma once
+// How a snapshot record becomes a row: the TCP state names and the description rule.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "list/TMyRec.h"
+#include "snapshot/UnitGetTcpUdpTable.h"
+
+// Description of the row of the process named exactly "System" when it has no path.
+inline constexpr std::string_view TextSystemNote =
+    "系统核心内存管理进程，拥有最高优先权，没有它系统无法启动。";
+// Description of every other row without a path.
+inline constexpr std::string_view TextIdleNote =
+    "系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，反之就是CPU的占用率越高。";
+
+enum class RowProtocol { Tcp, Udp };
+
+// Display name of a TCP state number (1 to 12); "未知状态" followed by the signed number for
+// anything else.
+std::string TcpStateText(std::int32_t state);
+
+// The row's FileDesc: the record's own when it has a path (even if empty), else the system or
+// idle note by its exact process name.
+std::string describeRecord(const File_Rec& record);
+
+// Fills `row` from `record`: protocol, state (TCP), addresses and ports (remote ones for TCP
+// only), PID, name, path, description, company, the process start time, and `mark`.
+void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark);
