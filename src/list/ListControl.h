@@ -90,3 +90,8 @@ public:
     virtual void setFocus() = 0;  // keyboard focus to the list
     virtual void repaint() = 0;   // repaint every visible row (texts may have changed)
 };
+
+// VTSHeaderClick: a click on the header of `column` (NoColumn when released outside it). The
+// manage column does nothing; any other column, or none, becomes the sort column, and the
+// direction is reversed on every click. Auto sort re-sorts after each change.
+void VTSHeaderClick(ListControl& list, int column);

@@ -1,0 +1,351 @@
+#include "list/MemoryListControl.h"
+
+#include <algorithm>
+#include <utility>
+
+struct MemoryListControl::Node : ListRow {
+    std::size_t pos = 0; // index in m_rows
+    bool deleted = false;
+};
+
+MemoryListControl::MemoryListControl() : m_columns(defaultListColumns()) {}
+
+MemoryListControl::~MemoryListControl() = default;
+
+MemoryListControl::Node* MemoryListControl::node(RowHandle row)
+{
+    return static_cast<Node*>(row);
+}
+
+RowHandle MemoryListControl::addRow()
+{
+    auto fresh = std::make_unique<Node>();
+    fresh->pos = m_rows.size();
+    Node* added = fresh.get();
+    if (m_updateDepth > 0) {
+        m_rows.push_back(std::move(fresh));
+    } else {
+        if (m_observer)
+            m_observer->rowsAboutToBeInserted(m_viewCount, m_viewCount);
+        m_rows.push_back(std::move(fresh));
+        m_viewCount = m_rows.size();
+        if (m_observer)
+            m_observer->rowsInserted();
+    }
+    ++m_liveCount;
+    return added;
+}
+
+void MemoryListControl::deleteRow(RowHandle row)
+{
+    Node* doomed = node(row);
+    if (!doomed || doomed->deleted)
+        return;
+    if (m_selected == doomed) {
+        m_selected = nullptr;
+        if (m_observer)
+            m_observer->selectionChanged();
+    }
+    if (m_focused == doomed) {
+        m_focused = nullptr;
+        if (m_observer)
+            m_observer->focusedRowChanged();
+    }
+    --m_liveCount;
+    if (m_updateDepth > 0) {
+        doomed->deleted = true;
+        ++m_pendingDeletes;
+        return;
+    }
+    eraseNow(doomed);
+}
+
+void MemoryListControl::eraseNow(Node* row)
+{
+    const std::size_t position = row->pos;
+    if (m_observer)
+        m_observer->rowsAboutToBeRemoved(position, position);
+    m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(position));
+    m_viewCount = m_rows.size();
+    renumberFrom(position);
+    if (m_observer)
+        m_observer->rowsRemoved();
+}
+
+void MemoryListControl::renumberFrom(std::size_t position)
+{
+    for (std::size_t i = position; i < m_rows.size(); ++i)
+        m_rows[i]->pos = i;
+}
+
+void MemoryListControl::clear()
+{
+    if (m_rows.empty())
+        return;
+    if (m_selected || m_focused) {
+        const bool hadSelection = m_selected != nullptr;
+        const bool hadFocus = m_focused != nullptr;
+        m_selected = nullptr;
+        m_focused = nullptr;
+        if (m_observer && hadSelection)
+            m_observer->selectionChanged();
+        if (m_observer && hadFocus)
+            m_observer->focusedRowChanged();
+    }
+    m_liveCount = 0;
+    if (m_updateDepth > 0) {
+        for (auto& row : m_rows) {
+            if (!row->deleted) {
+                row->deleted = true;
+                ++m_pendingDeletes;
+            }
+        }
+        return;
+    }
+    if (m_observer)
+        m_observer->rowsAboutToBeRemoved(0, m_rows.size() - 1);
+    m_rows.clear();
+    m_viewCount = 0;
+    if (m_observer)
+        m_observer->rowsRemoved();
+}
+
+RowHandle MemoryListControl::firstRow() const
+{
+    for (const auto& row : m_rows) {
+        if (!row->deleted)
+            return row.get();
+    }
+    return nullptr;
+}
+
+RowHandle MemoryListControl::nextRow(RowHandle row) const
+{
+    const Node* current = node(row);
+    if (!current)
+        return nullptr;
+    for (std::size_t i = current->pos + 1; i < m_rows.size(); ++i) {
+        if (!m_rows[i]->deleted)
+            return m_rows[i].get();
+    }
+    return nullptr;
+}
+
+void MemoryListControl::beginUpdate()
+{
+    ++m_updateDepth;
+}
+
+void MemoryListControl::endUpdate()
+{
+    if (m_updateDepth == 0)
+        return;
+    if (--m_updateDepth == 0)
+        applyPending();
+}
+
+// Removes the rows deleted inside the bracket in one pass, telling the view each run of
+// neighbouring deleted rows, then announces the rows added inside the bracket. While it runs,
+// the view's rows are m_rows[0, m_gapBegin) followed by m_rows[m_gapEnd, m_viewCount).
+void MemoryListControl::applyPending()
+{
+    const std::size_t viewEnd = m_viewCount;
+    std::size_t write = 0;
+    std::size_t read = 0;
+    if (m_pendingDeletes > 0) {
+        while (read < viewEnd) {
+            if (!m_rows[read]->deleted) {
+                if (write != read) {
+                    m_rows[write] = std::move(m_rows[read]);
+                    m_rows[write]->pos = write;
+                }
+                ++write;
+                ++read;
+                m_gapBegin = write;
+                m_gapEnd = read;
+                continue;
+            }
+            std::size_t runEnd = read;
+            while (runEnd < viewEnd && m_rows[runEnd]->deleted)
+                ++runEnd;
+            if (m_observer)
+                m_observer->rowsAboutToBeRemoved(write, write + (runEnd - read) - 1);
+            for (std::size_t i = read; i < runEnd; ++i)
+                m_rows[i].reset();
+            read = runEnd;
+            m_gapBegin = write;
+            m_gapEnd = read;
+            if (m_observer)
+                m_observer->rowsRemoved();
+        }
+    } else {
+        write = read = viewEnd;
+    }
+    // Rows added inside the bracket follow; those already deleted again are dropped here.
+    for (; read < m_rows.size(); ++read) {
+        if (m_rows[read]->deleted) {
+            m_rows[read].reset();
+            continue;
+        }
+        if (write != read)
+            m_rows[write] = std::move(m_rows[read]);
+        m_rows[write]->pos = write;
+        ++write;
+    }
+    m_rows.resize(write);
+    m_viewCount = viewEnd - (m_gapEnd - m_gapBegin);
+    m_gapBegin = m_gapEnd = 0;
+    m_pendingDeletes = 0;
+    if (m_rows.size() > m_viewCount) {
+        if (m_observer)
+            m_observer->rowsAboutToBeInserted(m_viewCount, m_rows.size() - 1);
+        m_viewCount = m_rows.size();
+        if (m_observer)
+            m_observer->rowsInserted();
+    }
+}
+
+RowHandle MemoryListControl::selectedRow() const
+{
+    return m_selected;
+}
+
+void MemoryListControl::selectRow(RowHandle row)
+{
+    Node* chosen = node(row);
+    if (chosen && chosen->deleted)
+        return;
+    if (chosen == m_selected)
+        return;
+    m_selected = chosen;
+    if (m_observer)
+        m_observer->selectionChanged();
+}
+
+RowHandle MemoryListControl::focusedRow() const
+{
+    return m_focused;
+}
+
+void MemoryListControl::setFocusedRow(RowHandle row)
+{
+    Node* chosen = node(row);
+    if (chosen && chosen->deleted)
+        return;
+    if (chosen == m_focused)
+        return;
+    m_focused = chosen;
+    if (m_observer)
+        m_observer->focusedRowChanged();
+}
+
+const ListColumn& MemoryListControl::column(int index) const
+{
+    static const ListColumn none{};
+    if (index < 0 || index >= ColumnCount)
+        return none;
+    return m_columns[static_cast<std::size_t>(index)];
+}
+
+void MemoryListControl::setColumn(int index, const ListColumn& column)
+{
+    if (index < 0 || index >= ColumnCount)
+        return;
+    m_columns[static_cast<std::size_t>(index)] = column;
+    if (m_observer)
+        m_observer->columnChanged(index);
+}
+
+void MemoryListControl::setColumnVisible(int index, bool visible)
+{
+    if (index < 0 || index >= ColumnCount)
+        return;
+    ListColumn& target = m_columns[static_cast<std::size_t>(index)];
+    if (target.visible == visible)
+        return;
+    target.visible = visible;
+    if (m_observer)
+        m_observer->columnChanged(index);
+}
+
+void MemoryListControl::setSortColumn(int column)
+{
+    if (column == m_sortColumn)
+        return;
+    m_sortColumn = column;
+    if (m_observer)
+        m_observer->sortIndicatorChanged();
+    if (m_autoSort)
+        sort(m_sortColumn, m_sortDirection);
+}
+
+void MemoryListControl::setSortDirection(SortDirection direction)
+{
+    if (direction == m_sortDirection)
+        return;
+    m_sortDirection = direction;
+    if (m_observer)
+        m_observer->sortIndicatorChanged();
+    if (m_autoSort)
+        sort(m_sortColumn, m_sortDirection);
+}
+
+void MemoryListControl::sort(int column, SortDirection direction)
+{
+    if (m_updateDepth > 0)
+        applyPending();
+    if (!columnCompares(column) || m_rows.size() < 2)
+        return;
+    if (m_observer)
+        m_observer->layoutAboutToBeChanged();
+    const bool ascending = direction == SortDirection::Ascending;
+    std::stable_sort(m_rows.begin(), m_rows.end(),
+                     [column, ascending](const std::unique_ptr<Node>& a, const std::unique_ptr<Node>& b) {
+                         return ascending ? compareRows(a->Rec, b->Rec, column) < 0
+                                          : compareRows(b->Rec, a->Rec, column) < 0;
+                     });
+    renumberFrom(0);
+    if (m_observer)
+        m_observer->layoutChanged();
+}
+
+void MemoryListControl::setFocus()
+{
+    ++m_focusRequests;
+    if (m_observer)
+        m_observer->focusRequested();
+}
+
+void MemoryListControl::repaint()
+{
+    ++m_repaints;
+    if (m_observer)
+        m_observer->allRowsChanged();
+}
+
+std::size_t MemoryListControl::viewRowCount() const
+{
+    return m_viewCount - (m_gapEnd - m_gapBegin);
+}
+
+RowHandle MemoryListControl::viewRowAt(std::size_t position) const
+{
+    if (position >= viewRowCount())
+        return nullptr;
+    if (position >= m_gapBegin)
+        position += m_gapEnd - m_gapBegin;
+    return m_rows[position].get();
+}
+
+std::ptrdiff_t MemoryListControl::viewIndexOf(RowHandle row) const
+{
+    const Node* target = node(row);
+    if (!target)
+        return -1;
+    const std::size_t position = target->pos;
+    if (position < m_gapBegin)
+        return static_cast<std::ptrdiff_t>(position);
+    if (position >= m_gapEnd && position < m_viewCount)
+        return static_cast<std::ptrdiff_t>(position - (m_gapEnd - m_gapBegin));
+    return -1;
+}

@@ -1,0 +1,45 @@
+#include "list/RowRules.h"
+
+#include <array>
+
+std::string TcpStateText(std::int32_t state)
+{
+    // The platform's numbering: 9 is closing, 10 last ACK.
+    static constexpr std::array<std::string_view, 12> names{
+        "关闭", "监听", "同步发送", "同步接收", "已建立", "等待完成1",
+        "等待完成2", "等待关闭", "正在关闭", "最后确认", "等待时间", "删除",
+    };
+    if (state >= 1 && state <= 12)
+        return std::string(names[static_cast<std::size_t>(state - 1)]);
+    return "未知状态" + std::to_string(state);
+}
+
+std::string describeRecord(const File_Rec& record)
+{
+    if (!record.ProcPath.empty())
+        return record.FileDesc;
+    if (record.ProcName == "System")
+        return std::string(TextSystemNote);
+    return std::string(TextIdleNote);
+}
+
+void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark)
+{
+    const bool tcp = protocol == RowProtocol::Tcp;
+    row.Protocol = tcp ? "TCP" : "UDP";
+    if (tcp)
+        row.State = TcpStateText(record.State);
+    row.LocalAddr = record.LocalAddr;
+    row.LocalPort = record.LocalPort;
+    if (tcp) {
+        row.RemoteAddr = record.RemoteAddr;
+        row.RemotePort = record.RemotePort;
+    }
+    row.PID = record.PID;
+    row.ProcName = record.ProcName;
+    row.ProcPath = record.ProcPath;
+    row.FileDesc = describeRecord(record);
+    row.Company = record.Company;
+    row.Mark = mark;
+    row.ProcStartTime = record.ProcStartTime;
+}

@@ -1,0 +1,223 @@
+// Rows and columns: state names, the row rule, the header, cell texts and the comparison.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "list/Columns.h"
+#include "list/RowRules.h"
+
+namespace {
+
+File_Rec record(std::int32_t state, std::string local, std::string localPort, std::string remote,
+                std::string remotePort, std::string name, std::string path)
+{
+    File_Rec r;
+    r.State = state;
+    r.LocalAddr = std::move(local);
+    r.LocalPort = std::move(localPort);
+    r.RemoteAddr = std::move(remote);
+    r.RemotePort = std::move(remotePort);
+    r.PID = "4242";
+    r.ProcName = std::move(name);
+    r.ProcPath = std::move(path);
+    r.FileDesc = "desc";
+    r.Company = "corp";
+    r.Mark = "ok";
+    r.ProcStartTime = 77;
+    return r;
+}
+
+TEST(TcpStateText, NamesEveryStateAndFormatsTheRest)
+{
+    const struct {
+        std::int32_t state;
+        const char* text;
+    } cases[] = {
+        {1, "关闭"},      {2, "监听"},      {3, "同步发送"},  {4, "同步接收"},
+        {5, "已建立"},    {6, "等待完成1"}, {7, "等待完成2"}, {8, "等待关闭"},
+        {9, "正在关闭"},  {10, "最后确认"}, {11, "等待时间"}, {12, "删除"},
+        {0, "未知状态0"}, {13, "未知状态13"}, {-1, "未知状态-1"},
+        {-2147483647 - 1, "未知状态-2147483648"}, {2147483647, "未知状态2147483647"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TcpStateText(c.state), c.text) << c.state;
+}
+
+TEST(MakeRow, TcpRowCopiesEveryFieldAndNamesTheState)
+{
+    TMyRec row;
+    makeRow(row, record(5, "10.0.0.1", "5000", "10.0.0.2", "80", "a.exe", "/usr/bin/a"),
+            RowProtocol::Tcp, "add");
+    EXPECT_EQ(row.Protocol, "TCP");
+    EXPECT_EQ(row.State, "已建立");
+    EXPECT_EQ(row.LocalAddr, "10.0.0.1");
+    EXPECT_EQ(row.LocalPort, "5000");
+    EXPECT_EQ(row.RemoteAddr, "10.0.0.2");
+    EXPECT_EQ(row.RemotePort, "80");
+    EXPECT_EQ(row.PID, "4242");
+    EXPECT_EQ(row.ProcName, "a.exe");
+    EXPECT_EQ(row.ProcPath, "/usr/bin/a");
+    EXPECT_EQ(row.FileDesc, "desc");
+    EXPECT_EQ(row.Company, "corp");
+    EXPECT_EQ(row.Mark, "add");
+    EXPECT_EQ(row.ProcStartTime, 77u);
+}
+
+TEST(MakeRow, UdpRowLeavesStateAndRemoteEmpty)
+{
+    TMyRec row;
+    // A UDP record with stray remote texts and a state must still give a clean UDP row.
+    makeRow(row, record(2, "127.0.0.1", "53", "1.2.3.4", "9", "dns", "/usr/sbin/dns"),
+            RowProtocol::Udp, "");
+    EXPECT_EQ(row.Protocol, "UDP");
+    EXPECT_EQ(row.State, "");
+    EXPECT_EQ(row.RemoteAddr, "");
+    EXPECT_EQ(row.RemotePort, "");
+    EXPECT_EQ(row.LocalPort, "53");
+    EXPECT_EQ(row.Mark, "");
+    for (int column : {ColumnRemoteAddr, ColumnRemotePort, ColumnState})
+        EXPECT_EQ(VTSGetText(row, column), "") << column;
+}
+
+TEST(DescriptionRule, PathDecidesThenExactSystemName)
+{
+    const struct {
+        const char* name;
+        const char* path;
+        const char* fileDesc;
+        std::string_view expected;
+    } cases[] = {
+        {"a.exe", "/opt/a", "Alpha", "Alpha"},
+        {"a.exe", "/opt/a", "", ""},           // a path without description stays empty
+        {"System", "/opt/System", "", ""},     // a path wins over the name
+        {"System", "", "ignored", TextSystemNote},
+        {"system", "", "", TextIdleNote},
+        {"SYSTEM", "", "", TextIdleNote},
+        {"[System Process]", "", "", TextIdleNote},
+        {"", "", "", TextIdleNote},
+    };
+    for (const auto& c : cases) {
+        File_Rec r = record(5, "1.1.1.1", "1", "2.2.2.2", "2", c.name, c.path);
+        r.FileDesc = c.fileDesc;
+        TMyRec row;
+        makeRow(row, r, RowProtocol::Tcp, "");
+        EXPECT_EQ(row.FileDesc, c.expected) << c.name << " / " << c.path;
+    }
+}
+
+TEST(Columns, HeaderLayout)
+{
+    const auto columns = defaultListColumns();
+    const struct {
+        const char* title;
+        int width;
+        bool visible;
+    } expected[ColumnCount] = {
+        {"进程ID", 24, false},  {"进程", 120, true},     {"安全等级", 80, false}, {"协议", 60, true},
+        {"本地IP", 100, true},  {"本地端口", 80, true},  {"目标IP", 130, true},   {"目标端口", 110, true},
+        {"状态", 80, true},     {"管理", 40, true},      {"文件路径", 260, false}, {"文件说明", 150, false},
+        {"公司", 80, false},    {"备注", 50, false},
+    };
+    for (int i = 0; i < ColumnCount; ++i) {
+        const ListColumn& c = columns[static_cast<std::size_t>(i)];
+        EXPECT_EQ(c.title, expected[i].title) << i;
+        EXPECT_EQ(c.width, expected[i].width) << i;
+        EXPECT_EQ(c.visible, expected[i].visible) << i;
+        EXPECT_EQ(c.hasBackground, i == ColumnPID) << i;
+        if (i == ColumnManage) {
+            EXPECT_EQ(c.minWidth, 40);
+            EXPECT_EQ(c.maxWidth, 40);
+            EXPECT_EQ(c.alignment, ColumnAlignment::Center);
+        } else {
+            EXPECT_EQ(c.minWidth, 10) << i;
+            EXPECT_EQ(c.maxWidth, 10000) << i;
+            EXPECT_EQ(c.alignment, ColumnAlignment::Left) << i;
+        }
+    }
+    EXPECT_EQ(columns[ColumnPID].background, (Rgb{255, 255, 236}));
+}
+
+TMyRec fullRow()
+{
+    TMyRec row;
+    row.Protocol = "TCP";
+    row.State = "S";
+    row.LocalAddr = "LA";
+    row.LocalPort = "LP";
+    row.RemoteAddr = "RA";
+    row.RemotePort = "RP";
+    row.PID = "PID";
+    row.ProcName = "N";
+    row.ProcPath = "P";
+    row.FileDesc = "D";
+    row.Company = "C";
+    row.Mark = "M";
+    return row;
+}
+
+TEST(Columns, CellTextAndWhichColumnsCompare)
+{
+    const TMyRec row = fullRow();
+    const struct {
+        int column;
+        std::string_view text;
+        bool compares;
+    } cases[] = {
+        {-1, "", false},   {ColumnPID, "PID", false},  {ColumnProcess, "N", true},
+        {ColumnSecurity, "未启用", false},             {ColumnProtocol, "TCP", true},
+        {ColumnLocalAddr, "LA", true},                 {ColumnLocalPort, "LP", true},
+        {ColumnRemoteAddr, "RA", true},                {ColumnRemotePort, "RP", true},
+        {ColumnState, "S", true},                      {ColumnManage, "", false},
+        {ColumnPath, "P", true},                       {ColumnDescription, "D", true},
+        {ColumnCompany, "C", true},                    {ColumnMark, "M", false},
+        {14, "", false},   {1000, "", false},
+    };
+    TMyRec other;  // every text empty, so it sorts before `row` wherever a column compares
+    for (const auto& c : cases) {
+        EXPECT_EQ(VTSGetText(row, c.column), c.text) << c.column;
+        EXPECT_EQ(columnCompares(c.column), c.compares) << c.column;
+        int result = 12345;
+        VTSCompareNodes(row, other, c.column, result);
+        if (c.compares)
+            EXPECT_GT(result, 0) << c.column;
+        else
+            EXPECT_EQ(result, 12345) << c.column << ": a column without comparison leaves Result alone";
+    }
+}
+
+TEST(CompareListText, BytesWithOnlyAsciiLettersFolded)
+{
+    const struct {
+        std::string_view a;
+        std::string_view b;
+        int sign;
+    } cases[] = {
+        {"svchost.exe", "SVCHOST.EXE", 0},
+        {"", "", 0},
+        {"", "a", -1},
+        {"abc", "abcd", -1},        // a prefix sorts first
+        {"135", "80", -1},          // numbers compare as text
+        {"80", "8080", -1},
+        {"10.0.0.2", "9.1.1.1", -1},
+        {"a", "B", -1},             // folded: A < B
+        {"Z", "a", 1},
+        {"_", "a", 1},              // '_' (0x5F) is above folded 'A' (0x41)
+        {"_", "A", 1},
+        {"[", "z", 1},              // '[' 0x5B above 'Z' 0x5A once z is folded
+        {"\xc3\xa4", "\xc3\x84", 1}, // non-ASCII letters are not folded
+        {"zzz", "\xe4\xb8\xad", -1}, // Chinese bytes sort after ASCII
+        {"\x7f", "\x80", -1},        // unsigned bytes
+    };
+    for (const auto& c : cases) {
+        const int ab = compareListText(c.a, c.b);
+        const int ba = compareListText(c.b, c.a);
+        EXPECT_EQ((ab > 0) - (ab < 0), c.sign) << c.a << " vs " << c.b;
+        EXPECT_EQ((ba > 0) - (ba < 0), -c.sign) << c.b << " vs " << c.a;
+    }
+    // The outcome is the unsigned byte difference at the first differing position.
+    EXPECT_EQ(compareListText("a\x01", "A\xff"), 1 - 255);
+    EXPECT_EQ(compareListText("b", "a"), 1);
+}
+
+} // namespace
