@@ -1,0 +1,312 @@
+#include "ui/IniFile.h"
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "os/SettingsPath.h"
+
+namespace {
+
+// The longest value the reader hands out, as a 2048-byte buffer with its terminator allows.
+constexpr std::size_t MaxValueLength = 2047;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+char foldAscii(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (foldAscii(a[i]) != foldAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// One line of the file: [begin, end) is its content, [end, next) its line break.
+struct Line {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::size_t next = 0;
+};
+
+std::vector<Line> splitLines(std::string_view text)
+{
+    std::vector<Line> lines;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t newline = text.find('\n', begin);
+        Line line;
+        line.begin = begin;
+        if (newline == std::string_view::npos) {
+            line.end = line.next = text.size();
+        } else {
+            line.end = newline > begin && text[newline - 1] == '\r' ? newline - 1 : newline;
+            line.next = newline + 1;
+        }
+        lines.push_back(line);
+        begin = line.next;
+    }
+    return lines;
+}
+
+// The section name of a section line, nullopt for any other line.
+std::optional<std::string_view> sectionName(std::string_view content)
+{
+    const std::string_view line = trimmed(content);
+    if (line.empty() || line.front() != '[')
+        return std::nullopt;
+    std::string_view name = line.substr(1);
+    const std::size_t close = name.find(']');
+    if (close != std::string_view::npos)
+        name = name.substr(0, close);
+    return trimmed(name);
+}
+
+struct Entry {
+    std::string_view key;
+    std::size_t valueBegin = 0; // offset in the line's content
+    std::string_view value;
+};
+
+std::optional<Entry> entryOf(std::string_view content)
+{
+    const std::size_t equals = content.find('=');
+    if (equals == std::string_view::npos)
+        return std::nullopt;
+    Entry entry;
+    entry.key = trimmed(content.substr(0, equals));
+    std::size_t valueBegin = equals + 1;
+    while (valueBegin < content.size() && isBlank(content[valueBegin]))
+        ++valueBegin;
+    entry.valueBegin = valueBegin;
+    entry.value = trimmed(content.substr(valueBegin));
+    return entry;
+}
+
+// Lines [first, last) of the first section named `section`; nullopt when there is none.
+struct SectionSpan {
+    std::size_t header = 0;
+    std::size_t first = 0;
+    std::size_t last = 0;
+};
+
+std::optional<SectionSpan> findSection(std::string_view text, const std::vector<Line>& lines,
+                                       std::string_view section)
+{
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto name =
+            sectionName(text.substr(lines[i].begin, lines[i].end - lines[i].begin));
+        if (!name || !sameName(*name, section))
+            continue;
+        SectionSpan span{i, i + 1, i + 1};
+        while (span.last < lines.size() &&
+               !sectionName(text.substr(lines[span.last].begin,
+                                        lines[span.last].end - lines[span.last].begin)))
+            ++span.last;
+        return span;
+    }
+    return std::nullopt;
+}
+
+std::string_view lineBreakOf(std::string_view text)
+{
+    const std::size_t newline = text.find('\n');
+    if (newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r')
+        return "\r\n";
+    return "\n";
+}
+
+// A quoted value means its inside, as the profile functions read it.
+std::string_view unquoted(std::string_view value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+[[noreturn]] void refuseWrite(const std::string& fileName)
+{
+    throw std::runtime_error("Unable to write to " + fileName);
+}
+
+} // namespace
+
+std::optional<std::int32_t> ParseProfileInteger(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (!text.empty() && text.front() == '$') {
+        base = 16;
+        text.remove_prefix(1);
+    } else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty())
+        return std::nullopt;
+    // Decimal up to 2^31 (the magnitude of the lowest value), hexadecimal up to 2^32 - 1.
+    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    std::uint64_t magnitude = 0;
+    for (const char c : text) {
+        const int digit = base == 16 ? hexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (digit < 0)
+            return std::nullopt;
+        magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+        if (magnitude > limit)
+            return std::nullopt;
+    }
+    // Two's complement of 32 bits, so hexadecimal wraps the way the profile reader's does.
+    std::uint32_t bits = static_cast<std::uint32_t>(magnitude);
+    if (negative)
+        bits = ~bits + 1u;
+    return static_cast<std::int32_t>(bits);
+}
+
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
+                                            std::string_view key)
+{
+    const std::vector<Line> lines = splitLines(text);
+    const auto span = findSection(text, lines, section);
+    if (!span)
+        return std::nullopt;
+    for (std::size_t i = span->first; i < span->last; ++i) {
+        const auto entry = entryOf(text.substr(lines[i].begin, lines[i].end - lines[i].begin));
+        if (entry && sameName(entry->key, key))
+            return std::string(unquoted(entry->value));
+    }
+    return std::nullopt;
+}
+
+std::string SetProfileValue(std::string_view text, std::string_view section,
+                            std::string_view key, std::string_view value)
+{
+    const std::vector<Line> lines = splitLines(text);
+    const std::string_view lineBreak = lineBreakOf(text);
+    std::string result;
+    result.reserve(text.size() + section.size() + key.size() + value.size() + 8);
+
+    const auto span = findSection(text, lines, section);
+    if (!span) {
+        result.append(text);
+        if (!result.empty() && result.back() != '\n')
+            result.append(lineBreak);
+        result.append("[").append(section).append("]").append(lineBreak);
+        result.append(key).append("=").append(value).append(lineBreak);
+        return result;
+    }
+
+    for (std::size_t i = span->first; i < span->last; ++i) {
+        const Line& line = lines[i];
+        const auto entry = entryOf(text.substr(line.begin, line.end - line.begin));
+        if (!entry || !sameName(entry->key, key))
+            continue;
+        const std::size_t valueBegin = line.begin + entry->valueBegin;
+        result.append(text.substr(0, valueBegin));
+        result.append(value);
+        result.append(text.substr(line.end));
+        return result;
+    }
+
+    // A new entry goes after the section's last line that is not blank.
+    std::size_t after = span->header;
+    for (std::size_t i = span->first; i < span->last; ++i) {
+        if (!trimmed(text.substr(lines[i].begin, lines[i].end - lines[i].begin)).empty())
+            after = i;
+    }
+    const Line& anchor = lines[after];
+    result.append(text.substr(0, anchor.next));
+    if (anchor.next == anchor.end)
+        result.append(lineBreak);
+    result.append(key).append("=").append(value).append(lineBreak);
+    result.append(text.substr(anchor.next));
+    return result;
+}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view defaultValue) const
+{
+    std::string text;
+    if (os::ReadWholeFile(m_fileName, text) != os::FileReadResult::Read)
+        return std::string(defaultValue);
+    std::optional<std::string> value = FindProfileValue(text, section, key);
+    if (!value)
+        return std::string(defaultValue);
+    if (value->size() > MaxValueLength)
+        value->resize(MaxValueLength);
+    return *value;
+}
+
+std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
+                                  std::int32_t defaultValue) const
+{
+    const std::string text = ReadString(section, key, "");
+    return ParseProfileInteger(text).value_or(defaultValue);
+}
+
+bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const
+{
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void IniFile::WriteString(std::string_view section, std::string_view key,
+                          std::string_view value)
+{
+    std::string oneLine(value);
+    for (char& c : oneLine) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    std::string text;
+    const os::FileReadResult read = os::ReadWholeFile(m_fileName, text);
+    // A file that exists but cannot be read would lose its other lines: leave it alone.
+    if (read == os::FileReadResult::Failed)
+        refuseWrite(m_fileName);
+    const std::string changed = SetProfileValue(text, section, key, oneLine);
+    if (read == os::FileReadResult::Read && changed == text)
+        return;
+    if (!os::ReplaceWholeFile(m_fileName, changed))
+        refuseWrite(m_fileName);
+}
+
+void IniFile::WriteBool(std::string_view section, std::string_view key, bool value)
+{
+    WriteString(section, key, value ? "1" : "0");
+}

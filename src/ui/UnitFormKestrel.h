@@ -1,0 +1,133 @@
+#pragma once
+// TFormKestrel: the main window's logic, free of any toolkit. The toolkit layer (or a test)
+// makes the controls, hands them over in TFormKestrelControls, calls FormCreate once before the
+// window is first shown and FormCloseQuery before every close; every user event it forwards
+// goes through ui::dispatchEvent with Messages as the error report.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "list/ConnectionList.h"
+#include "list/ListControl.h"
+#include "ui/Components.h"
+
+// The window's controls, owned by the toolkit layer; they must outlive the TFormKestrel.
+struct TFormKestrelControls {
+    ui::Window& Form;
+    ListControl& VTS;
+    ui::Label& LabAppCount;
+    ui::Label& LabNetCount;
+    ui::Button& BTNHelp;
+    ui::Button& BTNUpdate;
+    ui::Button& BTNHomePage;
+    ui::Button& BTNRefresh;
+    ui::Button& BTNEndPro;
+    ui::CheckBox& CBShowLocal;
+    ui::CheckBox& CBAutoRefresh;
+    ui::CheckBox& CBAlwaysTop;
+    ui::CheckBox& CBShowInfo;
+    ui::Timer& Timer1;
+    // Items of the context menu PmTree.
+    ui::MenuItem& NProcInfo;
+    ui::MenuItem& NEndProc;
+    ui::MenuItem& NCopy;
+    ui::MenuItem& NLocate;
+    ui::MenuItem& NProperty;
+    // Message boxes and the application's general error report.
+    ui::MessageBoxes& Messages;
+};
+
+// What the window asks of the system; tests replace any of it.
+struct TFormKestrelServices {
+    // Full name of the settings file Kestrel.ini.
+    std::string settingsFile;
+    // Folder of the program's executable, with a trailing separator.
+    std::function<std::string()> exeDir;
+    // The system program folders as the system names them.
+    std::function<std::vector<std::string>()> systemDirs;
+    std::function<bool()> enableDebugPrivilege;
+    // The snapshot: takeSnapshot, tcpRecords and udpRecords (the window adds the rest).
+    ConnectionListHooks snapshot;
+};
+
+// The real system: os::SettingsFilePath, os::ExecutableDir, os::SystemDirectories,
+// EnableDebugPrivilege and GetTcpUdpTable over TcpRecords and UdpRecords.
+TFormKestrelServices systemFormServices();
+
+class TFormKestrel : public ListControlEvents {
+public:
+    // Sets the controls to their design state (captions, tags, check marks, timer) and binds
+    // their events. Runs no handler and touches no file.
+    TFormKestrel(const TFormKestrelControls& controls, TFormKestrelServices services);
+    ~TFormKestrel() override;
+    TFormKestrel(const TFormKestrel&) = delete;
+    TFormKestrel& operator=(const TFormKestrel&) = delete;
+
+    // The creation sequence: addresses, ExeDir, SystemDir, options, list, icon caches, texts,
+    // debug privilege, first fill, version stamp. An error ends it early and goes to the
+    // general error report (Creating then stays true, the caption unstamped). Never throws.
+    void FormCreate();
+    // Asks MsgConfirmExit; CanClose becomes true only on Yes.
+    void FormCloseQuery(bool& CanClose);
+
+    // Event handlers, bound to their controls by the constructor. Errors reach the caller.
+    void BTNRefreshClick();
+    void Timer1Timer();
+    void CBShowLocalClick();
+    void CBAutoRefreshClick();
+    void CBAlwaysTopClick();
+    void CBShowInfoClick();
+
+    // The list's events.
+    void VTSHeaderClick(int column) override;
+
+    // Fields other parts of the window read.
+    bool creating() const { return Creating; }
+    const std::string& exeDir() const { return ExeDir; }
+    const std::vector<std::string>& systemDir() const { return SystemDir; }
+    const std::string& homePageURL() const { return HomePageURL; }
+    const std::string& updateURL() const { return UpdateURL; }
+    bool showLocal() const { return ShowLocal; }
+    bool autoRefresh() const { return AutoRefresh; }
+    bool alwaysTop() const { return AlwaysTop; }
+    bool showInfo() const { return ShowInfo; }
+    const std::string& msgSystemProcess() const { return MsgSystemProcess; }
+    const std::string& textNotEnabled() const { return TextNotEnabled; }
+    const std::string& msgConfirmExit() const { return MsgConfirmExit; }
+    const std::string& msgCannotEnd() const { return MsgCannotEnd; }
+    const std::string& textSystemNote() const { return TextSystemNote; }
+    const std::string& textIdleNote() const { return TextIdleNote; }
+    const std::string& msgConfirmEndSystem() const { return MsgConfirmEndSystem; }
+    const std::string& settingsFile() const { return m_services.settingsFile; }
+
+private:
+    void LoadSettings();
+    void SaveSetting(int tag);
+    void FillList();
+    void RefreshList();
+
+    TFormKestrelControls m_c;
+    TFormKestrelServices m_services;
+    ConnectionList m_connections;
+
+    bool Creating = false;
+    std::string ExeDir;
+    bool ShowLocal = true;
+    bool AutoRefresh = false;
+    bool AlwaysTop = true;
+    bool ShowInfo = false;
+    // SmallIcons and LargeIcons (TImageListEx) join here with the icon cache.
+    std::string MsgSystemProcess;
+    std::string TextNotEnabled;
+    std::string MsgConfirmExit;
+    std::string MsgCannotEnd;
+    std::string TextSystemNote;
+    std::string TextIdleNote;
+    std::string MsgConfirmEndSystem;
+    std::string HomePageURL;
+    // The system program folders, ASCII letters upper-cased, no trailing separator (on
+    // Windows the one system directory).
+    std::vector<std::string> SystemDir;
+    std::string UpdateURL;
+};
