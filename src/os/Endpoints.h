@@ -16,12 +16,11 @@ inline constexpr std::size_t TcpRowSize = 24;
 // process ID, laid out like the TCP fields of the same name.
 inline constexpr std::size_t UdpRowSize = 12;
 
-// Fills `table` with every IPv4 TCP endpoint (connections and listeners), including IPv4
-// traffic on dual-stack IPv6 sockets. Returns false, with `table` empty, when the system
-// refuses every way of reading the table.
-bool ReadTcpTable(std::vector<std::uint8_t>& table);
-
-// The same for every IPv4 UDP endpoint.
-bool ReadUdpTable(std::vector<std::uint8_t>& table);
+// Fills `tcp` and `udp` with every IPv4 TCP endpoint (connections and listeners) and every
+// IPv4 UDP endpoint, both read in one go so that the owners are looked up once (Linux: one
+// scan of /proc). IPv4 traffic on dual-stack IPv6 sockets is included; a socket whose owner
+// cannot be seen has process ID 0. Returns false, with both tables empty, when the system
+// refuses every way of reading either table.
+bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp);
 
 } // namespace os

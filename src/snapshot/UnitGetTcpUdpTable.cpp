@@ -162,14 +162,12 @@ void GetTcpUdpTable()
     if (!os::SnapshotProcesses(processes))
         processes.clear();
 
-    // Both tables are read before anything is filled: a refresh that got only one of them would
-    // drop every row of the other as if its endpoints were gone.
+    // Both tables come from one read: a refresh that got only one of them would drop every row
+    // of the other as if its endpoints were gone.
     std::vector<std::uint8_t> tcpTable;
-    if (!os::ReadTcpTable(tcpTable))
-        throw std::runtime_error("无法读取系统的 TCP 连接表，列表未刷新。");
     std::vector<std::uint8_t> udpTable;
-    if (!os::ReadUdpTable(udpTable))
-        throw std::runtime_error("无法读取系统的 UDP 端点表，列表未刷新。");
+    if (!os::ReadEndpointTables(tcpTable, udpTable))
+        throw std::runtime_error("无法读取系统的 TCP/UDP 连接表，列表未能刷新。");
 
     OwnerLookup lookup(processes);
 

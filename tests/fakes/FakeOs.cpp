@@ -158,27 +158,18 @@ int fileReads()
 
 namespace os {
 
-bool ReadTcpTable(std::vector<std::uint8_t>& table)
+bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp)
 {
     State& s = state();
     ++s.counters.readTcpTable;
-    s.counters.callLog.emplace_back("ReadTcpTable");
-    table.clear();
-    if (!s.tcp)
-        return false;
-    table = *s.tcp;
-    return true;
-}
-
-bool ReadUdpTable(std::vector<std::uint8_t>& table)
-{
-    State& s = state();
     ++s.counters.readUdpTable;
-    s.counters.callLog.emplace_back("ReadUdpTable");
-    table.clear();
-    if (!s.udp)
+    s.counters.callLog.emplace_back("ReadEndpointTables");
+    tcp.clear();
+    udp.clear();
+    if (!s.tcp || !s.udp)
         return false;
-    table = *s.udp;
+    tcp = *s.tcp;
+    udp = *s.udp;
     return true;
 }
 

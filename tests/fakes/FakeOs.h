@@ -42,7 +42,8 @@ std::vector<std::uint8_t> udpTableBytes(const std::vector<UdpRow>& rows);
 // Forgets every setting and zeroes every counter.
 void reset();
 
-// What os::ReadTcpTable / os::ReadUdpTable deliver; std::nullopt (the default) makes them fail.
+// The tables os::ReadEndpointTables delivers; std::nullopt (the default) for either makes the
+// call fail with both tables empty.
 void setTcpTable(std::optional<std::vector<std::uint8_t>> bytes);
 void setUdpTable(std::optional<std::vector<std::uint8_t>> bytes);
 
@@ -67,7 +68,7 @@ void setPrivilegeHeld(const std::string& name, bool held);
 bool privilegeEnabled(const std::string& name);
 
 struct Counters {
-    int readTcpTable = 0;
+    int readTcpTable = 0; // both count os::ReadEndpointTables calls
     int readUdpTable = 0;
     int snapshotProcesses = 0;
     int processImagePath = 0;
@@ -80,7 +81,7 @@ struct Counters {
     std::map<std::uint32_t, int> startTimeByPid;
     std::map<std::string, int> loadVersionByPath;
     std::map<std::string, int> describeByPath;
-    // Every call in order, e.g. "SnapshotProcesses", "ReadTcpTable", "ProcessImagePath 42",
+    // Every call in order, e.g. "SnapshotProcesses", "ReadEndpointTables", "ProcessImagePath 42",
     // "LoadVersionResource /bin/x".
     std::vector<std::string> callLog;
 };

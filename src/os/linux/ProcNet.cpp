@@ -1,0 +1,121 @@
+#include "os/linux/LinuxEndpoints.h"
+#include "os/linux/ProcFs.h"
+
+#include <charconv>
+#include <cstring>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+
+namespace os::linuxnet {
+
+namespace {
+
+std::optional<std::uint64_t> hexNumber(std::string_view text, std::size_t maxDigits)
+{
+    if (text.empty() || text.size() > maxDigits)
+        return std::nullopt;
+    std::uint64_t value = 0;
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (res.ec != std::errc() || res.ptr != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// "0100007F:0277": the kernel prints each 32-bit word of the address as it lies in memory,
+// read as a host-order number, so copying the number back into memory gives network order.
+bool parseAddressPort(std::string_view text, int family, std::array<std::uint8_t, 16>& address,
+                      std::uint16_t& port)
+{
+    const std::size_t words = family == AF_INET ? 1 : 4;
+    const std::size_t colon = text.find(':');
+    if (colon != words * 8)
+        return false;
+    address.fill(0);
+    for (std::size_t i = 0; i < words; ++i) {
+        const auto word = hexNumber(text.substr(i * 8, 8), 8);
+        if (!word)
+            return false;
+        const auto value = static_cast<std::uint32_t>(*word);
+        std::memcpy(address.data() + i * 4, &value, 4);
+    }
+    const auto portValue = hexNumber(text.substr(colon + 1), 4);
+    if (!portValue)
+        return false;
+    port = static_cast<std::uint16_t>(*portValue);
+    return true;
+}
+
+std::string_view nextToken(std::string_view& line)
+{
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string_view::npos) {
+        line = {};
+        return {};
+    }
+    line.remove_prefix(start);
+    const std::size_t end = line.find_first_of(" \t");
+    const std::string_view token = line.substr(0, end);
+    line.remove_prefix(end == std::string_view::npos ? line.size() : end);
+    return token;
+}
+
+bool parseLine(std::string_view line, int family, bool v6onlyDefault, RawSocket& socket)
+{
+    std::string_view tokens[10];
+    for (std::string_view& token : tokens) {
+        token = nextToken(line);
+        if (token.empty())
+            return false;
+    }
+    if (tokens[0].back() != ':')
+        return false;
+    socket = RawSocket{};
+    socket.family = static_cast<std::uint8_t>(family);
+    if (!parseAddressPort(tokens[1], family, socket.local, socket.localPort) ||
+        !parseAddressPort(tokens[2], family, socket.remote, socket.remotePort))
+        return false;
+    const auto state = hexNumber(tokens[3], 2);
+    if (!state)
+        return false;
+    socket.linuxState = static_cast<std::uint8_t>(*state);
+    std::uint64_t inode = 0;
+    const auto res = std::from_chars(tokens[9].data(), tokens[9].data() + tokens[9].size(), inode);
+    if (res.ec != std::errc() || res.ptr != tokens[9].data() + tokens[9].size())
+        return false;
+    socket.inode = inode;
+    socket.v6only = family == AF_INET6 && v6onlyDefault;
+    return true;
+}
+
+} // namespace
+
+void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
+                  std::vector<RawSocket>& out)
+{
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        RawSocket socket;
+        if (parseLine(line, family, v6onlyDefault, socket))
+            out.push_back(socket);
+    }
+}
+
+bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out)
+{
+    const std::string base = procRoot + (protocol == Protocol::Tcp ? "/net/tcp" : "/net/udp");
+    const auto v4 = linuxfs::readFile(base, 1024u * 1024u * 1024u);
+    if (!v4)
+        return false;
+    // Which sockets on :: are dual-stack is not shown here; the system default decides.
+    const auto bindV6Only = linuxfs::readFile(procRoot + "/sys/net/ipv6/bindv6only", 64);
+    const bool v6onlyDefault = bindV6Only && !bindV6Only->empty() && (*bindV6Only)[0] == '1';
+    parseProcNet(*v4, AF_INET, v6onlyDefault, out);
+    if (const auto v6 = linuxfs::readFile(base + "6", 1024u * 1024u * 1024u))
+        parseProcNet(*v6, AF_INET6, v6onlyDefault, out);
+    return true;
+}
+
+} // namespace os::linuxnet

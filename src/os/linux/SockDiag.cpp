@@ -1,0 +1,231 @@
+#include "os/linux/LinuxEndpoints.h"
+#include "os/linux/ProcFs.h"
+
+#include <cerrno>
+#include <cstring>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace os::linuxnet {
+
+namespace {
+
+// Kernel states that are not requested: bound-only sockets (kernel 6.5's TCP_BOUND_INACTIVE)
+// are no endpoint.
+constexpr std::uint32_t BoundInactiveState = 13;
+constexpr int MaxDumpAttempts = 3;
+
+void copyAddress(const __be32 (&src)[4], int family, std::array<std::uint8_t, 16>& dst)
+{
+    dst.fill(0);
+    std::memcpy(dst.data(), src, family == AF_INET ? 4 : 16);
+}
+
+bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket& socket)
+{
+    if (length < sizeof(inet_diag_msg))
+        return false;
+    inet_diag_msg msg;
+    std::memcpy(&msg, payload, sizeof msg);
+    if (msg.idiag_family != AF_INET && msg.idiag_family != AF_INET6)
+        return false;
+    socket.family = msg.idiag_family;
+    socket.linuxState = msg.idiag_state;
+    copyAddress(msg.id.idiag_src, msg.idiag_family, socket.local);
+    copyAddress(msg.id.idiag_dst, msg.idiag_family, socket.remote);
+    socket.localPort = ntohs(msg.id.idiag_sport);
+    socket.remotePort = ntohs(msg.id.idiag_dport);
+    socket.inode = msg.idiag_inode;
+    socket.v6only = false;
+
+    std::size_t offset = NLMSG_ALIGN(sizeof(inet_diag_msg));
+    while (offset + sizeof(rtattr) <= length) {
+        rtattr attr;
+        std::memcpy(&attr, payload + offset, sizeof attr);
+        if (attr.rta_len < sizeof(rtattr) || offset + attr.rta_len > length)
+            break;
+        if (attr.rta_type == INET_DIAG_SKV6ONLY && attr.rta_len >= RTA_LENGTH(1))
+            socket.v6only = payload[offset + RTA_LENGTH(0)] != 0;
+        offset += RTA_ALIGN(attr.rta_len);
+    }
+    return true;
+}
+
+} // namespace
+
+bool parseSockDiagBuffer(const std::uint8_t* data, std::size_t length, DumpState& state,
+                         std::vector<RawSocket>& out)
+{
+    std::size_t offset = 0;
+    while (offset < length) {
+        if (length - offset < sizeof(nlmsghdr)) {
+            state.malformed = true;
+            return false;
+        }
+        nlmsghdr header;
+        std::memcpy(&header, data + offset, sizeof header);
+        if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > length - offset) {
+            state.malformed = true;
+            return false;
+        }
+        const std::uint8_t* payload = data + offset + NLMSG_HDRLEN;
+        const std::size_t payloadLength = header.nlmsg_len - NLMSG_HDRLEN;
+        offset += NLMSG_ALIGN(header.nlmsg_len);
+
+        if (header.nlmsg_seq != state.seq)
+            continue;
+        if (header.nlmsg_flags & NLM_F_DUMP_INTR)
+            state.interrupted = true;
+
+        if (header.nlmsg_type == NLMSG_DONE) {
+            int status = 0;
+            if (payloadLength >= sizeof status)
+                std::memcpy(&status, payload, sizeof status);
+            state.error = status < 0 ? -status : 0;
+            state.done = true;
+            return false;
+        }
+        if (header.nlmsg_type == NLMSG_ERROR) {
+            nlmsgerr err{};
+            if (payloadLength < sizeof(int)) {
+                state.malformed = true;
+                return false;
+            }
+            std::memcpy(&err.error, payload, sizeof err.error);
+            // An acknowledgement (error 0) does not occur in a dump; treat it as an empty end.
+            state.error = err.error < 0 ? -err.error : 0;
+            state.done = true;
+            return false;
+        }
+        if (header.nlmsg_type != SOCK_DIAG_BY_FAMILY)
+            continue;
+        RawSocket socket;
+        if (!parseDiagMessage(payload, payloadLength, socket)) {
+            state.malformed = true;
+            return false;
+        }
+        out.push_back(socket);
+    }
+    return true;
+}
+
+namespace {
+
+enum class Attempt { Ok, Refused, Failed, Retry };
+
+Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t bufferSize,
+                 bool lastAttempt, std::vector<RawSocket>& out)
+{
+    const linuxfs::UniqueFd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!fd.valid())
+        return Attempt::Refused;
+
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    message.header.nlmsg_seq = seq;
+    message.request.sdiag_family = static_cast<std::uint8_t>(family);
+    message.request.sdiag_protocol = protocol == Protocol::Tcp ? IPPROTO_TCP : IPPROTO_UDP;
+    message.request.idiag_states = ~(1u << BoundInactiveState);
+
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t sent;
+    do {
+        sent = ::sendto(fd.get(), &message, sizeof message, 0,
+                        reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0)
+        return errno == EPERM || errno == EACCES ? Attempt::Refused : Attempt::Failed;
+    if (static_cast<std::size_t>(sent) != sizeof message)
+        return Attempt::Failed;
+
+    std::vector<std::uint8_t> buffer(bufferSize);
+    DumpState state;
+    state.seq = seq;
+    const std::size_t firstNew = out.size();
+    for (;;) {
+        iovec io{buffer.data(), buffer.size()};
+        msghdr header{};
+        header.msg_iov = &io;
+        header.msg_iovlen = 1;
+        const ssize_t received = ::recvmsg(fd.get(), &header, 0);
+        if (received < 0) {
+            if (errno == EINTR)
+                continue;
+            out.resize(firstNew);
+            return Attempt::Failed;
+        }
+        if (header.msg_flags & MSG_TRUNC) {
+            // Part of the reply is lost; the dump cannot be resumed, so it is asked again with
+            // room for the largest message the kernel may send.
+            out.resize(firstNew);
+            return Attempt::Retry;
+        }
+        if (received == 0) {
+            out.resize(firstNew);
+            return Attempt::Failed;
+        }
+        if (!parseSockDiagBuffer(buffer.data(), static_cast<std::size_t>(received), state, out))
+            break;
+    }
+    if (state.malformed) {
+        out.resize(firstNew);
+        return Attempt::Failed;
+    }
+    if (state.error != 0) {
+        out.resize(firstNew);
+        // No diag module for this protocol or family, or a sandbox in the way.
+        if (state.error == ENOENT || state.error == EPERM || state.error == EACCES ||
+            state.error == EOPNOTSUPP || state.error == EINVAL || state.error == EAFNOSUPPORT ||
+            state.error == EPROTONOSUPPORT)
+            return Attempt::Refused;
+        return Attempt::Failed;
+    }
+    // A dump that raced with changes may list a socket twice or miss one; it is asked again,
+    // and the last try is kept as it is (duplicates are dropped later).
+    if (state.interrupted && !lastAttempt) {
+        out.resize(firstNew);
+        return Attempt::Retry;
+    }
+    return Attempt::Ok;
+}
+
+} // namespace
+
+DumpResult dumpSockDiag(Protocol protocol, int family, std::vector<RawSocket>& out)
+{
+    static std::uint32_t nextSeq = 1;
+    std::size_t bufferSize = 64 * 1024;
+    const std::size_t firstNew = out.size();
+    for (int attempt = 1;; ++attempt) {
+        const Attempt result =
+            dumpOnce(protocol, family, nextSeq++, bufferSize, attempt == MaxDumpAttempts, out);
+        switch (result) {
+        case Attempt::Ok:
+            return DumpResult::Ok;
+        case Attempt::Refused:
+            return DumpResult::Refused;
+        case Attempt::Failed:
+            return DumpResult::Failed;
+        case Attempt::Retry:
+            break;
+        }
+        if (attempt == MaxDumpAttempts) {
+            out.resize(firstNew);
+            return DumpResult::Failed;
+        }
+        bufferSize *= 4;
+    }
+}
+
+} // namespace os::linuxnet
