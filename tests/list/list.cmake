@@ -1,1 +1,2 @@
 kestrel_add_gtest(list_rows_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/RowsColumnsTest.cpp LIBS kestrel_list LABELS list)
+kestrel_add_gtest(list_control_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MemoryListControlTest.cpp LIBS kestrel_list LABELS list)
