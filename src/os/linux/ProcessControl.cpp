@@ -7,7 +7,7 @@
 #include <csignal>
 #include <ctime>
 #include <poll.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -20,6 +20,17 @@ using Clock = std::chrono::steady_clock;
 // (so that the refresh that follows no longer finds its sockets).
 constexpr std::chrono::milliseconds TermGrace{2000};
 constexpr std::chrono::milliseconds KillGrace{1000};
+
+// Raw system calls: glibc's own wrappers are recent (2.36) and not declared for C++ there.
+int pidfdOpen(pid_t pid)
+{
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));
+}
+
+int pidfdSendSignal(int pidfd, int signal)
+{
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0u));
+}
 
 class PidFd {
 public:
@@ -100,7 +111,7 @@ EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime)
         return EndProcessResult::Gone;
 
     const auto target = static_cast<pid_t>(pid);
-    const int raw = ::pidfd_open(target, 0);
+    const int raw = pidfdOpen(target);
     if (raw < 0) {
         if (errno == ENOSYS)
             return endWithoutPidFd(target, expectedStartTime);
@@ -114,7 +125,7 @@ EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime)
     if (ProcessStartTime(pid) != expectedStartTime)
         return EndProcessResult::IdentityMismatch;
 
-    if (::pidfd_send_signal(pidfd.get(), SIGTERM, nullptr, 0) != 0) {
+    if (pidfdSendSignal(pidfd.get(), SIGTERM) != 0) {
         if (errno == ENOSYS)
             return endWithoutPidFd(target, expectedStartTime);
         return resultOfErrno(errno);
@@ -122,7 +133,7 @@ EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime)
     if (waitForExit(pidfd.get(), TermGrace))
         return EndProcessResult::Ended;
 
-    if (::pidfd_send_signal(pidfd.get(), SIGKILL, nullptr, 0) != 0) {
+    if (pidfdSendSignal(pidfd.get(), SIGKILL) != 0) {
         // It ended on its own between the wait and the kill.
         if (errno == ESRCH)
             return EndProcessResult::Ended;
