@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "os/SettingsPath.h"
-
 namespace {
 
 // The longest value the reader hands out, as a 2048-byte buffer with its terminator allows.
@@ -264,7 +262,7 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const
 {
     std::string text;
-    if (os::ReadWholeFile(m_fileName, text) != os::FileReadResult::Read)
+    if (m_storage.read(m_fileName, text) != os::FileReadResult::Read)
         return std::string(defaultValue);
     std::optional<std::string> value = FindProfileValue(text, section, key);
     if (!value)
@@ -295,14 +293,14 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
             c = ' ';
     }
     std::string text;
-    const os::FileReadResult read = os::ReadWholeFile(m_fileName, text);
+    const os::FileReadResult read = m_storage.read(m_fileName, text);
     // A file that exists but cannot be read would lose its other lines: leave it alone.
     if (read == os::FileReadResult::Failed)
         refuseWrite(m_fileName);
     const std::string changed = SetProfileValue(text, section, key, oneLine);
     if (read == os::FileReadResult::Read && changed == text)
         return;
-    if (!os::ReplaceWholeFile(m_fileName, changed))
+    if (!m_storage.replace(m_fileName, changed))
         refuseWrite(m_fileName);
 }
 

@@ -5,15 +5,25 @@
 // byte of the file; a new entry goes after the last entry of its section, a new section at
 // the end of the file.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "os/SettingsPath.h"
+
+// How a settings file is read and replaced as a whole; by default the os layer's functions.
+struct ProfileStorage {
+    std::function<os::FileReadResult(const std::string&, std::string&)> read = os::ReadWholeFile;
+    std::function<bool(const std::string&, const std::string&)> replace = os::ReplaceWholeFile;
+};
 
 // One settings file by its full name. Every read and every write goes to the file itself;
 // nothing is kept open or cached between calls.
 class IniFile {
 public:
-    explicit IniFile(std::string fileName) : m_fileName(std::move(fileName)) {}
+    explicit IniFile(std::string fileName, ProfileStorage storage = {})
+        : m_fileName(std::move(fileName)), m_storage(std::move(storage)) {}
 
     const std::string& fileName() const { return m_fileName; }
 
@@ -38,6 +48,7 @@ public:
 
 private:
     std::string m_fileName;
+    ProfileStorage m_storage;
 };
 
 // The text of a profile value as an integer: optional blanks, an optional sign, then decimal

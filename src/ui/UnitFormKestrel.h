@@ -11,6 +11,7 @@
 #include "list/ConnectionList.h"
 #include "list/ListControl.h"
 #include "ui/Components.h"
+#include "ui/IniFile.h"
 
 // The window's controls, owned by the toolkit layer; they must outlive the TFormKestrel.
 struct TFormKestrelControls {
@@ -40,8 +41,9 @@ struct TFormKestrelControls {
 
 // What the window asks of the system; tests replace any of it.
 struct TFormKestrelServices {
-    // Full name of the settings file Kestrel.ini.
+    // Full name of the settings file Kestrel.ini, and how it is read and replaced.
     std::string settingsFile;
+    ProfileStorage settingsStorage;
     // Folder of the program's executable, with a trailing separator.
     std::function<std::string()> exeDir;
     // The system program folders as the system names them.
@@ -104,12 +106,15 @@ public:
 private:
     void LoadSettings();
     void SaveSetting(int tag);
+    void storeOption(int tag);
+    void restoreAfterRefresh();
     void FillList();
     void RefreshList();
 
     TFormKestrelControls m_c;
     TFormKestrelServices m_services;
     ConnectionList m_connections;
+    bool m_loadingSettings = false;
 
     bool Creating = false;
     std::string ExeDir;
