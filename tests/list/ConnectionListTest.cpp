@@ -1,0 +1,402 @@
+// FillList and RefreshList over the in-memory list control with injected snapshots.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "list/ConnectionList.h"
+#include "list/MemoryListControl.h"
+
+namespace {
+
+File_Rec tcpRec(std::string pid, std::string local, std::string localPort, std::string remote,
+                std::string remotePort, std::int32_t state, std::string name, std::string path = "auto")
+{
+    File_Rec r;
+    r.State = state;
+    r.LocalAddr = std::move(local);
+    r.LocalPort = std::move(localPort);
+    r.RemoteAddr = std::move(remote);
+    r.RemotePort = std::move(remotePort);
+    r.PID = std::move(pid);
+    r.ProcName = std::move(name);
+    r.ProcPath = path == "auto" ? "/usr/bin/" + r.ProcName : std::move(path);
+    return r;
+}
+
+File_Rec udpRec(std::string pid, std::string local, std::string localPort, std::string name,
+                std::string path = "auto")
+{
+    File_Rec r = tcpRec(std::move(pid), std::move(local), std::move(localPort), "", "", 0, std::move(name),
+                        std::move(path));
+    return r;
+}
+
+class ConnectionListTest : public ::testing::Test {
+protected:
+    ConnectionListTest() : conn(list, hooks()) {}
+
+    ConnectionListHooks hooks()
+    {
+        ConnectionListHooks h;
+        h.takeSnapshot = [this] {
+            ++snapshots;
+            if (failSnapshot)
+                throw std::runtime_error("no endpoint table");
+            tcp = nextTcp;
+            udp = nextUdp;
+        };
+        h.tcpRecords = &tcp;
+        h.udpRecords = &udp;
+        h.showLocal = [this] { return showLocal; };
+        h.setNetCount = [this](std::size_t n) { netCount = n; };
+        h.setAppCount = [this](std::size_t n) { appCount = n; };
+        return h;
+    }
+
+    std::vector<RowHandle> rows() const
+    {
+        std::vector<RowHandle> out;
+        for (RowHandle row = list.firstRow(); row; row = list.nextRow(row))
+            out.push_back(row);
+        return out;
+    }
+
+    // "name/port/mark" of every row in display order.
+    std::vector<std::string> shown() const
+    {
+        std::vector<std::string> out;
+        for (RowHandle row : rows())
+            out.push_back(row->Rec.ProcName + "/" + row->Rec.LocalPort + "/" + row->Rec.Mark);
+        return out;
+    }
+
+    RowHandle rowWithPort(const std::string& port) const
+    {
+        for (RowHandle row : rows())
+            if (row->Rec.LocalPort == port)
+                return row;
+        return nullptr;
+    }
+
+    std::vector<File_Rec> tcp;
+    std::vector<File_Rec> udp;
+    std::vector<File_Rec> nextTcp;
+    std::vector<File_Rec> nextUdp;
+    bool showLocal = true;
+    bool failSnapshot = false;
+    int snapshots = 0;
+    std::size_t netCount = 999;
+    std::size_t appCount = 999;
+    MemoryListControl list;
+    ConnectionList conn;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(ConnectionListTest, FillMakesUnmarkedRowsSortsAndSelectsTheFirstRowMade)
+{
+    nextTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "zeta"),
+               tcpRec("11", "0.0.0.0", "22", "0.0.0.0", "0", 2, "alpha")};
+    nextUdp = {udpRec("12", "0.0.0.0", "53", "mid")};
+    conn.FillList();
+    EXPECT_EQ(shown(), (Strings{"alpha/22/", "mid/53/", "zeta/5000/"}));
+    EXPECT_EQ(netCount, 3u);
+    EXPECT_EQ(appCount, 3u);
+    RowHandle first = rowWithPort("5000");
+    EXPECT_EQ(list.selectedRow(), first) << "the first row made, not the first after sorting";
+    EXPECT_EQ(list.focusedRow(), first);
+    EXPECT_EQ(first->Rec.State, "已建立");
+    RowHandle udpRow = rowWithPort("53");
+    EXPECT_EQ(udpRow->Rec.Protocol, "UDP");
+    EXPECT_EQ(udpRow->Rec.State, "");
+}
+
+TEST_F(ConnectionListTest, BothTablesEmpty)
+{
+    conn.FillList();
+    EXPECT_EQ(list.rowCount(), 0u);
+    EXPECT_EQ(netCount, 0u);
+    EXPECT_EQ(appCount, 0u);
+    EXPECT_EQ(list.selectedCount(), 0u);
+
+    nextTcp = {tcpRec("1", "1.1.1.1", "1", "2.2.2.2", "2", 5, "a")};
+    nextUdp = {udpRec("2", "0.0.0.0", "3", "b")};
+    conn.RefreshList();
+    EXPECT_EQ(shown(), (Strings{"a/1/add", "b/3/add"}));
+    nextTcp.clear();
+    nextUdp.clear();
+    conn.RefreshList();
+    EXPECT_EQ(list.rowCount(), 0u);
+    EXPECT_EQ(netCount, 0u);
+    EXPECT_EQ(appCount, 0u);
+    EXPECT_EQ(list.selectedCount(), 0u);
+    EXPECT_EQ(list.focusedRow(), nullptr);
+
+    nextTcp = {tcpRec("1", "1.1.1.1", "1", "2.2.2.2", "2", 5, "a")};
+    nextUdp = {udpRec("2", "0.0.0.0", "3", "b")};
+    conn.RefreshList();
+    EXPECT_EQ(shown(), (Strings{"a/1/add", "b/3/add"})) << "a refresh after an emptying one adds every row";
+}
+
+TEST_F(ConnectionListTest, MarksFollowTheRowsLife)
+{
+    nextTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "a")};
+    conn.FillList();
+    RowHandle tcpRow = rowWithPort("5000");
+
+    nextTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 8, "a"),
+               tcpRec("10", "10.0.0.1", "5001", "10.0.0.9", "80", 5, "a")};
+    nextUdp = {udpRec("10", "0.0.0.0", "6000", "a")};
+    conn.RefreshList();
+    EXPECT_EQ(rowWithPort("5000"), tcpRow) << "a surviving row is the same row";
+    EXPECT_EQ(tcpRow->Rec.State, "等待关闭");
+    EXPECT_EQ(tcpRow->Rec.Mark, "md");
+    EXPECT_EQ(rowWithPort("5001")->Rec.Mark, "add");
+    EXPECT_EQ(rowWithPort("6000")->Rec.Mark, "add");
+    for (const File_Rec& r : tcp)
+        EXPECT_EQ(r.Mark, r.LocalPort == "5000" ? "ok" : "") << r.LocalPort;
+
+    conn.RefreshList();
+    EXPECT_EQ(tcpRow->Rec.State, "等待关闭");
+    EXPECT_EQ(tcpRow->Rec.Mark, "");
+    EXPECT_EQ(rowWithPort("5001")->Rec.Mark, "");
+    EXPECT_EQ(rowWithPort("6000")->Rec.Mark, "add") << "a UDP row keeps add for life";
+    EXPECT_EQ(list.rowCount(), 3u);
+}
+
+TEST_F(ConnectionListTest, SurvivingRowKeepsItsTextsAndIdentity)
+{
+    File_Rec first = tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "old.exe");
+    first.ProcStartTime = 111;
+    nextTcp = {first};
+    conn.FillList();
+    File_Rec changed = tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "new.exe", "/other/path");
+    changed.FileDesc = "New";
+    changed.ProcStartTime = 222;
+    nextTcp = {changed};
+    conn.RefreshList();
+    ASSERT_EQ(list.rowCount(), 1u);
+    const TMyRec& rec = list.firstRow()->Rec;
+    EXPECT_EQ(rec.ProcName, "old.exe");
+    EXPECT_EQ(rec.ProcPath, "/usr/bin/old.exe");
+    EXPECT_EQ(rec.ProcStartTime, 111u);
+}
+
+TEST_F(ConnectionListTest, MatchingKeysAreExactAndProtocolSpecific)
+{
+    // Each changed key gives a new row; the UDP row ignores what is not one of its keys.
+    const struct {
+        File_Rec tcp;
+        bool survives;
+    } cases[] = {
+        {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "a"), true},
+        {tcpRec("11", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "a"), false},
+        {tcpRec("10", "10.0.0.2", "5000", "10.0.0.9", "80", 5, "a"), false},
+        {tcpRec("10", "10.0.0.1", "05000", "10.0.0.9", "80", 5, "a"), false},
+        {tcpRec("10", "10.0.0.1", "5000", "10.0.0.8", "80", 5, "a"), false},
+        {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "81", 5, "a"), false},
+    };
+    for (const auto& c : cases) {
+        list.clear();
+        nextTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "a")};
+        nextUdp = {udpRec("10", "0.0.0.0", "53", "a")};
+        conn.FillList();
+        nextTcp = {c.tcp};
+        File_Rec udpChanged = udpRec("10", "0.0.0.0", "53", "renamed");
+        udpChanged.RemoteAddr = "9.9.9.9";
+        nextUdp = {udpChanged};
+        conn.RefreshList();
+        ASSERT_EQ(list.rowCount(), 2u);
+        EXPECT_EQ(rowWithPort(c.tcp.LocalPort)->Rec.Mark, c.survives ? "" : "add") << c.tcp.PID << c.tcp.LocalAddr;
+        EXPECT_EQ(rowWithPort("53")->Rec.Mark, "");
+        EXPECT_EQ(rowWithPort("53")->Rec.ProcName, "a");
+    }
+}
+
+TEST_F(ConnectionListTest, EqualKeysDoNotMultiplyRows)
+{
+    const File_Rec twin = udpRec("7", "0.0.0.0", "5353", "mdns");
+    const File_Rec tcpTwin = tcpRec("7", "0.0.0.0", "80", "0.0.0.0", "0", 2, "web");
+    nextUdp = {twin, twin};
+    nextTcp = {tcpTwin, tcpTwin, tcpTwin};
+    conn.FillList();
+    for (int refresh = 0; refresh < 3; ++refresh) {
+        conn.RefreshList();
+        EXPECT_EQ(list.rowCount(), 5u) << "refresh " << refresh;
+        for (const File_Rec& r : tcp)
+            EXPECT_EQ(r.Mark, "ok");
+        for (const File_Rec& r : udp)
+            EXPECT_EQ(r.Mark, "ok");
+    }
+    nextTcp = {tcpTwin};
+    conn.RefreshList();
+    EXPECT_EQ(list.rowCount(), 3u) << "two of the three listeners are gone";
+    nextUdp = {twin, twin, twin};
+    conn.RefreshList();
+    EXPECT_EQ(list.rowCount(), 4u);
+    EXPECT_EQ(shown(), (Strings{"mdns/5353/", "mdns/5353/", "mdns/5353/add", "web/80/"}));
+}
+
+TEST_F(ConnectionListTest, SelectionStaysUnlessItsRowGoes)
+{
+    nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "c"),
+               tcpRec("2", "10.0.0.1", "2", "10.0.0.9", "80", 5, "b"),
+               tcpRec("3", "10.0.0.1", "3", "10.0.0.9", "80", 5, "d")};
+    conn.FillList();
+    RowHandle b = rowWithPort("2");
+    list.selectRow(b);
+    list.setFocusedRow(b);
+
+    nextTcp.erase(nextTcp.begin());  // another row's endpoint goes
+    conn.RefreshList();
+    EXPECT_EQ(list.selectedRow(), b);
+    EXPECT_EQ(list.focusedRow(), b);
+
+    nextTcp.erase(nextTcp.begin());  // the selected row's endpoint goes
+    nextTcp.push_back(tcpRec("4", "10.0.0.1", "4", "10.0.0.9", "80", 5, "a"));
+    conn.RefreshList();
+    RowHandle a = rowWithPort("4");
+    EXPECT_EQ(list.firstRow(), a);
+    EXPECT_EQ(list.selectedRow(), a) << "the first row of the sorted list";
+    EXPECT_EQ(list.focusedRow(), a);
+    EXPECT_EQ(list.selectedCount(), 1u);
+}
+
+TEST_F(ConnectionListTest, RefreshSortsFocusesAndRepaints)
+{
+    nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m")};
+    conn.FillList();
+    VTSHeaderClick(list, ColumnProcess);  // now descending
+    nextTcp.push_back(tcpRec("2", "10.0.0.1", "2", "10.0.0.9", "80", 5, "z"));
+    nextTcp.push_back(tcpRec("3", "10.0.0.1", "3", "10.0.0.9", "80", 5, "a"));
+    const int focusBefore = list.focusRequests();
+    const int repaintsBefore = list.repaints();
+    conn.RefreshList();
+    EXPECT_EQ(shown(), (Strings{"z/2/add", "m/1/", "a/3/add"}));
+    EXPECT_EQ(list.focusRequests(), focusBefore + 1);
+    EXPECT_EQ(list.repaints(), repaintsBefore + 1);
+}
+
+TEST_F(ConnectionListTest, SnapshotFailureTouchesNoRow)
+{
+    nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m")};
+    conn.FillList();
+    netCount = appCount = 999;
+    failSnapshot = true;
+    EXPECT_THROW(conn.RefreshList(), std::runtime_error);
+    EXPECT_EQ(shown(), (Strings{"m/1/"}));
+    EXPECT_EQ(netCount, 999u);
+    EXPECT_EQ(list.inUpdate(), false);
+}
+
+struct LoopbackCase {
+    const char* what;
+    File_Rec record;
+    bool isTcp;
+    bool shownWithoutLocal;
+};
+
+TEST_F(ConnectionListTest, LoopbackRowsHideOnlyTcpFromLoopbackToLoopback)
+{
+    const LoopbackCase cases[] = {
+        {"loopback connection", tcpRec("1", "127.0.0.1", "1000", "127.0.0.1", "2000", 5, "p"), true, false},
+        {"loopback to elsewhere", tcpRec("1", "127.0.0.1", "1000", "10.0.0.1", "2000", 5, "p"), true, true},
+        {"elsewhere to loopback", tcpRec("1", "10.0.0.1", "1000", "127.0.0.1", "2000", 5, "p"), true, true},
+        {"listener on loopback", tcpRec("1", "127.0.0.1", "1000", "0.0.0.0", "0", 2, "p"), true, true},
+        {"other loopback address", tcpRec("1", "127.0.0.2", "1000", "127.0.0.2", "2000", 5, "p"), true, true},
+        {"UDP on loopback", udpRec("1", "127.0.0.1", "1000", "p"), false, true},
+    };
+    for (const LoopbackCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        nextTcp.clear();
+        nextUdp.clear();
+        (c.isTcp ? nextTcp : nextUdp) = {c.record};
+
+        list.clear();
+        showLocal = false;
+        conn.FillList();
+        EXPECT_EQ(list.rowCount(), c.shownWithoutLocal ? 1u : 0u) << "fill";
+        EXPECT_EQ(netCount, list.rowCount());
+        EXPECT_EQ(appCount, 1u) << "a hidden row's program still counts";
+
+        showLocal = true;
+        conn.RefreshList();
+        ASSERT_EQ(list.rowCount(), 1u) << "turning ShowLocal on adds the row";
+        EXPECT_EQ(list.firstRow()->Rec.Mark, c.shownWithoutLocal ? "" : "add");
+
+        showLocal = false;
+        conn.RefreshList();
+        EXPECT_EQ(list.rowCount(), c.shownWithoutLocal ? 1u : 0u) << "refresh";
+        EXPECT_EQ(appCount, 1u);
+        if (!c.shownWithoutLocal) {
+            EXPECT_NE(tcp[0].Mark, "ok") << "a hidden row leaves its record unmatched";
+            EXPECT_EQ(list.selectedCount(), 0u);
+        }
+    }
+}
+
+TEST_F(ConnectionListTest, ShowLocalIsReadWhenTheTestIsApplied)
+{
+    nextTcp = {tcpRec("1", "127.0.0.1", "1000", "127.0.0.1", "2000", 5, "p")};
+    int reads = 0;
+    ConnectionListHooks h = hooks();
+    h.showLocal = [&reads] { return ++reads > 1; };  // off for the first question only
+    ConnectionList reading(list, h);
+    reading.FillList();
+    EXPECT_EQ(list.rowCount(), 0u);
+    reading.RefreshList();
+    EXPECT_EQ(list.rowCount(), 1u);
+    EXPECT_GE(reads, 2);
+}
+
+struct ProgramCase {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> programs;  // name, path
+    std::size_t expected;
+};
+
+TEST_F(ConnectionListTest, ProgramsAreDistinctExactNamesOfRowsWithAPath)
+{
+    const ProgramCase cases[] = {
+        {"one program, several rows", {{"a.exe", "/a"}, {"a.exe", "/a"}, {"a.exe", "/a"}}, 1},
+        {"letter case counts separately", {{"a.exe", "/a"}, {"A.EXE", "/A"}}, 2},
+        {"no path never counts", {{"System", ""}, {"idle", ""}, {"b", "/b"}}, 1},
+        {"a name that begins an earlier one", {{"a.exe2", "/a2"}, {"a.exe", "/a"}}, 2},
+        {"an empty name gathered later", {{"b", "/b"}, {"", "/x"}}, 2},
+        {"an empty name gathered first", {{"", "/x"}, {"b", "/b"}}, 2},
+        {"a name containing the old marker", {{"x@$!y", "/p"}, {"y", "/q"}}, 2},
+        {"nothing", {}, 0},
+    };
+    for (const ProgramCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        nextTcp.clear();
+        nextUdp.clear();
+        int port = 1;
+        for (const auto& [name, path] : c.programs) {
+            nextTcp.push_back(tcpRec("1", "10.0.0.1", std::to_string(port), "10.0.0.2", "80", 5, name, path));
+            nextUdp.push_back(udpRec("1", "10.0.0.1", std::to_string(port), name, path));
+            ++port;
+        }
+        list.clear();
+        conn.FillList();
+        EXPECT_EQ(appCount, c.expected) << "fill";
+        conn.RefreshList();
+        EXPECT_EQ(appCount, c.expected) << "refresh of surviving rows";
+        list.clear();
+        conn.RefreshList();
+        EXPECT_EQ(appCount, c.expected) << "refresh adding every row";
+    }
+}
+
+TEST_F(ConnectionListTest, FillTwiceDoesNotDoubleTheRows)
+{
+    nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m")};
+    conn.FillList();
+    conn.FillList();
+    EXPECT_EQ(list.rowCount(), 1u);
+}
+
+} // namespace
