@@ -1,12 +1,15 @@
 #include "os/FileVersion.h"
 
+#include <mutex>
+
+#include "os/linux/DesktopKnowledge.h"
+
 namespace os {
 
-bool DescribeExecutable(const std::string&, std::string& description, std::string& company)
+bool DescribeExecutable(const std::string& path, std::string& description, std::string& company)
 {
-    description.clear();
-    company.clear();
-    return false;
+    std::lock_guard<std::mutex> guard(desktop::SystemKnowledgeLock());
+    return desktop::SystemKnowledge().describe(path, description, company);
 }
 
 } // namespace os

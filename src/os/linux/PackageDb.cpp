@@ -1,0 +1,282 @@
+#include "os/linux/PackageDb.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace os::desktop {
+
+namespace {
+
+std::string_view TrimSpaces(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+
+class PathHash {
+public:
+    void add(std::string_view text)
+    {
+        for (char c : text) {
+            m_value ^= static_cast<unsigned char>(c);
+            m_value *= 1099511628211ull;
+        }
+    }
+    std::uint64_t value() const { return m_value; }
+
+private:
+    std::uint64_t m_value = 14695981039346656037ull;
+};
+
+// The folders that merged-/usr systems keep only under /usr.
+bool IsUsrAlias(std::string_view path)
+{
+    static constexpr std::array<std::string_view, 6> aliases = {
+        "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/"};
+    for (std::string_view alias : aliases)
+        if (path.substr(0, alias.size()) == alias)
+            return true;
+    return false;
+}
+
+std::uint64_t HashOfPath(std::string_view path, bool mergedUsr)
+{
+    PathHash hash;
+    if (mergedUsr && IsUsrAlias(path))
+        hash.add("/usr");
+    hash.add(path);
+    return hash.value();
+}
+
+bool IsInstalledStatus(std::string_view status)
+{
+    // "want flag state": only the state word matters.
+    std::size_t lastSpace = status.rfind(' ');
+    std::string_view state = lastSpace == std::string_view::npos ? status : status.substr(lastSpace + 1);
+    return !state.empty() && state != "not-installed" && state != "config-files";
+}
+
+} // namespace
+
+std::string MaintainerName(std::string_view maintainer)
+{
+    std::size_t angle = maintainer.find('<');
+    std::string_view name = TrimSpaces(maintainer.substr(0, angle));
+    if (angle == std::string_view::npos && name.find('@') != std::string_view::npos
+        && name.find(' ') == std::string_view::npos)
+        return {};
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+        name = TrimSpaces(name.substr(1, name.size() - 2));
+    return std::string(name);
+}
+
+DpkgDatabase::DpkgDatabase(std::string root) : m_root(std::move(root)) {}
+
+bool DpkgDatabase::ownerOf(const std::string& path, PackageInfo& info)
+{
+    info = PackageInfo{};
+    if (!m_built)
+        build();
+    auto found = m_packageByPath.find(HashOfPath(path, m_mergedUsr));
+    if (found == m_packageByPath.end())
+        return false;
+    info = m_packages[found->second];
+    return true;
+}
+
+bool DpkgDatabase::refreshIfChanged()
+{
+    if (!m_built || !m_stamp.changed())
+        return false;
+    build();
+    return true;
+}
+
+void DpkgDatabase::build()
+{
+    m_packages.clear();
+    m_packageByName.clear();
+    m_packageByPath.clear();
+    m_stamp.clear();
+    m_stamp.add(InRoot(m_root, "/var/lib/dpkg/status"));
+    m_stamp.add(InRoot(m_root, "/var/lib/dpkg/info"));
+    struct stat st {};
+    std::string bin = InRoot(m_root, "/bin");
+    m_mergedUsr = ::lstat(bin.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    readStatus();
+    readLists();
+    m_built = true;
+    ++m_generation;
+}
+
+void DpkgDatabase::readStatus()
+{
+    std::string text;
+    if (!ReadFileText(InRoot(m_root, "/var/lib/dpkg/status"), text))
+        return;
+    std::string_view rest = text;
+    std::string_view package, architecture, status, maintainer, description;
+    auto finish = [&] {
+        if (!package.empty() && IsInstalledStatus(status)) {
+            auto index = static_cast<std::uint32_t>(m_packages.size());
+            m_packages.push_back(PackageInfo{std::string(package), std::string(description),
+                MaintainerName(maintainer)});
+            m_packageByName.emplace(std::string(package), index);
+            if (!architecture.empty())
+                m_packageByName.emplace(std::string(package) + ":" + std::string(architecture), index);
+        }
+        package = architecture = status = maintainer = description = {};
+    };
+    while (!rest.empty()) {
+        std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (line.empty()) {
+            finish();
+            continue;
+        }
+        if (line[0] == ' ' || line[0] == '\t')
+            continue; // continuation of a long field
+        std::size_t colon = line.find(':');
+        if (colon == std::string_view::npos)
+            continue;
+        std::string_view field = line.substr(0, colon);
+        std::string_view value = TrimSpaces(line.substr(colon + 1));
+        if (field == "Package")
+            package = value;
+        else if (field == "Architecture")
+            architecture = value;
+        else if (field == "Status")
+            status = value;
+        else if (field == "Maintainer")
+            maintainer = value;
+        else if (field == "Description")
+            description = value;
+    }
+    finish();
+}
+
+void DpkgDatabase::readLists()
+{
+    std::string infoDir = InRoot(m_root, "/var/lib/dpkg/info");
+    std::string text;
+    for (const std::string& name : FolderNames(infoDir)) {
+        if (name.size() <= 5 || name.compare(name.size() - 5, 5, ".list") != 0)
+            continue;
+        std::string package = name.substr(0, name.size() - 5);
+        auto owner = m_packageByName.find(package);
+        if (owner == m_packageByName.end()) {
+            std::size_t colon = package.find(':');
+            if (colon != std::string::npos)
+                owner = m_packageByName.find(package.substr(0, colon));
+        }
+        if (owner == m_packageByName.end())
+            continue; // a list left behind by a package that is no longer installed
+        if (!ReadFileText(infoDir + "/" + name, text))
+            continue;
+        std::string_view rest = text;
+        while (!rest.empty()) {
+            std::size_t end = rest.find('\n');
+            std::string_view line = rest.substr(0, end);
+            rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+            if (!line.empty() && line[0] == '/')
+                m_packageByPath.emplace(HashOfPath(line, m_mergedUsr), owner->second);
+        }
+    }
+}
+
+RpmDatabase::RpmDatabase(std::string root, std::string command)
+    : m_root(std::move(root)), m_command(std::move(command))
+{
+}
+
+bool RpmDatabase::present() const
+{
+    return !m_command.empty() && IsExecutableFile("", m_command)
+        && (IsFolder(InRoot(m_root, "/var/lib/rpm")) || IsFolder(InRoot(m_root, "/usr/lib/sysimage/rpm")));
+}
+
+bool RpmDatabase::ownerOf(const std::string& path, PackageInfo& info) const
+{
+    info = PackageInfo{};
+    if (path.empty() || !present())
+        return false;
+
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    UniqueFd readEnd(ends[0]);
+    UniqueFd writeEnd(ends[1]);
+
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
+        return false;
+    bool prepared = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0
+        && posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO) == 0
+        && posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0;
+    std::string queryFormat = "%{SUMMARY}\\n%{VENDOR}\\n";
+    std::vector<std::string> args = {m_command, "-qf", "--queryformat", queryFormat, "--", path};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    bool spawned = prepared && ::posix_spawn(&child, m_command.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    writeEnd.reset();
+    if (!spawned)
+        return false;
+
+    std::string output;
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        if (output.size() < 65536)
+            output.append(buffer, static_cast<std::size_t>(got));
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return false;
+
+    // Several packages may own one file; the first answers.
+    std::string_view rest = output;
+    std::size_t first = rest.find('\n');
+    if (first == std::string_view::npos)
+        return false;
+    std::string_view summary = TrimSpaces(rest.substr(0, first));
+    rest.remove_prefix(first + 1);
+    std::string_view vendor = TrimSpaces(rest.substr(0, rest.find('\n')));
+    if (vendor == "(none)")
+        vendor = {};
+    if (summary == "(none)")
+        summary = {};
+    if (summary.empty() && vendor.empty())
+        return false;
+    info.description = std::string(summary);
+    info.company = std::string(vendor);
+    return true;
+}
+
+} // namespace os::desktop

@@ -1,0 +1,76 @@
+#pragma once
+// The package databases: which installed package owns a file, what it says it is, and who
+// makes it.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "os/linux/DesktopFiles.h"
+
+namespace os::desktop {
+
+struct PackageInfo {
+    std::string package;
+    std::string description; // the one-line summary
+    std::string company;     // rpm Vendor, else the dpkg maintainer's name; may be empty
+};
+
+// The name part of a Maintainer value: "Jane Doe <jane@example.org>" gives "Jane Doe".
+// Surrounding quotes are dropped; a value that is only an address gives empty text.
+std::string MaintainerName(std::string_view maintainer);
+
+// dpkg's database under `root`: var/lib/dpkg/status and the file lists var/lib/dpkg/info/*.list.
+// Built on first use, rebuilt by refreshIfChanged() when the status file or the info folder
+// changes. On a merged-/usr system (root's /bin a symbolic link) /bin/x, /sbin/x and /lib*/x
+// in the lists stand for the same files as /usr/bin/x, ...
+class DpkgDatabase {
+public:
+    explicit DpkgDatabase(std::string root);
+
+    // The installed package owning the file at `path` (as resolved by the caller). False,
+    // with `info` empty, when none does or there is no dpkg database.
+    bool ownerOf(const std::string& path, PackageInfo& info);
+
+    // Rebuilds when the status file or the info folder changed since it was built; true when
+    // it did.
+    bool refreshIfChanged();
+    std::uint64_t generation() const { return m_generation; }
+
+private:
+    void build();
+    void readStatus();
+    void readLists();
+    std::string canonical(std::string_view path) const;
+
+    std::string m_root;
+    bool m_built = false;
+    bool m_mergedUsr = false;
+    std::uint64_t m_generation = 0;
+    SourceStamp m_stamp;
+    std::vector<PackageInfo> m_packages;
+    std::unordered_map<std::string, std::uint32_t> m_packageByName;
+    // Keyed by a 64-bit hash of the canonical path: the lists name some 150 000 paths, and
+    // keeping them all as strings would cost tens of megabytes for a handful of lookups.
+    std::unordered_map<std::uint64_t, std::uint32_t> m_packageByPath;
+};
+
+// rpm, asked through its command (`rpm -qf`) where the system has an rpm database under
+// `root`. The command is a parameter so that tests can stand in for it.
+class RpmDatabase {
+public:
+    RpmDatabase(std::string root, std::string command);
+
+    bool present() const;
+
+    // The package owning `path`: its Summary and Vendor. False, with `info` empty, when no
+    // package owns it, rpm is absent or the command fails.
+    bool ownerOf(const std::string& path, PackageInfo& info) const;
+
+private:
+    std::string m_root;
+    std::string m_command;
+};
+
+} // namespace os::desktop
