@@ -1,0 +1,24 @@
+# Version resources: a builder of version blocks and PE files for the tests, the reader's
+# unit tests, and a short libFuzzer run over the PE walk and the block queries.
+add_library(kestrel_pe_builder STATIC ${CMAKE_CURRENT_LIST_DIR}/PeBuilder.cpp)
+target_include_directories(kestrel_pe_builder PUBLIC ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(kestrel_pe_builder PRIVATE kestrel_warnings)
+
+kestrel_add_gtest(version_info_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_VersionInfo.cpp
+  LIBS kestrel_snapshot kestrel_pe_builder)
+kestrel_add_gtest(pe_image_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_PeImage.cpp
+  LIBS kestrel_os kestrel_pe_builder)
+kestrel_add_gtest(get_file_version_strings_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_GetFileVersionStrings.cpp
+  LIBS kestrel_snapshot kestrel_os_fake kestrel_pe_builder)
+
+# The fuzzer is built by clang in a folder of its own (the main build may use g++), with a
+# seed corpus it writes itself, and runs for a fixed 20 s.
+find_program(KESTREL_CLANGXX NAMES clang++ clang++-14)
+add_test(NAME version_resource_fuzz
+  COMMAND ${CMAKE_COMMAND} -DCLANGXX=${KESTREL_CLANGXX} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+          -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/fuzz_version -DSECONDS=20
+          -P ${PROJECT_SOURCE_DIR}/tests/fuzz/RunVersionFuzzer.cmake)
+set_tests_properties(version_resource_fuzz PROPERTIES TIMEOUT 240 LABELS fuzz)
