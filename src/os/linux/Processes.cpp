@@ -64,8 +64,11 @@ std::string nameAt(int procFd, std::uint32_t pid)
     if (const auto cmdline = linuxfs::readFileAt(procFd, (dir + "/cmdline").c_str(), 4096)) {
         std::string_view first(*cmdline);
         first = first.substr(0, first.find('\0'));
-        // Programs that rewrite their title put it all in one space-separated word list.
+        // Programs that rewrite their title put it all in one space-separated word list, often
+        // as "name: what it does".
         first = first.substr(0, first.find(' '));
+        if (!first.empty() && first.back() == ':')
+            first.remove_suffix(1);
         std::string name = baseName(first);
         if (!name.empty())
             return name;

@@ -1,0 +1,302 @@
+// The Linux layer against the real kernel: sockets this test opens on loopback must show up
+// with this process as owner and the right states, by netlink and by /proc/net alike.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
+#include <tuple>
+#include <chrono>
+#include <netinet/in.h>
+#include <set>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "os/Endpoints.h"
+#include "os/linux/LinuxEndpoints.h"
+#include "snapshot/UnitGetTcpUdpTable.h"
+
+using namespace os::linuxnet;
+
+namespace {
+
+class Socket {
+public:
+    explicit Socket(int fd) : m_fd(fd) {}
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    Socket(Socket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+    ~Socket() { close(); }
+    int fd() const { return m_fd; }
+    void close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+std::uint16_t localPort(const Socket& s)
+{
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    if (::getsockname(s.fd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return 0;
+    if (addr.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+    return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+}
+
+sockaddr_in v4Address(const char* ip, std::uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    ::inet_pton(AF_INET, ip, &a.sin_addr);
+    return a;
+}
+
+Socket tcp4Listener()
+{
+    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in a = v4Address("127.0.0.1", 0);
+    EXPECT_EQ(::bind(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::listen(s.fd(), 16), 0);
+    return s;
+}
+
+Socket tcp6Listener(const char* ip, bool v6only)
+{
+    Socket s(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int flag = v6only ? 1 : 0;
+    EXPECT_EQ(::setsockopt(s.fd(), IPPROTO_IPV6, IPV6_V6ONLY, &flag, sizeof flag), 0);
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    ::inet_pton(AF_INET6, ip, &a.sin6_addr);
+    EXPECT_EQ(::bind(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(::listen(s.fd(), 16), 0);
+    return s;
+}
+
+Socket connectTo(std::uint16_t port)
+{
+    Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in a = v4Address("127.0.0.1", port);
+    EXPECT_EQ(::connect(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    return s;
+}
+
+Socket acceptFrom(const Socket& listener)
+{
+    return Socket(::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+Socket udp4()
+{
+    Socket s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in a = v4Address("127.0.0.1", 0);
+    EXPECT_EQ(::bind(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    return s;
+}
+
+std::string selfExe()
+{
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string baseName(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+struct Expected {
+    const char* what;
+    std::vector<File_Rec>* table;
+    std::int32_t state;
+    std::string local;
+    std::uint16_t localPort;
+    std::string remote;
+    std::uint16_t remotePort;
+    bool ownedBySelf;
+};
+
+const File_Rec* findRecord(const std::vector<File_Rec>& table, const Expected& e)
+{
+    const File_Rec* found = nullptr;
+    int count = 0;
+    for (const File_Rec& rec : table) {
+        if (rec.LocalAddr == e.local && rec.LocalPort == std::to_string(e.localPort) &&
+            rec.RemoteAddr == e.remote &&
+            rec.RemotePort == (e.remote.empty() ? "" : std::to_string(e.remotePort))) {
+            found = &rec;
+            ++count;
+        }
+    }
+    EXPECT_LE(count, 1) << e.what << " listed twice";
+    return found;
+}
+
+// Polls a snapshot until `done` holds, for states the kernel reaches on its own.
+template <typename Pred>
+bool pollSnapshot(Pred done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        GetTcpUdpTable();
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+TEST(LiveEndpointsTest, OwnSocketsAreFoundWithOwnerAndState)
+{
+    EnableDebugPrivilege();
+    const Socket listener = tcp4Listener();
+    const std::uint16_t port = localPort(listener);
+    const Socket client = connectTo(port);
+    const Socket server = acceptFrom(listener);
+    const std::uint16_t clientPort = localPort(client);
+    const Socket udp = udp4();
+    const Socket dual = tcp6Listener("::", false);
+    const std::uint16_t dualPort = localPort(dual);
+    const Socket client4 = connectTo(dualPort);
+    const Socket accepted6 = acceptFrom(dual);
+    const std::uint16_t client4Port = localPort(client4);
+    const Socket v6only = tcp6Listener("::", true);
+    const Socket loopback6 = tcp6Listener("::1", false);
+    ASSERT_GE(server.fd(), 0);
+    ASSERT_GE(accepted6.fd(), 0);
+
+    GetTcpUdpTable();
+
+    const Expected expected[] = {
+        {"listener", &TcpRecords, 2, "127.0.0.1", port, "0.0.0.0", 0, true},
+        {"client end", &TcpRecords, 5, "127.0.0.1", clientPort, "127.0.0.1", port, true},
+        {"server end", &TcpRecords, 5, "127.0.0.1", port, "127.0.0.1", clientPort, true},
+        {"UDP socket", &UdpRecords, 0, "127.0.0.1", localPort(udp), "", 0, true},
+        {"dual-stack listener", &TcpRecords, 2, "0.0.0.0", dualPort, "0.0.0.0", 0, true},
+        {"IPv4 client of it", &TcpRecords, 5, "127.0.0.1", client4Port, "127.0.0.1", dualPort,
+         true},
+        {"its IPv6 server end", &TcpRecords, 5, "127.0.0.1", dualPort, "127.0.0.1", client4Port,
+         true},
+    };
+    const std::string pid = std::to_string(::getpid());
+    const std::string path = selfExe();
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.what);
+        const File_Rec* rec = findRecord(*e.table, e);
+        ASSERT_NE(rec, nullptr);
+        EXPECT_EQ(rec->State, e.state);
+        EXPECT_EQ(rec->PID, pid);
+        EXPECT_EQ(rec->ProcName, baseName(path));
+        EXPECT_EQ(rec->ProcPath, path);
+        EXPECT_NE(rec->ProcStartTime, 0u);
+        EXPECT_EQ(rec->Mark, "");
+    }
+    for (const File_Rec& rec : TcpRecords) {
+        EXPECT_NE(rec.LocalPort, std::to_string(localPort(v6only))) << "v6-only listener listed";
+        EXPECT_NE(rec.LocalPort, std::to_string(localPort(loopback6))) << "IPv6 listener listed";
+    }
+}
+
+TEST(LiveEndpointsTest, TimeWaitHasNoOwner)
+{
+    const Socket listener = tcp4Listener();
+    const std::uint16_t port = localPort(listener);
+    Socket client = connectTo(port);
+    Socket server = acceptFrom(listener);
+    const std::uint16_t clientPort = localPort(client);
+    // The side that closes first ends in TIME_WAIT, held by the kernel alone.
+    client.close();
+    server.close();
+    const Expected timeWait{"closed client", &TcpRecords, 11, "127.0.0.1", clientPort,
+                            "127.0.0.1", port, false};
+    ASSERT_TRUE(pollSnapshot([&] {
+        const File_Rec* rec = findRecord(TcpRecords, timeWait);
+        return rec != nullptr && rec->State == 11;
+    }));
+    const File_Rec* rec = findRecord(TcpRecords, timeWait);
+    ASSERT_NE(rec, nullptr);
+    EXPECT_EQ(rec->PID, "0");
+    EXPECT_EQ(rec->ProcName, "");
+    EXPECT_EQ(rec->ProcPath, "");
+}
+
+using Key = std::tuple<std::uint32_t, std::array<std::uint8_t, 4>, std::uint16_t,
+                       std::array<std::uint8_t, 4>, std::uint16_t, std::uint32_t>;
+
+std::set<Key> keysFor(const std::vector<Endpoint>& rows, const std::set<std::uint16_t>& ports)
+{
+    std::set<Key> keys;
+    for (const Endpoint& e : rows) {
+        if (ports.count(e.localPort) != 0 || ports.count(e.remotePort) != 0)
+            keys.emplace(e.state, e.localAddr, e.localPort, e.remoteAddr, e.remotePort, e.pid);
+    }
+    return keys;
+}
+
+TEST(LiveEndpointsTest, ProcNetFallbackGivesTheSameEndpoints)
+{
+    const Socket listener = tcp4Listener();
+    const std::uint16_t port = localPort(listener);
+    const Socket client = connectTo(port);
+    const Socket server = acceptFrom(listener);
+    const Socket udp = udp4();
+    const Socket dual = tcp6Listener("::", false);
+    const Socket client4 = connectTo(localPort(dual));
+    const Socket accepted6 = acceptFrom(dual);
+    const std::set<std::uint16_t> ports = {port, localPort(udp), localPort(dual)};
+
+    std::vector<Endpoint> netlinkTcp;
+    std::vector<Endpoint> netlinkUdp;
+    ASSERT_TRUE(collectEndpoints("/proc", Source::Netlink, netlinkTcp, netlinkUdp));
+    std::vector<Endpoint> procTcp;
+    std::vector<Endpoint> procUdp;
+    ASSERT_TRUE(collectEndpoints("/proc", Source::ProcNet, procTcp, procUdp));
+
+    const std::set<Key> tcpKeys = keysFor(netlinkTcp, ports);
+    EXPECT_EQ(tcpKeys.size(), 6u);
+    EXPECT_EQ(tcpKeys, keysFor(procTcp, ports));
+    const std::set<Key> udpKeys = keysFor(netlinkUdp, ports);
+    EXPECT_EQ(udpKeys.size(), 1u);
+    EXPECT_EQ(udpKeys, keysFor(procUdp, ports));
+    for (const Key& key : tcpKeys)
+        EXPECT_EQ(std::get<5>(key), static_cast<std::uint32_t>(::getpid()));
+}
+
+TEST(LiveEndpointsTest, TablesAreWellFormedAndSorted)
+{
+    const Socket listener = tcp4Listener();
+    const Socket udp = udp4();
+    std::vector<std::uint8_t> tcp;
+    std::vector<std::uint8_t> udpTable;
+    ASSERT_TRUE(os::ReadEndpointTables(tcp, udpTable));
+    ASSERT_GE(tcp.size(), 4u);
+    ASSERT_GE(udpTable.size(), 4u);
+    const auto count = [](const std::vector<std::uint8_t>& t) {
+        return std::uint32_t(t[0]) | std::uint32_t(t[1]) << 8 | std::uint32_t(t[2]) << 16 |
+               std::uint32_t(t[3]) << 24;
+    };
+    EXPECT_EQ(tcp.size(), 4 + count(tcp) * os::TcpRowSize);
+    EXPECT_EQ(udpTable.size(), 4 + count(udpTable) * os::UdpRowSize);
+    EXPECT_GE(count(tcp), 1u);
+    EXPECT_GE(count(udpTable), 1u);
+    for (std::size_t i = 1; i < count(tcp); ++i) {
+        const std::uint8_t* prev = tcp.data() + 4 + (i - 1) * os::TcpRowSize;
+        const std::uint8_t* row = tcp.data() + 4 + i * os::TcpRowSize;
+        // local address and port, then remote: bytes 4..19 compare in order
+        EXPECT_FALSE(std::lexicographical_compare(row + 4, row + 10, prev + 4, prev + 10));
+    }
+}
+
+} // namespace

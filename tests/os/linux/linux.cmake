@@ -1,0 +1,7 @@
+kestrel_add_gtest(linux_parsers_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/ParsersTest.cpp
+  LIBS kestrel_os)
+kestrel_add_gtest(linux_endpoints_live_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/LiveEndpointsTest.cpp
+  LIBS kestrel_snapshot kestrel_os
+  LABELS live)
