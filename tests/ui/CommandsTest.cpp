@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "list/TMyRec.h"
+#include "ui/TempDir.h"
 #include "ui/ClipboardReport.h"
+#include "ui/HelpFile.h"
 #include "ui/SystemProcessCheck.h"
 #include "ui/UnitFormProcInfo.h"
 
@@ -288,6 +290,38 @@ TEST(FormProcInfo, ViewCallbacksAreClearedWithTheForm)
     }
     EXPECT_FALSE(view.onLocateClick);
     EXPECT_FALSE(view.onOkClick);
+}
+
+TEST(HelpFile, NextToTheExecutableFirstThenTheDataFolder)
+{
+    TempDir tree;
+    const std::string exeDir = tree.path() + "/bin/";
+    const std::vector<std::string> candidates = HelpFileCandidates(exeDir);
+    ASSERT_EQ(candidates.size(), 3u);
+    EXPECT_EQ(candidates[0], exeDir + "KestrelHelp.html");
+    EXPECT_NE(candidates[1].find("kestrel/KestrelHelp.html"), std::string::npos);
+
+    // Nothing there: the installed place, so the desktop can name what is missing.
+    EXPECT_EQ(HelpFilePath(exeDir), candidates.back());
+
+    writeTextFile(candidates[1], "<html></html>");
+    EXPECT_EQ(HelpFilePath(exeDir), candidates[1]);
+    writeTextFile(candidates[0], "<html></html>");
+    EXPECT_EQ(HelpFilePath(exeDir), candidates[0]);
+
+    EXPECT_EQ(HelpFileCandidates("").size(), 1u);
+}
+
+TEST(HelpFile, TheHelpDocumentCoversTheWindow)
+{
+    const std::string help = readTextFile(std::string(KESTREL_TEST_DATA) + "/../../docs/help/KestrelHelp.html");
+    ASSERT_FALSE(help.empty());
+    for (const char* needed : {"<meta charset=\"utf-8\">", "进程", "协议", "本地IP", "本地端口", "目标IP",
+                               "目标端口", "状态", "管理", "文件路径", "文件说明", "公司", "显示本地连接", "自动刷新",
+                               "始终保持在其他窗口前端", "显示文件详细信息", "进程信息", "结束进程", "拷贝到剪贴板",
+                               "定位文件", "属性", "进程详细信息", "kestrel-snapshot", "setcap",
+                               "cap_dac_read_search,cap_sys_ptrace"})
+        EXPECT_NE(help.find(needed), std::string::npos) << needed;
 }
 
 } // namespace

@@ -1,0 +1,28 @@
+#pragma once
+// What the connection commands need of the toolkit besides the window's own controls: the
+// context menu, the desktop shell, the clipboard and the process details dialog.
+#include <memory>
+
+#include "list/ListControl.h"
+#include "ui/ShellRequests.h"
+#include "ui/UnitFormProcInfo.h"
+
+namespace ui {
+
+// The context menu PmTree; its items are the window's MenuItems.
+class PopupMenu {
+public:
+    virtual ~PopupMenu() = default;
+    // Shows the menu at screen position `where`, modally: it returns once the menu has closed
+    // and the chosen item's handler (if any) has run.
+    virtual void popup(ScreenPoint where) = 0;
+};
+
+// Makes one process details dialog per opening.
+class ProcInfoDialogs {
+public:
+    virtual ~ProcInfoDialogs() = default;
+    virtual std::unique_ptr<ProcInfoView> createProcInfoView() = 0;
+};
+
+} // namespace ui

@@ -1,0 +1,41 @@
+#pragma once
+// Shell requests and the clipboard in Qt: the desktop's default handler (QDesktopServices) and
+// the file manager over D-Bus (org.freedesktop.FileManager1).
+#include <functional>
+#include <string>
+
+#include <QString>
+#include <QUrl>
+
+#include "ui/ShellRequests.h"
+
+class QtShell : public ShellRequests {
+public:
+    using UrlOpener = std::function<bool(const QUrl&)>;
+
+    // `openUrl` stands in for QDesktopServices::openUrl (tests record the calls).
+    explicit QtShell(UrlOpener openUrl = {}, int dbusTimeoutMs = 1500);
+
+    void openDocument(const std::string& urlOrPath) override;
+    // With no file manager answering on the session bus, the containing folder is opened with
+    // the desktop's default handler instead.
+    void selectInFileManager(const std::string& path) override;
+    void showProperties(const std::string& path) override;
+
+    // "file://" + the path's bytes percent-encoded: exact for any bytes a Linux path may hold.
+    static QString fileUri(const std::string& path);
+    // The folder part of `path`, or "/" for a file in the root.
+    static std::string containingFolder(const std::string& path);
+
+private:
+    bool callFileManager(const char* method, const std::string& path) const;
+    void openFolderOf(const std::string& path) const;
+
+    UrlOpener m_openUrl;
+    int m_dbusTimeoutMs;
+};
+
+class QtClipboardText : public ClipboardText {
+public:
+    void setText(const std::string& text) override;
+};

@@ -1,0 +1,306 @@
+// The Qt pieces of the commands: the file manager over a private D-Bus session bus, the
+// fallback to the default handler, the clipboard, and the details dialog on the offscreen
+// platform.
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QColor>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QEventLoop>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QProcess>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QStringList>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include "list/TMyRec.h"
+#include "ui/UnitFormProcInfo.h"
+#include "ui/qt/QtFormProcInfo.h"
+#include "ui/qt/QtShell.h"
+
+namespace {
+
+// A private session bus for this test program, so that nothing reaches the desktop's own.
+QProcess* g_busDaemon = nullptr;
+
+bool startPrivateBus()
+{
+    g_busDaemon = new QProcess;
+    g_busDaemon->start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                        QStringLiteral("--print-address=1")});
+    if (!g_busDaemon->waitForStarted(10000))
+        return false;
+    QByteArray address;
+    while (!address.contains('\n') && g_busDaemon->waitForReadyRead(10000))
+        address += g_busDaemon->readAllStandardOutput();
+    address = address.trimmed();
+    if (address.isEmpty())
+        return false;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.constData(), 1);
+    return true;
+}
+
+struct FileManagerCall {
+    QString member;
+    QStringList uris;
+};
+
+// org.freedesktop.FileManager1 on its own connection and thread, recording each call.
+class FakeFileManager {
+public:
+    FakeFileManager()
+    {
+        QSemaphore ready;
+        m_thread = QThread::create([this, &ready] {
+            QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                                QStringLiteral("fake-file-manager"));
+            Object object(*this);
+            m_registered = bus.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &object) &&
+                           bus.registerService(QStringLiteral("org.freedesktop.FileManager1"));
+            ready.release();
+            QEventLoop loop;
+            loop.exec();
+            bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+            bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+            QDBusConnection::disconnectFromBus(QStringLiteral("fake-file-manager"));
+        });
+        m_thread->start();
+        ready.acquire();
+    }
+    ~FakeFileManager()
+    {
+        m_thread->quit();
+        m_thread->wait();
+        delete m_thread;
+    }
+    bool registered() const { return m_registered; }
+    std::vector<FileManagerCall> calls()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_calls;
+    }
+
+private:
+    class Object : public QDBusVirtualObject {
+    public:
+        explicit Object(FakeFileManager& owner) : m_owner(owner) {}
+        QString introspect(const QString&) const override { return QString(); }
+        bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+        {
+            const QList<QVariant> args = message.arguments();
+            {
+                const std::lock_guard<std::mutex> lock(m_owner.m_mutex);
+                m_owner.m_calls.push_back({message.member(), args.isEmpty() ? QStringList() : args.front().toStringList()});
+            }
+            connection.send(message.createReply());
+            return true;
+        }
+
+    private:
+        FakeFileManager& m_owner;
+    };
+
+    QThread* m_thread = nullptr;
+    bool m_registered = false;
+    std::mutex m_mutex;
+    std::vector<FileManagerCall> m_calls;
+};
+
+struct OpenedUrls {
+    std::vector<QUrl> urls;
+    QtShell::UrlOpener opener()
+    {
+        return [this](const QUrl& url) {
+            urls.push_back(url);
+            return true;
+        };
+    }
+};
+
+TEST(QtShell, FileUriEncodesEveryOddByte)
+{
+    EXPECT_EQ(QtShell::fileUri("/usr/bin/python3"), QStringLiteral("file:///usr/bin/python3"));
+    EXPECT_EQ(QtShell::fileUri("/opt/my app/程序"),
+              QStringLiteral("file:///opt/my%20app/%E7%A8%8B%E5%BA%8F"));
+    EXPECT_EQ(QtShell::fileUri(std::string("/tmp/a\xff#?%b", 11)),
+              QStringLiteral("file:///tmp/a%FF%23%3F%25b"));
+}
+
+TEST(QtShell, ContainingFolder)
+{
+    EXPECT_EQ(QtShell::containingFolder("/usr/bin/ls"), "/usr/bin");
+    EXPECT_EQ(QtShell::containingFolder("/init"), "/");
+    EXPECT_EQ(QtShell::containingFolder("relative"), "");
+}
+
+TEST(QtShell, FileManagerIsAskedOverTheSessionBus)
+{
+    FakeFileManager fileManager;
+    ASSERT_TRUE(fileManager.registered());
+    OpenedUrls opened;
+    QtShell shell(opened.opener(), 5000);
+
+    shell.selectInFileManager("/opt/my app/server");
+    shell.showProperties("/usr/sbin/sshd");
+
+    const auto calls = fileManager.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].member, QStringLiteral("ShowItems"));
+    EXPECT_EQ(calls[0].uris, QStringList{QStringLiteral("file:///opt/my%20app/server")});
+    EXPECT_EQ(calls[1].member, QStringLiteral("ShowItemProperties"));
+    EXPECT_EQ(calls[1].uris, QStringList{QStringLiteral("file:///usr/sbin/sshd")});
+    EXPECT_TRUE(opened.urls.empty()) << "no fallback while the file manager answers";
+}
+
+TEST(QtShell, WithoutAFileManagerTheFolderIsOpened)
+{
+    ASSERT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(
+        QStringLiteral("org.freedesktop.FileManager1")));
+    OpenedUrls opened;
+    QtShell shell(opened.opener(), 2000);
+
+    shell.selectInFileManager("/opt/my app/server");
+    shell.showProperties("/usr/sbin/sshd");
+    shell.selectInFileManager("");
+
+    ASSERT_EQ(opened.urls.size(), 2u);
+    EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(QStringLiteral("/opt/my app")));
+    EXPECT_EQ(opened.urls[1], QUrl::fromLocalFile(QStringLiteral("/usr/sbin")));
+}
+
+TEST(QtShell, DocumentsGoToTheDefaultHandler)
+{
+    OpenedUrls opened;
+    QtShell shell(opened.opener());
+    shell.openDocument("https://kestrel.example.org/update");
+    shell.openDocument("/usr/share/kestrel/KestrelHelp.html");
+    shell.openDocument("");
+    ASSERT_EQ(opened.urls.size(), 2u);
+    EXPECT_EQ(opened.urls[0], QUrl(QStringLiteral("https://kestrel.example.org/update")));
+    EXPECT_EQ(opened.urls[1], QUrl::fromLocalFile(QStringLiteral("/usr/share/kestrel/KestrelHelp.html")));
+}
+
+TEST(QtClipboardText, KeepsTheTextWithItsLineEnds)
+{
+    QtClipboardText clipboard;
+    const std::string text = "\xE2\x80\x95\r\n程序名称:x\r\n";
+    clipboard.setText(text);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), text);
+}
+
+class RecordingShell : public ShellRequests {
+public:
+    void openDocument(const std::string&) override {}
+    void selectInFileManager(const std::string& path) override { selected.push_back(path); }
+    void showProperties(const std::string&) override {}
+    std::vector<std::string> selected;
+};
+
+TMyRec rowOf(const std::string& path)
+{
+    TMyRec rec;
+    rec.Protocol = "TCP";
+    rec.PID = "4242";
+    rec.ProcName = "server";
+    rec.ProcPath = path;
+    rec.FileDesc = "测试服务器";
+    rec.Company = "Example";
+    return rec;
+}
+
+TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton)
+{
+    QPixmap red(32, 32);
+    red.fill(Qt::red);
+    auto* dialog = new QtFormProcInfo(nullptr, [&red](int index) { return index == 3 ? red : QPixmap(); });
+    RecordingShell shell;
+    TFormProcInfo form(*dialog, shell);
+
+    bool inspected = false;
+    QTimer::singleShot(0, dialog, [&] {
+        inspected = true;
+        EXPECT_TRUE(dialog->isModal());
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("进程详细信息"));
+        EXPECT_EQ(dialog->size(), QSize(425, 237));
+        EXPECT_EQ(dialog->focusWidget(), dialog->control(ProcInfoControl::BTNOK));
+
+        const auto text = [&](ProcInfoControl c) { return qobject_cast<QLabel*>(dialog->control(c))->text(); };
+        EXPECT_EQ(text(ProcInfoControl::LabExe), QStringLiteral("server"));
+        EXPECT_EQ(text(ProcInfoControl::LabExeDes), QStringLiteral("测试服务器  "));
+        EXPECT_EQ(text(ProcInfoControl::LabPID), QStringLiteral("PID:4242"));
+        EXPECT_EQ(text(ProcInfoControl::Labcomp), QStringLiteral("Example "));
+        EXPECT_EQ(text(ProcInfoControl::Label5), QStringLiteral("文件路径: "));
+        EXPECT_FALSE(dialog->control(ProcInfoControl::LabExeDes)->isEnabled());
+        auto* path = qobject_cast<QLineEdit*>(dialog->control(ProcInfoControl::EPath));
+        EXPECT_EQ(path->text(), QStringLiteral("/no/such dir/server"));
+        EXPECT_TRUE(path->isReadOnly());
+        EXPECT_EQ(path->geometry(), QRect(8, 140, 409, 20));
+        EXPECT_EQ(dialog->control(ProcInfoControl::BTNOK)->geometry(), QRect(321, 202, 97, 26));
+        EXPECT_EQ(dialog->control(ProcInfoControl::LabExe)->pos(), QPoint(80, 16));
+
+        const QImage icon = qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
+        EXPECT_EQ(icon.size(), QSize(32, 32));
+        EXPECT_EQ(QColor(icon.pixel(1, 1)), QColor(Qt::red));
+        EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
+
+        QTest::mouseClick(dialog->control(ProcInfoControl::LabLocate), Qt::LeftButton);
+        QTest::mouseClick(qobject_cast<QPushButton*>(dialog->control(ProcInfoControl::BTNOK)), Qt::LeftButton);
+    });
+    form.Show(rowOf("/no/such dir/server"), 3);
+
+    EXPECT_TRUE(inspected);
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(shell.selected, std::vector<std::string>{"/no/such dir/server"});
+    delete dialog;
+}
+
+TEST(QtFormProcInfo, NoIconLeavesThePictureEmpty)
+{
+    auto* dialog = new QtFormProcInfo(nullptr, [](int) { return QPixmap(); });
+    RecordingShell shell;
+    TFormProcInfo form(*dialog, shell);
+    QTimer::singleShot(0, dialog, [&] {
+        const QImage icon = qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
+        EXPECT_EQ(qAlpha(icon.pixel(1, 1)), 0);
+        dialog->reject();
+    });
+    form.Show(rowOf("/usr/bin/x"), -1);
+    delete dialog;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const bool bus = startPrivateBus();
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!bus)
+        ::testing::GTEST_FLAG(filter) = "-QtShell.FileManager*:QtShell.Without*";
+    const int result = RUN_ALL_TESTS();
+    if (g_busDaemon) {
+        g_busDaemon->kill();
+        g_busDaemon->waitForFinished(5000);
+        delete g_busDaemon;
+    }
+    return result;
+}
