@@ -6,8 +6,7 @@
 
 namespace os {
 
-bool MemoryImageSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const
-{
+bool MemoryImageSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
     if (offset > m_bytes.size() || out.size() > m_bytes.size() - offset)
         return false;
     if (!out.empty())
@@ -30,15 +29,12 @@ constexpr std::uint32_t kResourceDataEntrySize = 16;
 constexpr std::uint32_t kSubdirectoryFlag = 0x80000000u;
 constexpr std::uint32_t kRtVersion = 16;
 constexpr std::uint32_t kVersionResourceName = 1;
-constexpr std::uint32_t kLanguageNeutral = 0;
 
-std::uint16_t le16(const std::uint8_t* p)
-{
+std::uint16_t le16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
 
-std::uint32_t le32(const std::uint8_t* p)
-{
+std::uint32_t le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
@@ -73,8 +69,7 @@ private:
     std::vector<Section> m_sections;
 };
 
-bool PeReader::readHeaders()
-{
+bool PeReader::readHeaders() {
     std::array<std::uint8_t, kDosHeaderSize> dos{};
     if (!m_image.readAt(0, dos) || dos[0] != 'M' || dos[1] != 'Z')
         return false;
@@ -135,11 +130,11 @@ bool PeReader::readHeaders()
 
 // The file offset of `length` bytes at `rva`, when all of them are stored in the file within
 // one section (or within the headers, which are mapped at their file offsets).
-std::optional<std::uint64_t> PeReader::rvaToOffset(std::uint64_t rva, std::uint64_t length) const
-{
+std::optional<std::uint64_t> PeReader::rvaToOffset(std::uint64_t rva, std::uint64_t length) const {
     for (const Section& section : m_sections) {
         // Linkers may leave the virtual size 0; the raw size then gives the extent.
-        const std::uint64_t extent = section.virtualSize != 0 ? section.virtualSize : section.rawSize;
+        const std::uint64_t extent =
+            section.virtualSize != 0 ? section.virtualSize : section.rawSize;
         if (rva < section.virtualAddress || rva - section.virtualAddress >= extent)
             continue;
         const std::uint64_t inSection = rva - section.virtualAddress;
@@ -152,15 +147,14 @@ std::optional<std::uint64_t> PeReader::rvaToOffset(std::uint64_t rva, std::uint6
     return std::nullopt;
 }
 
-bool PeReader::readRva(std::uint64_t rva, std::span<std::uint8_t> out) const
-{
+bool PeReader::readRva(std::uint64_t rva, std::span<std::uint8_t> out) const {
     const std::optional<std::uint64_t> offset = rvaToOffset(rva, out.size());
     return offset && m_image.readAt(*offset, out);
 }
 
 // The entries of the resource directory at `directory` (an offset from the resource root).
-std::optional<std::vector<ResourceEntry>> PeReader::directoryEntries(std::uint32_t directory) const
-{
+std::optional<std::vector<ResourceEntry>>
+PeReader::directoryEntries(std::uint32_t directory) const {
     const std::uint64_t at = std::uint64_t{m_resourceRva} + directory;
     std::array<std::uint8_t, kResourceDirectorySize> header{};
     if (!readRva(at, header))
@@ -168,7 +162,8 @@ std::optional<std::vector<ResourceEntry>> PeReader::directoryEntries(std::uint32
     const std::size_t count = std::size_t{le16(header.data() + 12)} + le16(header.data() + 14);
     const std::optional<std::uint64_t> offset =
         rvaToOffset(at + kResourceDirectorySize, count * kResourceEntrySize);
-    if (!offset || *offset > m_image.size() || count * kResourceEntrySize > m_image.size() - *offset)
+    if (!offset || *offset > m_image.size() ||
+        count * kResourceEntrySize > m_image.size() - *offset)
         return std::nullopt;
     std::vector<std::uint8_t> raw(count * kResourceEntrySize);
     if (!m_image.readAt(*offset, raw))
@@ -181,8 +176,7 @@ std::optional<std::vector<ResourceEntry>> PeReader::directoryEntries(std::uint32
 }
 
 std::optional<std::uint32_t> subdirectoryById(const std::vector<ResourceEntry>& entries,
-                                              std::uint32_t id)
-{
+                                              std::uint32_t id) {
     for (const ResourceEntry& entry : entries) {
         if (entry.name == id && (entry.data & kSubdirectoryFlag) != 0)
             return entry.data & ~kSubdirectoryFlag;
@@ -190,8 +184,7 @@ std::optional<std::uint32_t> subdirectoryById(const std::vector<ResourceEntry>& 
     return std::nullopt;
 }
 
-std::optional<ResourceLocation> PeReader::versionResource() const
-{
+std::optional<ResourceLocation> PeReader::versionResource() const {
     // Exactly three levels (type, name, language) are walked, so a directory that points
     // back at itself or at an ancestor cannot make the walk endless.
     const auto root = directoryEntries(0);
@@ -210,23 +203,19 @@ std::optional<ResourceLocation> PeReader::versionResource() const
     if (!languages)
         return std::nullopt;
 
-    std::optional<std::uint32_t> dataEntry;
-    for (const ResourceEntry& entry : *languages) {
-        if ((entry.data & kSubdirectoryFlag) != 0)
-            continue;
-        if (!dataEntry || entry.name == kLanguageNeutral)
-            dataEntry = entry.data;
-        if (entry.name == kLanguageNeutral)
-            break;
-    }
-    if (!dataEntry)
+    // Languages are sorted by ID, so the neutral one comes first when there is one.
+    const auto leaf =
+        std::find_if(languages->begin(), languages->end(),
+                     [](const ResourceEntry& e) { return (e.data & kSubdirectoryFlag) == 0; });
+    if (leaf == languages->end())
         return std::nullopt;
+    const std::uint32_t dataEntry = leaf->data;
 
-    std::array<std::uint8_t, kResourceDataEntrySize> leaf{};
-    if (!readRva(std::uint64_t{m_resourceRva} + *dataEntry, leaf))
+    std::array<std::uint8_t, kResourceDataEntrySize> entry{};
+    if (!readRva(std::uint64_t{m_resourceRva} + dataEntry, entry))
         return std::nullopt;
-    const std::uint32_t dataRva = le32(leaf.data());
-    const std::uint32_t size = std::min(le32(leaf.data() + 4), kMaxVersionResourceSize);
+    const std::uint32_t dataRva = le32(entry.data());
+    const std::uint32_t size = std::min(le32(entry.data() + 4), kMaxVersionResourceSize);
     if (size == 0)
         return std::nullopt;
     const std::optional<std::uint64_t> offset = rvaToOffset(dataRva, size);
@@ -237,16 +226,14 @@ std::optional<ResourceLocation> PeReader::versionResource() const
 
 } // namespace
 
-std::optional<ResourceLocation> findVersionResource(const ImageSource& image)
-{
+std::optional<ResourceLocation> findVersionResource(const ImageSource& image) {
     PeReader reader(image);
     if (!reader.readHeaders())
         return std::nullopt;
     return reader.versionResource();
 }
 
-bool readVersionResource(const ImageSource& image, std::vector<std::uint8_t>& block)
-{
+bool readVersionResource(const ImageSource& image, std::vector<std::uint8_t>& block) {
     block.clear();
     const std::optional<ResourceLocation> location = findVersionResource(image);
     if (!location)

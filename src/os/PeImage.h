@@ -39,8 +39,8 @@ struct ResourceLocation {
     std::uint32_t size = 0;   // bytes to read, at most kMaxVersionResourceSize, never 0
 };
 
-// Where the version resource (type RT_VERSION, name 1; the language-neutral one, else the
-// first language) lies in `image`. std::nullopt when the image is not PE32/PE32+, has no such
+// Where the version resource (type RT_VERSION, name 1, the first language: the neutral one
+// when there is one) lies in `image`. std::nullopt when the image is not PE32/PE32+, has no such
 // resource, or any structure on the way lies outside the image.
 std::optional<ResourceLocation> findVersionResource(const ImageSource& image);
 

@@ -9,8 +9,7 @@
 #include "os/FileVersion.h"
 #include "snapshot/VersionInfo.h"
 
-std::string GetFileVersionStrings(const std::string& fileName, std::string& company)
-{
+std::string GetFileVersionStrings(const std::string& fileName, std::string& company) {
     company.clear();
     std::string description;
     if (fileName.empty())

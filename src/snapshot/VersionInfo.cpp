@@ -7,18 +7,15 @@ namespace {
 
 constexpr std::size_t kNodeHeaderSize = 6; // wLength, wValueLength, wType
 
-std::size_t alignUp4(std::size_t offset)
-{
+std::size_t alignUp4(std::size_t offset) {
     return (offset + 3) & ~std::size_t{3};
 }
 
-std::uint16_t le16(std::span<const std::uint8_t> bytes, std::size_t at)
-{
+std::uint16_t le16(std::span<const std::uint8_t> bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
 
-void appendUtf8(std::string& out, char32_t c)
-{
+void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -36,22 +33,19 @@ void appendUtf8(std::string& out, char32_t c)
     }
 }
 
-char foldAscii(char c)
-{
+char foldAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool equalIgnoringAsciiCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return foldAscii(x) == foldAscii(y); });
+bool equalIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return foldAscii(x) == foldAscii(y);
+           });
 }
 
 // Offset of the first UTF-16 NUL at or after `from` that ends before `end`.
 std::optional<std::size_t> findNul16(std::span<const std::uint8_t> bytes, std::size_t from,
-                                     std::size_t end)
-{
+                                     std::size_t end) {
     for (std::size_t at = from; at + 2 <= end; at += 2) {
         if (bytes[at] == 0 && bytes[at + 1] == 0)
             return at;
@@ -61,8 +55,7 @@ std::optional<std::size_t> findNul16(std::span<const std::uint8_t> bytes, std::s
 
 } // namespace
 
-std::string utf16leToUtf8(std::span<const std::uint8_t> bytes)
-{
+std::string utf16leToUtf8(std::span<const std::uint8_t> bytes) {
     std::string out;
     out.reserve(bytes.size());
     const std::size_t units = bytes.size() / 2;
@@ -81,8 +74,7 @@ std::string utf16leToUtf8(std::span<const std::uint8_t> bytes)
     return out;
 }
 
-std::string versionLanguageKey(std::span<const std::uint8_t, 4> translation)
-{
+std::string versionLanguageKey(std::span<const std::uint8_t, 4> translation) {
     char key[9] = {};
     std::snprintf(key, sizeof key, "%.2X%.2X%.2X%.2X", unsigned{translation[1]},
                   unsigned{translation[0]}, unsigned{translation[3]}, unsigned{translation[2]});
@@ -100,8 +92,7 @@ struct VersionInfo::Node {
     std::size_t childrenStart = 0;
 };
 
-std::optional<VersionInfo::Node> VersionInfo::parseNode(std::size_t at, std::size_t limit) const
-{
+std::optional<VersionInfo::Node> VersionInfo::parseNode(std::size_t at, std::size_t limit) const {
     if (limit > m_block.size() || at > limit || limit - at < kNodeHeaderSize)
         return std::nullopt;
     const std::uint16_t length = le16(m_block, at);
@@ -125,8 +116,7 @@ std::optional<VersionInfo::Node> VersionInfo::parseNode(std::size_t at, std::siz
     return node;
 }
 
-std::optional<VersionInfo::Node> VersionInfo::find(std::string_view path) const
-{
+std::optional<VersionInfo::Node> VersionInfo::find(std::string_view path) const {
     std::optional<Node> node = parseNode(0, m_block.size());
     while (node && !path.empty()) {
         const std::size_t slash = path.find('\\');
@@ -148,16 +138,14 @@ std::optional<VersionInfo::Node> VersionInfo::find(std::string_view path) const
     return node;
 }
 
-std::optional<std::span<const std::uint8_t>> VersionInfo::queryValue(std::string_view path) const
-{
+std::optional<std::span<const std::uint8_t>> VersionInfo::queryValue(std::string_view path) const {
     const std::optional<Node> node = find(path);
     if (!node)
         return std::nullopt;
     return m_block.subspan(node->valueStart, node->valueEnd - node->valueStart);
 }
 
-std::optional<std::string> VersionInfo::queryString(std::string_view path) const
-{
+std::optional<std::string> VersionInfo::queryString(std::string_view path) const {
     const std::optional<Node> node = find(path);
     if (!node)
         return std::nullopt;
@@ -165,7 +153,8 @@ std::optional<std::string> VersionInfo::queryString(std::string_view path) const
         return std::string{};
     // The text runs to its NUL; the length field is not trusted for that, because some tools
     // count bytes instead of characters, and others leave the NUL out of the count.
-    const std::size_t end = findNul16(m_block, node->valueStart, node->end)
-                                .value_or(node->valueStart + (node->end - node->valueStart) / 2 * 2);
+    const std::size_t end =
+        findNul16(m_block, node->valueStart, node->end)
+            .value_or(node->valueStart + (node->end - node->valueStart) / 2 * 2);
     return utf16leToUtf8(m_block.subspan(node->valueStart, end - node->valueStart));
 }

@@ -15,8 +15,7 @@ namespace {
 
 std::span<const std::uint8_t> g_input;
 
-void queryBlock(std::span<const std::uint8_t> block)
-{
+void queryBlock(std::span<const std::uint8_t> block) {
     const VersionInfo info(block);
     info.queryValue("\\");
     const auto translations = info.queryValue("\\VarFileInfo\\Translation");
@@ -33,13 +32,11 @@ void queryBlock(std::span<const std::uint8_t> block)
 // The file system is replaced by the fuzzer's input.
 namespace os {
 
-bool LoadVersionResource(const std::string&, std::vector<std::uint8_t>& block)
-{
+bool LoadVersionResource(const std::string&, std::vector<std::uint8_t>& block) {
     return readVersionResource(MemoryImageSource(g_input), block);
 }
 
-bool DescribeExecutable(const std::string&, std::string& description, std::string& company)
-{
+bool DescribeExecutable(const std::string&, std::string& description, std::string& company) {
     description.clear();
     company.clear();
     return false;
@@ -47,8 +44,7 @@ bool DescribeExecutable(const std::string&, std::string& description, std::strin
 
 } // namespace os
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     g_input = std::span<const std::uint8_t>(data, size);
     std::string company;
     GetFileVersionStrings("input.exe", company);

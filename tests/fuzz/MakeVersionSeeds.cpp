@@ -10,17 +10,16 @@ using namespace pebuild;
 
 namespace {
 
-bool save(const std::string& folder, const std::string& name, const Bytes& bytes)
-{
+bool save(const std::string& folder, const std::string& name, const Bytes& bytes) {
     std::ofstream out(folder + "/" + name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return out.good();
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
         return 2;
@@ -30,7 +29,8 @@ int main(int argc, char** argv)
         {{{0x0804, 0x04B0}, {0x0409, 0x04E4}},
          {{"080404B0", {{"CompanyName", "鹰隼软件"}, {"FileDescription", "连接查看器"}}},
           {"040904E4", {{"FileDescription", "Viewer"}}}}});
-    const Bytes odd = versionBlock({{{0x0409, 0x04B0}}, {{"040904b0", {{"A", "x"}, {"FileDescription", "yy"}}}}});
+    const Bytes odd =
+        versionBlock({{{0x0409, 0x04B0}}, {{"040904b0", {{"A", "x"}, {"FileDescription", "yy"}}}}});
 
     PeOptions languages;
     languages.pe32Plus = true;

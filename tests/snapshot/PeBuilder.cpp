@@ -10,24 +10,20 @@ namespace {
 constexpr std::uint32_t kSubdirectory = 0x80000000u;
 constexpr std::uint16_t kRtVersion = 16;
 
-std::size_t alignUp(std::size_t value, std::size_t alignment)
-{
+std::size_t alignUp(std::size_t value, std::size_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
 }
 
-void padTo4(Bytes& bytes)
-{
+void padTo4(Bytes& bytes) {
     bytes.resize(alignUp(bytes.size(), 4), 0);
 }
 
-void append(Bytes& to, const Bytes& from)
-{
+void append(Bytes& to, const Bytes& from) {
     to.insert(to.end(), from.begin(), from.end());
 }
 
 // The fixed part of a version resource (VS_FIXEDFILEINFO), with version 3.0.0.0.
-Bytes fixedFileInfo()
-{
+Bytes fixedFileInfo() {
     Bytes info(52, 0);
     put32(info, 0, 0xFEEF04BDu);
     put32(info, 4, 0x00010000u);
@@ -59,28 +55,24 @@ struct TypeDirectory {
     std::size_t offset = 0;
 };
 
-void putDirectoryHeader(Bytes& bytes, std::size_t at, std::uint16_t named, std::uint16_t ids)
-{
+void putDirectoryHeader(Bytes& bytes, std::size_t at, std::uint16_t named, std::uint16_t ids) {
     put16(bytes, at + 12, named);
     put16(bytes, at + 14, ids);
 }
 
 } // namespace
 
-void put16(Bytes& bytes, std::size_t at, std::uint16_t value)
-{
+void put16(Bytes& bytes, std::size_t at, std::uint16_t value) {
     bytes.at(at) = static_cast<std::uint8_t>(value);
     bytes.at(at + 1) = static_cast<std::uint8_t>(value >> 8);
 }
 
-void put32(Bytes& bytes, std::size_t at, std::uint32_t value)
-{
+void put32(Bytes& bytes, std::size_t at, std::uint32_t value) {
     put16(bytes, at, static_cast<std::uint16_t>(value));
     put16(bytes, at + 2, static_cast<std::uint16_t>(value >> 16));
 }
 
-Bytes utf16le(std::string_view utf8)
-{
+Bytes utf16le(std::string_view utf8) {
     Bytes out;
     std::size_t i = 0;
     while (i < utf8.size()) {
@@ -114,8 +106,7 @@ Bytes utf16le(std::string_view utf8)
     return out;
 }
 
-VersionNode textNode(const std::string& key, const std::string& value)
-{
+VersionNode textNode(const std::string& key, const std::string& value) {
     VersionNode node;
     node.key = key;
     node.text = true;
@@ -126,8 +117,7 @@ VersionNode textNode(const std::string& key, const std::string& value)
     return node;
 }
 
-VersionNode binaryNode(const std::string& key, const Bytes& value)
-{
+VersionNode binaryNode(const std::string& key, const Bytes& value) {
     VersionNode node;
     node.key = key;
     node.value = value;
@@ -135,8 +125,7 @@ VersionNode binaryNode(const std::string& key, const Bytes& value)
     return node;
 }
 
-VersionNode groupNode(const std::string& key, std::vector<VersionNode> children)
-{
+VersionNode groupNode(const std::string& key, std::vector<VersionNode> children) {
     VersionNode node;
     node.key = key;
     node.text = true;
@@ -144,8 +133,7 @@ VersionNode groupNode(const std::string& key, std::vector<VersionNode> children)
     return node;
 }
 
-Bytes serialize(const VersionNode& node)
-{
+Bytes serialize(const VersionNode& node) {
     Bytes out(6, 0);
     append(out, utf16le(node.key));
     out.push_back(0);
@@ -162,8 +150,7 @@ Bytes serialize(const VersionNode& node)
     return out;
 }
 
-VersionNode versionTree(const VersionResource& resource)
-{
+VersionNode versionTree(const VersionResource& resource) {
     VersionNode root = binaryNode("VS_VERSION_INFO", fixedFileInfo());
     std::vector<VersionNode> tables;
     for (const StringTable& table : resource.tables) {
@@ -190,13 +177,11 @@ VersionNode versionTree(const VersionResource& resource)
     return root;
 }
 
-Bytes versionBlock(const VersionResource& resource)
-{
+Bytes versionBlock(const VersionResource& resource) {
     return serialize(versionTree(resource));
 }
 
-PeFile buildPe(const PeOptions& options)
-{
+PeFile buildPe(const PeOptions& options) {
     static const Bytes muiData{'m', 'u', 'i', 0};
     PeFile file;
     PeLayout& layout = file.layout;
@@ -260,8 +245,8 @@ PeFile buildPe(const PeOptions& options)
         static_cast<std::uint32_t>(alignUp(headersSize, options.sectionAlignment));
     const std::uint32_t textRaw = static_cast<std::uint32_t>(headersSize);
     const std::uint32_t textRawSize = options.fileAlignment;
-    const std::uint32_t rsrcRva = textRva + static_cast<std::uint32_t>(
-                                                alignUp(0x10, options.sectionAlignment));
+    const std::uint32_t rsrcRva =
+        textRva + static_cast<std::uint32_t>(alignUp(0x10, options.sectionAlignment));
     const std::uint32_t rsrcRaw = textRaw + textRawSize;
     const std::uint32_t rsrcRawSize =
         static_cast<std::uint32_t>(alignUp(resourceSize, options.fileAlignment));
@@ -326,13 +311,16 @@ PeFile buildPe(const PeOptions& options)
                        static_cast<std::uint16_t>(types.size() - namedTypes));
     put16(bytes, base + typeName, 3);
     const Bytes mui = utf16le("MUI");
-    std::copy(mui.begin(), mui.end(), bytes.begin() + static_cast<std::ptrdiff_t>(base + typeName + 2));
+    std::copy(mui.begin(), mui.end(),
+              bytes.begin() + static_cast<std::ptrdiff_t>(base + typeName + 2));
     for (std::size_t t = 0; t < types.size(); ++t) {
         const TypeDirectory& type = types[t];
         const std::size_t entry = base + 16 + 8 * t;
-        put32(bytes, entry, type.named ? kSubdirectory | static_cast<std::uint32_t>(typeName) : type.id);
+        put32(bytes, entry,
+              type.named ? kSubdirectory | static_cast<std::uint32_t>(typeName) : type.id);
         put32(bytes, entry + 4, kSubdirectory | static_cast<std::uint32_t>(type.offset));
-        putDirectoryHeader(bytes, base + type.offset, 0, static_cast<std::uint16_t>(type.names.size()));
+        putDirectoryHeader(bytes, base + type.offset, 0,
+                           static_cast<std::uint16_t>(type.names.size()));
         const bool version = !type.named && type.id == kRtVersion && layout.versionTypeEntry == 0;
         if (version) {
             layout.versionTypeEntry = entry;
@@ -352,8 +340,10 @@ PeFile buildPe(const PeOptions& options)
                 const std::size_t languageEntry = base + name.offset + 16 + 8 * l;
                 put32(bytes, languageEntry, leaf.language);
                 put32(bytes, languageEntry + 4, static_cast<std::uint32_t>(leaf.dataEntry));
-                put32(bytes, base + leaf.dataEntry, rsrcRva + static_cast<std::uint32_t>(leaf.dataOffset));
-                put32(bytes, base + leaf.dataEntry + 4, static_cast<std::uint32_t>(leaf.data->size()));
+                put32(bytes, base + leaf.dataEntry,
+                      rsrcRva + static_cast<std::uint32_t>(leaf.dataOffset));
+                put32(bytes, base + leaf.dataEntry + 4,
+                      static_cast<std::uint32_t>(leaf.data->size()));
                 std::copy(leaf.data->begin(), leaf.data->end(),
                           bytes.begin() + static_cast<std::ptrdiff_t>(base + leaf.dataOffset));
                 if (version && n == 0 && l == 0) {
@@ -366,8 +356,7 @@ PeFile buildPe(const PeOptions& options)
     return file;
 }
 
-PeFile peWithVersion(const Bytes& block, bool pe32Plus)
-{
+PeFile peWithVersion(const Bytes& block, bool pe32Plus) {
     PeOptions options;
     options.pe32Plus = pe32Plus;
     options.resources.push_back(Resource{3, 1, 0x0409, Bytes(40, 0x11)});

@@ -21,8 +21,8 @@ Bytes utf16le(std::string_view utf8);
 struct VersionNode {
     std::string key;
     bool text = false;
-    Bytes value;                               // the value's bytes as stored
-    std::uint16_t valueLength = 0;             // wValueLength as stored
+    Bytes value;                                 // the value's bytes as stored
+    std::uint16_t valueLength = 0;               // wValueLength as stored
     std::optional<std::uint16_t> lengthOverride; // wLength as stored, when not the true one
     std::vector<VersionNode> children;
 };
@@ -78,15 +78,15 @@ struct PeOptions {
 // File offsets of the structures tests spoil. `version*` refer to the first resource of type
 // RT_VERSION; they are 0 when there is none.
 struct PeLayout {
-    std::size_t peHeader = 0;           // "PE\0\0"
-    std::size_t fileHeader = 0;         // COFF file header
+    std::size_t peHeader = 0;   // "PE\0\0"
+    std::size_t fileHeader = 0; // COFF file header
     std::size_t optionalHeader = 0;
     std::size_t resourceDirectoryEntry = 0; // data directory 2: RVA, size
     std::size_t sectionTable = 0;
     std::size_t resourceSectionHeader = 0;
-    std::size_t resourceSection = 0;    // raw data of .rsrc: the root directory
+    std::size_t resourceSection = 0; // raw data of .rsrc: the root directory
     std::uint32_t resourceRva = 0;
-    std::size_t versionTypeEntry = 0;   // the root's entry for RT_VERSION
+    std::size_t versionTypeEntry = 0; // the root's entry for RT_VERSION
     std::size_t versionNameDirectory = 0;
     std::size_t versionLanguageDirectory = 0;
     std::size_t versionDataEntry = 0;

@@ -21,9 +21,9 @@ protected:
 
 } // namespace
 
-TEST_F(GetFileVersionStringsTest, EmptyNameTouchesNoFile)
-{
-    FakeOs::setVersionResource("", versionBlock({{{0x0409, 0x04B0}}, {{"040904B0", {{"FileDescription", "x"}}}}}));
+TEST_F(GetFileVersionStringsTest, EmptyNameTouchesNoFile) {
+    FakeOs::setVersionResource(
+        "", versionBlock({{{0x0409, 0x04B0}}, {{"040904B0", {{"FileDescription", "x"}}}}}));
     FakeOs::setDescription("", "desktop", "vendor");
     std::string company = "left over";
     EXPECT_EQ(GetFileVersionStrings("", company), "");
@@ -31,8 +31,7 @@ TEST_F(GetFileVersionStringsTest, EmptyNameTouchesNoFile)
     EXPECT_EQ(FakeOs::fileReads(), 0);
 }
 
-TEST_F(GetFileVersionStringsTest, FollowsTheFirstTranslationOnly)
-{
+TEST_F(GetFileVersionStringsTest, FollowsTheFirstTranslationOnly) {
     struct Case {
         const char* name;
         VersionResource resource;
@@ -42,21 +41,45 @@ TEST_F(GetFileVersionStringsTest, FollowsTheFirstTranslationOnly)
     const std::vector<std::pair<std::string, std::string>> both = {
         {"CompanyName", "鹰隼软件"}, {"FileDescription", "连接查看器"}};
     const Case cases[] = {
-        {"0x0804/0x04B0 reads 080404B0", {{{0x0804, 0x04B0}}, {{"080404B0", both}}}, "连接查看器", "鹰隼软件"},
-        {"0x0409/0x04E4 reads 040904E4", {{{0x0409, 0x04E4}}, {{"040904E4", both}}}, "连接查看器", "鹰隼软件"},
-        {"lower-case table key", {{{0x0804, 0x04B0}}, {{"080404b0", both}}}, "连接查看器", "鹰隼软件"},
+        {"0x0804/0x04B0 reads 080404B0",
+         {{{0x0804, 0x04B0}}, {{"080404B0", both}}},
+         "连接查看器",
+         "鹰隼软件"},
+        {"0x0409/0x04E4 reads 040904E4",
+         {{{0x0409, 0x04E4}}, {{"040904E4", both}}},
+         "连接查看器",
+         "鹰隼软件"},
+        {"lower-case table key",
+         {{{0x0804, 0x04B0}}, {{"080404b0", both}}},
+         "连接查看器",
+         "鹰隼软件"},
         {"description only under the second translation",
-         {{{0x0804, 0x04B0}, {0x0409, 0x04B0}}, {{"080404B0", {{"CompanyName", "A"}}}, {"040904B0", both}}},
-         "", ""},
+         {{{0x0804, 0x04B0}, {0x0409, 0x04B0}},
+          {{"080404B0", {{"CompanyName", "A"}}}, {"040904B0", both}}},
+         "",
+         ""},
         {"table of the second translation only",
-         {{{0x0804, 0x04B0}, {0x0409, 0x04B0}}, {{"040904B0", both}}}, "", ""},
+         {{{0x0804, 0x04B0}, {0x0409, 0x04B0}}, {{"040904B0", both}}},
+         "",
+         ""},
         {"second translation ignored when the first has a table",
-         {{{0x0409, 0x04B0}, {0x0804, 0x04B0}}, {{"080404B0", both}, {"040904B0", {{"FileDescription", "English"}}}}},
-         "English", ""},
-        {"company without description", {{{0x0804, 0x04B0}}, {{"080404B0", {{"CompanyName", "鹰隼软件"}}}}}, "", ""},
-        {"description without company", {{{0x0804, 0x04B0}}, {{"080404B0", {{"FileDescription", "连接查看器"}}}}}, "连接查看器", ""},
+         {{{0x0409, 0x04B0}, {0x0804, 0x04B0}},
+          {{"080404B0", both}, {"040904B0", {{"FileDescription", "English"}}}}},
+         "English",
+         ""},
+        {"company without description",
+         {{{0x0804, 0x04B0}}, {{"080404B0", {{"CompanyName", "鹰隼软件"}}}}},
+         "",
+         ""},
+        {"description without company",
+         {{{0x0804, 0x04B0}}, {{"080404B0", {{"FileDescription", "连接查看器"}}}}},
+         "连接查看器",
+         ""},
         {"empty description still looks up the company",
-         {{{0x0804, 0x04B0}}, {{"080404B0", {{"FileDescription", ""}, {"CompanyName", "鹰隼软件"}}}}}, "", "鹰隼软件"},
+         {{{0x0804, 0x04B0}},
+          {{"080404B0", {{"FileDescription", ""}, {"CompanyName", "鹰隼软件"}}}}},
+         "",
+         "鹰隼软件"},
         {"no translation value", {{}, {{"080404B0", both}}}, "", ""},
         {"no VarFileInfo", {{{0x0804, 0x04B0}}, {{"080404B0", both}}, false}, "", ""},
         {"no string table at all", {{{0x0804, 0x04B0}}, {}}, "", ""},
@@ -72,8 +95,7 @@ TEST_F(GetFileVersionStringsTest, FollowsTheFirstTranslationOnly)
     }
 }
 
-TEST_F(GetFileVersionStringsTest, TranslationShorterThanOneEntryGivesNothing)
-{
+TEST_F(GetFileVersionStringsTest, TranslationShorterThanOneEntryGivesNothing) {
     VersionNode root = versionTree({{}, {{"00000000", {{"FileDescription", "x"}}}}});
     root.children[1].children.push_back(binaryNode("Translation", {0x00, 0x00, 0x00}));
     FakeOs::setVersionResource(kPath, serialize(root));
@@ -82,8 +104,7 @@ TEST_F(GetFileVersionStringsTest, TranslationShorterThanOneEntryGivesNothing)
     EXPECT_EQ(company, "");
 }
 
-TEST_F(GetFileVersionStringsTest, WithoutAVersionResourceAsksTheDesktop)
-{
+TEST_F(GetFileVersionStringsTest, WithoutAVersionResourceAsksTheDesktop) {
     FakeOs::setDescription(kPath, "Web browser", "Debian Mozilla Team");
     std::string company;
     EXPECT_EQ(GetFileVersionStrings(kPath, company), "Web browser");
@@ -96,8 +117,7 @@ TEST_F(GetFileVersionStringsTest, WithoutAVersionResourceAsksTheDesktop)
     EXPECT_EQ(company, "");
 }
 
-TEST_F(GetFileVersionStringsTest, MalformedBlockGivesNothing)
-{
+TEST_F(GetFileVersionStringsTest, MalformedBlockGivesNothing) {
     FakeOs::setVersionResource(kPath, {0xFF, 0xFF, 0x00});
     FakeOs::setDescription(kPath, "desktop", "vendor");
     std::string company = "left over";

@@ -14,20 +14,19 @@ using namespace pebuild;
 
 namespace {
 
-const VersionResource kChinese{
-    {{0x0804, 0x04B0}},
-    {{"080404B0",
-      {{"CompanyName", "鹰隼软件公司"}, {"FileDescription", "网络连接查看器"}, {"ProductName", "Kestrel"}}}}};
+const VersionResource kChinese{{{0x0804, 0x04B0}},
+                               {{"080404B0",
+                                 {{"CompanyName", "鹰隼软件公司"},
+                                  {"FileDescription", "网络连接查看器"},
+                                  {"ProductName", "Kestrel"}}}}};
 
-std::optional<std::string> queryString(const Bytes& block, const std::string& path)
-{
+std::optional<std::string> queryString(const Bytes& block, const std::string& path) {
     return VersionInfo(block).queryString(path);
 }
 
 } // namespace
 
-TEST(VersionLanguageKey, FormatsLanguageThenCodePageInUpperCaseHex)
-{
+TEST(VersionLanguageKey, FormatsLanguageThenCodePageInUpperCaseHex) {
     struct Case {
         std::array<std::uint8_t, 4> bytes;
         const char* key;
@@ -42,8 +41,7 @@ TEST(VersionLanguageKey, FormatsLanguageThenCodePageInUpperCaseHex)
         EXPECT_EQ(versionLanguageKey(c.bytes), c.key);
 }
 
-TEST(VersionInfo, AnswersTheQueriesOfABuiltBlock)
-{
+TEST(VersionInfo, AnswersTheQueriesOfABuiltBlock) {
     const Bytes block = versionBlock(kChinese);
     const VersionInfo info(block);
 
@@ -61,8 +59,7 @@ TEST(VersionInfo, AnswersTheQueriesOfABuiltBlock)
     EXPECT_EQ((*fixed)[0], 0xBD);
 }
 
-TEST(VersionInfo, ComparesKeysWithoutRegardToCase)
-{
+TEST(VersionInfo, ComparesKeysWithoutRegardToCase) {
     VersionResource lower = kChinese;
     lower.tables[0].key = "080404b0"; // some resource compilers write lower-case keys
     const Bytes block = versionBlock(lower);
@@ -71,8 +68,7 @@ TEST(VersionInfo, ComparesKeysWithoutRegardToCase)
     EXPECT_EQ(queryString(block, "\\STRINGFILEINFO\\080404B0\\COMPANYNAME"), "鹰隼软件公司");
 }
 
-TEST(VersionInfo, MissingNodesGiveNoValue)
-{
+TEST(VersionInfo, MissingNodesGiveNoValue) {
     const Bytes block = versionBlock(kChinese);
     const char* paths[] = {
         "\\StringFileInfo\\040904B0\\FileDescription", // another table
@@ -86,8 +82,7 @@ TEST(VersionInfo, MissingNodesGiveNoValue)
         EXPECT_FALSE(queryString(block, path)) << path;
 }
 
-TEST(VersionInfo, ReadsTextValuesToTheirNul)
-{
+TEST(VersionInfo, ReadsTextValuesToTheirNul) {
     struct Case {
         const char* name;
         VersionNode node;
@@ -124,10 +119,9 @@ TEST(VersionInfo, ReadsTextValuesToTheirNul)
     }
 }
 
-TEST(VersionInfo, FindsNodesAfterOddLengthKeysAndValues)
-{
+TEST(VersionInfo, FindsNodesAfterOddLengthKeysAndValues) {
     VersionNode table = groupNode("080404B0", {});
-    table.children.push_back(textNode("A", "x"));       // key and value need padding
+    table.children.push_back(textNode("A", "x")); // key and value need padding
     table.children.push_back(textNode("BBB", "yy"));
     table.children.push_back(binaryNode("C", {1, 2, 3})); // odd binary value
     table.children.push_back(textNode("FileDescription", "found"));
@@ -140,8 +134,7 @@ TEST(VersionInfo, FindsNodesAfterOddLengthKeysAndValues)
     EXPECT_EQ(Bytes(c->begin(), c->end()), (Bytes{1, 2, 3}));
 }
 
-TEST(VersionInfo, MalformedBlocksGiveNoValueAndNoFault)
-{
+TEST(VersionInfo, MalformedBlocksGiveNoValueAndNoFault) {
     const std::string description = "\\StringFileInfo\\080404B0\\FileDescription";
     struct Case {
         const char* name;
@@ -150,7 +143,8 @@ TEST(VersionInfo, MalformedBlocksGiveNoValueAndNoFault)
     std::vector<Case> cases = {
         {"empty", {}},
         {"shorter than a header", {0x20, 0, 0, 0, 0}},
-        {"root length 0", [] {
+        {"root length 0",
+         [] {
              Bytes b = versionBlock(kChinese);
              put16(b, 0, 0);
              return b;
@@ -186,8 +180,7 @@ TEST(VersionInfo, MalformedBlocksGiveNoValueAndNoFault)
 
 // Every prefix of a good block (a truncated resource) answers either nothing or a prefix of
 // the true value, and every single spoiled byte leaves the reader within the block.
-TEST(VersionInfo, TruncatedAndSpoiledBlocksStayWithinBounds)
-{
+TEST(VersionInfo, TruncatedAndSpoiledBlocksStayWithinBounds) {
     const Bytes block = versionBlock(kChinese);
     const std::string description = "网络连接查看器";
     const std::string path = "\\StringFileInfo\\080404B0\\FileDescription";
@@ -210,8 +203,7 @@ TEST(VersionInfo, TruncatedAndSpoiledBlocksStayWithinBounds)
     }
 }
 
-TEST(Utf16leToUtf8, ConvertsEveryPlaneAndIgnoresAnOddTrailingByte)
-{
+TEST(Utf16leToUtf8, ConvertsEveryPlaneAndIgnoresAnOddTrailingByte) {
     EXPECT_EQ(utf16leToUtf8(utf16le("Aé中😀")), "Aé中😀");
     Bytes odd = utf16le("ab");
     odd.push_back('c');

@@ -24,8 +24,7 @@ private:
     int m_fd;
 };
 
-FileDescriptor::~FileDescriptor()
-{
+FileDescriptor::~FileDescriptor() {
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -51,12 +50,11 @@ private:
     mutable std::uint64_t m_windowStart = 0;
 };
 
-bool FileImageSource::readExactly(std::uint64_t offset, std::span<std::uint8_t> out) const
-{
+bool FileImageSource::readExactly(std::uint64_t offset, std::span<std::uint8_t> out) const {
     std::size_t done = 0;
     while (done < out.size()) {
-        const ssize_t got = ::pread(m_fd, out.data() + done, out.size() - done,
-                                    static_cast<off_t>(offset + done));
+        const ssize_t got =
+            ::pread(m_fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -66,8 +64,7 @@ bool FileImageSource::readExactly(std::uint64_t offset, std::span<std::uint8_t> 
     return true;
 }
 
-bool FileImageSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const
-{
+bool FileImageSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
     if (offset > m_size || out.size() > m_size - offset)
         return false;
     if (out.empty())
@@ -95,8 +92,7 @@ bool FileImageSource::readAt(std::uint64_t offset, std::span<std::uint8_t> out) 
 
 } // namespace
 
-bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block)
-{
+bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block) {
     block.clear();
     if (path.empty())
         return false;
