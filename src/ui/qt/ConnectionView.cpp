@@ -1,0 +1,349 @@
+#include "ui/qt/ConnectionView.h"
+
+#include <algorithm>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QColor>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QFont>
+#include <QFontMetrics>
+#include <QHelpEvent>
+#include <QItemSelection>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QScopedValueRollback>
+#include <QStyle>
+#include <QToolTip>
+
+#include "list/Columns.h"
+
+namespace qtui {
+
+namespace {
+
+// How strongly the selection colour covers the row (of 255).
+constexpr int SelectionAlpha = 128;
+// The system's active-caption colour of the original's platform, used for the grid lines.
+constexpr const char* ListStyleSheet =
+    "QTableView { background-color: white; gridline-color: #99B4D1; border: none; }"
+    "QHeaderView { background-color: white; }"
+    "QHeaderView::section { background-color: white; color: black; padding-left: 4px;"
+    " border: none; border-right: 1px solid #D5DFE5; border-bottom: 1px solid #D5DFE5; }"
+    "QHeaderView::section:hover { color: blue; }";
+
+} // namespace
+
+ListHeader::ListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
+{
+    connect(this, &QHeaderView::sectionPressed, this, [this](int logicalIndex) {
+        m_pressed = logicalIndex;
+    });
+}
+
+void ListHeader::mouseReleaseEvent(QMouseEvent* event)
+{
+    const int pressed = m_pressed;
+    m_pressed = -1;
+    QHeaderView::mouseReleaseEvent(event);
+    if (pressed < 0 || event->button() != Qt::LeftButton)
+        return;
+    const int released = logicalIndexAt(event->position().toPoint());
+    emit headerClicked(released == pressed ? pressed : NoColumn);
+}
+
+ListDelegate::ListDelegate(QObject* parent)
+    : QStyledItemDelegate(parent), m_manageGlyph(QStringLiteral(":/kestrel/pictures/manage.xpm"))
+{
+}
+
+void ListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) const
+{
+    QStyleOptionViewItem cell(option);
+    initStyleOption(&cell, index);
+    const bool selected = cell.state.testFlag(QStyle::State_Selected);
+    cell.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+
+    if (index.column() == ColumnManage)
+        painter->drawPixmap(option.rect.left() + ManageGlyphLeft,
+                            option.rect.top() + ManageGlyphTop, m_manageGlyph);
+    if (selected) {
+        painter->fillRect(option.rect, QColor(SelectionColour.r, SelectionColour.g,
+                                              SelectionColour.b, SelectionAlpha));
+    }
+}
+
+bool ListDelegate::textClipped(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    QStyleOptionViewItem cell(option);
+    initStyleOption(&cell, index);
+    if (cell.text.isEmpty())
+        return false;
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &cell, widget);
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const int needed = cell.fontMetrics.horizontalAdvance(cell.text) + 2 * margin;
+    return needed > textRect.width();
+}
+
+bool ListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                             const QStyleOptionViewItem& option, const QModelIndex& index)
+{
+    if (!event || event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    if (!index.isValid() || !textClipped(option, index)) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    QToolTip::showText(event->globalPos(), index.data(Qt::DisplayRole).toString(), view,
+                       view ? view->visualRect(index) : QRect());
+    return true;
+}
+
+ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, QWidget* parent)
+    : QTableView(parent), m_model(model), m_header(new ListHeader(this)), m_report(report)
+{
+    setHorizontalHeader(m_header);
+    setModel(model);
+    setItemDelegate(new ListDelegate(this));
+
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setSortingEnabled(false);
+    setShowGrid(true);
+    setGridStyle(Qt::SolidLine);
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setStyleSheet(QString::fromLatin1(ListStyleSheet));
+    // The selection is the delegate's blended rectangle; the style's own row highlight stays
+    // invisible.
+    QPalette colours = palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        colours.setColor(group, QPalette::Highlight, Qt::transparent);
+        colours.setColor(group, QPalette::HighlightedText, colours.color(group, QPalette::Text));
+    }
+    setPalette(colours);
+
+    verticalHeader()->hide();
+    verticalHeader()->setMinimumSectionSize(ListRowHeight);
+    verticalHeader()->setDefaultSectionSize(ListRowHeight);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+
+    QFont headerFont(QStringLiteral("MS Sans Serif"));
+    headerFont.setPixelSize(13);
+    m_header->setFont(headerFont);
+    m_header->setFixedHeight(ListHeaderHeight);
+    m_header->setSectionsClickable(true);
+    m_header->setSectionsMovable(false);
+    m_header->setHighlightSections(false);
+    m_header->setStretchLastSection(false);
+    m_header->setSortIndicatorShown(true);
+    m_header->setMinimumSectionSize(1);
+    m_header->setMaximumSectionSize(10000);
+    m_header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_header->setMouseTracking(true);
+    // The list offers no way to show a hidden column.
+    m_header->setContextMenuPolicy(Qt::NoContextMenu);
+
+    applyAllColumns();
+    syncSortIndicator();
+
+    connect(m_header, &QHeaderView::sectionResized, this,
+            [this](int column, int, int newSize) { clampSection(column, newSize); });
+    connect(m_header, &ListHeader::headerClicked, this, [this](int column) {
+        ui::dispatchEvent(m_report, [this, column] {
+            if (ListControlEvents* handler = events())
+                handler->VTSHeaderClick(column);
+        });
+        syncSortIndicator();
+    });
+    connect(m_model, &ConnectionModel::listSelectionChanged, this, &ConnectionView::syncFromList);
+    connect(m_model, &ConnectionModel::listColumnChanged, this, &ConnectionView::applyColumn);
+    connect(m_model, &ConnectionModel::listSortIndicatorChanged, this,
+            &ConnectionView::syncSortIndicator);
+    connect(m_model, &ConnectionModel::listFocusRequested, this,
+            [this] { setFocus(Qt::OtherFocusReason); });
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { takeViewSelection(); });
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { takeViewCurrent(current); });
+    connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        const QPoint where = QCursor::pos();
+        ui::dispatchEvent(m_report, [this, &index, where] {
+            if (ListControlEvents* handler = events())
+                handler->VTSColumnClick(index.column(), ScreenPoint{where.x(), where.y()});
+        });
+    });
+    connect(this, &QAbstractItemView::doubleClicked, this, [this] {
+        ui::dispatchEvent(m_report, [this] {
+            if (ListControlEvents* handler = events())
+                handler->VTSDblClick();
+        });
+    });
+    syncFromList();
+}
+
+ListControlEvents* ConnectionView::events() const
+{
+    return m_model->list().eventHandler();
+}
+
+void ConnectionView::applyAllColumns()
+{
+    for (int column = 0; column < ColumnCount; ++column) {
+        const ListColumn& header = m_model->list().column(column);
+        m_header->resizeSection(column, header.width);
+        applyColumn(column);
+    }
+}
+
+void ConnectionView::applyColumn(int column)
+{
+    if (column < 0 || column >= ColumnCount)
+        return;
+    const ListColumn& header = m_model->list().column(column);
+    m_header->setSectionResizeMode(column, header.minWidth >= header.maxWidth
+                                               ? QHeaderView::Fixed
+                                               : QHeaderView::Interactive);
+    if (isColumnHidden(column) == header.visible) {
+        setColumnHidden(column, !header.visible);
+        if (header.visible && m_header->sectionSize(column) <= 0)
+            m_header->resizeSection(column, header.width);
+    }
+}
+
+void ConnectionView::clampSection(int column, int newSize)
+{
+    if (column < 0 || column >= ColumnCount || m_header->isSectionHidden(column))
+        return;
+    const ListColumn& header = m_model->list().column(column);
+    const int clamped = std::clamp(newSize, header.minWidth, std::max(header.minWidth, header.maxWidth));
+    if (clamped != newSize)
+        m_header->resizeSection(column, clamped);
+}
+
+void ConnectionView::syncSortIndicator()
+{
+    const MemoryListControl& list = m_model->list();
+    const int column = list.sortColumn();
+    const Qt::SortOrder order = list.sortDirection() == SortDirection::Ascending
+                                    ? Qt::AscendingOrder
+                                    : Qt::DescendingOrder;
+    m_header->setSortIndicator(column >= 0 && column < ColumnCount ? column : -1, order);
+}
+
+void ConnectionView::syncFromList()
+{
+    if (m_model->changingStructure())
+        return;
+    const QScopedValueRollback<bool> guard(m_syncing, true);
+    const MemoryListControl& list = m_model->list();
+    QItemSelectionModel* selection = selectionModel();
+
+    const int selectedRow = m_model->rowOf(list.selectedRow());
+    if (selectedRow >= 0) {
+        const QItemSelection wanted(m_model->index(selectedRow, 0),
+                                    m_model->index(selectedRow, ColumnCount - 1));
+        selection->select(wanted, QItemSelectionModel::ClearAndSelect);
+    } else if (selection->hasSelection()) {
+        selection->clearSelection();
+    }
+
+    const int focusedRow = m_model->rowOf(list.focusedRow());
+    const QModelIndex current = selection->currentIndex();
+    if (focusedRow >= 0) {
+        if (!current.isValid() || current.row() != focusedRow) {
+            const int column = current.isValid() ? current.column() : int(ColumnProcess);
+            selection->setCurrentIndex(m_model->index(focusedRow, column),
+                                       QItemSelectionModel::NoUpdate);
+        }
+    } else if (current.isValid()) {
+        selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+}
+
+void ConnectionView::takeViewSelection()
+{
+    if (m_syncing || m_model->changingStructure())
+        return;
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    const RowHandle row = rows.isEmpty() ? nullptr : m_model->rowAt(rows.first().row());
+    ui::dispatchEvent(m_report, [this, row] { m_model->list().selectRow(row); });
+}
+
+void ConnectionView::takeViewCurrent(const QModelIndex& current)
+{
+    if (m_syncing || m_model->changingStructure())
+        return;
+    const RowHandle row = current.isValid() ? m_model->rowAt(current.row()) : nullptr;
+    ui::dispatchEvent(m_report, [this, row] { m_model->list().setFocusedRow(row); });
+}
+
+void ConnectionView::keyboardSearch(const QString& search)
+{
+    if (search.isEmpty())
+        return;
+    const bool extend = m_searchClock.isValid() && m_searchClock.elapsed() < SearchIntervalMs;
+    m_searchClock.start();
+    m_searchText = extend ? m_searchText + search : search;
+
+    const int rows = m_model->rowCount();
+    if (rows == 0)
+        return;
+    const QModelIndex current = currentIndex();
+    int column = current.isValid() ? current.column() : int(ColumnProcess);
+    if (isColumnHidden(column))
+        column = ColumnProcess;
+    const int start = current.isValid() ? current.row() : 0;
+    for (int step = 0; step < rows; ++step) {
+        const int candidate = (start + step) % rows;
+        const QModelIndex cell = m_model->index(candidate, column);
+        if (!cell.data(Qt::DisplayRole).toString().startsWith(m_searchText, Qt::CaseInsensitive))
+            continue;
+        const RowHandle row = m_model->rowAt(candidate);
+        ui::dispatchEvent(m_report, [this, row] {
+            m_model->list().selectRow(row);
+            m_model->list().setFocusedRow(row);
+        });
+        scrollTo(cell);
+        return;
+    }
+}
+
+void ConnectionView::contextMenuEvent(QContextMenuEvent* event)
+{
+    QModelIndex index;
+    QPoint where = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        index = indexAt(event->pos());
+    } else {
+        index = currentIndex();
+        if (index.isValid())
+            where = viewport()->mapToGlobal(visualRect(index).center());
+    }
+    const RowHandle row = index.isValid() ? m_model->rowAt(index.row()) : nullptr;
+    const int column = index.isValid() ? index.column() : NoColumn;
+    ui::dispatchEvent(m_report, [this, row, column, where] {
+        if (row) {
+            m_model->list().selectRow(row);
+            m_model->list().setFocusedRow(row);
+        }
+        if (ListControlEvents* handler = events())
+            handler->VTSGetPopupMenu(row, column, ScreenPoint{where.x(), where.y()});
+    });
+    event->accept();
+}
+
+} // namespace qtui

@@ -1,0 +1,16 @@
+#pragma once
+// The application object: the last line of defence for errors that escape an event handler
+// outside the window logic's own dispatch (Qt itself must never see an exception).
+#include <QApplication>
+
+namespace qtui {
+
+class KestrelApplication : public QApplication {
+    Q_OBJECT
+public:
+    KestrelApplication(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+};
+
+} // namespace qtui

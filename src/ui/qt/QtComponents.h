@@ -1,0 +1,110 @@
+#pragma once
+// The window logic's components (ui/Components.h) over Qt widgets. Each one mirrors the state
+// the logic sets onto its widget and forwards the user's actions, each as one event through
+// ui::dispatchEvent, so an error escaping a handler reaches the general error report.
+#include <string>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include "ui/Components.h"
+
+
+namespace qtui {
+
+QString toQString(const std::string& text);
+std::string fromQString(const QString& text);
+
+// Message boxes owned by no one: modal to `parent`, captioned as the logic asks.
+class QtMessageBoxes : public ui::MessageBoxes {
+public:
+    explicit QtMessageBoxes(QWidget* parent = nullptr) : m_parent(parent) {}
+    void setParent(QWidget* parent) { m_parent = parent; }
+
+    void showError(const std::string& text) override;
+    ui::Answer askYesNo(const std::string& text, const std::string& caption,
+                        ui::DefaultButton defaultButton) override;
+    void showMessage(const std::string& text) override;
+
+private:
+    QPointer<QWidget> m_parent;
+};
+
+class QtButton : public ui::Button {
+public:
+    QtButton(QAbstractButton* widget, ui::ErrorReport& report);
+    ~QtButton() override;
+
+protected:
+    void enabledChanged() override;
+    void captionChanged() override;
+
+private:
+    QPointer<QAbstractButton> m_widget;
+    QMetaObject::Connection m_connection;
+};
+
+class QtCheckBox : public ui::CheckBox {
+public:
+    QtCheckBox(QCheckBox* widget, ui::ErrorReport& report);
+    ~QtCheckBox() override;
+
+protected:
+    void checkedChanged() override;
+    void captionChanged() override;
+
+private:
+    QPointer<QCheckBox> m_widget;
+    QMetaObject::Connection m_connection;
+};
+
+class QtLabel : public ui::Label {
+public:
+    explicit QtLabel(QLabel* widget);
+
+protected:
+    void captionChanged() override;
+
+private:
+    QPointer<QLabel> m_widget;
+};
+
+class QtTimer : public ui::Timer {
+public:
+    // `parent` owns the Qt timer.
+    QtTimer(QObject* parent, ui::ErrorReport& report);
+    ~QtTimer() override;
+    QTimer* qtTimer() const { return m_timer; }
+
+protected:
+    void scheduleChanged() override;
+
+private:
+    QPointer<QTimer> m_timer;
+    QMetaObject::Connection m_connection;
+};
+
+class QtMenuItem : public ui::MenuItem {
+public:
+    QtMenuItem(QAction* action, ui::ErrorReport& report);
+    ~QtMenuItem() override;
+    QAction* action() const { return m_action; }
+
+protected:
+    void enabledChanged() override;
+    void captionChanged() override;
+
+private:
+    QPointer<QAction> m_action;
+    QMetaObject::Connection m_connection;
+};
+
+} // namespace qtui
