@@ -6,7 +6,6 @@
 #include <limits>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -28,15 +27,16 @@ struct EndpointKey {
     friend bool operator==(const EndpointKey&, const EndpointKey&) = default;
 };
 
-struct EndpointKeyHash {
-    std::size_t operator()(const EndpointKey& key) const noexcept
-    {
-        std::size_t h = 0;
-        for (std::string_view part : key.parts)
-            h = (h ^ std::hash<std::string_view>{}(part)) * 0x100000001b3ULL + 0x9e3779b97f4a7c15ULL;
-        return h;
+std::uint64_t hashKey(const EndpointKey& key)
+{
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (std::string_view part : key.parts) {
+        h ^= std::hash<std::string_view>{}(part);
+        h *= 0x100000001b3ULL;
+        h ^= h >> 29;
     }
-};
+    return h;
+}
 
 EndpointKey tcpKey(const std::string& pid, const std::string& localAddr, const std::string& localPort,
                    const std::string& remoteAddr, const std::string& remotePort)
@@ -49,44 +49,112 @@ EndpointKey udpKey(const std::string& pid, const std::string& localAddr, const s
     return EndpointKey{{pid, localAddr, localPort, std::string_view(), std::string_view()}};
 }
 
-// The records of one snapshot table by key. Records with equal keys are handed out one by one
-// in index order, so k rows with the same keys pair with k different records.
+// The records of one snapshot table by key, in a flat open-addressing table. Records with
+// equal keys are handed out one by one in index order, so k rows with the same keys pair with
+// k different records. At 100,000 rows the time goes into cache misses, so callers that know
+// the keys ahead can prefetch the slot and then the record a lookup will touch.
 class SnapshotIndex {
 public:
+    static constexpr std::uint32_t End = std::numeric_limits<std::uint32_t>::max();
+
     template <typename KeyOf>
-    SnapshotIndex(const std::vector<File_Rec>& records, KeyOf keyOf) : m_next(records.size(), End)
+    SnapshotIndex(const std::vector<File_Rec>& records, KeyOf keyOf)
+        : m_records(records), m_next(records.size(), End), m_keyOf(keyOf)
     {
-        m_buckets.reserve(records.size());
+        std::size_t capacity = 16;
+        while (capacity < records.size() * 2)
+            capacity *= 2;
+        m_slots.assign(capacity, Slot{});
+        m_mask = capacity - 1;
+        std::vector<std::uint64_t> hashes(records.size());
+        for (std::size_t i = 0; i < records.size(); ++i)
+            hashes[i] = hashKey(keyOf(records[i]));
         // Walking backwards makes each chain run in index order.
         for (std::size_t i = records.size(); i-- > 0;) {
-            auto [it, inserted] = m_buckets.try_emplace(keyOf(records[i]), static_cast<std::uint32_t>(i));
-            if (!inserted) {
-                m_next[i] = it->second;
-                it->second = static_cast<std::uint32_t>(i);
-            }
+            if (i >= Lookahead)
+                prefetchSlot(hashes[i - Lookahead]);
+            const auto index = static_cast<std::uint32_t>(i);
+            Slot& slot = find(keyOf(records[i]), hashes[i]);
+            if (slot.first != End)
+                m_next[i] = slot.cursor;
+            slot.first = slot.cursor = index;
         }
     }
 
-    // Index of the first record with `key` not yet taken, or End.
-    std::uint32_t peek(const EndpointKey& key) const
+    static constexpr std::size_t Lookahead = 8;
+
+    void prefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&m_slots[hash & m_mask]); }
+
+    // Once the slot is likely in the cache: fetch the record whose texts the lookup compares.
+    void prefetchRecord(std::uint64_t hash) const
     {
-        const auto it = m_buckets.find(key);
-        return it == m_buckets.end() ? End : it->second;
+        const Slot& slot = m_slots[hash & m_mask];
+        if (slot.first != End && slot.hash == hash)
+            __builtin_prefetch(&m_records[slot.first]);
     }
 
-    void take(const EndpointKey& key)
+    // Index of the first record with `key` not yet taken, or End. take() hands it out.
+    std::uint32_t peek(const EndpointKey& key, std::uint64_t hash)
     {
-        const auto it = m_buckets.find(key);
-        if (it != m_buckets.end() && it->second != End)
-            it->second = m_next[it->second];
+        m_last = &find(key, hash);
+        return m_last->cursor;
     }
 
-    static constexpr std::uint32_t End = std::numeric_limits<std::uint32_t>::max();
+    void take()
+    {
+        if (m_last && m_last->cursor != End)
+            m_last->cursor = m_next[m_last->cursor];
+    }
 
 private:
-    std::unordered_map<EndpointKey, std::uint32_t, EndpointKeyHash> m_buckets;
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::uint32_t first = End;  // a record with the slot's key; End for a free slot
+        std::uint32_t cursor = End; // next record with that key not yet taken
+    };
+
+    // The slot holding `key`, or the free slot where it belongs.
+    Slot& find(const EndpointKey& key, std::uint64_t hash)
+    {
+        for (std::size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            Slot& slot = m_slots[i];
+            if (slot.first == End) {
+                slot.hash = hash;
+                return slot;
+            }
+            if (slot.hash == hash && m_keyOf(m_records[slot.first]) == key)
+                return slot;
+        }
+    }
+
+    const std::vector<File_Rec>& m_records;
+    std::vector<Slot> m_slots;
+    std::size_t m_mask = 0;
     std::vector<std::uint32_t> m_next;
+    EndpointKey (*m_keyOf)(const File_Rec&);
+    Slot* m_last = nullptr;
 };
+
+EndpointKey tcpRecordKey(const File_Rec& r)
+{
+    return tcpKey(r.PID, r.LocalAddr, r.LocalPort, r.RemoteAddr, r.RemotePort);
+}
+
+EndpointKey udpRecordKey(const File_Rec& r)
+{
+    return udpKey(r.PID, r.LocalAddr, r.LocalPort);
+}
+
+bool isTcpRow(const TMyRec& row)
+{
+    return row.Protocol == "TCP";
+}
+
+EndpointKey rowKey(const TMyRec& row)
+{
+    return isTcpRow(row) ? tcpKey(row.PID, row.LocalAddr, row.LocalPort, row.RemoteAddr, row.RemotePort)
+                         : udpKey(row.PID, row.LocalAddr, row.LocalPort);
+}
 
 // Programs with a known executable, told apart by their exact name.
 class ProgramSet {
@@ -94,14 +162,20 @@ public:
     void gather(const TMyRec& row) { gather(row.ProcPath, row.ProcName); }
     void gather(const std::string& path, const std::string& name)
     {
-        if (!path.empty())
-            m_names.insert(name);
+        // Rows of one program often come in a row; that saves most of the hashing.
+        if (path.empty() || (m_any && name == m_last))
+            return;
+        m_names.insert(name);
+        m_last = name;
+        m_any = true;
     }
     std::size_t count() const { return m_names.size(); }
 
 private:
     // Views into rows and snapshot records that live until the count is read.
     std::unordered_set<std::string_view> m_names;
+    std::string_view m_last;
+    bool m_any = false;
 };
 
 class UpdateBracket {
@@ -188,26 +262,43 @@ void ConnectionList::RefreshList()
     std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : emptyTcp;
     std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : emptyUdp;
 
-    SnapshotIndex tcpIndex(tcp, [](const File_Rec& r) {
-        return tcpKey(r.PID, r.LocalAddr, r.LocalPort, r.RemoteAddr, r.RemotePort);
-    });
-    SnapshotIndex udpIndex(udp, [](const File_Rec& r) { return udpKey(r.PID, r.LocalAddr, r.LocalPort); });
+    SnapshotIndex tcpIndex(tcp, tcpRecordKey);
+    SnapshotIndex udpIndex(udp, udpRecordKey);
     std::vector<bool> tcpMatched(tcp.size(), false);
     std::vector<bool> udpMatched(udp.size(), false);
+
+    // The rows in display order with their keys' hashes, taken before anything is deleted; only
+    // the row being handled is ever deleted, so the later handles stay valid.
+    struct WalkItem {
+        RowHandle row;
+        std::uint64_t hash;
+        bool tcp;
+    };
+    std::vector<WalkItem> walk;
+    walk.reserve(m_list.rowCount());
+    for (RowHandle row = m_list.firstRow(); row; row = m_list.nextRow(row))
+        walk.push_back(WalkItem{row, hashKey(rowKey(row->Rec)), isTcpRow(row->Rec)});
 
     ProgramSet programs;
     {
         UpdateBracket bracket(m_list);
-        for (RowHandle row = m_list.firstRow(); row;) {
-            const RowHandle next = m_list.nextRow(row);
-            TMyRec& rec = row->Rec;
+        for (std::size_t i = 0; i < walk.size(); ++i) {
+            if (i + SnapshotIndex::Lookahead < walk.size()) {
+                const WalkItem& ahead = walk[i + SnapshotIndex::Lookahead];
+                (ahead.tcp ? tcpIndex : udpIndex).prefetchSlot(ahead.hash);
+            }
+            if (i + SnapshotIndex::Lookahead / 2 < walk.size()) {
+                const WalkItem& ahead = walk[i + SnapshotIndex::Lookahead / 2];
+                (ahead.tcp ? tcpIndex : udpIndex).prefetchRecord(ahead.hash);
+            }
+            const WalkItem& item = walk[i];
+            TMyRec& rec = item.row->Rec;
             bool survives = false;
-            if (rec.Protocol == "TCP") {
-                const EndpointKey key = tcpKey(rec.PID, rec.LocalAddr, rec.LocalPort, rec.RemoteAddr, rec.RemotePort);
-                const std::uint32_t found = tcpIndex.peek(key);
+            if (item.tcp) {
+                const std::uint32_t found = tcpIndex.peek(rowKey(rec), item.hash);
                 // A hidden loopback row leaves its record free, to be added and hidden again.
                 if (found != SnapshotIndex::End && !hiddenLoopback(rec)) {
-                    tcpIndex.take(key);
+                    tcpIndex.take();
                     tcpMatched[found] = true;
                     File_Rec& record = tcp[found];
                     record.Mark = MarkMatched;
@@ -221,10 +312,9 @@ void ConnectionList::RefreshList()
                     survives = true;
                 }
             } else {
-                const EndpointKey key = udpKey(rec.PID, rec.LocalAddr, rec.LocalPort);
-                const std::uint32_t found = udpIndex.peek(key);
+                const std::uint32_t found = udpIndex.peek(rowKey(rec), item.hash);
                 if (found != SnapshotIndex::End) {
-                    udpIndex.take(key);
+                    udpIndex.take();
                     udpMatched[found] = true;
                     udp[found].Mark = MarkMatched;
                     survives = true;
@@ -233,8 +323,7 @@ void ConnectionList::RefreshList()
             if (survives)
                 programs.gather(rec);
             else
-                m_list.deleteRow(row);
-            row = next;
+                m_list.deleteRow(item.row);
         }
 
         for (std::size_t i = 0; i < tcp.size(); ++i) {

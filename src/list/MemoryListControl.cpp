@@ -1,6 +1,8 @@
 #include "list/MemoryListControl.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <string_view>
 #include <utility>
 
 struct MemoryListControl::Node : ListRow {
@@ -290,20 +292,71 @@ void MemoryListControl::setSortDirection(SortDirection direction)
         sort(m_sortColumn, m_sortDirection);
 }
 
+namespace {
+
+// A row's sort text with its first 16 bytes, folded, packed big-endian: comparing the packed
+// numbers orders as the text comparison does, so only rows equal there need the full one.
+struct SortItem {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    RowHandle row = nullptr;
+};
+
+std::uint64_t packFolded(std::string_view text, std::size_t from)
+{
+    std::uint64_t packed = 0;
+    for (std::size_t i = from; i < from + 8; ++i) {
+        unsigned char c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<unsigned char>(c - ('a' - 'A'));
+        packed = (packed << 8) | c;
+    }
+    return packed;
+}
+
+} // namespace
+
 void MemoryListControl::sort(int column, SortDirection direction)
 {
     if (m_updateDepth > 0)
         applyPending();
     if (!columnCompares(column) || m_rows.size() < 2)
         return;
+
+    std::vector<SortItem> items(m_rows.size());
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        const std::string_view text = VTSGetText(m_rows[i]->Rec, column);
+        items[i] = SortItem{packFolded(text, 0), packFolded(text, 8), m_rows[i].get()};
+    }
+    const bool ascending = direction == SortDirection::Ascending;
+    auto before = [column](const SortItem& a, const SortItem& b) {
+        if (a.high != b.high)
+            return a.high < b.high;
+        if (a.low != b.low)
+            return a.low < b.low;
+        return compareRows(a.row->Rec, b.row->Rec, column) < 0;
+    };
+    auto less = [&before, ascending](const SortItem& a, const SortItem& b) {
+        return ascending ? before(a, b) : before(b, a);
+    };
+    // After a refresh most rows are still in order: sort only what follows the ordered
+    // beginning and merge. A stable sort has one result, so this gives the same order.
+    std::size_t ordered = 1;
+    while (ordered < items.size() && !less(items[ordered], items[ordered - 1]))
+        ++ordered;
+    if (ordered == items.size())
+        return;
+
     if (m_observer)
         m_observer->layoutAboutToBeChanged();
-    const bool ascending = direction == SortDirection::Ascending;
-    std::stable_sort(m_rows.begin(), m_rows.end(),
-                     [column, ascending](const std::unique_ptr<Node>& a, const std::unique_ptr<Node>& b) {
-                         return ascending ? compareRows(a->Rec, b->Rec, column) < 0
-                                          : compareRows(b->Rec, a->Rec, column) < 0;
-                     });
+    const auto middle = items.begin() + static_cast<std::ptrdiff_t>(ordered);
+    std::stable_sort(middle, items.end(), less);
+    std::inplace_merge(items.begin(), middle, items.end(), less);
+    std::vector<std::unique_ptr<Node>> sorted;
+    sorted.reserve(m_rows.size());
+    for (const SortItem& item : items)
+        sorted.push_back(std::move(m_rows[node(item.row)->pos]));
+    m_rows = std::move(sorted);
     renumberFrom(0);
     if (m_observer)
         m_observer->layoutChanged();
