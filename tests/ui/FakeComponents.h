@@ -1,0 +1,112 @@
+#pragma once
+// Plain fakes of the component layer for driving the window logic without a display, and a
+// FakeKestrelWindow that holds one of each control the main window needs.
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "list/MemoryListControl.h"
+#include "ui/Components.h"
+#include "ui/UnitFormKestrel.h"
+
+class FakeButton : public ui::Button {
+public:
+    int enabledChanges = 0;
+
+protected:
+    void enabledChanged() override { ++enabledChanges; }
+};
+
+class FakeCheckBox : public ui::CheckBox {
+public:
+    int checkedChanges = 0;
+
+protected:
+    void checkedChanged() override { ++checkedChanges; }
+};
+
+class FakeLabel : public ui::Label {};
+
+class FakeTimer : public ui::Timer {
+public:
+    // How often the timer was (re)started with a fresh interval, and stopped.
+    int starts = 0;
+    int stops = 0;
+
+protected:
+    void scheduleChanged() override;
+};
+
+class FakeMenuItem : public ui::MenuItem {};
+
+class FakeMessageBoxes : public ui::MessageBoxes {
+public:
+    struct Question {
+        std::string text;
+        std::string caption;
+        ui::DefaultButton defaultButton;
+    };
+
+    // Answers handed out in order; when none is queued the box returns `defaultAnswer`.
+    std::deque<ui::Answer> answers;
+    ui::Answer defaultAnswer = ui::Answer::No;
+
+    // Runs while a box is open, as a modal loop would run other events (timers) meanwhile.
+    std::function<void()> whileOpen;
+
+    std::vector<Question> questions;
+    std::vector<std::string> messages;
+    std::vector<std::string> errors;
+
+    ui::Answer askYesNo(const std::string& text, const std::string& caption,
+                        ui::DefaultButton defaultButton) override;
+    void showMessage(const std::string& text) override;
+    void showError(const std::string& text) override;
+};
+
+class FakeWindow : public ui::Window {
+public:
+    std::string currentCaption;
+    bool topmost = true; // the main window starts topmost
+    int left_ = 100;
+    int top_ = 50;
+    int width_ = 762;
+    int height_ = 472;
+    std::vector<bool> stayOnTopCalls;
+
+    std::string caption() const override { return currentCaption; }
+    void setCaption(const std::string& caption) override { currentCaption = caption; }
+    bool stayOnTop() const override { return topmost; }
+    void setStayOnTop(bool stayOnTop) override;
+    int left() const override { return left_; }
+    int top() const override { return top_; }
+    int width() const override { return width_; }
+    int height() const override { return height_; }
+};
+
+// Every control of the main window, as fakes, with the list kept in memory.
+struct FakeKestrelWindow {
+    FakeWindow Form;
+    MemoryListControl VTS;
+    FakeLabel LabAppCount;
+    FakeLabel LabNetCount;
+    FakeButton BTNHelp;
+    FakeButton BTNUpdate;
+    FakeButton BTNHomePage;
+    FakeButton BTNRefresh;
+    FakeButton BTNEndPro;
+    FakeCheckBox CBShowLocal;
+    FakeCheckBox CBAutoRefresh;
+    FakeCheckBox CBAlwaysTop;
+    FakeCheckBox CBShowInfo;
+    FakeTimer Timer1;
+    FakeMenuItem NProcInfo;
+    FakeMenuItem NEndProc;
+    FakeMenuItem NCopy;
+    FakeMenuItem NLocate;
+    FakeMenuItem NProperty;
+    FakeMessageBoxes Messages;
+
+    TFormKestrelControls controls();
+};

@@ -1,0 +1,609 @@
+// The main window's logic driven through fake components, an injected snapshot and a real
+// settings file in a temporary folder.
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "list/Columns.h"
+#include "os/SettingsPath.h"
+#include "snapshot/UnitGetTcpUdpTable.h"
+#include "ui/FakeComponents.h"
+#include "ui/TempDir.h"
+#include "ui/UnitFormKestrel.h"
+
+namespace {
+
+const std::string StampedCaption = "Kestrel V3.0(网络连接查看器)";
+const std::string LayoutCaption = "Kestrel V$V$(网络连接查看器)";
+const std::string ConfirmExit = "您确认要退出网络连接查看器?";
+
+File_Rec tcpRecord(int state, const char* localAddr, const char* localPort, const char* remoteAddr,
+                   const char* remotePort, const char* pid, const char* name, const char* path)
+{
+    File_Rec r;
+    r.State = state;
+    r.LocalAddr = localAddr;
+    r.LocalPort = localPort;
+    r.RemoteAddr = remoteAddr;
+    r.RemotePort = remotePort;
+    r.PID = pid;
+    r.ProcName = name;
+    r.ProcPath = path;
+    return r;
+}
+
+File_Rec udpRecord(const char* localAddr, const char* localPort, const char* pid, const char* name,
+                   const char* path)
+{
+    File_Rec r;
+    r.LocalAddr = localAddr;
+    r.LocalPort = localPort;
+    r.PID = pid;
+    r.ProcName = name;
+    r.ProcPath = path;
+    return r;
+}
+
+enum Option { OptShowLocal, OptAutoRefresh, OptAlwaysTop, OptShowInfo };
+const char* const OptionKeys[] = {"ShowLocal", "AutoRefresh", "AlwaysTop", "ShowInfo"};
+
+class FormKestrelTest : public ::testing::Test {
+protected:
+    FormKestrelTest()
+    {
+        // A listener, a loopback connection (hidden while ShowLocal is off) and a UDP socket.
+        nextTcp = {
+            tcpRecord(2, "0.0.0.0", "22", "0.0.0.0", "0", "101", "sshd", "/usr/sbin/sshd"),
+            tcpRecord(5, "127.0.0.1", "5000", "127.0.0.1", "6000", "202", "app", "/opt/app/app"),
+        };
+        nextUdp = {udpRecord("127.0.0.1", "53", "303", "dnsmasq", "/usr/sbin/dnsmasq")};
+    }
+
+    TFormKestrelServices services()
+    {
+        TFormKestrelServices s;
+        s.settingsFile = settingsFile;
+        s.settingsStorage.read = [this](const std::string& path, std::string& text) {
+            log.push_back("read settings");
+            return os::ReadWholeFile(path, text);
+        };
+        s.settingsStorage.replace = [this](const std::string& path, const std::string& text) {
+            ++fileWrites;
+            log.push_back("write settings");
+            return !refuseWrites && os::ReplaceWholeFile(path, text);
+        };
+        s.exeDir = [] { return std::string("/opt/kestrel/bin/"); };
+        s.systemDirs = [] { return std::vector<std::string>{"/usr/sbin", "/usr/lib/systemd"}; };
+        s.enableDebugPrivilege = [this] {
+            log.push_back("privilege");
+            return false;
+        };
+        s.snapshot.takeSnapshot = [this] {
+            ++snapshots;
+            log.push_back("snapshot");
+            if (duringSnapshot)
+                duringSnapshot();
+            if (snapshotFails)
+                throw std::runtime_error("no endpoint table");
+            tcp = nextTcp;
+            udp = nextUdp;
+        };
+        s.snapshot.tcpRecords = &tcp;
+        s.snapshot.udpRecords = &udp;
+        return s;
+    }
+
+    void construct() { form = std::make_unique<TFormKestrel>(w.controls(), services()); }
+    void create()
+    {
+        construct();
+        form->FormCreate();
+    }
+
+    // A user's click on a check box, as the toolkit forwards it.
+    void userToggle(ui::CheckBox& box)
+    {
+        ui::dispatchEvent(w.Messages, [&box] { box.setChecked(!box.checked()); });
+    }
+    void userClick(ui::Button& button)
+    {
+        ui::dispatchEvent(w.Messages, [&button] { button.click(); });
+    }
+
+    ui::CheckBox& box(Option option)
+    {
+        switch (option) {
+        case OptShowLocal:
+            return w.CBShowLocal;
+        case OptAutoRefresh:
+            return w.CBAutoRefresh;
+        case OptAlwaysTop:
+            return w.CBAlwaysTop;
+        case OptShowInfo:
+            break;
+        }
+        return w.CBShowInfo;
+    }
+
+    bool detailColumnsVisible() const
+    {
+        return w.VTS.column(ColumnPath).visible && w.VTS.column(ColumnDescription).visible &&
+               w.VTS.column(ColumnCompany).visible;
+    }
+    bool detailColumnsHidden() const
+    {
+        return !w.VTS.column(ColumnPath).visible && !w.VTS.column(ColumnDescription).visible &&
+               !w.VTS.column(ColumnCompany).visible;
+    }
+
+    bool listShowsLoopback() const
+    {
+        for (RowHandle row = w.VTS.firstRow(); row != nullptr; row = w.VTS.nextRow(row)) {
+            if (row->Rec.LocalAddr == "127.0.0.1" && row->Rec.RemoteAddr == "127.0.0.1")
+                return true;
+        }
+        return false;
+    }
+
+    TempDir dir;
+    std::string settingsFile = dir.file("config/kestrel/Kestrel.ini");
+    FakeKestrelWindow w;
+    std::vector<File_Rec> tcp;
+    std::vector<File_Rec> udp;
+    std::vector<File_Rec> nextTcp;
+    std::vector<File_Rec> nextUdp;
+    int snapshots = 0;
+    int fileWrites = 0;
+    bool snapshotFails = false;
+    bool refuseWrites = false;
+    std::function<void()> duringSnapshot;
+    std::vector<std::string> log;
+    std::unique_ptr<TFormKestrel> form;
+};
+
+TEST_F(FormKestrelTest, ConstructionSetsTheDesignStateAndRunsNoHandler)
+{
+    construct();
+    EXPECT_EQ(w.Form.caption(), LayoutCaption);
+    EXPECT_EQ(w.LabAppCount.caption(), "0");
+    EXPECT_EQ(w.LabNetCount.caption(), "0");
+
+    struct BoxCase {
+        Option option;
+        int tag;
+        const char* caption;
+        bool checked;
+    };
+    const BoxCase boxes[] = {
+        {OptShowLocal, 1, "显示本地连接", true},
+        {OptAutoRefresh, 2, "自动刷新", false},
+        {OptAlwaysTop, 3, "始终保持在其他窗口前端", true},
+        {OptShowInfo, 4, "显示文件详细信息", false},
+    };
+    for (const BoxCase& c : boxes) {
+        EXPECT_EQ(box(c.option).tag(), c.tag);
+        EXPECT_EQ(box(c.option).caption(), c.caption);
+        EXPECT_EQ(box(c.option).checked(), c.checked) << c.caption;
+    }
+
+    const std::pair<ui::Button*, const char*> buttons[] = {
+        {&w.BTNHelp, "帮助"},    {&w.BTNUpdate, "更新"},       {&w.BTNHomePage, "主页"},
+        {&w.BTNRefresh, "刷新"}, {&w.BTNEndPro, "结束进程"},
+    };
+    for (const auto& [button, caption] : buttons) {
+        EXPECT_EQ(button->caption(), caption);
+        EXPECT_TRUE(button->enabled());
+    }
+    const std::pair<ui::MenuItem*, const char*> items[] = {
+        {&w.NProcInfo, "进程信息"}, {&w.NEndProc, "结束进程(&E)"}, {&w.NCopy, "拷贝到剪贴板"},
+        {&w.NLocate, "定位文件"},   {&w.NProperty, "属性(&R)"},
+    };
+    for (const auto& [item, caption] : items) {
+        EXPECT_EQ(item->caption(), caption);
+        EXPECT_TRUE(item->enabled());
+    }
+
+    EXPECT_FALSE(w.Timer1.enabled());
+    EXPECT_EQ(w.Timer1.interval(), 10000);
+    EXPECT_EQ(w.VTS.eventHandler(), form.get());
+    EXPECT_EQ(snapshots, 0);
+    EXPECT_TRUE(log.empty());
+    EXPECT_TRUE(w.Form.stayOnTopCalls.empty());
+}
+
+TEST_F(FormKestrelTest, CreationReadsOptionsBeforeTheOnlyFillAndStampsTheCaption)
+{
+    writeTextFile(settingsFile, "[Set]\nShowLocal=0\n");
+    bool creatingDuringFill = false;
+    duringSnapshot = [&] { creatingDuringFill = form->creating(); };
+    create();
+
+    // One snapshot, the first fill: no refresh ran before it, although ShowLocal changed.
+    EXPECT_EQ(snapshots, 1);
+    const auto firstSnapshot = std::find(log.begin(), log.end(), "snapshot");
+    const auto privilege = std::find(log.begin(), log.end(), "privilege");
+    const auto lastRead = std::find(log.rbegin(), log.rend(), "read settings");
+    ASSERT_NE(lastRead, log.rend());
+    EXPECT_LE(lastRead.base(), privilege); // base() is one past the last read
+    EXPECT_LT(privilege, firstSnapshot);
+
+    EXPECT_TRUE(creatingDuringFill);
+    EXPECT_FALSE(form->creating());
+    EXPECT_FALSE(w.CBShowLocal.checked());
+    EXPECT_FALSE(form->showLocal());
+    // The first fill already leaves the loopback connection out; its program still counts.
+    EXPECT_FALSE(listShowsLoopback());
+    EXPECT_EQ(w.VTS.rowCount(), 2u);
+    EXPECT_EQ(w.LabNetCount.caption(), "2");
+    EXPECT_EQ(w.LabAppCount.caption(), "3");
+    EXPECT_EQ(w.Form.caption(), StampedCaption);
+    // "0" is stored already: nothing to write back.
+    EXPECT_EQ(fileWrites, 0);
+    EXPECT_EQ(readTextFile(settingsFile), "[Set]\nShowLocal=0\n");
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, CreationSetsFieldsAndTexts)
+{
+    create();
+    EXPECT_EQ(form->homePageURL(), KESTREL_HOME_PAGE_URL);
+    EXPECT_EQ(form->updateURL(), KESTREL_UPDATE_URL);
+    EXPECT_EQ(form->exeDir(), "/opt/kestrel/bin/");
+    EXPECT_EQ(form->systemDir(), (std::vector<std::string>{"/USR/SBIN", "/USR/LIB/SYSTEMD"}));
+    EXPECT_EQ(form->msgSystemProcess(), "系统进程，不能结束。");
+    EXPECT_EQ(form->textNotEnabled(), "未启用");
+    EXPECT_EQ(form->msgConfirmExit(), ConfirmExit);
+    EXPECT_EQ(form->msgCannotEnd(), "无法结束进程!");
+    EXPECT_EQ(form->textSystemNote(), "系统核心内存管理进程，拥有最高优先权，没有它系统无法启动。");
+    EXPECT_EQ(form->textIdleNote(),
+              "系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，"
+              "反之就是CPU的占用率越高。");
+    EXPECT_EQ(form->msgConfirmEndSystem(),
+              "这是系统进程，结束该进程可能引起系统无法运行，仍要结束?");
+    EXPECT_EQ(form->settingsFile(), settingsFile);
+    // The counters show the first fill; the first row is selected and focused.
+    EXPECT_EQ(w.LabNetCount.caption(), "3");
+    EXPECT_EQ(w.LabAppCount.caption(), "3");
+    EXPECT_NE(w.VTS.selectedRow(), nullptr);
+    EXPECT_EQ(w.VTS.focusedRow(), w.VTS.selectedRow());
+}
+
+TEST_F(FormKestrelTest, NoSettingsFileKeepsDesignStatesAndCreatesNoFile)
+{
+    create();
+    EXPECT_TRUE(w.CBShowLocal.checked());
+    EXPECT_FALSE(w.CBAutoRefresh.checked());
+    EXPECT_TRUE(w.CBAlwaysTop.checked());
+    EXPECT_FALSE(w.CBShowInfo.checked());
+    EXPECT_TRUE(form->showLocal());
+    EXPECT_FALSE(form->autoRefresh());
+    EXPECT_TRUE(form->alwaysTop());
+    EXPECT_FALSE(form->showInfo());
+    EXPECT_FALSE(w.Timer1.enabled());
+    EXPECT_TRUE(w.Form.stayOnTopCalls.empty());
+    EXPECT_TRUE(detailColumnsHidden());
+    EXPECT_TRUE(listShowsLoopback());
+    EXPECT_EQ(fileWrites, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("config")));
+}
+
+TEST_F(FormKestrelTest, StoredOptionsAreAppliedAndWrittenBackInPlainForm)
+{
+    struct Case {
+        const char* stored;
+        bool showLocal, autoRefresh, alwaysTop, showInfo;
+        const char* fileAfter;
+    };
+    const Case cases[] = {
+        {"[Set]\nAutoRefresh=5\n", true, true, true, false, "[Set]\nAutoRefresh=1\n"},
+        {"[Set]\nShowInfo=0x10\n", true, false, true, true, "[Set]\nShowInfo=1\n"},
+        {"[Set]\nShowLocal=abc\n", true, false, true, false, "[Set]\nShowLocal=abc\n"},
+        {"[Set]\nAlwaysTop=0\n", true, false, false, false, "[Set]\nAlwaysTop=0\n"},
+        {"[Set]\nAutoRefresh=1\n", true, true, true, false, "[Set]\nAutoRefresh=1\n"},
+        {"# kept\n[set]\nautorefresh=0\nSHOWINFO=$1\n[Other]\nShowLocal=0\n", true, false, true,
+         true, "# kept\n[set]\nautorefresh=0\nSHOWINFO=1\n[Other]\nShowLocal=0\n"},
+        {"[Set]\r\nShowLocal=-1\r\nAlwaysTop=+0\r\n", true, false, false, false,
+         "[Set]\r\nShowLocal=-1\r\nAlwaysTop=0\r\n"},
+        {"[Set]\nShowLocal=\nAutoRefresh=1.5\nShowInfo=\"1\"\n", true, false, true, true,
+         "[Set]\nShowLocal=\nAutoRefresh=1.5\nShowInfo=1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored);
+        // A fresh window per case: the check boxes keep their state between forms otherwise.
+        FakeKestrelWindow window;
+        TFormKestrel caseForm(window.controls(), services());
+        writeTextFile(settingsFile, c.stored);
+        snapshots = 0;
+        caseForm.FormCreate();
+
+        EXPECT_EQ(window.CBShowLocal.checked(), c.showLocal);
+        EXPECT_EQ(window.CBAutoRefresh.checked(), c.autoRefresh);
+        EXPECT_EQ(window.CBAlwaysTop.checked(), c.alwaysTop);
+        EXPECT_EQ(window.CBShowInfo.checked(), c.showInfo);
+        EXPECT_EQ(caseForm.autoRefresh(), c.autoRefresh);
+        EXPECT_EQ(window.Timer1.enabled(), c.autoRefresh);
+        EXPECT_EQ(window.Form.topmost, c.alwaysTop);
+        EXPECT_EQ(window.Form.stayOnTopCalls.size(), c.alwaysTop ? 0u : 1u);
+        EXPECT_EQ(window.VTS.column(ColumnPath).visible, c.showInfo);
+        EXPECT_EQ(window.VTS.column(ColumnCompany).visible, c.showInfo);
+        EXPECT_EQ(snapshots, 1);
+        EXPECT_EQ(readTextFile(settingsFile), c.fileAfter);
+        EXPECT_TRUE(window.Messages.errors.empty());
+    }
+}
+
+TEST_F(FormKestrelTest, AlwaysTopStoredOffLeavesTheTopmostBandDuringCreation)
+{
+    writeTextFile(settingsFile, "[Set]\nAlwaysTop=0\n");
+    std::size_t callsBeforeFill = 0;
+    duringSnapshot = [&] { callsBeforeFill = w.Form.stayOnTopCalls.size(); };
+    create();
+    EXPECT_EQ(callsBeforeFill, 1u);
+    EXPECT_EQ(w.Form.stayOnTopCalls, std::vector<bool>{false});
+}
+
+TEST_F(FormKestrelTest, TickingShowInfoWithoutFileWritesOnlyThatEntry)
+{
+    create();
+    userToggle(w.CBShowInfo);
+    EXPECT_EQ(readTextFile(settingsFile), "[Set]\nShowInfo=1\n");
+    EXPECT_TRUE(detailColumnsVisible());
+    EXPECT_TRUE(form->showInfo());
+    userToggle(w.CBShowInfo);
+    EXPECT_EQ(readTextFile(settingsFile), "[Set]\nShowInfo=0\n");
+    EXPECT_TRUE(detailColumnsHidden());
+    EXPECT_EQ(snapshots, 1);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, EachOptionChangeWritesOneEntryAndOnlyShowLocalRefreshes)
+{
+    const std::string before = "; my notes\n[Other]\nKey=Value\n\n[Set]\nShowLocal=1\r\nExtra = x\n";
+    struct Case {
+        Option option;
+        int refreshes;
+        const char* fileAfter;
+    };
+    const Case cases[] = {
+        {OptShowLocal, 1, "; my notes\n[Other]\nKey=Value\n\n[Set]\nShowLocal=0\r\nExtra = x\n"},
+        {OptAutoRefresh, 0,
+         "; my notes\n[Other]\nKey=Value\n\n[Set]\nShowLocal=1\r\nExtra = x\nAutoRefresh=1\n"},
+        {OptAlwaysTop, 0,
+         "; my notes\n[Other]\nKey=Value\n\n[Set]\nShowLocal=1\r\nExtra = x\nAlwaysTop=0\n"},
+        {OptShowInfo, 0,
+         "; my notes\n[Other]\nKey=Value\n\n[Set]\nShowLocal=1\r\nExtra = x\nShowInfo=1\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(OptionKeys[c.option]);
+        FakeKestrelWindow window;
+        TFormKestrel caseForm(window.controls(), services());
+        writeTextFile(settingsFile, before);
+        caseForm.FormCreate();
+        snapshots = 0;
+        ui::CheckBox* boxes[] = {&window.CBShowLocal, &window.CBAutoRefresh, &window.CBAlwaysTop,
+                                 &window.CBShowInfo};
+        ui::CheckBox& changed = *boxes[c.option];
+        ui::dispatchEvent(window.Messages, [&] { changed.setChecked(!changed.checked()); });
+
+        EXPECT_EQ(snapshots, c.refreshes);
+        EXPECT_EQ(readTextFile(settingsFile), c.fileAfter);
+        EXPECT_TRUE(window.Messages.errors.empty());
+        switch (c.option) {
+        case OptShowLocal: {
+            bool loopbackShown = false;
+            for (RowHandle row = window.VTS.firstRow(); row; row = window.VTS.nextRow(row))
+                loopbackShown |= row->Rec.RemoteAddr == "127.0.0.1";
+            EXPECT_FALSE(loopbackShown);
+            break;
+        }
+        case OptAutoRefresh:
+            EXPECT_TRUE(window.Timer1.enabled());
+            break;
+        case OptAlwaysTop:
+            EXPECT_EQ(window.Form.stayOnTopCalls, std::vector<bool>{false});
+            break;
+        case OptShowInfo:
+            EXPECT_TRUE(window.VTS.column(ColumnDescription).visible);
+            break;
+        }
+    }
+}
+
+TEST_F(FormKestrelTest, RefusedWriteIsReportedAndSkipsTheEffect)
+{
+    writeTextFile(dir.file("plainfile"), "x");
+    settingsFile = dir.file("plainfile/kestrel/Kestrel.ini");
+    for (const Option option : {OptShowLocal, OptAutoRefresh, OptAlwaysTop, OptShowInfo}) {
+        SCOPED_TRACE(OptionKeys[option]);
+        FakeKestrelWindow window;
+        TFormKestrel caseForm(window.controls(), services());
+        caseForm.FormCreate();
+        EXPECT_TRUE(window.Messages.errors.empty());
+        snapshots = 0;
+        ui::CheckBox* boxes[] = {&window.CBShowLocal, &window.CBAutoRefresh, &window.CBAlwaysTop,
+                                 &window.CBShowInfo};
+        ui::CheckBox& changed = *boxes[option];
+        const bool newState = !changed.checked();
+        ui::dispatchEvent(window.Messages, [&] { changed.setChecked(newState); });
+
+        EXPECT_EQ(window.Messages.errors,
+                  std::vector<std::string>{"Unable to write to " + settingsFile});
+        // The box and the field keep the new value; the effect does not happen.
+        EXPECT_EQ(changed.checked(), newState);
+        const bool fields[] = {caseForm.showLocal(), caseForm.autoRefresh(), caseForm.alwaysTop(),
+                               caseForm.showInfo()};
+        EXPECT_EQ(fields[option], newState);
+        EXPECT_EQ(snapshots, 0);
+        EXPECT_FALSE(window.Timer1.enabled());
+        EXPECT_TRUE(window.Form.stayOnTopCalls.empty());
+        EXPECT_FALSE(window.VTS.column(ColumnPath).visible);
+    }
+    EXPECT_EQ(readTextFile(dir.file("plainfile")), "x");
+}
+
+TEST_F(FormKestrelTest, ReadOnlySettingsStillTakeEffectAtStart)
+{
+    writeTextFile(settingsFile, "[Set]\nShowLocal=0x0\nAutoRefresh=5\nAlwaysTop=$0\nShowInfo=7\n");
+    refuseWrites = true;
+    create();
+    EXPECT_FALSE(w.CBShowLocal.checked());
+    EXPECT_TRUE(w.Timer1.enabled());
+    EXPECT_EQ(w.Form.stayOnTopCalls, std::vector<bool>{false});
+    EXPECT_TRUE(detailColumnsVisible());
+    EXPECT_FALSE(listShowsLoopback());
+    EXPECT_GT(fileWrites, 0);
+    EXPECT_TRUE(w.Messages.errors.empty());
+    EXPECT_EQ(w.Form.caption(), StampedCaption);
+    EXPECT_EQ(readTextFile(settingsFile),
+              "[Set]\nShowLocal=0x0\nAutoRefresh=5\nAlwaysTop=$0\nShowInfo=7\n");
+}
+
+TEST_F(FormKestrelTest, RefreshDisablesButtonAndTimerAndRestoresThemAlsoOnError)
+{
+    struct Case {
+        bool autoRefresh;
+        bool fails;
+    };
+    for (const Case c : {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
+        SCOPED_TRACE(testing::Message() << "auto " << c.autoRefresh << " fails " << c.fails);
+        FakeKestrelWindow window;
+        TFormKestrel caseForm(window.controls(), services());
+        snapshotFails = false;
+        caseForm.FormCreate();
+        if (c.autoRefresh)
+            ui::dispatchEvent(window.Messages, [&] { window.CBAutoRefresh.setChecked(true); });
+        ASSERT_EQ(window.Timer1.enabled(), c.autoRefresh);
+
+        bool buttonDuring = true;
+        bool timerDuring = true;
+        duringSnapshot = [&] {
+            buttonDuring = window.BTNRefresh.enabled();
+            timerDuring = window.Timer1.enabled();
+        };
+        bool buttonWhenReported = false;
+        bool timerWhenReported = false;
+        window.Messages.whileOpen = [&] {
+            buttonWhenReported = window.BTNRefresh.enabled();
+            timerWhenReported = window.Timer1.enabled();
+        };
+        snapshotFails = c.fails;
+        const int startsBefore = window.Timer1.starts;
+        const int snapshotsBefore = snapshots;
+        ui::dispatchEvent(window.Messages, [&] { window.BTNRefresh.click(); });
+
+        EXPECT_EQ(snapshots, snapshotsBefore + 1);
+        EXPECT_FALSE(buttonDuring);
+        EXPECT_FALSE(timerDuring);
+        EXPECT_TRUE(window.BTNRefresh.enabled());
+        EXPECT_EQ(window.Timer1.enabled(), c.autoRefresh);
+        // With auto refresh the next tick is a full interval after this refresh ended.
+        EXPECT_EQ(window.Timer1.starts, startsBefore + (c.autoRefresh ? 1 : 0));
+        if (c.fails) {
+            EXPECT_EQ(window.Messages.errors, std::vector<std::string>{"no endpoint table"});
+            EXPECT_TRUE(buttonWhenReported);
+            EXPECT_EQ(timerWhenReported, c.autoRefresh);
+        } else {
+            EXPECT_TRUE(window.Messages.errors.empty());
+        }
+        duringSnapshot = nullptr;
+    }
+}
+
+TEST_F(FormKestrelTest, TimerTickRefreshesThroughTheButtonOnlyWhileEnabled)
+{
+    create();
+    w.BTNRefresh.setEnabled(false);
+    w.Timer1.tick();
+    EXPECT_EQ(snapshots, 1);
+
+    userToggle(w.CBAutoRefresh);
+    ASSERT_TRUE(w.Timer1.enabled());
+    nextUdp.push_back(udpRecord("0.0.0.0", "5353", "404", "avahi", "/usr/sbin/avahi-daemon"));
+    ui::dispatchEvent(w.Messages, [this] { w.Timer1.tick(); });
+    EXPECT_EQ(snapshots, 2);
+    EXPECT_EQ(w.LabNetCount.caption(), "4");
+    EXPECT_TRUE(w.BTNRefresh.enabled());
+    EXPECT_TRUE(w.Timer1.enabled());
+
+    userToggle(w.CBAutoRefresh);
+    EXPECT_FALSE(w.Timer1.enabled());
+    w.Timer1.tick();
+    EXPECT_EQ(snapshots, 2);
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(snapshots, 3);
+    // With auto refresh off a manual refresh leaves the timer off.
+    EXPECT_FALSE(w.Timer1.enabled());
+}
+
+TEST_F(FormKestrelTest, CloseAsksAndOnlyYesCloses)
+{
+    create();
+    for (const ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
+        w.Messages.answers.push_back(answer);
+        bool canClose = answer == ui::Answer::No;
+        form->FormCloseQuery(canClose);
+        EXPECT_EQ(canClose, answer == ui::Answer::Yes);
+    }
+    ASSERT_EQ(w.Messages.questions.size(), 2u);
+    for (const auto& question : w.Messages.questions) {
+        EXPECT_EQ(question.text, ConfirmExit);
+        EXPECT_EQ(question.caption, "Kestrel");
+        EXPECT_EQ(question.defaultButton, ui::DefaultButton::Yes);
+    }
+}
+
+TEST_F(FormKestrelTest, RefreshRunsWhileTheCloseQuestionIsOpen)
+{
+    create();
+    userToggle(w.CBAutoRefresh);
+    w.Messages.whileOpen = [this] { w.Timer1.tick(); };
+    bool canClose = true;
+    form->FormCloseQuery(canClose);
+    EXPECT_FALSE(canClose);
+    EXPECT_EQ(snapshots, 2);
+    EXPECT_TRUE(w.Timer1.enabled());
+}
+
+TEST_F(FormKestrelTest, ErrorDuringCreationIsReportedAndStopsTheSequence)
+{
+    writeTextFile(settingsFile, "[Set]\nAutoRefresh=1\n");
+    snapshotFails = true;
+    create();
+    EXPECT_EQ(w.Messages.errors, std::vector<std::string>{"no endpoint table"});
+    EXPECT_TRUE(form->creating());
+    EXPECT_EQ(w.Form.caption(), LayoutCaption);
+    // The steps before the failing one have run.
+    EXPECT_TRUE(w.Timer1.enabled());
+    EXPECT_EQ(form->msgConfirmExit(), ConfirmExit);
+}
+
+TEST_F(FormKestrelTest, ShowLocalChangedAfterAFailedCreationDoesNotRefresh)
+{
+    snapshotFails = true;
+    create();
+    snapshotFails = false;
+    userToggle(w.CBShowLocal);
+    EXPECT_EQ(snapshots, 1);
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(snapshots, 2);
+    EXPECT_FALSE(listShowsLoopback());
+}
+
+TEST_F(FormKestrelTest, DestroyedFormLeavesNoHandlerBehind)
+{
+    create();
+    form.reset();
+    userClick(w.BTNRefresh);
+    userToggle(w.CBShowLocal);
+    w.Timer1.tick();
+    EXPECT_EQ(snapshots, 1);
+    EXPECT_EQ(w.VTS.eventHandler(), nullptr);
+}
+
+} // namespace
