@@ -29,6 +29,7 @@ constexpr const char* FormCaption = "Kestrel V$V$(网络连接查看器)";
 constexpr const char* VersionText = KESTREL_VERSION;
 constexpr const char* SettingsSection = "Set";
 constexpr int AutoRefreshInterval = 10000;
+constexpr int LargeIconSize = 32;
 
 constexpr const char* TextMsgSystemProcess = "系统进程，不能结束。";
 constexpr const char* TextMsgConfirmExit = "您确认要退出网络连接查看器?";
@@ -148,8 +149,15 @@ void TFormKestrel::FormCreate()
 
         m_c.VTS.clear();
 
-        // LargeIcons (32 x 32, for the process details) and SmallIcons (16 x 16, the list's
-        // state images) are created here once the icon cache is part of the window.
+        if (m_services.makeImageStore && m_services.systemImages) {
+            LargeIcons = std::make_unique<TImageListEx>(m_services.makeImageStore(),
+                                                        *m_services.systemImages);
+            LargeIcons->SetHeight(LargeIconSize);
+            LargeIcons->SetWidth(LargeIconSize);
+            // The list draws column 1's icons from SmallIcons through VTSGetImageIndex.
+            SmallIcons = std::make_unique<TImageListEx>(m_services.makeImageStore(),
+                                                        *m_services.systemImages);
+        }
 
         MsgSystemProcess = TextMsgSystemProcess;
         TextNotEnabled = ::TextNotEnabled;
@@ -231,6 +239,13 @@ void TFormKestrel::CBShowInfoClick()
     storeOption(m_c.CBShowInfo.tag());
     for (const int column : FileDetailColumns)
         m_c.VTS.setColumnVisible(column, m_c.CBShowInfo.checked());
+}
+
+int TFormKestrel::VTSGetImageIndex(RowHandle node, int column)
+{
+    if (column != ColumnProcess || node == nullptr || !SmallIcons)
+        return -1;
+    return SmallIcons->IndexOfFile(node->Rec.ProcPath);
 }
 
 void TFormKestrel::VTSHeaderClick(int column)

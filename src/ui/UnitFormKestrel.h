@@ -5,10 +5,12 @@
 // goes through ui::dispatchEvent with Messages as the error report.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "list/ConnectionList.h"
+#include "list/ImageListEx.h"
 #include "list/ListControl.h"
 #include "ui/Components.h"
 #include "ui/IniFile.h"
@@ -51,6 +53,11 @@ struct TFormKestrelServices {
     std::function<bool()> enableDebugPrivilege;
     // The snapshot: takeSnapshot, tcpRecords and udpRecords (the window adds the rest).
     ConnectionListHooks snapshot;
+    // The icon caches: a new empty image list of the toolkit (16 x 16 until told otherwise)
+    // and the system's icons, which must outlive the window. Without both the window keeps no
+    // icon caches and the list shows no icons.
+    std::function<std::unique_ptr<ImageStore>()> makeImageStore;
+    SystemImageList* systemImages = nullptr;
 };
 
 // The real system: os::SettingsFilePath, os::ExecutableDir, os::SystemDirectories,
@@ -82,7 +89,13 @@ public:
     void CBShowInfoClick();
 
     // The list's events.
+    int VTSGetImageIndex(RowHandle node, int column) override;
     void VTSHeaderClick(int column) override;
+
+    // The icon caches: SmallIcons (16 x 16) serves the list's column 1, LargeIcons (32 x 32)
+    // the process details. nullptr before FormCreate made them, or without icon services.
+    TImageListEx* smallIcons() { return SmallIcons.get(); }
+    TImageListEx* largeIcons() { return LargeIcons.get(); }
 
     // Fields other parts of the window read.
     bool creating() const { return Creating; }
@@ -122,7 +135,8 @@ private:
     bool AutoRefresh = false;
     bool AlwaysTop = true;
     bool ShowInfo = false;
-    // SmallIcons and LargeIcons (TImageListEx) join here with the icon cache.
+    std::unique_ptr<TImageListEx> SmallIcons;
+    std::unique_ptr<TImageListEx> LargeIcons;
     std::string MsgSystemProcess;
     std::string TextNotEnabled;
     std::string MsgConfirmExit;

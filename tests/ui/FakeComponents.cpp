@@ -50,3 +50,17 @@ TFormKestrelControls FakeKestrelWindow::controls()
         NEndProc,      NCopy,       NLocate,       NProperty,   Messages,
     };
 }
+
+int FakeSystemImageList::iconIndexOfPath(const std::string& path)
+{
+    return path.empty() ? -1 : static_cast<int>(path.size());
+}
+
+int FakeSystemImageList::copyIcon(int systemIndex, bool small, ImageStore& target)
+{
+    auto* store = dynamic_cast<FakeImageStore*>(&target);
+    if (systemIndex < 0 || store == nullptr)
+        return -1;
+    copiedSmall.push_back(small);
+    return store->images++;
+}

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "list/ImageListEx.h"
 #include "list/MemoryListControl.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
@@ -83,6 +84,29 @@ public:
     int top() const override { return top_; }
     int width() const override { return width_; }
     int height() const override { return height_; }
+};
+
+// The toolkit's image list, counting its pictures only.
+class FakeImageStore : public ImageStore {
+public:
+    int w = 16;
+    int h = 16;
+    int images = 0;
+
+    int width() const override { return w; }
+    int height() const override { return h; }
+    void setWidth(int width) override { w = width; }
+    void setHeight(int height) override { h = height; }
+    int count() const override { return images; }
+};
+
+// System icons: a path's icon is the length of its text (none for an empty path).
+class FakeSystemImageList : public SystemImageList {
+public:
+    std::vector<bool> copiedSmall; // one entry per copy: from the small list or the large one
+
+    int iconIndexOfPath(const std::string& path) override;
+    int copyIcon(int systemIndex, bool small, ImageStore& target) override;
 };
 
 // Every control of the main window, as fakes, with the list kept in memory.

@@ -595,6 +595,52 @@ TEST_F(FormKestrelTest, ShowLocalChangedAfterAFailedCreationDoesNotRefresh)
     EXPECT_FALSE(listShowsLoopback());
 }
 
+TEST_F(FormKestrelTest, IconCachesAreMadeBeforeTheFirstFillAndServeColumnOne)
+{
+    FakeSystemImageList system;
+    std::vector<FakeImageStore*> stores;
+    TFormKestrelServices s = services();
+    s.makeImageStore = [&stores] {
+        auto store = std::make_unique<FakeImageStore>();
+        stores.push_back(store.get());
+        return store;
+    };
+    s.systemImages = &system;
+    form = std::make_unique<TFormKestrel>(w.controls(), std::move(s));
+    EXPECT_EQ(form->smallIcons(), nullptr);
+    bool cachesDuringFill = false;
+    duringSnapshot = [&] { cachesDuringFill = form->smallIcons() && form->largeIcons(); };
+    form->FormCreate();
+
+    EXPECT_TRUE(cachesDuringFill);
+    ASSERT_EQ(stores.size(), 2u);
+    EXPECT_EQ(form->largeIcons()->Width(), 32);
+    EXPECT_EQ(form->largeIcons()->Height(), 32);
+    EXPECT_EQ(form->smallIcons()->Width(), 16);
+    EXPECT_EQ(form->smallIcons()->Height(), 16);
+
+    RowHandle row = w.VTS.firstRow();
+    ASSERT_NE(row, nullptr);
+    ListControlEvents& events = *form;
+    EXPECT_EQ(events.VTSGetImageIndex(row, ColumnProcess), 0);
+    EXPECT_EQ(events.VTSGetImageIndex(row, ColumnProcess), 0);
+    for (const int column : {0, 3, 10, 9, 14, -1})
+        EXPECT_EQ(events.VTSGetImageIndex(row, column), -1) << column;
+    // Copies go to the small cache only, from the system's small list.
+    EXPECT_EQ(system.copiedSmall, std::vector<bool>{true});
+    row->Rec.ProcPath.clear();
+    EXPECT_EQ(events.VTSGetImageIndex(row, ColumnProcess), -1);
+}
+
+TEST_F(FormKestrelTest, WithoutIconServicesTheListShowsNoIcons)
+{
+    create();
+    EXPECT_EQ(form->smallIcons(), nullptr);
+    EXPECT_EQ(form->largeIcons(), nullptr);
+    ListControlEvents& events = *form;
+    EXPECT_EQ(events.VTSGetImageIndex(w.VTS.firstRow(), ColumnProcess), -1);
+}
+
 TEST_F(FormKestrelTest, DestroyedFormLeavesNoHandlerBehind)
 {
     create();
