@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <stdexcept>
 #include <unordered_map>
-#include <utility>
 
 #include "os/Endpoints.h"
 #include "os/Privilege.h"
@@ -171,11 +170,13 @@ void GetTcpUdpTable()
 
     OwnerLookup lookup(processes);
 
+    // Filled in place: the arrays keep their storage from the last snapshot, which spares a
+    // large allocation per refresh.
     const std::size_t tcpCount = rowCount(tcpTable, os::TcpRowSize);
-    std::vector<File_Rec> tcp(tcpCount);
+    TcpRecords.resize(tcpCount);
     for (std::size_t i = 0; i < tcpCount; ++i) {
         const std::uint8_t* row = tcpTable.data() + 4 + i * os::TcpRowSize;
-        File_Rec& rec = tcp[i];
+        File_Rec& rec = TcpRecords[i];
         rec.State = static_cast<std::int32_t>(readLe32(row));
         rec.LocalAddr = dottedQuad(row + 4);
         rec.LocalPort = portText(row + 8);
@@ -185,15 +186,13 @@ void GetTcpUdpTable()
     }
 
     const std::size_t udpCount = rowCount(udpTable, os::UdpRowSize);
-    std::vector<File_Rec> udp(udpCount);
+    UdpRecords.resize(udpCount);
     for (std::size_t i = 0; i < udpCount; ++i) {
         const std::uint8_t* row = udpTable.data() + 4 + i * os::UdpRowSize;
-        File_Rec& rec = udp[i];
+        File_Rec& rec = UdpRecords[i];
         rec.LocalAddr = dottedQuad(row);
         rec.LocalPort = portText(row + 4);
         fillOwner(rec, readLe32(row + 8), lookup);
     }
 
-    TcpRecords = std::move(tcp);
-    UdpRecords = std::move(udp);
 }
