@@ -7,8 +7,9 @@
 namespace os {
 
 // Copies the version resource (the VS_VERSIONINFO block, UTF-16 keys and strings) of the
-// file at `path` into `block`. False, with `block` empty, when the file cannot be read, is no
-// PE image, or has no version resource.
+// file at `path` into `block`. False, with `block` empty, when the file cannot be read, is not
+// a regular file, is no PE image, or has no version resource. Reads only the image's headers,
+// its resource directory and the resource (at most 64 KiB), however large the file is.
 bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block);
 
 // For an executable without a version resource: a description and a company from what the
