@@ -299,8 +299,11 @@ namespace {
 struct SortItem {
     std::uint64_t high = 0;
     std::uint64_t low = 0;
+    std::size_t length = 0;
     RowHandle row = nullptr;
 };
+
+constexpr std::size_t PackedBytes = 16;
 
 std::uint64_t packFolded(std::string_view text, std::size_t from)
 {
@@ -326,7 +329,7 @@ void MemoryListControl::sort(int column, SortDirection direction)
     std::vector<SortItem> items(m_rows.size());
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         const std::string_view text = VTSGetText(m_rows[i]->Rec, column);
-        items[i] = SortItem{packFolded(text, 0), packFolded(text, 8), m_rows[i].get()};
+        items[i] = SortItem{packFolded(text, 0), packFolded(text, 8), text.size(), m_rows[i].get()};
     }
     const bool ascending = direction == SortDirection::Ascending;
     auto before = [column](const SortItem& a, const SortItem& b) {
@@ -334,6 +337,10 @@ void MemoryListControl::sort(int column, SortDirection direction)
             return a.high < b.high;
         if (a.low != b.low)
             return a.low < b.low;
+        // Both texts fully packed and equal there: the shorter one (padded with zero bytes)
+        // is a prefix of the other.
+        if (a.length <= PackedBytes && b.length <= PackedBytes)
+            return a.length < b.length;
         return compareRows(a.row->Rec, b.row->Rec, column) < 0;
     };
     auto less = [&before, ascending](const SortItem& a, const SortItem& b) {

@@ -254,6 +254,11 @@ TEST(MemoryListControl, SortIsStableInBothDirectionsAndComparesText)
          {"svchost.exe", "b", "SVCHOST.EXE", "a"}, {0, 2, 1, 3}},
         {"UDP rows (empty state) first", ColumnState, SortDirection::Ascending,
          {"已建立", "", "监听", ""}, {1, 3, 0, 2}},
+        // Texts around the 16 bytes the sort compares first, with prefixes and folded case.
+        {"long and prefixed texts", ColumnProcess, SortDirection::Ascending,
+         {"abcdefghijklmnopZ", "ABCDEFGHIJKLMNOPa", "abcdefghijklmnop", "abc", "ab", std::string("ab\0", 3),
+          "abcdefghijklmnoq", "ABCDEFGHIJKLMNOPA"},
+         {4, 5, 3, 2, 1, 7, 0, 6}},
         {"no sort column keeps the order", NoColumn, SortDirection::Descending, {"b", "a", "c"}, {0, 1, 2}},
         {"column 0 does not compare", ColumnPID, SortDirection::Ascending, {"3", "2", "1"}, {0, 1, 2}},
         {"column 13 does not compare", ColumnMark, SortDirection::Ascending, {"md", "add", ""}, {0, 1, 2}},
