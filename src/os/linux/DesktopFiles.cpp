@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 
 #include <dirent.h>
@@ -34,9 +35,9 @@ void UniqueFd::reset()
     }
 }
 
-bool ReadFileText(const std::string& file, std::string& text, std::size_t limit)
+bool FileReader::read(const std::string& file, std::size_t limit)
 {
-    text.clear();
+    m_length = 0;
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!fd.valid())
         return false;
@@ -46,30 +47,46 @@ bool ReadFileText(const std::string& file, std::string& text, std::size_t limit)
     if (static_cast<std::uint64_t>(st.st_size) > limit)
         return false;
     // The size is only a hint: a file may grow or shrink while it is read.
-    std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
-    text.resize(capacity);
-    std::size_t used = 0;
+    reserve(static_cast<std::size_t>(st.st_size) + 1);
     for (;;) {
-        if (used == text.size()) {
-            if (text.size() >= limit) {
-                text.clear();
+        if (m_length == m_capacity) {
+            if (m_capacity >= limit) {
+                m_length = 0;
                 return false;
             }
-            text.resize(std::min(limit, text.size() * 2));
+            reserve(std::min(limit, m_capacity * 2));
         }
-        ssize_t got = ::read(fd.get(), text.data() + used, text.size() - used);
+        ssize_t got = ::read(fd.get(), m_buffer.get() + m_length, m_capacity - m_length);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            text.clear();
+            m_length = 0;
             return false;
         }
         if (got == 0)
-            break;
-        used += static_cast<std::size_t>(got);
+            return true;
+        m_length += static_cast<std::size_t>(got);
     }
-    text.resize(used);
-    return true;
+}
+
+void FileReader::reserve(std::size_t capacity)
+{
+    if (capacity <= m_capacity)
+        return;
+    capacity = std::max(capacity, m_capacity * 2);
+    auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+    if (m_length > 0)
+        std::memcpy(larger.get(), m_buffer.get(), m_length);
+    m_buffer = std::move(larger);
+    m_capacity = capacity;
+}
+
+bool ReadFileText(const std::string& file, std::string& text, std::size_t limit)
+{
+    FileReader reader;
+    bool ok = reader.read(file, limit);
+    text.assign(reader.text());
+    return ok;
 }
 
 std::string InRoot(const std::string& root, const std::string& path)

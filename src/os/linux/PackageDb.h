@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "os/linux/DesktopFiles.h"
@@ -51,9 +52,10 @@ private:
     SourceStamp m_stamp;
     std::vector<PackageInfo> m_packages;
     std::unordered_map<std::string, std::uint32_t> m_packageByName;
-    // Keyed by a 64-bit hash of the canonical path: the lists name some 150 000 paths, and
-    // keeping them all as strings would cost tens of megabytes for a handful of lookups.
-    std::unordered_map<std::uint64_t, std::uint32_t> m_packageByPath;
+    // (64-bit hash of the canonical path, package), sorted by hash. The lists name some
+    // 150 000 paths; keeping them as strings in a hash map would cost tens of megabytes and
+    // most of the first fill's time, for a handful of lookups.
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> m_packageByPath;
 };
 
 // rpm, asked through its command (`rpm -qf`) where the system has an rpm database under
