@@ -201,20 +201,12 @@ private:
 class UpdateBracket {
 public:
     explicit UpdateBracket(ListControl& list) : m_list(list) { m_list.beginUpdate(); }
-    ~UpdateBracket() { close(); }
+    ~UpdateBracket() { m_list.endUpdate(); }
     UpdateBracket(const UpdateBracket&) = delete;
     UpdateBracket& operator=(const UpdateBracket&) = delete;
-    void close()
-    {
-        if (m_open) {
-            m_open = false;
-            m_list.endUpdate();
-        }
-    }
 
 private:
     ListControl& m_list;
-    bool m_open = true;
 };
 
 } // namespace
