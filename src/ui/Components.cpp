@@ -4,8 +4,7 @@
 
 namespace ui {
 
-void dispatchEvent(ErrorReport& report, const EventHandler& handler) noexcept
-{
+void dispatchEvent(ErrorReport& report, const EventHandler& handler) noexcept {
     std::string text;
     try {
         if (handler)
@@ -23,30 +22,26 @@ void dispatchEvent(ErrorReport& report, const EventHandler& handler) noexcept
     }
 }
 
-void Button::setEnabled(bool enabled)
-{
+void Button::setEnabled(bool enabled) {
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;
     enabledChanged();
 }
 
-void Button::setCaption(const std::string& caption)
-{
+void Button::setCaption(const std::string& caption) {
     if (caption == m_caption)
         return;
     m_caption = caption;
     captionChanged();
 }
 
-void Button::click()
-{
+void Button::click() {
     if (m_onClick)
         m_onClick();
 }
 
-void CheckBox::setChecked(bool checked)
-{
+void CheckBox::setChecked(bool checked) {
     if (checked == m_checked)
         return;
     m_checked = checked;
@@ -55,62 +50,54 @@ void CheckBox::setChecked(bool checked)
         m_onClick();
 }
 
-void CheckBox::setCaption(const std::string& caption)
-{
+void CheckBox::setCaption(const std::string& caption) {
     if (caption == m_caption)
         return;
     m_caption = caption;
     captionChanged();
 }
 
-void Label::setCaption(const std::string& caption)
-{
+void Label::setCaption(const std::string& caption) {
     if (caption == m_caption)
         return;
     m_caption = caption;
     captionChanged();
 }
 
-void Timer::setEnabled(bool enabled)
-{
+void Timer::setEnabled(bool enabled) {
     if (!enabled && !m_enabled)
         return;
     m_enabled = enabled;
     scheduleChanged();
 }
 
-void Timer::setInterval(int milliseconds)
-{
+void Timer::setInterval(int milliseconds) {
     if (milliseconds == m_interval)
         return;
     m_interval = milliseconds;
     scheduleChanged();
 }
 
-void Timer::tick()
-{
+void Timer::tick() {
     if (m_enabled && m_onTimer)
         m_onTimer();
 }
 
-void MenuItem::setEnabled(bool enabled)
-{
+void MenuItem::setEnabled(bool enabled) {
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;
     enabledChanged();
 }
 
-void MenuItem::setCaption(const std::string& caption)
-{
+void MenuItem::setCaption(const std::string& caption) {
     if (caption == m_caption)
         return;
     m_caption = caption;
     captionChanged();
 }
 
-void MenuItem::click()
-{
+void MenuItem::click() {
     if (m_enabled && m_onClick)
         m_onClick();
 }

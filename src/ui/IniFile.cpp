@@ -10,13 +10,11 @@ namespace {
 // The longest value the reader hands out, as a 2048-byte buffer with its terminator allows.
 constexpr std::size_t MaxValueLength = 2047;
 
-bool isBlank(char c)
-{
+bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-std::string_view trimmed(std::string_view text)
-{
+std::string_view trimmed(std::string_view text) {
     while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);
     while (!text.empty() && isBlank(text.back()))
@@ -24,13 +22,11 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
-char foldAscii(char c)
-{
+char foldAscii(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool sameName(std::string_view a, std::string_view b)
-{
+bool sameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -47,8 +43,7 @@ struct Line {
     std::size_t next = 0;
 };
 
-std::vector<Line> splitLines(std::string_view text)
-{
+std::vector<Line> splitLines(std::string_view text) {
     std::vector<Line> lines;
     std::size_t begin = 0;
     while (begin < text.size()) {
@@ -68,8 +63,7 @@ std::vector<Line> splitLines(std::string_view text)
 }
 
 // The section name of a section line, nullopt for any other line.
-std::optional<std::string_view> sectionName(std::string_view content)
-{
+std::optional<std::string_view> sectionName(std::string_view content) {
     const std::string_view line = trimmed(content);
     if (line.empty() || line.front() != '[')
         return std::nullopt;
@@ -86,8 +80,7 @@ struct Entry {
     std::string_view value;
 };
 
-std::optional<Entry> entryOf(std::string_view content)
-{
+std::optional<Entry> entryOf(std::string_view content) {
     const std::size_t equals = content.find('=');
     if (equals == std::string_view::npos)
         return std::nullopt;
@@ -109,11 +102,9 @@ struct SectionSpan {
 };
 
 std::optional<SectionSpan> findSection(std::string_view text, const std::vector<Line>& lines,
-                                       std::string_view section)
-{
+                                       std::string_view section) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const auto name =
-            sectionName(text.substr(lines[i].begin, lines[i].end - lines[i].begin));
+        const auto name = sectionName(text.substr(lines[i].begin, lines[i].end - lines[i].begin));
         if (!name || !sameName(*name, section))
             continue;
         SectionSpan span{i, i + 1, i + 1};
@@ -126,8 +117,7 @@ std::optional<SectionSpan> findSection(std::string_view text, const std::vector<
     return std::nullopt;
 }
 
-std::string_view lineBreakOf(std::string_view text)
-{
+std::string_view lineBreakOf(std::string_view text) {
     const std::size_t newline = text.find('\n');
     if (newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r')
         return "\r\n";
@@ -135,16 +125,14 @@ std::string_view lineBreakOf(std::string_view text)
 }
 
 // A quoted value means its inside, as the profile functions read it.
-std::string_view unquoted(std::string_view value)
-{
+std::string_view unquoted(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
         return value.substr(1, value.size() - 2);
     return value;
 }
 
-int hexDigit(char c)
-{
+int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -154,15 +142,13 @@ int hexDigit(char c)
     return -1;
 }
 
-[[noreturn]] void refuseWrite(const std::string& fileName)
-{
+[[noreturn]] void refuseWrite(const std::string& fileName) {
     throw std::runtime_error("Unable to write to " + fileName);
 }
 
 } // namespace
 
-std::optional<std::int32_t> ParseProfileInteger(std::string_view text)
-{
+std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     bool negative = false;
@@ -181,13 +167,15 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text)
     if (text.empty())
         return std::nullopt;
     // Decimal up to 2^31 (the magnitude of the lowest value), hexadecimal up to 2^32 - 1.
-    const std::uint64_t limit = base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+    const std::uint64_t limit =
+        base == 16 ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
     std::uint64_t magnitude = 0;
     for (const char c : text) {
         const int digit = base == 16 ? hexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
         if (digit < 0)
             return std::nullopt;
-        magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+        magnitude =
+            magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
         if (magnitude > limit)
             return std::nullopt;
     }
@@ -199,8 +187,7 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text)
 }
 
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
-                                            std::string_view key)
-{
+                                            std::string_view key) {
     const std::vector<Line> lines = splitLines(text);
     const auto span = findSection(text, lines, section);
     if (!span)
@@ -213,9 +200,8 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
     return std::nullopt;
 }
 
-std::string SetProfileValue(std::string_view text, std::string_view section,
-                            std::string_view key, std::string_view value)
-{
+std::string SetProfileValue(std::string_view text, std::string_view section, std::string_view key,
+                            std::string_view value) {
     const std::vector<Line> lines = splitLines(text);
     const std::string_view lineBreak = lineBreakOf(text);
     std::string result;
@@ -259,8 +245,7 @@ std::string SetProfileValue(std::string_view text, std::string_view section,
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
-                                std::string_view defaultValue) const
-{
+                                std::string_view defaultValue) const {
     std::string text;
     if (m_storage.read(m_fileName, text) != os::FileReadResult::Read)
         return std::string(defaultValue);
@@ -273,20 +258,16 @@ std::string IniFile::ReadString(std::string_view section, std::string_view key,
 }
 
 std::int32_t IniFile::ReadInteger(std::string_view section, std::string_view key,
-                                  std::int32_t defaultValue) const
-{
+                                  std::int32_t defaultValue) const {
     const std::string text = ReadString(section, key, "");
     return ParseProfileInteger(text).value_or(defaultValue);
 }
 
-bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const
-{
+bool IniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
 }
 
-void IniFile::WriteString(std::string_view section, std::string_view key,
-                          std::string_view value)
-{
+void IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     std::string oneLine(value);
     for (char& c : oneLine) {
         if (c == '\n' || c == '\r')
@@ -304,7 +285,6 @@ void IniFile::WriteString(std::string_view section, std::string_view key,
         refuseWrite(m_fileName);
 }
 
-void IniFile::WriteBool(std::string_view section, std::string_view key, bool value)
-{
+void IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
     WriteString(section, key, value ? "1" : "0");
 }

@@ -63,5 +63,5 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
 
 // `text` with the value of `key` in `section` set to `value` (see the rules above). `value`
 // must hold no line break.
-std::string SetProfileValue(std::string_view text, std::string_view section,
-                            std::string_view key, std::string_view value);
+std::string SetProfileValue(std::string_view text, std::string_view section, std::string_view key,
+                            std::string_view value);

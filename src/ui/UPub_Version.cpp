@@ -8,8 +8,7 @@ namespace {
 
 constexpr std::string_view Marker = "$V$";
 
-bool markerAt(const std::string& text, std::size_t at)
-{
+bool markerAt(const std::string& text, std::size_t at) {
     if (text.size() - at < Marker.size())
         return false;
     for (std::size_t i = 0; i < Marker.size(); ++i) {
@@ -24,8 +23,7 @@ bool markerAt(const std::string& text, std::size_t at)
 
 } // namespace
 
-std::string StampVersion(const std::string& Text, const std::string& Version)
-{
+std::string StampVersion(const std::string& Text, const std::string& Version) {
     try {
         std::string result;
         result.reserve(Text.size() + Version.size());

@@ -40,8 +40,7 @@ constexpr const char* TextMsgConfirmEndSystem =
 // The columns that the option ShowInfo shows and hides together.
 constexpr int FileDetailColumns[] = {ColumnPath, ColumnDescription, ColumnCompany};
 
-ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHooks hooks)
-{
+ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHooks hooks) {
     ui::CheckBox* showLocal = &c.CBShowLocal;
     ui::Label* netCount = &c.LabNetCount;
     ui::Label* appCount = &c.LabAppCount;
@@ -53,22 +52,20 @@ ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHoo
 
 } // namespace
 
-TFormKestrelServices systemFormServices()
-{
+TFormKestrelServices systemFormServices() {
     TFormKestrelServices services;
     services.settingsFile = os::SettingsFilePath();
     services.exeDir = os::ExecutableDir;
     services.systemDirs = os::SystemDirectories;
     services.enableDebugPrivilege = EnableDebugPrivilege;
     services.snapshot = systemSnapshotHooks();
+    services.endProcess = os::EndProcess;
     return services;
 }
 
 TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelServices services)
-    : m_c(controls),
-      m_services(std::move(services)),
-      m_connections(controls.VTS, windowHooks(controls, m_services.snapshot))
-{
+    : m_c(controls), m_services(std::move(services)),
+      m_connections(controls.VTS, windowHooks(controls, m_services.snapshot)) {
     // The design state comes first, so that no click handler runs for it.
     m_c.Form.setCaption(FormCaption);
     m_c.LabAppCount.setCaption("0");
@@ -115,11 +112,11 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
     m_c.CBAutoRefresh.setOnClick([this] { CBAutoRefreshClick(); });
     m_c.CBAlwaysTop.setOnClick([this] { CBAlwaysTopClick(); });
     m_c.CBShowInfo.setOnClick([this] { CBShowInfoClick(); });
+    bindCommandHandlers();
     m_c.VTS.setEventHandler(this);
 }
 
-TFormKestrel::~TFormKestrel()
-{
+TFormKestrel::~TFormKestrel() {
     // The controls may outlive the window by a moment; none may call into it any more.
     m_c.VTS.setEventHandler(nullptr);
     m_c.BTNRefresh.setOnClick({});
@@ -129,10 +126,10 @@ TFormKestrel::~TFormKestrel()
     m_c.CBAutoRefresh.setOnClick({});
     m_c.CBAlwaysTop.setOnClick({});
     m_c.CBShowInfo.setOnClick({});
+    unbindCommandHandlers();
 }
 
-void TFormKestrel::FormCreate()
-{
+void TFormKestrel::FormCreate() {
     ui::dispatchEvent(m_c.Messages, [this] {
         HomePageURL = KESTREL_HOME_PAGE_URL;
         UpdateURL = KESTREL_UPDATE_URL;
@@ -176,17 +173,15 @@ void TFormKestrel::FormCreate()
     });
 }
 
-void TFormKestrel::FormCloseQuery(bool& CanClose)
-{
+void TFormKestrel::FormCloseQuery(bool& CanClose) {
     // The question has a text even when the creation sequence stopped before the texts.
-    const std::string& text = MsgConfirmExit.empty() ? std::string(TextMsgConfirmExit)
-                                                     : MsgConfirmExit;
+    const std::string& text =
+        MsgConfirmExit.empty() ? std::string(TextMsgConfirmExit) : MsgConfirmExit;
     CanClose = m_c.Messages.askYesNo(text, ui::ApplicationTitle, ui::DefaultButton::Yes) ==
                ui::Answer::Yes;
 }
 
-void TFormKestrel::BTNRefreshClick()
-{
+void TFormKestrel::BTNRefreshClick() {
     m_c.BTNRefresh.setEnabled(false);
     if (m_c.CBAutoRefresh.checked())
         m_c.Timer1.setEnabled(false);
@@ -199,62 +194,53 @@ void TFormKestrel::BTNRefreshClick()
     restoreAfterRefresh();
 }
 
-void TFormKestrel::restoreAfterRefresh()
-{
+void TFormKestrel::restoreAfterRefresh() {
     m_c.BTNRefresh.setEnabled(true);
     if (m_c.CBAutoRefresh.checked())
         m_c.Timer1.setEnabled(true);
 }
 
-void TFormKestrel::Timer1Timer()
-{
+void TFormKestrel::Timer1Timer() {
     m_c.BTNRefresh.click();
 }
 
-void TFormKestrel::CBShowLocalClick()
-{
+void TFormKestrel::CBShowLocalClick() {
     ShowLocal = m_c.CBShowLocal.checked();
     storeOption(m_c.CBShowLocal.tag());
     if (!Creating)
         m_c.BTNRefresh.click();
 }
 
-void TFormKestrel::CBAutoRefreshClick()
-{
+void TFormKestrel::CBAutoRefreshClick() {
     AutoRefresh = m_c.CBAutoRefresh.checked();
     storeOption(m_c.CBAutoRefresh.tag());
     m_c.Timer1.setEnabled(m_c.CBAutoRefresh.checked());
 }
 
-void TFormKestrel::CBAlwaysTopClick()
-{
+void TFormKestrel::CBAlwaysTopClick() {
     AlwaysTop = m_c.CBAlwaysTop.checked();
     storeOption(m_c.CBAlwaysTop.tag());
     m_c.Form.setStayOnTop(m_c.CBAlwaysTop.checked());
 }
 
-void TFormKestrel::CBShowInfoClick()
-{
+void TFormKestrel::CBShowInfoClick() {
     ShowInfo = m_c.CBShowInfo.checked();
     storeOption(m_c.CBShowInfo.tag());
     for (const int column : FileDetailColumns)
         m_c.VTS.setColumnVisible(column, m_c.CBShowInfo.checked());
 }
 
-int TFormKestrel::VTSGetImageIndex(RowHandle node, int column)
-{
+int TFormKestrel::VTSGetImageIndex(RowHandle node, int column) {
     if (column != ColumnProcess || node == nullptr || !SmallIcons)
         return -1;
     return SmallIcons->IndexOfFile(node->Rec.ProcPath);
 }
 
-void TFormKestrel::VTSHeaderClick(int column)
-{
+void TFormKestrel::VTSHeaderClick(int column) {
     ::VTSHeaderClick(m_c.VTS, column);
 }
 
-void TFormKestrel::LoadSettings()
-{
+void TFormKestrel::LoadSettings() {
     {
         const IniFile ini(m_services.settingsFile, m_services.settingsStorage);
         ShowLocal = ini.ReadBool(SettingsSection, "ShowLocal", true);
@@ -278,8 +264,7 @@ void TFormKestrel::LoadSettings()
     m_loadingSettings = false;
 }
 
-void TFormKestrel::SaveSetting(int tag)
-{
+void TFormKestrel::SaveSetting(int tag) {
     IniFile ini(m_services.settingsFile, m_services.settingsStorage);
     switch (tag) {
     case 1:
@@ -299,8 +284,7 @@ void TFormKestrel::SaveSetting(int tag)
     }
 }
 
-void TFormKestrel::storeOption(int tag)
-{
+void TFormKestrel::storeOption(int tag) {
     if (!m_loadingSettings) {
         SaveSetting(tag);
         return;
@@ -313,12 +297,10 @@ void TFormKestrel::storeOption(int tag)
     }
 }
 
-void TFormKestrel::FillList()
-{
+void TFormKestrel::FillList() {
     m_connections.FillList();
 }
 
-void TFormKestrel::RefreshList()
-{
+void TFormKestrel::RefreshList() {
     m_connections.RefreshList();
 }

@@ -6,8 +6,7 @@
 #include "ui/Components.h"
 #include "ui/FakeComponents.h"
 
-TEST(Components, ButtonClickFromCodeRunsHandlerEvenWhenDisabled)
-{
+TEST(Components, ButtonClickFromCodeRunsHandlerEvenWhenDisabled) {
     FakeButton button;
     int clicks = 0;
     button.setOnClick([&] { ++clicks; });
@@ -19,8 +18,7 @@ TEST(Components, ButtonClickFromCodeRunsHandlerEvenWhenDisabled)
     EXPECT_EQ(button.enabledChanges, 1);
 }
 
-TEST(Components, CheckBoxRunsClickHandlerOnlyOnAChange)
-{
+TEST(Components, CheckBoxRunsClickHandlerOnlyOnAChange) {
     FakeCheckBox box;
     std::vector<bool> seen;
     box.setOnClick([&] { seen.push_back(box.checked()); });
@@ -32,16 +30,14 @@ TEST(Components, CheckBoxRunsClickHandlerOnlyOnAChange)
     EXPECT_EQ(box.checkedChanges, 2);
 }
 
-TEST(Components, CheckBoxKeepsNewStateWhenHandlerThrows)
-{
+TEST(Components, CheckBoxKeepsNewStateWhenHandlerThrows) {
     FakeCheckBox box;
     box.setOnClick([] { throw std::runtime_error("refused"); });
     EXPECT_THROW(box.setChecked(true), std::runtime_error);
     EXPECT_TRUE(box.checked());
 }
 
-TEST(Components, MenuItemClickRunsHandlerOnlyWhileEnabled)
-{
+TEST(Components, MenuItemClickRunsHandlerOnlyWhileEnabled) {
     FakeMenuItem item;
     int clicks = 0;
     item.setOnClick([&] { ++clicks; });
@@ -53,8 +49,7 @@ TEST(Components, MenuItemClickRunsHandlerOnlyWhileEnabled)
     EXPECT_EQ(clicks, 2);
 }
 
-TEST(Components, TimerEnablingStartsAFreshIntervalAndTicksOnlyWhileEnabled)
-{
+TEST(Components, TimerEnablingStartsAFreshIntervalAndTicksOnlyWhileEnabled) {
     FakeTimer timer;
     int ticks = 0;
     timer.setOnTimer([&] { ++ticks; });
@@ -75,8 +70,7 @@ TEST(Components, TimerEnablingStartsAFreshIntervalAndTicksOnlyWhileEnabled)
     EXPECT_EQ(timer.interval(), 10000);
 }
 
-TEST(Components, DispatchEventReportsEscapingErrorsAndGoesOn)
-{
+TEST(Components, DispatchEventReportsEscapingErrorsAndGoesOn) {
     struct Case {
         ui::EventHandler handler;
         std::vector<std::string> errors;

@@ -1,7 +1,6 @@
 #include "ui/FakeComponents.h"
 
-void FakeTimer::scheduleChanged()
-{
+void FakeTimer::scheduleChanged() {
     if (enabled() && interval() > 0)
         ++starts;
     else
@@ -9,8 +8,7 @@ void FakeTimer::scheduleChanged()
 }
 
 ui::Answer FakeMessageBoxes::askYesNo(const std::string& text, const std::string& caption,
-                                      ui::DefaultButton defaultButton)
-{
+                                      ui::DefaultButton defaultButton) {
     questions.push_back({text, caption, defaultButton});
     if (whileOpen)
         whileOpen();
@@ -21,43 +19,36 @@ ui::Answer FakeMessageBoxes::askYesNo(const std::string& text, const std::string
     return answer;
 }
 
-void FakeMessageBoxes::showMessage(const std::string& text)
-{
+void FakeMessageBoxes::showMessage(const std::string& text) {
     messages.push_back(text);
     if (whileOpen)
         whileOpen();
 }
 
-void FakeMessageBoxes::showError(const std::string& text)
-{
+void FakeMessageBoxes::showError(const std::string& text) {
     errors.push_back(text);
     if (whileOpen)
         whileOpen();
 }
 
-void FakeWindow::setStayOnTop(bool stayOnTop)
-{
+void FakeWindow::setStayOnTop(bool stayOnTop) {
     stayOnTopCalls.push_back(stayOnTop);
     topmost = stayOnTop;
 }
 
-TFormKestrelControls FakeKestrelWindow::controls()
-{
+TFormKestrelControls FakeKestrelWindow::controls() {
     return TFormKestrelControls{
-        Form,          VTS,         LabAppCount,   LabNetCount, BTNHelp,
-        BTNUpdate,     BTNHomePage, BTNRefresh,    BTNEndPro,   CBShowLocal,
-        CBAutoRefresh, CBAlwaysTop, CBShowInfo,    Timer1,      NProcInfo,
-        NEndProc,      NCopy,       NLocate,       NProperty,   Messages,
+        Form,       VTS,       LabAppCount, LabNetCount,   BTNHelp,     BTNUpdate,  BTNHomePage,
+        BTNRefresh, BTNEndPro, CBShowLocal, CBAutoRefresh, CBAlwaysTop, CBShowInfo, Timer1,
+        NProcInfo,  NEndProc,  NCopy,       NLocate,       NProperty,   Messages,
     };
 }
 
-int FakeSystemImageList::iconIndexOfPath(const std::string& path)
-{
+int FakeSystemImageList::iconIndexOfPath(const std::string& path) {
     return path.empty() ? -1 : static_cast<int>(path.size());
 }
 
-int FakeSystemImageList::copyIcon(int systemIndex, bool small, ImageStore& target)
-{
+int FakeSystemImageList::copyIcon(int systemIndex, bool small, ImageStore& target) {
     auto* store = dynamic_cast<FakeImageStore*>(&target);
     if (systemIndex < 0 || store == nullptr)
         return -1;

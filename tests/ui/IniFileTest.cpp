@@ -1,7 +1,7 @@
 // The settings file: value parsing, the in-place edit of one entry, and the real file on disk.
 #include <cstdlib>
-#include <limits>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,8 +14,7 @@
 #include "ui/IniFile.h"
 #include "ui/TempDir.h"
 
-TEST(ProfileInteger, ParsesDecimalAndHexWithSign)
-{
+TEST(ProfileInteger, ParsesDecimalAndHexWithSign) {
     struct Case {
         const char* text;
         std::optional<std::int32_t> expected;
@@ -57,8 +56,7 @@ TEST(ProfileInteger, ParsesDecimalAndHexWithSign)
         EXPECT_EQ(ParseProfileInteger(c.text), c.expected) << '"' << c.text << '"';
 }
 
-TEST(ProfileText, FindsValuesWithoutRegardToCase)
-{
+TEST(ProfileText, FindsValuesWithoutRegardToCase) {
     struct Case {
         const char* text;
         const char* key;
@@ -86,8 +84,7 @@ TEST(ProfileText, FindsValuesWithoutRegardToCase)
         EXPECT_EQ(FindProfileValue(c.text, "Set", c.key), c.expected) << c.text;
 }
 
-TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte)
-{
+TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte) {
     struct Case {
         const char* before;
         const char* key;
@@ -100,7 +97,8 @@ TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte)
         // An entry changes in place; the spelling of its key and its spacing stay.
         {"[Set]\nShowLocal=1\nAutoRefresh=5\nAlwaysTop=1\n", "AutoRefresh", "1",
          "[Set]\nShowLocal=1\nAutoRefresh=1\nAlwaysTop=1\n"},
-        {"[set]\r\n  autorefresh = 0x10 \r\n", "AutoRefresh", "1", "[set]\r\n  autorefresh = 1\r\n"},
+        {"[set]\r\n  autorefresh = 0x10 \r\n", "AutoRefresh", "1",
+         "[set]\r\n  autorefresh = 1\r\n"},
         {"[Set]\nShowLocal=\n", "ShowLocal", "0", "[Set]\nShowLocal=0\n"},
         {"[Set]\nShowLocal=1", "ShowLocal", "0", "[Set]\nShowLocal=0"},
         // A new entry goes after the last entry of its section, before blank lines and the
@@ -128,8 +126,7 @@ TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte)
     }
 }
 
-TEST(IniFileOnDisk, MissingFileGivesDefaultsAndCreatesNothing)
-{
+TEST(IniFileOnDisk, MissingFileGivesDefaultsAndCreatesNothing) {
     TempDir dir;
     const std::string name = dir.file("kestrel/Kestrel.ini");
     const IniFile ini(name);
@@ -140,8 +137,7 @@ TEST(IniFileOnDisk, MissingFileGivesDefaultsAndCreatesNothing)
     EXPECT_FALSE(std::filesystem::exists(dir.file("kestrel")));
 }
 
-TEST(IniFileOnDisk, BadValuesGiveTheDefault)
-{
+TEST(IniFileOnDisk, BadValuesGiveTheDefault) {
     TempDir dir;
     const std::string name = dir.file("Kestrel.ini");
     writeTextFile(name, "[Set]\nShowLocal=abc\nAutoRefresh=\nAlwaysTop=0\nShowInfo=0x10\n");
@@ -153,8 +149,7 @@ TEST(IniFileOnDisk, BadValuesGiveTheDefault)
     EXPECT_TRUE(ini.ReadBool("Set", "ShowInfo", false));
 }
 
-TEST(IniFileOnDisk, LongValueIsCutTo2047Bytes)
-{
+TEST(IniFileOnDisk, LongValueIsCutTo2047Bytes) {
     TempDir dir;
     const std::string name = dir.file("Kestrel.ini");
     // 2047 digits are read; the 2048th byte, which makes it no integer, is cut off.
@@ -164,8 +159,7 @@ TEST(IniFileOnDisk, LongValueIsCutTo2047Bytes)
     EXPECT_EQ(ini.ReadInteger("Set", "ShowInfo", 9), 0);
 }
 
-TEST(IniFileOnDisk, FirstWriteCreatesFolderAndFile)
-{
+TEST(IniFileOnDisk, FirstWriteCreatesFolderAndFile) {
     TempDir dir;
     const std::string name = dir.file("deep/er/kestrel/Kestrel.ini");
     IniFile ini(name);
@@ -186,8 +180,7 @@ TEST(IniFileOnDisk, FirstWriteCreatesFolderAndFile)
     EXPECT_EQ(entries, 1);
 }
 
-TEST(IniFileOnDisk, ReplacingKeepsPermissionsAndSymbolicLinks)
-{
+TEST(IniFileOnDisk, ReplacingKeepsPermissionsAndSymbolicLinks) {
     TempDir dir;
     const std::string real = dir.file("dotfiles/kestrel.ini");
     writeTextFile(real, "# mine\n[Set]\nAlwaysTop=1\n");
@@ -206,8 +199,7 @@ TEST(IniFileOnDisk, ReplacingKeepsPermissionsAndSymbolicLinks)
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
-TEST(IniFileOnDisk, RefusedWriteThrowsWithTheFullFileName)
-{
+TEST(IniFileOnDisk, RefusedWriteThrowsWithTheFullFileName) {
     TempDir dir;
     writeTextFile(dir.file("plainfile"), "not a folder");
     struct Case {
@@ -233,8 +225,7 @@ TEST(IniFileOnDisk, RefusedWriteThrowsWithTheFullFileName)
     EXPECT_EQ(readTextFile(dir.file("plainfile")), "not a folder");
 }
 
-TEST(IniFileOnDisk, UnchangedValueDoesNotTouchTheFile)
-{
+TEST(IniFileOnDisk, UnchangedValueDoesNotTouchTheFile) {
     TempDir dir;
     const std::string name = dir.file("Kestrel.ini");
     writeTextFile(name, "[Set]\nShowInfo=1\n");
@@ -253,25 +244,21 @@ TEST(IniFileOnDisk, UnchangedValueDoesNotTouchTheFile)
 
 class SettingsFilePathTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         save("XDG_CONFIG_HOME", m_xdg);
         save("HOME", m_home);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         restore("XDG_CONFIG_HOME", m_xdg);
         restore("HOME", m_home);
     }
 
 private:
-    static void save(const char* name, std::optional<std::string>& slot)
-    {
+    static void save(const char* name, std::optional<std::string>& slot) {
         if (const char* value = std::getenv(name))
             slot = value;
     }
-    static void restore(const char* name, const std::optional<std::string>& slot)
-    {
+    static void restore(const char* name, const std::optional<std::string>& slot) {
         if (slot)
             ::setenv(name, slot->c_str(), 1);
         else
@@ -281,8 +268,7 @@ private:
     std::optional<std::string> m_home;
 };
 
-TEST_F(SettingsFilePathTest, FollowsXdgConfigHomeElseHome)
-{
+TEST_F(SettingsFilePathTest, FollowsXdgConfigHomeElseHome) {
     struct Case {
         std::optional<std::string> xdg;
         std::optional<std::string> home;
@@ -310,8 +296,7 @@ TEST_F(SettingsFilePathTest, FollowsXdgConfigHomeElseHome)
     }
 }
 
-TEST_F(SettingsFilePathTest, WithoutHomeVariableUsesTheUserDatabase)
-{
+TEST_F(SettingsFilePathTest, WithoutHomeVariableUsesTheUserDatabase) {
     ::unsetenv("XDG_CONFIG_HOME");
     ::unsetenv("HOME");
     const std::string path = os::SettingsFilePath();

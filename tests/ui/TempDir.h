@@ -12,8 +12,7 @@
 
 class TempDir {
 public:
-    TempDir()
-    {
+    TempDir() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
                               "/kestrel-ui-test-XXXXXX";
@@ -21,8 +20,7 @@ public:
             throw std::runtime_error("mkdtemp failed");
         m_path = pattern;
     }
-    ~TempDir()
-    {
+    ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);
     }
@@ -36,15 +34,13 @@ private:
     std::string m_path;
 };
 
-inline void writeTextFile(const std::string& path, const std::string& text)
-{
+inline void writeTextFile(const std::string& path, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
 }
 
-inline std::string readTextFile(const std::string& path)
-{
+inline std::string readTextFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -4,8 +4,7 @@
 
 #include "ui/UPub_Version.h"
 
-TEST(StampVersion, ReplacesEveryMarkerWithoutRegardToCase)
-{
+TEST(StampVersion, ReplacesEveryMarkerWithoutRegardToCase) {
     struct Case {
         std::string text;
         std::string version;

@@ -24,8 +24,7 @@ const std::string LayoutCaption = "Kestrel V$V$(网络连接查看器)";
 const std::string ConfirmExit = "您确认要退出网络连接查看器?";
 
 File_Rec tcpRecord(int state, const char* localAddr, const char* localPort, const char* remoteAddr,
-                   const char* remotePort, const char* pid, const char* name, const char* path)
-{
+                   const char* remotePort, const char* pid, const char* name, const char* path) {
     File_Rec r;
     r.State = state;
     r.LocalAddr = localAddr;
@@ -39,8 +38,7 @@ File_Rec tcpRecord(int state, const char* localAddr, const char* localPort, cons
 }
 
 File_Rec udpRecord(const char* localAddr, const char* localPort, const char* pid, const char* name,
-                   const char* path)
-{
+                   const char* path) {
     File_Rec r;
     r.LocalAddr = localAddr;
     r.LocalPort = localPort;
@@ -55,8 +53,7 @@ const char* const OptionKeys[] = {"ShowLocal", "AutoRefresh", "AlwaysTop", "Show
 
 class FormKestrelTest : public ::testing::Test {
 protected:
-    FormKestrelTest()
-    {
+    FormKestrelTest() {
         // A listener, a loopback connection (hidden while ShowLocal is off) and a UDP socket.
         nextTcp = {
             tcpRecord(2, "0.0.0.0", "22", "0.0.0.0", "0", "101", "sshd", "/usr/sbin/sshd"),
@@ -65,8 +62,7 @@ protected:
         nextUdp = {udpRecord("127.0.0.1", "53", "303", "dnsmasq", "/usr/sbin/dnsmasq")};
     }
 
-    TFormKestrelServices services()
-    {
+    TFormKestrelServices services() {
         TFormKestrelServices s;
         s.settingsFile = settingsFile;
         s.settingsStorage.read = [this](const std::string& path, std::string& text) {
@@ -100,24 +96,20 @@ protected:
     }
 
     void construct() { form = std::make_unique<TFormKestrel>(w.controls(), services()); }
-    void create()
-    {
+    void create() {
         construct();
         form->FormCreate();
     }
 
     // A user's click on a check box, as the toolkit forwards it.
-    void userToggle(ui::CheckBox& box)
-    {
+    void userToggle(ui::CheckBox& box) {
         ui::dispatchEvent(w.Messages, [&box] { box.setChecked(!box.checked()); });
     }
-    void userClick(ui::Button& button)
-    {
+    void userClick(ui::Button& button) {
         ui::dispatchEvent(w.Messages, [&button] { button.click(); });
     }
 
-    ui::CheckBox& box(Option option)
-    {
+    ui::CheckBox& box(Option option) {
         switch (option) {
         case OptShowLocal:
             return w.CBShowLocal;
@@ -131,19 +123,16 @@ protected:
         return w.CBShowInfo;
     }
 
-    bool detailColumnsVisible() const
-    {
+    bool detailColumnsVisible() const {
         return w.VTS.column(ColumnPath).visible && w.VTS.column(ColumnDescription).visible &&
                w.VTS.column(ColumnCompany).visible;
     }
-    bool detailColumnsHidden() const
-    {
+    bool detailColumnsHidden() const {
         return !w.VTS.column(ColumnPath).visible && !w.VTS.column(ColumnDescription).visible &&
                !w.VTS.column(ColumnCompany).visible;
     }
 
-    bool listShowsLoopback() const
-    {
+    bool listShowsLoopback() const {
         for (RowHandle row = w.VTS.firstRow(); row != nullptr; row = w.VTS.nextRow(row)) {
             if (row->Rec.LocalAddr == "127.0.0.1" && row->Rec.RemoteAddr == "127.0.0.1")
                 return true;
@@ -167,8 +156,7 @@ protected:
     std::unique_ptr<TFormKestrel> form;
 };
 
-TEST_F(FormKestrelTest, ConstructionSetsTheDesignStateAndRunsNoHandler)
-{
+TEST_F(FormKestrelTest, ConstructionSetsTheDesignStateAndRunsNoHandler) {
     construct();
     EXPECT_EQ(w.Form.caption(), LayoutCaption);
     EXPECT_EQ(w.LabAppCount.caption(), "0");
@@ -193,7 +181,7 @@ TEST_F(FormKestrelTest, ConstructionSetsTheDesignStateAndRunsNoHandler)
     }
 
     const std::pair<ui::Button*, const char*> buttons[] = {
-        {&w.BTNHelp, "帮助"},    {&w.BTNUpdate, "更新"},       {&w.BTNHomePage, "主页"},
+        {&w.BTNHelp, "帮助"},    {&w.BTNUpdate, "更新"},     {&w.BTNHomePage, "主页"},
         {&w.BTNRefresh, "刷新"}, {&w.BTNEndPro, "结束进程"},
     };
     for (const auto& [button, caption] : buttons) {
@@ -217,8 +205,7 @@ TEST_F(FormKestrelTest, ConstructionSetsTheDesignStateAndRunsNoHandler)
     EXPECT_TRUE(w.Form.stayOnTopCalls.empty());
 }
 
-TEST_F(FormKestrelTest, CreationReadsOptionsBeforeTheOnlyFillAndStampsTheCaption)
-{
+TEST_F(FormKestrelTest, CreationReadsOptionsBeforeTheOnlyFillAndStampsTheCaption) {
     writeTextFile(settingsFile, "[Set]\nShowLocal=0\n");
     bool creatingDuringFill = false;
     duringSnapshot = [&] { creatingDuringFill = form->creating(); };
@@ -249,8 +236,7 @@ TEST_F(FormKestrelTest, CreationReadsOptionsBeforeTheOnlyFillAndStampsTheCaption
     EXPECT_TRUE(w.Messages.errors.empty());
 }
 
-TEST_F(FormKestrelTest, CreationSetsFieldsAndTexts)
-{
+TEST_F(FormKestrelTest, CreationSetsFieldsAndTexts) {
     create();
     EXPECT_EQ(form->homePageURL(), KESTREL_HOME_PAGE_URL);
     EXPECT_EQ(form->updateURL(), KESTREL_UPDATE_URL);
@@ -274,8 +260,7 @@ TEST_F(FormKestrelTest, CreationSetsFieldsAndTexts)
     EXPECT_EQ(w.VTS.focusedRow(), w.VTS.selectedRow());
 }
 
-TEST_F(FormKestrelTest, NoSettingsFileKeepsDesignStatesAndCreatesNoFile)
-{
+TEST_F(FormKestrelTest, NoSettingsFileKeepsDesignStatesAndCreatesNoFile) {
     create();
     EXPECT_TRUE(w.CBShowLocal.checked());
     EXPECT_FALSE(w.CBAutoRefresh.checked());
@@ -293,8 +278,7 @@ TEST_F(FormKestrelTest, NoSettingsFileKeepsDesignStatesAndCreatesNoFile)
     EXPECT_FALSE(std::filesystem::exists(dir.file("config")));
 }
 
-TEST_F(FormKestrelTest, StoredOptionsAreAppliedAndWrittenBackInPlainForm)
-{
+TEST_F(FormKestrelTest, StoredOptionsAreAppliedAndWrittenBackInPlainForm) {
     struct Case {
         const char* stored;
         bool showLocal, autoRefresh, alwaysTop, showInfo;
@@ -338,8 +322,7 @@ TEST_F(FormKestrelTest, StoredOptionsAreAppliedAndWrittenBackInPlainForm)
     }
 }
 
-TEST_F(FormKestrelTest, AlwaysTopStoredOffLeavesTheTopmostBandDuringCreation)
-{
+TEST_F(FormKestrelTest, AlwaysTopStoredOffLeavesTheTopmostBandDuringCreation) {
     writeTextFile(settingsFile, "[Set]\nAlwaysTop=0\n");
     std::size_t callsBeforeFill = 0;
     duringSnapshot = [&] { callsBeforeFill = w.Form.stayOnTopCalls.size(); };
@@ -348,8 +331,7 @@ TEST_F(FormKestrelTest, AlwaysTopStoredOffLeavesTheTopmostBandDuringCreation)
     EXPECT_EQ(w.Form.stayOnTopCalls, std::vector<bool>{false});
 }
 
-TEST_F(FormKestrelTest, TickingShowInfoWithoutFileWritesOnlyThatEntry)
-{
+TEST_F(FormKestrelTest, TickingShowInfoWithoutFileWritesOnlyThatEntry) {
     create();
     userToggle(w.CBShowInfo);
     EXPECT_EQ(readTextFile(settingsFile), "[Set]\nShowInfo=1\n");
@@ -362,9 +344,9 @@ TEST_F(FormKestrelTest, TickingShowInfoWithoutFileWritesOnlyThatEntry)
     EXPECT_TRUE(w.Messages.errors.empty());
 }
 
-TEST_F(FormKestrelTest, EachOptionChangeWritesOneEntryAndOnlyShowLocalRefreshes)
-{
-    const std::string before = "; my notes\n[Other]\nKey=Value\n\n[Set]\nShowLocal=1\r\nExtra = x\n";
+TEST_F(FormKestrelTest, EachOptionChangeWritesOneEntryAndOnlyShowLocalRefreshes) {
+    const std::string before =
+        "; my notes\n[Other]\nKey=Value\n\n[Set]\nShowLocal=1\r\nExtra = x\n";
     struct Case {
         Option option;
         int refreshes;
@@ -415,8 +397,7 @@ TEST_F(FormKestrelTest, EachOptionChangeWritesOneEntryAndOnlyShowLocalRefreshes)
     }
 }
 
-TEST_F(FormKestrelTest, RefusedWriteIsReportedAndSkipsTheEffect)
-{
+TEST_F(FormKestrelTest, RefusedWriteIsReportedAndSkipsTheEffect) {
     writeTextFile(dir.file("plainfile"), "x");
     settingsFile = dir.file("plainfile/kestrel/Kestrel.ini");
     for (const Option option : {OptShowLocal, OptAutoRefresh, OptAlwaysTop, OptShowInfo}) {
@@ -447,8 +428,7 @@ TEST_F(FormKestrelTest, RefusedWriteIsReportedAndSkipsTheEffect)
     EXPECT_EQ(readTextFile(dir.file("plainfile")), "x");
 }
 
-TEST_F(FormKestrelTest, ReadOnlySettingsStillTakeEffectAtStart)
-{
+TEST_F(FormKestrelTest, ReadOnlySettingsStillTakeEffectAtStart) {
     writeTextFile(settingsFile, "[Set]\nShowLocal=0x0\nAutoRefresh=5\nAlwaysTop=$0\nShowInfo=7\n");
     refuseWrites = true;
     create();
@@ -464,13 +444,13 @@ TEST_F(FormKestrelTest, ReadOnlySettingsStillTakeEffectAtStart)
               "[Set]\nShowLocal=0x0\nAutoRefresh=5\nAlwaysTop=$0\nShowInfo=7\n");
 }
 
-TEST_F(FormKestrelTest, RefreshDisablesButtonAndTimerAndRestoresThemAlsoOnError)
-{
+TEST_F(FormKestrelTest, RefreshDisablesButtonAndTimerAndRestoresThemAlsoOnError) {
     struct Case {
         bool autoRefresh;
         bool fails;
     };
-    for (const Case c : {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
+    for (const Case c :
+         {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
         SCOPED_TRACE(testing::Message() << "auto " << c.autoRefresh << " fails " << c.fails);
         FakeKestrelWindow window;
         TFormKestrel caseForm(window.controls(), services());
@@ -515,8 +495,7 @@ TEST_F(FormKestrelTest, RefreshDisablesButtonAndTimerAndRestoresThemAlsoOnError)
     }
 }
 
-TEST_F(FormKestrelTest, TimerTickRefreshesThroughTheButtonOnlyWhileEnabled)
-{
+TEST_F(FormKestrelTest, TimerTickRefreshesThroughTheButtonOnlyWhileEnabled) {
     create();
     w.BTNRefresh.setEnabled(false);
     w.Timer1.tick();
@@ -541,8 +520,7 @@ TEST_F(FormKestrelTest, TimerTickRefreshesThroughTheButtonOnlyWhileEnabled)
     EXPECT_FALSE(w.Timer1.enabled());
 }
 
-TEST_F(FormKestrelTest, CloseAsksAndOnlyYesCloses)
-{
+TEST_F(FormKestrelTest, CloseAsksAndOnlyYesCloses) {
     create();
     for (const ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
         w.Messages.answers.push_back(answer);
@@ -558,8 +536,7 @@ TEST_F(FormKestrelTest, CloseAsksAndOnlyYesCloses)
     }
 }
 
-TEST_F(FormKestrelTest, RefreshRunsWhileTheCloseQuestionIsOpen)
-{
+TEST_F(FormKestrelTest, RefreshRunsWhileTheCloseQuestionIsOpen) {
     create();
     userToggle(w.CBAutoRefresh);
     w.Messages.whileOpen = [this] { w.Timer1.tick(); };
@@ -570,8 +547,7 @@ TEST_F(FormKestrelTest, RefreshRunsWhileTheCloseQuestionIsOpen)
     EXPECT_TRUE(w.Timer1.enabled());
 }
 
-TEST_F(FormKestrelTest, ErrorDuringCreationIsReportedAndStopsTheSequence)
-{
+TEST_F(FormKestrelTest, ErrorDuringCreationIsReportedAndStopsTheSequence) {
     writeTextFile(settingsFile, "[Set]\nAutoRefresh=1\n");
     snapshotFails = true;
     create();
@@ -583,8 +559,7 @@ TEST_F(FormKestrelTest, ErrorDuringCreationIsReportedAndStopsTheSequence)
     EXPECT_EQ(form->msgConfirmExit(), ConfirmExit);
 }
 
-TEST_F(FormKestrelTest, ShowLocalChangedAfterAFailedCreationDoesNotRefresh)
-{
+TEST_F(FormKestrelTest, ShowLocalChangedAfterAFailedCreationDoesNotRefresh) {
     snapshotFails = true;
     create();
     snapshotFails = false;
@@ -595,8 +570,7 @@ TEST_F(FormKestrelTest, ShowLocalChangedAfterAFailedCreationDoesNotRefresh)
     EXPECT_FALSE(listShowsLoopback());
 }
 
-TEST_F(FormKestrelTest, IconCachesAreMadeBeforeTheFirstFillAndServeColumnOne)
-{
+TEST_F(FormKestrelTest, IconCachesAreMadeBeforeTheFirstFillAndServeColumnOne) {
     FakeSystemImageList system;
     std::vector<FakeImageStore*> stores;
     TFormKestrelServices s = services();
@@ -632,8 +606,7 @@ TEST_F(FormKestrelTest, IconCachesAreMadeBeforeTheFirstFillAndServeColumnOne)
     EXPECT_EQ(events.VTSGetImageIndex(row, ColumnProcess), -1);
 }
 
-TEST_F(FormKestrelTest, WithoutIconServicesTheListShowsNoIcons)
-{
+TEST_F(FormKestrelTest, WithoutIconServicesTheListShowsNoIcons) {
     create();
     EXPECT_EQ(form->smallIcons(), nullptr);
     EXPECT_EQ(form->largeIcons(), nullptr);
@@ -641,8 +614,7 @@ TEST_F(FormKestrelTest, WithoutIconServicesTheListShowsNoIcons)
     EXPECT_EQ(events.VTSGetImageIndex(w.VTS.firstRow(), ColumnProcess), -1);
 }
 
-TEST_F(FormKestrelTest, DestroyedFormLeavesNoHandlerBehind)
-{
+TEST_F(FormKestrelTest, DestroyedFormLeavesNoHandlerBehind) {
     create();
     form.reset();
     userClick(w.BTNRefresh);

@@ -25,8 +25,7 @@ public:
     int get() const { return m_fd; }
     bool valid() const { return m_fd >= 0; }
     // Closes now and tells whether the close succeeded (a late write error shows up here).
-    bool reset()
-    {
+    bool reset() {
         if (m_fd < 0)
             return true;
         const int fd = m_fd;
@@ -38,15 +37,13 @@ private:
     int m_fd;
 };
 
-std::string withoutTrailingSlashes(std::string path)
-{
+std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
     return path;
 }
 
-std::string homeFolder()
-{
+std::string homeFolder() {
     const char* home = std::getenv("HOME");
     if (home != nullptr && home[0] == '/')
         return home;
@@ -62,8 +59,7 @@ std::string homeFolder()
     return found->pw_dir;
 }
 
-std::string parentFolder(const std::string& path)
-{
+std::string parentFolder(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos)
         return ".";
@@ -73,8 +69,7 @@ std::string parentFolder(const std::string& path)
 }
 
 // Follows symbolic links (also dangling ones) to the name that is really to be replaced.
-bool resolveLinks(std::string& path)
-{
+bool resolveLinks(std::string& path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0)
@@ -93,8 +88,7 @@ bool resolveLinks(std::string& path)
     return false;
 }
 
-bool makeFolders(const std::string& folder)
-{
+bool makeFolders(const std::string& folder) {
     struct stat st {};
     if (::stat(folder.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
@@ -109,8 +103,7 @@ bool makeFolders(const std::string& folder)
     return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool writeAll(int fd, const std::string& data)
-{
+bool writeAll(int fd, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t written = ::write(fd, data.data() + done, data.size() - done);
@@ -126,8 +119,7 @@ bool writeAll(int fd, const std::string& data)
 
 } // namespace
 
-std::string SettingsFilePath()
-{
+std::string SettingsFilePath() {
     std::string base;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     // A relative XDG_CONFIG_HOME is invalid and must be ignored.
@@ -147,8 +139,7 @@ std::string SettingsFilePath()
     return base + "kestrel/Kestrel.ini";
 }
 
-FileReadResult ReadWholeFile(const std::string& path, std::string& contents)
-{
+FileReadResult ReadWholeFile(const std::string& path, std::string& contents) {
     contents.clear();
     if (path.empty())
         return FileReadResult::Missing;
@@ -175,8 +166,7 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents)
     return FileReadResult::Read;
 }
 
-bool ReplaceWholeFile(const std::string& path, const std::string& contents)
-{
+bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
     if (path.empty())
         return false;
     std::string target = path;

@@ -8,15 +8,13 @@
 
 namespace os {
 
-std::vector<std::string> SystemDirectories()
-{
+std::vector<std::string> SystemDirectories() {
     // With a merged /usr the last two are links to the first two; /proc reports the resolved
     // path of an executable, so the /usr forms are what usually matches.
     return {"/usr/sbin", "/sbin", "/usr/lib/systemd", "/lib/systemd"};
 }
 
-std::string ExecutableDir()
-{
+std::string ExecutableDir() {
     std::string path(256, '\0');
     for (;;) {
         const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
