@@ -58,7 +58,7 @@ endfunction()
 file(MAKE_DIRECTORY ${WORK_DIR})
 compile(${WORK_DIR}/fuzz_version_resource
         "-fsanitize=fuzzer,address,undefined;-fno-sanitize-recover=all" ${fuzzer_sources})
-compile(${WORK_DIR}/make_version_seeds "" ${seed_sources})
+compile(${WORK_DIR}/make_version_seeds "-O0;-g0" ${seed_sources})
 
 file(REMOVE_RECURSE ${WORK_DIR}/corpus)
 file(MAKE_DIRECTORY ${WORK_DIR}/corpus ${WORK_DIR}/artifacts)

@@ -22,3 +22,16 @@ add_test(NAME version_resource_fuzz
           -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/fuzz_version -DSECONDS=20
           -P ${PROJECT_SOURCE_DIR}/tests/fuzz/RunVersionFuzzer.cmake)
 set_tests_properties(version_resource_fuzz PROPERTIES TIMEOUT 240 LABELS fuzz)
+
+# With -DKESTREL_FUZZ=ON in a clang build, the same fuzzer as a target for longer runs.
+if(KESTREL_FUZZ)
+  add_executable(fuzz_version_resource
+    ${PROJECT_SOURCE_DIR}/tests/fuzz/FuzzVersionResource.cpp
+    ${PROJECT_SOURCE_DIR}/src/os/PeImage.cpp
+    ${PROJECT_SOURCE_DIR}/src/snapshot/VersionInfo.cpp
+    ${PROJECT_SOURCE_DIR}/src/snapshot/GetFileVersionStrings.cpp)
+  target_include_directories(fuzz_version_resource PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_options(fuzz_version_resource PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(fuzz_version_resource PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(fuzz_version_resource PRIVATE kestrel_warnings)
+endif()
