@@ -237,6 +237,26 @@ ParsedEntry ParseDesktopEntry(std::string_view text, const std::string& locale)
                 && (words[first].find('=') != std::string::npos || words[first].rfind('-', 0) == 0))
                 ++first;
         }
+        if (first < words.size() && BaseName(words[first]) == "flatpak") {
+            // flatpak run [options] ID [arguments]
+            std::size_t i = first + 1;
+            while (i < words.size() && words[i].rfind('-', 0) == 0)
+                ++i;
+            if (i < words.size() && words[i] == "run") {
+                for (++i; i < words.size() && words[i].rfind('-', 0) == 0; ++i) {
+                    if (words[i].rfind("--command=", 0) == 0)
+                        parsed.flatpakCommand = words[i].substr(10);
+                }
+                if (i < words.size())
+                    parsed.flatpakApp = words[i];
+            }
+            return parsed;
+        }
+        if (first < words.size() && words[first].rfind("/snap/bin/", 0) == 0) {
+            std::string name = words[first].substr(10);
+            parsed.snapName = name.substr(0, name.find('.'));
+            return parsed;
+        }
         if (first < words.size()) {
             bool onlyFieldCodes = std::all_of(words.begin() + static_cast<std::ptrdiff_t>(first) + 1,
                 words.end(), IsFieldCode);
@@ -273,7 +293,13 @@ const DesktopEntry* DesktopIndex::entryForExecutable(const std::string& path)
     if (!m_built)
         build();
     std::string resolved = ResolvePath(m_sources.root, path);
-    auto found = m_byExecutable.find(resolved.empty() ? path : resolved);
+    if (resolved.empty())
+        resolved = path;
+    auto found = m_byExecutable.find(resolved);
+    if (found == m_byExecutable.end() && resolved.rfind("/snap/", 0) == 0) {
+        std::string name = resolved.substr(6, resolved.find('/', 6) - 6);
+        found = m_byExecutable.find("snap:" + name);
+    }
     return found == m_byExecutable.end() ? nullptr : &m_entries[found->second.entry];
 }
 
@@ -334,6 +360,46 @@ void DesktopIndex::addEntry(ParsedEntry parsed)
         indexProgram(parsed.tryExec, index, displayPenalty);
     if (!parsed.execProgram.empty())
         indexProgram(parsed.execProgram, index, (parsed.exactLaunch ? 0 : 2) + displayPenalty);
+    if (!parsed.snapName.empty())
+        m_byExecutable.try_emplace("snap:" + parsed.snapName, Match{index, displayPenalty});
+    if (!parsed.flatpakApp.empty()) {
+        std::string command = parsed.flatpakCommand.empty() ? flatpakCommand(parsed.flatpakApp) : parsed.flatpakCommand;
+        if (!command.empty()) {
+            // Seen from outside, a sandboxed program's path is the one inside its sandbox.
+            std::string inSandbox = command[0] == '/' ? command : "/app/bin/" + command;
+            m_byExecutable.try_emplace(inSandbox, Match{index, displayPenalty});
+        }
+    }
+}
+
+std::string DesktopIndex::flatpakCommand(const std::string& app) const
+{
+    if (app.empty() || app.find('/') != std::string::npos || app[0] == '.')
+        return {};
+    // The installations: the system's, and each whose exported entries are searched.
+    std::vector<std::string> installations = {"/var/lib/flatpak"};
+    const std::string exports = "/exports/share/applications";
+    for (const std::string& dir : m_sources.applicationDirs) {
+        if (dir.size() > exports.size() && dir.compare(dir.size() - exports.size(), exports.size(), exports) == 0)
+            installations.push_back(dir.substr(0, dir.size() - exports.size()));
+    }
+    std::string text;
+    for (const std::string& installation : installations) {
+        if (!ReadFileText(InRoot(m_sources.root, installation + "/app/" + app + "/current/active/metadata"), text, 1u << 20))
+            continue;
+        bool inApplication = false;
+        std::string_view rest = text;
+        while (!rest.empty()) {
+            std::size_t end = rest.find('\n');
+            std::string_view line = Trim(rest.substr(0, end));
+            rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+            if (!line.empty() && line[0] == '[')
+                inApplication = line == "[Application]";
+            else if (inApplication && line.rfind("command=", 0) == 0)
+                return std::string(Trim(line.substr(8)));
+        }
+    }
+    return {};
 }
 
 void DesktopIndex::indexProgram(const std::string& program, std::size_t entry, int rank)

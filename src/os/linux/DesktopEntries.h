@@ -37,7 +37,7 @@ DesktopSources DefaultDesktopSources();
 std::vector<std::string> SplitExec(std::string_view exec);
 
 // The parts of one entry file that matter here, and the programs it launches: TryExec and the
-// program word of Exec (after an `env` prefix). `exactLaunch` tells whether Exec runs its
+// program word of Exec (after an `env` prefix), or the flatpak or snap application it runs. `exactLaunch` tells whether Exec runs its
 // program with nothing but field codes, which makes the match certain.
 struct ParsedEntry {
     DesktopEntry entry;
@@ -46,6 +46,12 @@ struct ParsedEntry {
     std::string tryExec;
     std::string execProgram;
     bool exactLaunch = false;
+    // A flatpak application (`flatpak run ... ID`): its ID, and the command named by
+    // --command= if any (else the application's metadata names it).
+    std::string flatpakApp;
+    std::string flatpakCommand;
+    // A snap application (/snap/bin/NAME or /snap/bin/NAME.APP): the snap's name.
+    std::string snapName;
 };
 ParsedEntry ParseDesktopEntry(std::string_view text, const std::string& locale);
 
@@ -60,7 +66,8 @@ public:
     explicit DesktopIndex(DesktopSources sources);
 
     // The entry launching the executable at `path` (resolved inside the root first); nullptr
-    // when none does.
+    // when none does. A flatpak program is known by its path inside the sandbox (/app/...)
+    // and in its installation; a snap program by the snap's folder (/snap/NAME/...).
     const DesktopEntry* entryForExecutable(const std::string& path);
 
     // Rebuilds the index when an applications folder was added, removed or changed since it
@@ -79,6 +86,7 @@ private:
     void addEntry(ParsedEntry parsed);
     void indexProgram(const std::string& program, std::size_t entry, int rank);
     std::string resolveProgram(const std::string& program) const;
+    std::string flatpakCommand(const std::string& app) const;
 
     DesktopSources m_sources;
     bool m_built = false;

@@ -25,7 +25,8 @@ DesktopSources FixtureDesktop(const std::string& root = DesktopRoot)
 {
     DesktopSources sources;
     sources.root = root;
-    sources.applicationDirs = {"/home/.local/share/applications", "/usr/share/applications"};
+    sources.applicationDirs = {"/home/.local/share/applications", "/usr/share/applications",
+        "/var/lib/flatpak/exports/share/applications", "/var/lib/snapd/desktop/applications"};
     sources.pathDirs = {"/usr/local/bin", "/usr/bin"};
     return sources;
 }
@@ -221,6 +222,11 @@ TEST(DesktopIndex, FindsTheEntryThatLaunchesAnExecutable)
         {"/usr/bin/linkprog", ""},                 // Type=Link
         {"/usr/bin/notes", ""},
         {"/nonexistent", ""},
+        {"/app/bin/flatviewer", "org.example.Flat.desktop"},  // flatpak, --command=
+        {"/app/bin/nocmd-bin", "org.example.NoCmd.desktop"},  // flatpak, command from metadata
+        {"/snap/snapfox/12/usr/lib/snapfox/snapfox", "snapfox_snapfox.desktop"},
+        {"/snap/other/1/bin/other", ""},
+        {"/usr/bin/flatpak", ""},
     };
     for (const Case& c : cases) {
         const DesktopEntry* entry = index.entryForExecutable(c.path);
