@@ -96,11 +96,15 @@ bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& blo
     block.clear();
     if (path.empty())
         return false;
-    // O_NONBLOCK keeps a FIFO at that path from blocking the open; it is refused below.
+    // Opening a device can have effects of its own (a tape rewinds), so only what looks like
+    // a regular file is opened; O_NONBLOCK keeps a FIFO swapped in meanwhile from blocking the
+    // open, and the second check refuses it.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.get() < 0)
         return false;
-    struct stat status {};
     if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size <= 0)
         return false;
     // No limit on the file's size is needed: only the headers and the resource (at most
