@@ -26,10 +26,12 @@ RowHandle MemoryListControl::addRow()
     Node* added = fresh.get();
     if (m_updateDepth > 0) {
         m_rows.push_back(std::move(fresh));
+        m_deletedAt.push_back(false);
     } else {
         if (m_observer)
             m_observer->rowsAboutToBeInserted(m_viewCount, m_viewCount);
         m_rows.push_back(std::move(fresh));
+        m_deletedAt.push_back(false);
         m_viewCount = m_rows.size();
         if (m_observer)
             m_observer->rowsInserted();
@@ -56,6 +58,7 @@ void MemoryListControl::deleteRow(RowHandle row)
     --m_liveCount;
     if (m_updateDepth > 0) {
         doomed->deleted = true;
+        m_deletedAt[doomed->pos] = true;
         ++m_pendingDeletes;
         return;
     }
@@ -68,6 +71,7 @@ void MemoryListControl::eraseNow(Node* row)
     if (m_observer)
         m_observer->rowsAboutToBeRemoved(position, position);
     m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(position));
+    m_deletedAt.erase(m_deletedAt.begin() + static_cast<std::ptrdiff_t>(position));
     m_viewCount = m_rows.size();
     renumberFrom(position);
     if (m_observer)
@@ -96,9 +100,10 @@ void MemoryListControl::clear()
     }
     m_liveCount = 0;
     if (m_updateDepth > 0) {
-        for (auto& row : m_rows) {
-            if (!row->deleted) {
-                row->deleted = true;
+        for (std::size_t i = 0; i < m_rows.size(); ++i) {
+            if (!m_deletedAt[i]) {
+                m_rows[i]->deleted = true;
+                m_deletedAt[i] = true;
                 ++m_pendingDeletes;
             }
         }
@@ -107,6 +112,7 @@ void MemoryListControl::clear()
     if (m_observer)
         m_observer->rowsAboutToBeRemoved(0, m_rows.size() - 1);
     m_rows.clear();
+    m_deletedAt.clear();
     m_viewCount = 0;
     if (m_observer)
         m_observer->rowsRemoved();
@@ -114,9 +120,9 @@ void MemoryListControl::clear()
 
 RowHandle MemoryListControl::firstRow() const
 {
-    for (const auto& row : m_rows) {
-        if (!row->deleted)
-            return row.get();
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (!m_deletedAt[i])
+            return m_rows[i].get();
     }
     return nullptr;
 }
@@ -127,7 +133,7 @@ RowHandle MemoryListControl::nextRow(RowHandle row) const
     if (!current)
         return nullptr;
     for (std::size_t i = current->pos + 1; i < m_rows.size(); ++i) {
-        if (!m_rows[i]->deleted)
+        if (!m_deletedAt[i])
             return m_rows[i].get();
     }
     return nullptr;
@@ -156,7 +162,7 @@ void MemoryListControl::applyPending()
     std::size_t read = 0;
     if (m_pendingDeletes > 0) {
         while (read < viewEnd) {
-            if (!m_rows[read]->deleted) {
+            if (!m_deletedAt[read]) {
                 if (write != read) {
                     m_rows[write] = std::move(m_rows[read]);
                     m_rows[write]->pos = write;
@@ -168,7 +174,7 @@ void MemoryListControl::applyPending()
                 continue;
             }
             std::size_t runEnd = read;
-            while (runEnd < viewEnd && m_rows[runEnd]->deleted)
+            while (runEnd < viewEnd && m_deletedAt[runEnd])
                 ++runEnd;
             if (m_observer)
                 m_observer->rowsAboutToBeRemoved(write, write + (runEnd - read) - 1);
@@ -185,7 +191,7 @@ void MemoryListControl::applyPending()
     }
     // Rows added inside the bracket follow; those already deleted again are dropped here.
     for (; read < m_rows.size(); ++read) {
-        if (m_rows[read]->deleted) {
+        if (m_deletedAt[read]) {
             m_rows[read].reset();
             continue;
         }
@@ -195,6 +201,7 @@ void MemoryListControl::applyPending()
         ++write;
     }
     m_rows.resize(write);
+    m_deletedAt.assign(write, false);
     m_viewCount = viewEnd - (m_gapEnd - m_gapBegin);
     m_gapBegin = m_gapEnd = 0;
     m_pendingDeletes = 0;

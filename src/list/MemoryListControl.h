@@ -95,6 +95,9 @@ private:
     void renumberFrom(std::size_t position);
 
     std::vector<std::unique_ptr<Node>> m_rows;  // display order
+    // Whether m_rows[i] was deleted inside the bracket; kept apart so that walks and the
+    // compaction need not touch every row.
+    std::vector<bool> m_deletedAt;
     std::size_t m_viewCount = 0;     // rows the view knows: a prefix of m_rows
     std::size_t m_liveCount = 0;     // rows not deleted
     std::size_t m_pendingDeletes = 0;
