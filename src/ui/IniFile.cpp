@@ -45,7 +45,9 @@ struct Line {
 
 std::vector<Line> splitLines(std::string_view text) {
     std::vector<Line> lines;
-    std::size_t begin = 0;
+    // Editors may save the file with a UTF-8 byte order mark; it is kept, but not read as part
+    // of the first line.
+    std::size_t begin = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (begin < text.size()) {
         const std::size_t newline = text.find('\n', begin);
         Line line;
@@ -210,7 +212,7 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
     const auto span = findSection(text, lines, section);
     if (!span) {
         result.append(text);
-        if (!result.empty() && result.back() != '\n')
+        if (!lines.empty() && result.back() != '\n')
             result.append(lineBreak);
         result.append("[").append(section).append("]").append(lineBreak);
         result.append(key).append("=").append(value).append(lineBreak);

@@ -78,6 +78,7 @@ TEST(ProfileText, FindsValuesWithoutRegardToCase) {
         {"[Set]\nShowLocal=a=b\n", "ShowLocal", "a=b"},
         {"[Set]\nAutoRefresh=1\n[Set]\nShowLocal=0\n", "ShowLocal", std::nullopt},
         {"", "ShowLocal", std::nullopt},
+        {"\xEF\xBB\xBF[Set]\r\nShowLocal=0\r\n", "ShowLocal", "0"},
         {"\xff\xfe garbage\n[Set]\nShowLocal=0\n", "ShowLocal", "0"},
     };
     for (const Case& c : cases)
@@ -112,6 +113,9 @@ TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte) {
         {"[Other]\nX=1\n", "ShowInfo", "1", "[Other]\nX=1\n[Set]\nShowInfo=1\n"},
         {"[Other]\nX=1", "ShowInfo", "1", "[Other]\nX=1\n[Set]\nShowInfo=1\n"},
         {"[Other]\r\nX=1\r\n", "ShowInfo", "0", "[Other]\r\nX=1\r\n[Set]\r\nShowInfo=0\r\n"},
+        {"\xEF\xBB\xBF[Set]\r\nShowLocal=1\r\n", "ShowLocal", "0",
+         "\xEF\xBB\xBF[Set]\r\nShowLocal=0\r\n"},
+        {"\xEF\xBB\xBF", "ShowInfo", "1", "\xEF\xBB\xBF[Set]\nShowInfo=1\n"},
         // Only the first section and the first entry of a name count.
         {"[Set]\nShowInfo=0\n[SET]\nShowInfo=0\n", "ShowInfo", "1",
          "[Set]\nShowInfo=1\n[SET]\nShowInfo=0\n"},
