@@ -150,24 +150,12 @@ bool EnableDebugPrivilege()
     return all;
 }
 
-void GetTcpUdpTable()
+namespace {
+
+void fillRecords(const std::vector<std::uint8_t>& tcpTable,
+                 const std::vector<std::uint8_t>& udpTable,
+                 const std::vector<os::ProcessEntry>& processes)
 {
-    TcpRecords.clear();
-    UdpRecords.clear();
-
-    // One process snapshot, taken before the tables, serves every record. Without one, every
-    // name stays empty and the rest is filled as usual.
-    std::vector<os::ProcessEntry> processes;
-    if (!os::SnapshotProcesses(processes))
-        processes.clear();
-
-    // Both tables come from one read: a refresh that got only one of them would drop every row
-    // of the other as if its endpoints were gone.
-    std::vector<std::uint8_t> tcpTable;
-    std::vector<std::uint8_t> udpTable;
-    if (!os::ReadEndpointTables(tcpTable, udpTable))
-        throw std::runtime_error("无法读取系统的 TCP/UDP 连接表，列表未能刷新。");
-
     OwnerLookup lookup(processes);
 
     // Filled in place: the arrays keep their storage from the last snapshot, which spares a
@@ -194,5 +182,34 @@ void GetTcpUdpTable()
         rec.LocalPort = portText(row + 4);
         fillOwner(rec, readLe32(row + 8), lookup);
     }
+}
 
+} // namespace
+
+void GetTcpUdpTable()
+{
+    TcpRecords.clear();
+    UdpRecords.clear();
+
+    // One process snapshot, taken before the tables, serves every record. Without one, every
+    // name stays empty and the rest is filled as usual.
+    std::vector<os::ProcessEntry> processes;
+    if (!os::SnapshotProcesses(processes))
+        processes.clear();
+
+    // Both tables come from one read: a refresh that got only one of them would drop every row
+    // of the other as if its endpoints were gone.
+    std::vector<std::uint8_t> tcpTable;
+    std::vector<std::uint8_t> udpTable;
+    if (!os::ReadEndpointTables(tcpTable, udpTable))
+        throw std::runtime_error("无法读取本机的 TCP/UDP 连接表。");
+
+    try {
+        fillRecords(tcpTable, udpTable, processes);
+    } catch (...) {
+        // Half-filled tables would pass for a snapshot; the caller gets the error and none.
+        TcpRecords.clear();
+        UdpRecords.clear();
+        throw;
+    }
 }

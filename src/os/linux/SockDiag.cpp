@@ -9,6 +9,7 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace os::linuxnet {
@@ -124,6 +125,10 @@ Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t b
     const linuxfs::UniqueFd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (!fd.valid())
         return Attempt::Refused;
+    // The kernel answers at once; a reply that never comes must not hang the program.
+    const timeval timeout{10, 0};
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0)
+        return Attempt::Failed;
 
     struct {
         nlmsghdr header;
@@ -163,7 +168,8 @@ Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t b
             if (errno == EINTR)
                 continue;
             out.resize(firstNew);
-            return Attempt::Failed;
+            // ENOBUFS: replies were dropped for want of room; the dump is asked again.
+            return errno == ENOBUFS ? Attempt::Retry : Attempt::Failed;
         }
         if (header.msg_flags & MSG_TRUNC) {
             // Part of the reply is lost; the dump cannot be resumed, so it is asked again with
