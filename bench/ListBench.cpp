@@ -19,8 +19,7 @@ struct Tables {
 
 // A machine with 300 programs; every tenth endpoint is UDP. With `changed`, every 200th TCP
 // endpoint moved to another port and every 200th (offset 100) changed state: 1 % in all.
-Tables makeSnapshot(std::size_t rows, bool changed)
-{
+Tables makeSnapshot(std::size_t rows, bool changed) {
     Tables t;
     for (std::size_t i = 0; i < rows; ++i) {
         const std::size_t program = i % 300;
@@ -53,8 +52,7 @@ struct Harness {
     MemoryListControl list;
     ConnectionList conn;
     Harness() : conn(list, hooks()) {}
-    ConnectionListHooks hooks()
-    {
+    ConnectionListHooks hooks() {
         ConnectionListHooks h;
         h.takeSnapshot = [] {};
         h.tcpRecords = &current.tcp;
@@ -66,13 +64,11 @@ struct Harness {
     }
 };
 
-std::size_t heapInUse()
-{
+std::size_t heapInUse() {
     return mallinfo2().uordblks;
 }
 
-void BM_FillList(benchmark::State& state)
-{
+void BM_FillList(benchmark::State& state) {
     const std::size_t rows = static_cast<std::size_t>(state.range(0));
     const Tables snapshot = makeSnapshot(rows, false);
     double bytesPerRow = 0;
@@ -84,15 +80,15 @@ void BM_FillList(benchmark::State& state)
         state.ResumeTiming();
         h->conn.FillList();
         state.PauseTiming();
-        bytesPerRow = static_cast<double>(heapInUse() - before) / static_cast<double>(h->list.rowCount());
+        bytesPerRow =
+            static_cast<double>(heapInUse() - before) / static_cast<double>(h->list.rowCount());
         h.reset();
         state.ResumeTiming();
     }
     state.counters["bytes_per_row"] = bytesPerRow;
 }
 
-void BM_RefreshList(benchmark::State& state)
-{
+void BM_RefreshList(benchmark::State& state) {
     const std::size_t rows = static_cast<std::size_t>(state.range(0));
     const Tables snapshots[2] = {makeSnapshot(rows, false), makeSnapshot(rows, true)};
     Harness h;
@@ -109,8 +105,7 @@ void BM_RefreshList(benchmark::State& state)
     state.counters["rows"] = static_cast<double>(h.list.rowCount());
 }
 
-void BM_Sort(benchmark::State& state)
-{
+void BM_Sort(benchmark::State& state) {
     const std::size_t rows = static_cast<std::size_t>(state.range(0));
     Harness h;
     h.current = makeSnapshot(rows, false);
@@ -118,7 +113,8 @@ void BM_Sort(benchmark::State& state)
     const int columns[] = {ColumnLocalAddr, ColumnProcess, ColumnRemoteAddr, ColumnLocalPort};
     std::size_t turn = 0;
     for (auto _ : state) {
-        h.list.sort(columns[turn % 4], turn % 2 ? SortDirection::Descending : SortDirection::Ascending);
+        h.list.sort(columns[turn % 4],
+                    turn % 2 ? SortDirection::Descending : SortDirection::Ascending);
         ++turn;
     }
 }

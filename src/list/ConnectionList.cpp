@@ -28,8 +28,7 @@ struct EndpointKey {
     friend bool operator==(const EndpointKey&, const EndpointKey&) = default;
 };
 
-std::uint64_t mix(std::uint64_t x)
-{
+std::uint64_t mix(std::uint64_t x) {
     x ^= x >> 32;
     x *= 0x9e3779b97f4a7c15ULL;
     x ^= x >> 29;
@@ -37,8 +36,7 @@ std::uint64_t mix(std::uint64_t x)
 }
 
 // Hashes the texts eight bytes at a time; the lengths keep "ab"+"c" apart from "a"+"bc".
-std::uint64_t hashKey(const EndpointKey& key)
-{
+std::uint64_t hashKey(const EndpointKey& key) {
     std::uint64_t h = 0x243f6a8885a308d3ULL;
     for (std::string_view part : key.parts) {
         h = mix(h ^ part.size());
@@ -58,14 +56,14 @@ std::uint64_t hashKey(const EndpointKey& key)
     return mix(h);
 }
 
-EndpointKey tcpKey(const std::string& pid, const std::string& localAddr, const std::string& localPort,
-                   const std::string& remoteAddr, const std::string& remotePort)
-{
+EndpointKey tcpKey(const std::string& pid, const std::string& localAddr,
+                   const std::string& localPort, const std::string& remoteAddr,
+                   const std::string& remotePort) {
     return EndpointKey{{pid, localAddr, localPort, remoteAddr, remotePort}};
 }
 
-EndpointKey udpKey(const std::string& pid, const std::string& localAddr, const std::string& localPort)
-{
+EndpointKey udpKey(const std::string& pid, const std::string& localAddr,
+                   const std::string& localPort) {
     return EndpointKey{{pid, localAddr, localPort, std::string_view(), std::string_view()}};
 }
 
@@ -79,8 +77,7 @@ public:
 
     template <typename KeyOf>
     SnapshotIndex(const std::vector<File_Rec>& records, KeyOf keyOf)
-        : m_records(records), m_next(records.size(), End), m_keyOf(keyOf)
-    {
+        : m_records(records), m_next(records.size(), End), m_keyOf(keyOf) {
         std::size_t capacity = 16;
         while (capacity < records.size() * 2)
             capacity *= 2;
@@ -106,22 +103,19 @@ public:
     void prefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&m_slots[hash & m_mask]); }
 
     // Once the slot is likely in the cache: fetch the record whose texts the lookup compares.
-    void prefetchRecord(std::uint64_t hash) const
-    {
+    void prefetchRecord(std::uint64_t hash) const {
         const Slot& slot = m_slots[hash & m_mask];
         if (slot.first != End && slot.hash == hash)
             __builtin_prefetch(&m_records[slot.first]);
     }
 
     // Index of the first record with `key` not yet taken, or End. take() hands it out.
-    std::uint32_t peek(const EndpointKey& key, std::uint64_t hash)
-    {
+    std::uint32_t peek(const EndpointKey& key, std::uint64_t hash) {
         m_last = &find(key, hash);
         return m_last->cursor;
     }
 
-    void take()
-    {
+    void take() {
         if (m_last && m_last->cursor != End)
             m_last->cursor = m_next[m_last->cursor];
     }
@@ -134,8 +128,7 @@ private:
     };
 
     // The slot holding `key`, or the free slot where it belongs.
-    Slot& find(const EndpointKey& key, std::uint64_t hash)
-    {
+    Slot& find(const EndpointKey& key, std::uint64_t hash) {
         for (std::size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
             Slot& slot = m_slots[i];
             if (slot.first == End) {
@@ -155,33 +148,29 @@ private:
     Slot* m_last = nullptr;
 };
 
-EndpointKey tcpRecordKey(const File_Rec& r)
-{
+EndpointKey tcpRecordKey(const File_Rec& r) {
     return tcpKey(r.PID, r.LocalAddr, r.LocalPort, r.RemoteAddr, r.RemotePort);
 }
 
-EndpointKey udpRecordKey(const File_Rec& r)
-{
+EndpointKey udpRecordKey(const File_Rec& r) {
     return udpKey(r.PID, r.LocalAddr, r.LocalPort);
 }
 
-bool isTcpRow(const TMyRec& row)
-{
+bool isTcpRow(const TMyRec& row) {
     return row.Protocol == "TCP";
 }
 
-EndpointKey rowKey(const TMyRec& row)
-{
-    return isTcpRow(row) ? tcpKey(row.PID, row.LocalAddr, row.LocalPort, row.RemoteAddr, row.RemotePort)
-                         : udpKey(row.PID, row.LocalAddr, row.LocalPort);
+EndpointKey rowKey(const TMyRec& row) {
+    return isTcpRow(row)
+               ? tcpKey(row.PID, row.LocalAddr, row.LocalPort, row.RemoteAddr, row.RemotePort)
+               : udpKey(row.PID, row.LocalAddr, row.LocalPort);
 }
 
 // Programs with a known executable, told apart by their exact name.
 class ProgramSet {
 public:
     void gather(const TMyRec& row) { gather(row.ProcPath, row.ProcName); }
-    void gather(const std::string& path, const std::string& name)
-    {
+    void gather(const std::string& path, const std::string& name) {
         // Rows of one program often come in a row; that saves most of the hashing.
         if (path.empty() || (m_any && name == m_last))
             return;
@@ -212,19 +201,15 @@ private:
 } // namespace
 
 ConnectionList::ConnectionList(ListControl& list, ConnectionListHooks hooks)
-    : m_list(list), m_hooks(std::move(hooks))
-{
-}
+    : m_list(list), m_hooks(std::move(hooks)) {}
 
-bool ConnectionList::hiddenLoopback(const TMyRec& row) const
-{
+bool ConnectionList::hiddenLoopback(const TMyRec& row) const {
     if (row.Protocol != "TCP" || row.LocalAddr != LoopbackAddr || row.RemoteAddr != LoopbackAddr)
         return false;
     return m_hooks.showLocal && !m_hooks.showLocal();
 }
 
-void ConnectionList::FillList()
-{
+void ConnectionList::FillList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
     const std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords;
@@ -265,8 +250,7 @@ void ConnectionList::FillList()
         m_hooks.setAppCount(programs.count());
 }
 
-void ConnectionList::RefreshList()
-{
+void ConnectionList::RefreshList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
     std::vector<File_Rec> emptyTcp;

@@ -1,10 +1,10 @@
 #include "list/ListControl.h"
 
-void VTSHeaderClick(ListControl& list, int column)
-{
+void VTSHeaderClick(ListControl& list, int column) {
     if (column == ColumnManage)
         return;
     list.setSortColumn(column);
-    list.setSortDirection(list.sortDirection() == SortDirection::Ascending ? SortDirection::Descending
-                                                                           : SortDirection::Ascending);
+    list.setSortDirection(list.sortDirection() == SortDirection::Ascending
+                              ? SortDirection::Descending
+                              : SortDirection::Ascending);
 }

@@ -63,10 +63,10 @@ public:
 
     // --- Single selection and the focused row; both stay on their rows ---
     virtual std::size_t selectedCount() const = 0;
-    virtual RowHandle selectedRow() const = 0;         // nullptr when none
-    virtual void selectRow(RowHandle row) = 0;         // replaces the selection; nullptr clears
-    virtual RowHandle focusedRow() const = 0;          // nullptr when none
-    virtual void setFocusedRow(RowHandle row) = 0;     // nullptr: no focused row
+    virtual RowHandle selectedRow() const = 0;     // nullptr when none
+    virtual void selectRow(RowHandle row) = 0;     // replaces the selection; nullptr clears
+    virtual RowHandle focusedRow() const = 0;      // nullptr when none
+    virtual void setFocusedRow(RowHandle row) = 0; // nullptr: no focused row
 
     // --- Header ---
     virtual int columnCount() const = 0;
@@ -87,8 +87,8 @@ public:
 
     // --- Window matters ---
     virtual void setEventHandler(ListControlEvents* events) = 0;
-    virtual void setFocus() = 0;  // keyboard focus to the list
-    virtual void repaint() = 0;   // repaint every visible row (texts may have changed)
+    virtual void setFocus() = 0; // keyboard focus to the list
+    virtual void repaint() = 0;  // repaint every visible row (texts may have changed)
 };
 
 // VTSHeaderClick: a click on the header of `column` (NoColumn when released outside it). The

@@ -14,13 +14,11 @@ MemoryListControl::MemoryListControl() : m_columns(defaultListColumns()) {}
 
 MemoryListControl::~MemoryListControl() = default;
 
-MemoryListControl::Node* MemoryListControl::node(RowHandle row)
-{
+MemoryListControl::Node* MemoryListControl::node(RowHandle row) {
     return static_cast<Node*>(row);
 }
 
-RowHandle MemoryListControl::addRow()
-{
+RowHandle MemoryListControl::addRow() {
     auto fresh = std::make_unique<Node>();
     fresh->pos = m_rows.size();
     Node* added = fresh.get();
@@ -40,8 +38,7 @@ RowHandle MemoryListControl::addRow()
     return added;
 }
 
-void MemoryListControl::deleteRow(RowHandle row)
-{
+void MemoryListControl::deleteRow(RowHandle row) {
     Node* doomed = node(row);
     if (!doomed || doomed->deleted)
         return;
@@ -65,8 +62,7 @@ void MemoryListControl::deleteRow(RowHandle row)
     eraseNow(doomed);
 }
 
-void MemoryListControl::eraseNow(Node* row)
-{
+void MemoryListControl::eraseNow(Node* row) {
     const std::size_t position = row->pos;
     if (m_observer)
         m_observer->rowsAboutToBeRemoved(position, position);
@@ -78,14 +74,12 @@ void MemoryListControl::eraseNow(Node* row)
         m_observer->rowsRemoved();
 }
 
-void MemoryListControl::renumberFrom(std::size_t position)
-{
+void MemoryListControl::renumberFrom(std::size_t position) {
     for (std::size_t i = position; i < m_rows.size(); ++i)
         m_rows[i]->pos = i;
 }
 
-void MemoryListControl::clear()
-{
+void MemoryListControl::clear() {
     if (m_rows.empty())
         return;
     if (m_selected || m_focused) {
@@ -118,8 +112,7 @@ void MemoryListControl::clear()
         m_observer->rowsRemoved();
 }
 
-RowHandle MemoryListControl::firstRow() const
-{
+RowHandle MemoryListControl::firstRow() const {
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
         if (!m_deletedAt[i])
             return m_rows[i].get();
@@ -127,8 +120,7 @@ RowHandle MemoryListControl::firstRow() const
     return nullptr;
 }
 
-RowHandle MemoryListControl::nextRow(RowHandle row) const
-{
+RowHandle MemoryListControl::nextRow(RowHandle row) const {
     const Node* current = node(row);
     if (!current)
         return nullptr;
@@ -139,13 +131,11 @@ RowHandle MemoryListControl::nextRow(RowHandle row) const
     return nullptr;
 }
 
-void MemoryListControl::beginUpdate()
-{
+void MemoryListControl::beginUpdate() {
     ++m_updateDepth;
 }
 
-void MemoryListControl::endUpdate()
-{
+void MemoryListControl::endUpdate() {
     if (m_updateDepth == 0)
         return;
     if (--m_updateDepth == 0)
@@ -155,8 +145,7 @@ void MemoryListControl::endUpdate()
 // Removes the rows deleted inside the bracket in one pass, telling the view each run of
 // neighbouring deleted rows, then announces the rows added inside the bracket. While it runs,
 // the view's rows are m_rows[0, m_gapBegin) followed by m_rows[m_gapEnd, m_viewCount).
-void MemoryListControl::applyPending()
-{
+void MemoryListControl::applyPending() {
     const std::size_t viewEnd = m_viewCount;
     std::size_t write = 0;
     std::size_t read = 0;
@@ -214,13 +203,11 @@ void MemoryListControl::applyPending()
     }
 }
 
-RowHandle MemoryListControl::selectedRow() const
-{
+RowHandle MemoryListControl::selectedRow() const {
     return m_selected;
 }
 
-void MemoryListControl::selectRow(RowHandle row)
-{
+void MemoryListControl::selectRow(RowHandle row) {
     Node* chosen = node(row);
     if (chosen && chosen->deleted)
         return;
@@ -231,13 +218,11 @@ void MemoryListControl::selectRow(RowHandle row)
         m_observer->selectionChanged();
 }
 
-RowHandle MemoryListControl::focusedRow() const
-{
+RowHandle MemoryListControl::focusedRow() const {
     return m_focused;
 }
 
-void MemoryListControl::setFocusedRow(RowHandle row)
-{
+void MemoryListControl::setFocusedRow(RowHandle row) {
     Node* chosen = node(row);
     if (chosen && chosen->deleted)
         return;
@@ -248,16 +233,14 @@ void MemoryListControl::setFocusedRow(RowHandle row)
         m_observer->focusedRowChanged();
 }
 
-const ListColumn& MemoryListControl::column(int index) const
-{
+const ListColumn& MemoryListControl::column(int index) const {
     static const ListColumn none{};
     if (index < 0 || index >= ColumnCount)
         return none;
     return m_columns[static_cast<std::size_t>(index)];
 }
 
-void MemoryListControl::setColumn(int index, const ListColumn& column)
-{
+void MemoryListControl::setColumn(int index, const ListColumn& column) {
     if (index < 0 || index >= ColumnCount)
         return;
     m_columns[static_cast<std::size_t>(index)] = column;
@@ -265,8 +248,7 @@ void MemoryListControl::setColumn(int index, const ListColumn& column)
         m_observer->columnChanged(index);
 }
 
-void MemoryListControl::setColumnVisible(int index, bool visible)
-{
+void MemoryListControl::setColumnVisible(int index, bool visible) {
     if (index < 0 || index >= ColumnCount)
         return;
     ListColumn& target = m_columns[static_cast<std::size_t>(index)];
@@ -277,8 +259,7 @@ void MemoryListControl::setColumnVisible(int index, bool visible)
         m_observer->columnChanged(index);
 }
 
-void MemoryListControl::setSortColumn(int column)
-{
+void MemoryListControl::setSortColumn(int column) {
     if (column == m_sortColumn)
         return;
     m_sortColumn = column;
@@ -288,8 +269,7 @@ void MemoryListControl::setSortColumn(int column)
         sort(m_sortColumn, m_sortDirection);
 }
 
-void MemoryListControl::setSortDirection(SortDirection direction)
-{
+void MemoryListControl::setSortDirection(SortDirection direction) {
     if (direction == m_sortDirection)
         return;
     m_sortDirection = direction;
@@ -312,8 +292,7 @@ struct SortItem {
 
 constexpr std::size_t PackedBytes = 16;
 
-std::uint64_t packFolded(std::string_view text, std::size_t from)
-{
+std::uint64_t packFolded(std::string_view text, std::size_t from) {
     std::uint64_t packed = 0;
     for (std::size_t i = from; i < from + 8; ++i) {
         unsigned char c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
@@ -326,8 +305,7 @@ std::uint64_t packFolded(std::string_view text, std::size_t from)
 
 } // namespace
 
-void MemoryListControl::sort(int column, SortDirection direction)
-{
+void MemoryListControl::sort(int column, SortDirection direction) {
     if (m_updateDepth > 0)
         applyPending();
     if (!columnCompares(column) || m_rows.size() < 2)
@@ -376,27 +354,23 @@ void MemoryListControl::sort(int column, SortDirection direction)
         m_observer->layoutChanged();
 }
 
-void MemoryListControl::setFocus()
-{
+void MemoryListControl::setFocus() {
     ++m_focusRequests;
     if (m_observer)
         m_observer->focusRequested();
 }
 
-void MemoryListControl::repaint()
-{
+void MemoryListControl::repaint() {
     ++m_repaints;
     if (m_observer)
         m_observer->allRowsChanged();
 }
 
-std::size_t MemoryListControl::viewRowCount() const
-{
+std::size_t MemoryListControl::viewRowCount() const {
     return m_viewCount - (m_gapEnd - m_gapBegin);
 }
 
-RowHandle MemoryListControl::viewRowAt(std::size_t position) const
-{
+RowHandle MemoryListControl::viewRowAt(std::size_t position) const {
     if (position >= viewRowCount())
         return nullptr;
     if (position >= m_gapBegin)
@@ -404,8 +378,7 @@ RowHandle MemoryListControl::viewRowAt(std::size_t position) const
     return m_rows[position].get();
 }
 
-std::ptrdiff_t MemoryListControl::viewIndexOf(RowHandle row) const
-{
+std::ptrdiff_t MemoryListControl::viewIndexOf(RowHandle row) const {
     const Node* target = node(row);
     if (!target)
         return -1;

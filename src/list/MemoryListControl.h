@@ -25,7 +25,7 @@ public:
     // remembering viewRowAt before and asking viewIndexOf after.
     virtual void layoutAboutToBeChanged() {}
     virtual void layoutChanged() {}
-    virtual void allRowsChanged() {}  // repaint(): texts of any row may have changed
+    virtual void allRowsChanged() {} // repaint(): texts of any row may have changed
     virtual void selectionChanged() {}
     virtual void focusedRowChanged() {}
     virtual void columnChanged(int /*index*/) {}
@@ -79,7 +79,7 @@ public:
     // --- For the view that wraps this control ---
     void setObserver(ListViewObserver* observer) { m_observer = observer; }
     std::size_t viewRowCount() const;
-    RowHandle viewRowAt(std::size_t position) const;          // nullptr when out of range
+    RowHandle viewRowAt(std::size_t position) const; // nullptr when out of range
     // View position of a row, or -1 for nullptr or a row the view does not show.
     std::ptrdiff_t viewIndexOf(RowHandle row) const;
 
@@ -94,12 +94,12 @@ private:
     void eraseNow(Node* row);
     void renumberFrom(std::size_t position);
 
-    std::vector<std::unique_ptr<Node>> m_rows;  // display order
+    std::vector<std::unique_ptr<Node>> m_rows; // display order
     // Whether m_rows[i] was deleted inside the bracket; kept apart so that walks and the
     // compaction need not touch every row.
     std::vector<bool> m_deletedAt;
-    std::size_t m_viewCount = 0;     // rows the view knows: a prefix of m_rows
-    std::size_t m_liveCount = 0;     // rows not deleted
+    std::size_t m_viewCount = 0; // rows the view knows: a prefix of m_rows
+    std::size_t m_liveCount = 0; // rows not deleted
     std::size_t m_pendingDeletes = 0;
     // While endUpdate removes rows, the view sees m_rows[0, m_gapBegin) followed by
     // m_rows[m_gapEnd, m_viewCount + gap); outside that, the gap is empty.

@@ -2,11 +2,10 @@
 
 #include <array>
 
-std::string TcpStateText(std::int32_t state)
-{
+std::string TcpStateText(std::int32_t state) {
     // The platform's numbering: 9 is closing, 10 last ACK.
     static constexpr std::array<std::string_view, 12> names{
-        "关闭", "监听", "同步发送", "同步接收", "已建立", "等待完成1",
+        "关闭",      "监听",     "同步发送", "同步接收", "已建立",   "等待完成1",
         "等待完成2", "等待关闭", "正在关闭", "最后确认", "等待时间", "删除",
     };
     if (state >= 1 && state <= 12)
@@ -14,8 +13,7 @@ std::string TcpStateText(std::int32_t state)
     return "未知状态" + std::to_string(state);
 }
 
-std::string describeRecord(const File_Rec& record)
-{
+std::string describeRecord(const File_Rec& record) {
     if (!record.ProcPath.empty())
         return record.FileDesc;
     if (record.ProcName == "System")
@@ -23,8 +21,7 @@ std::string describeRecord(const File_Rec& record)
     return std::string(TextIdleNote);
 }
 
-void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark)
-{
+void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark) {
     const bool tcp = protocol == RowProtocol::Tcp;
     row.Protocol = tcp ? "TCP" : "UDP";
     if (tcp)

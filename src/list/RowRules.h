@@ -12,7 +12,8 @@ inline constexpr std::string_view TextSystemNote =
     "系统核心内存管理进程，拥有最高优先权，没有它系统无法启动。";
 // Description of every other row without a path.
 inline constexpr std::string_view TextIdleNote =
-    "系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，反之就是CPU的占用率越高。";
+    "系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，反之就是CPU的占用率越"
+    "高。";
 
 enum class RowProtocol { Tcp, Udp };
 

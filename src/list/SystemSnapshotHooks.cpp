@@ -1,7 +1,6 @@
 #include "list/ConnectionList.h"
 
-ConnectionListHooks systemSnapshotHooks()
-{
+ConnectionListHooks systemSnapshotHooks() {
     ConnectionListHooks hooks;
     hooks.takeSnapshot = [] { GetTcpUdpTable(); };
     hooks.tcpRecords = &TcpRecords;

@@ -5,18 +5,18 @@
 #include <string>
 
 struct TMyRec {
-    std::string Protocol;   // "TCP" or "UDP"
-    std::string State;      // TcpStateText of the record's state; empty in UDP rows
+    std::string Protocol; // "TCP" or "UDP"
+    std::string State;    // TcpStateText of the record's state; empty in UDP rows
     std::string LocalAddr;
     std::string LocalPort;
     std::string RemoteAddr; // empty in UDP rows
     std::string RemotePort; // empty in UDP rows
     std::string PID;
     std::string ProcName;
-    std::string ProcPath;   // empty when no path was found
+    std::string ProcPath; // empty when no path was found
     std::string FileDesc;
     std::string Company;
-    std::string Mark;       // empty, "add" (added by a refresh) or "md" (TCP state changed)
+    std::string Mark; // empty, "add" (added by a refresh) or "md" (TCP state changed)
     // Identity of the owning process when the row was made (File_Rec::ProcStartTime), so that
     // a command on "PID n" cannot reach a newer process that reuses the ID. 0 when unknown.
     std::uint64_t ProcStartTime = 0;

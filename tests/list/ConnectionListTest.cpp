@@ -12,8 +12,8 @@
 namespace {
 
 File_Rec tcpRec(std::string pid, std::string local, std::string localPort, std::string remote,
-                std::string remotePort, std::int32_t state, std::string name, std::string path = "auto")
-{
+                std::string remotePort, std::int32_t state, std::string name,
+                std::string path = "auto") {
     File_Rec r;
     r.State = state;
     r.LocalAddr = std::move(local);
@@ -27,10 +27,9 @@ File_Rec tcpRec(std::string pid, std::string local, std::string localPort, std::
 }
 
 File_Rec udpRec(std::string pid, std::string local, std::string localPort, std::string name,
-                std::string path = "auto")
-{
-    File_Rec r = tcpRec(std::move(pid), std::move(local), std::move(localPort), "", "", 0, std::move(name),
-                        std::move(path));
+                std::string path = "auto") {
+    File_Rec r = tcpRec(std::move(pid), std::move(local), std::move(localPort), "", "", 0,
+                        std::move(name), std::move(path));
     return r;
 }
 
@@ -38,8 +37,7 @@ class ConnectionListTest : public ::testing::Test {
 protected:
     ConnectionListTest() : conn(list, hooks()) {}
 
-    ConnectionListHooks hooks()
-    {
+    ConnectionListHooks hooks() {
         ConnectionListHooks h;
         h.takeSnapshot = [this] {
             ++snapshots;
@@ -56,8 +54,7 @@ protected:
         return h;
     }
 
-    std::vector<RowHandle> rows() const
-    {
+    std::vector<RowHandle> rows() const {
         std::vector<RowHandle> out;
         for (RowHandle row = list.firstRow(); row; row = list.nextRow(row))
             out.push_back(row);
@@ -65,16 +62,14 @@ protected:
     }
 
     // "name/port/mark" of every row in display order.
-    std::vector<std::string> shown() const
-    {
+    std::vector<std::string> shown() const {
         std::vector<std::string> out;
         for (RowHandle row : rows())
             out.push_back(row->Rec.ProcName + "/" + row->Rec.LocalPort + "/" + row->Rec.Mark);
         return out;
     }
 
-    RowHandle rowWithPort(const std::string& port) const
-    {
+    RowHandle rowWithPort(const std::string& port) const {
         for (RowHandle row : rows())
             if (row->Rec.LocalPort == port)
                 return row;
@@ -96,8 +91,7 @@ protected:
 
 using Strings = std::vector<std::string>;
 
-TEST_F(ConnectionListTest, FillMakesUnmarkedRowsSortsAndSelectsTheFirstRowMade)
-{
+TEST_F(ConnectionListTest, FillMakesUnmarkedRowsSortsAndSelectsTheFirstRowMade) {
     nextTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "zeta"),
                tcpRec("11", "0.0.0.0", "22", "0.0.0.0", "0", 2, "alpha")};
     nextUdp = {udpRec("12", "0.0.0.0", "53", "mid")};
@@ -114,8 +108,7 @@ TEST_F(ConnectionListTest, FillMakesUnmarkedRowsSortsAndSelectsTheFirstRowMade)
     EXPECT_EQ(udpRow->Rec.State, "");
 }
 
-TEST_F(ConnectionListTest, BothTablesEmpty)
-{
+TEST_F(ConnectionListTest, BothTablesEmpty) {
     conn.FillList();
     EXPECT_EQ(list.rowCount(), 0u);
     EXPECT_EQ(netCount, 0u);
@@ -138,11 +131,11 @@ TEST_F(ConnectionListTest, BothTablesEmpty)
     nextTcp = {tcpRec("1", "1.1.1.1", "1", "2.2.2.2", "2", 5, "a")};
     nextUdp = {udpRec("2", "0.0.0.0", "3", "b")};
     conn.RefreshList();
-    EXPECT_EQ(shown(), (Strings{"a/1/add", "b/3/add"})) << "a refresh after an emptying one adds every row";
+    EXPECT_EQ(shown(), (Strings{"a/1/add", "b/3/add"}))
+        << "a refresh after an emptying one adds every row";
 }
 
-TEST_F(ConnectionListTest, MarksFollowTheRowsLife)
-{
+TEST_F(ConnectionListTest, MarksFollowTheRowsLife) {
     nextTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "a")};
     conn.FillList();
     RowHandle tcpRow = rowWithPort("5000");
@@ -167,13 +160,13 @@ TEST_F(ConnectionListTest, MarksFollowTheRowsLife)
     EXPECT_EQ(list.rowCount(), 3u);
 }
 
-TEST_F(ConnectionListTest, SurvivingRowKeepsItsTextsAndIdentity)
-{
+TEST_F(ConnectionListTest, SurvivingRowKeepsItsTextsAndIdentity) {
     File_Rec first = tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "old.exe");
     first.ProcStartTime = 111;
     nextTcp = {first};
     conn.FillList();
-    File_Rec changed = tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "new.exe", "/other/path");
+    File_Rec changed =
+        tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "new.exe", "/other/path");
     changed.FileDesc = "New";
     changed.ProcStartTime = 222;
     nextTcp = {changed};
@@ -185,8 +178,7 @@ TEST_F(ConnectionListTest, SurvivingRowKeepsItsTextsAndIdentity)
     EXPECT_EQ(rec.ProcStartTime, 111u);
 }
 
-TEST_F(ConnectionListTest, MatchingKeysAreExactAndProtocolSpecific)
-{
+TEST_F(ConnectionListTest, MatchingKeysAreExactAndProtocolSpecific) {
     // Each changed key gives a new row; the UDP row ignores what is not one of its keys.
     const struct {
         File_Rec tcp;
@@ -210,14 +202,14 @@ TEST_F(ConnectionListTest, MatchingKeysAreExactAndProtocolSpecific)
         nextUdp = {udpChanged};
         conn.RefreshList();
         ASSERT_EQ(list.rowCount(), 2u);
-        EXPECT_EQ(rowWithPort(c.tcp.LocalPort)->Rec.Mark, c.survives ? "" : "add") << c.tcp.PID << c.tcp.LocalAddr;
+        EXPECT_EQ(rowWithPort(c.tcp.LocalPort)->Rec.Mark, c.survives ? "" : "add")
+            << c.tcp.PID << c.tcp.LocalAddr;
         EXPECT_EQ(rowWithPort("53")->Rec.Mark, "");
         EXPECT_EQ(rowWithPort("53")->Rec.ProcName, "a");
     }
 }
 
-TEST_F(ConnectionListTest, EqualKeysDoNotMultiplyRows)
-{
+TEST_F(ConnectionListTest, EqualKeysDoNotMultiplyRows) {
     const File_Rec twin = udpRec("7", "0.0.0.0", "5353", "mdns");
     const File_Rec tcpTwin = tcpRec("7", "0.0.0.0", "80", "0.0.0.0", "0", 2, "web");
     nextUdp = {twin, twin};
@@ -240,8 +232,7 @@ TEST_F(ConnectionListTest, EqualKeysDoNotMultiplyRows)
     EXPECT_EQ(shown(), (Strings{"mdns/5353/", "mdns/5353/", "mdns/5353/add", "web/80/"}));
 }
 
-TEST_F(ConnectionListTest, SelectionStaysUnlessItsRowGoes)
-{
+TEST_F(ConnectionListTest, SelectionStaysUnlessItsRowGoes) {
     nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "c"),
                tcpRec("2", "10.0.0.1", "2", "10.0.0.9", "80", 5, "b"),
                tcpRec("3", "10.0.0.1", "3", "10.0.0.9", "80", 5, "d")};
@@ -250,12 +241,12 @@ TEST_F(ConnectionListTest, SelectionStaysUnlessItsRowGoes)
     list.selectRow(b);
     list.setFocusedRow(b);
 
-    nextTcp.erase(nextTcp.begin());  // another row's endpoint goes
+    nextTcp.erase(nextTcp.begin()); // another row's endpoint goes
     conn.RefreshList();
     EXPECT_EQ(list.selectedRow(), b);
     EXPECT_EQ(list.focusedRow(), b);
 
-    nextTcp.erase(nextTcp.begin());  // the selected row's endpoint goes
+    nextTcp.erase(nextTcp.begin()); // the selected row's endpoint goes
     nextTcp.push_back(tcpRec("4", "10.0.0.1", "4", "10.0.0.9", "80", 5, "a"));
     conn.RefreshList();
     RowHandle a = rowWithPort("4");
@@ -265,11 +256,10 @@ TEST_F(ConnectionListTest, SelectionStaysUnlessItsRowGoes)
     EXPECT_EQ(list.selectedCount(), 1u);
 }
 
-TEST_F(ConnectionListTest, RefreshSortsFocusesAndRepaints)
-{
+TEST_F(ConnectionListTest, RefreshSortsFocusesAndRepaints) {
     nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m")};
     conn.FillList();
-    VTSHeaderClick(list, ColumnProcess);  // now descending
+    VTSHeaderClick(list, ColumnProcess); // now descending
     nextTcp.push_back(tcpRec("2", "10.0.0.1", "2", "10.0.0.9", "80", 5, "z"));
     nextTcp.push_back(tcpRec("3", "10.0.0.1", "3", "10.0.0.9", "80", 5, "a"));
     const int focusBefore = list.focusRequests();
@@ -280,8 +270,7 @@ TEST_F(ConnectionListTest, RefreshSortsFocusesAndRepaints)
     EXPECT_EQ(list.repaints(), repaintsBefore + 1);
 }
 
-TEST_F(ConnectionListTest, SnapshotFailureTouchesNoRow)
-{
+TEST_F(ConnectionListTest, SnapshotFailureTouchesNoRow) {
     nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m")};
     conn.FillList();
     netCount = appCount = 999;
@@ -299,14 +288,18 @@ struct LoopbackCase {
     bool shownWithoutLocal;
 };
 
-TEST_F(ConnectionListTest, LoopbackRowsHideOnlyTcpFromLoopbackToLoopback)
-{
+TEST_F(ConnectionListTest, LoopbackRowsHideOnlyTcpFromLoopbackToLoopback) {
     const LoopbackCase cases[] = {
-        {"loopback connection", tcpRec("1", "127.0.0.1", "1000", "127.0.0.1", "2000", 5, "p"), true, false},
-        {"loopback to elsewhere", tcpRec("1", "127.0.0.1", "1000", "10.0.0.1", "2000", 5, "p"), true, true},
-        {"elsewhere to loopback", tcpRec("1", "10.0.0.1", "1000", "127.0.0.1", "2000", 5, "p"), true, true},
-        {"listener on loopback", tcpRec("1", "127.0.0.1", "1000", "0.0.0.0", "0", 2, "p"), true, true},
-        {"other loopback address", tcpRec("1", "127.0.0.2", "1000", "127.0.0.2", "2000", 5, "p"), true, true},
+        {"loopback connection", tcpRec("1", "127.0.0.1", "1000", "127.0.0.1", "2000", 5, "p"), true,
+         false},
+        {"loopback to elsewhere", tcpRec("1", "127.0.0.1", "1000", "10.0.0.1", "2000", 5, "p"),
+         true, true},
+        {"elsewhere to loopback", tcpRec("1", "10.0.0.1", "1000", "127.0.0.1", "2000", 5, "p"),
+         true, true},
+        {"listener on loopback", tcpRec("1", "127.0.0.1", "1000", "0.0.0.0", "0", 2, "p"), true,
+         true},
+        {"other loopback address", tcpRec("1", "127.0.0.2", "1000", "127.0.0.2", "2000", 5, "p"),
+         true, true},
         {"UDP on loopback", udpRec("1", "127.0.0.1", "1000", "p"), false, true},
     };
     for (const LoopbackCase& c : cases) {
@@ -338,12 +331,11 @@ TEST_F(ConnectionListTest, LoopbackRowsHideOnlyTcpFromLoopbackToLoopback)
     }
 }
 
-TEST_F(ConnectionListTest, ShowLocalIsReadWhenTheTestIsApplied)
-{
+TEST_F(ConnectionListTest, ShowLocalIsReadWhenTheTestIsApplied) {
     nextTcp = {tcpRec("1", "127.0.0.1", "1000", "127.0.0.1", "2000", 5, "p")};
     int reads = 0;
     ConnectionListHooks h = hooks();
-    h.showLocal = [&reads] { return ++reads > 1; };  // off for the first question only
+    h.showLocal = [&reads] { return ++reads > 1; }; // off for the first question only
     ConnectionList reading(list, h);
     reading.FillList();
     EXPECT_EQ(list.rowCount(), 0u);
@@ -354,12 +346,11 @@ TEST_F(ConnectionListTest, ShowLocalIsReadWhenTheTestIsApplied)
 
 struct ProgramCase {
     const char* what;
-    std::vector<std::pair<std::string, std::string>> programs;  // name, path
+    std::vector<std::pair<std::string, std::string>> programs; // name, path
     std::size_t expected;
 };
 
-TEST_F(ConnectionListTest, ProgramsAreDistinctExactNamesOfRowsWithAPath)
-{
+TEST_F(ConnectionListTest, ProgramsAreDistinctExactNamesOfRowsWithAPath) {
     const ProgramCase cases[] = {
         {"one program, several rows", {{"a.exe", "/a"}, {"a.exe", "/a"}, {"a.exe", "/a"}}, 1},
         {"letter case counts separately", {{"a.exe", "/a"}, {"A.EXE", "/A"}}, 2},
@@ -376,7 +367,8 @@ TEST_F(ConnectionListTest, ProgramsAreDistinctExactNamesOfRowsWithAPath)
         nextUdp.clear();
         int port = 1;
         for (const auto& [name, path] : c.programs) {
-            nextTcp.push_back(tcpRec("1", "10.0.0.1", std::to_string(port), "10.0.0.2", "80", 5, name, path));
+            nextTcp.push_back(
+                tcpRec("1", "10.0.0.1", std::to_string(port), "10.0.0.2", "80", 5, name, path));
             nextUdp.push_back(udpRec("1", "10.0.0.1", std::to_string(port), name, path));
             ++port;
         }
@@ -391,8 +383,7 @@ TEST_F(ConnectionListTest, ProgramsAreDistinctExactNamesOfRowsWithAPath)
     }
 }
 
-TEST_F(ConnectionListTest, FillTwiceDoesNotDoubleTheRows)
-{
+TEST_F(ConnectionListTest, FillTwiceDoesNotDoubleTheRows) {
     nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m")};
     conn.FillList();
     conn.FillList();

@@ -15,8 +15,7 @@ class MirrorObserver : public ListViewObserver {
 public:
     explicit MirrorObserver(MemoryListControl& list) : m_list(list) { resync(); }
 
-    void rowsAboutToBeRemoved(std::size_t first, std::size_t last) override
-    {
+    void rowsAboutToBeRemoved(std::size_t first, std::size_t last) override {
         ASSERT_LE(first, last);
         ASSERT_LT(last, m_rows.size());
         ASSERT_EQ(m_list.viewRowCount(), m_rows.size());
@@ -24,29 +23,25 @@ public:
         m_last = last;
         ++removals;
     }
-    void rowsRemoved() override
-    {
+    void rowsRemoved() override {
         m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(m_first),
                      m_rows.begin() + static_cast<std::ptrdiff_t>(m_last) + 1);
         verify();
     }
-    void rowsAboutToBeInserted(std::size_t first, std::size_t last) override
-    {
+    void rowsAboutToBeInserted(std::size_t first, std::size_t last) override {
         ASSERT_EQ(first, m_rows.size()) << "rows are only added at the end";
         ASSERT_EQ(m_list.viewRowCount(), m_rows.size());
         m_first = first;
         m_last = last;
         ++insertions;
     }
-    void rowsInserted() override
-    {
+    void rowsInserted() override {
         for (std::size_t i = m_first; i <= m_last; ++i)
             m_rows.push_back(m_list.viewRowAt(i));
         verify();
     }
     void layoutAboutToBeChanged() override { ++layoutChanges; }
-    void layoutChanged() override
-    {
+    void layoutChanged() override {
         std::vector<RowHandle> before = m_rows;
         resync();
         ASSERT_EQ(before.size(), m_rows.size());
@@ -57,16 +52,14 @@ public:
     }
     void allRowsChanged() override { ++repaints; }
 
-    void verify()
-    {
+    void verify() {
         ASSERT_EQ(m_list.viewRowCount(), m_rows.size());
         for (std::size_t i = 0; i < m_rows.size(); ++i) {
             ASSERT_EQ(m_list.viewRowAt(i), m_rows[i]) << i;
             ASSERT_EQ(m_list.viewIndexOf(m_rows[i]), static_cast<std::ptrdiff_t>(i)) << i;
         }
     }
-    void resync()
-    {
+    void resync() {
         m_rows.clear();
         for (std::size_t i = 0; i < m_list.viewRowCount(); ++i)
             m_rows.push_back(m_list.viewRowAt(i));
@@ -85,16 +78,15 @@ private:
     std::size_t m_last = 0;
 };
 
-RowHandle addNamed(ListControl& list, const std::string& name, const std::string& protocol = "TCP")
-{
+RowHandle addNamed(ListControl& list, const std::string& name,
+                   const std::string& protocol = "TCP") {
     RowHandle row = list.addRow();
     row->Rec.ProcName = name;
     row->Rec.Protocol = protocol;
     return row;
 }
 
-std::vector<std::string> names(const ListControl& list)
-{
+std::vector<std::string> names(const ListControl& list) {
     std::vector<std::string> out;
     for (RowHandle row = list.firstRow(); row; row = list.nextRow(row))
         out.push_back(row->Rec.ProcName);
@@ -103,8 +95,7 @@ std::vector<std::string> names(const ListControl& list)
 
 using Names = std::vector<std::string>;
 
-TEST(MemoryListControl, StartsEmptyWithTheLayoutsHeaderAndSort)
-{
+TEST(MemoryListControl, StartsEmptyWithTheLayoutsHeaderAndSort) {
     MemoryListControl list;
     EXPECT_EQ(list.rowCount(), 0u);
     EXPECT_EQ(list.firstRow(), nullptr);
@@ -118,8 +109,7 @@ TEST(MemoryListControl, StartsEmptyWithTheLayoutsHeaderAndSort)
     EXPECT_TRUE(list.autoSort());
 }
 
-TEST(MemoryListControl, AddsAtTheEndAndDeletesWithoutMovingOtherHandles)
-{
+TEST(MemoryListControl, AddsAtTheEndAndDeletesWithoutMovingOtherHandles) {
     MemoryListControl list;
     MirrorObserver mirror(list);
     list.setObserver(&mirror);
@@ -140,8 +130,7 @@ TEST(MemoryListControl, AddsAtTheEndAndDeletesWithoutMovingOtherHandles)
     EXPECT_TRUE(mirror.rows().empty());
 }
 
-TEST(MemoryListControl, BracketGroupsRemovalsIntoRunsAndAddsInOneInsertion)
-{
+TEST(MemoryListControl, BracketGroupsRemovalsIntoRunsAndAddsInOneInsertion) {
     MemoryListControl list;
     std::vector<RowHandle> rows;
     for (int i = 0; i < 20; ++i)
@@ -155,7 +144,8 @@ TEST(MemoryListControl, BracketGroupsRemovalsIntoRunsAndAddsInOneInsertion)
         list.deleteRow(rows[static_cast<std::size_t>(i)]);
     EXPECT_EQ(list.rowCount(), 14u);
     EXPECT_EQ(list.firstRow(), rows[2]);
-    EXPECT_EQ(list.nextRow(rows[5]), rows[6]) << "the walk goes on from a row deleted in the bracket";
+    EXPECT_EQ(list.nextRow(rows[5]), rows[6])
+        << "the walk goes on from a row deleted in the bracket";
     RowHandle added1 = addNamed(list, "n1");
     RowHandle gone = addNamed(list, "n2");
     RowHandle added3 = addNamed(list, "n3");
@@ -181,8 +171,7 @@ TEST(MemoryListControl, BracketGroupsRemovalsIntoRunsAndAddsInOneInsertion)
     EXPECT_EQ(walked, expected);
 }
 
-TEST(MemoryListControl, ClearInsideBracketAndNestedBrackets)
-{
+TEST(MemoryListControl, ClearInsideBracketAndNestedBrackets) {
     MemoryListControl list;
     addNamed(list, "a");
     addNamed(list, "b");
@@ -201,8 +190,7 @@ TEST(MemoryListControl, ClearInsideBracketAndNestedBrackets)
     EXPECT_EQ(list.rowCount(), 1u);
 }
 
-TEST(MemoryListControl, SelectionAndFocusStayOnTheirRows)
-{
+TEST(MemoryListControl, SelectionAndFocusStayOnTheirRows) {
     for (bool bracket : {false, true}) {
         SCOPED_TRACE(bracket ? "in a bracket" : "no bracket");
         MemoryListControl list;
@@ -224,7 +212,7 @@ TEST(MemoryListControl, SelectionAndFocusStayOnTheirRows)
         EXPECT_EQ(list.selectedRow(), nullptr);
         EXPECT_EQ(list.focusedRow(), nullptr);
         if (bracket) {
-            list.selectRow(y);  // a row deleted in the bracket cannot be selected again
+            list.selectRow(y); // a row deleted in the bracket cannot be selected again
             EXPECT_EQ(list.selectedCount(), 0u);
             list.endUpdate();
         }
@@ -239,29 +227,59 @@ struct SortCase {
     const char* what;
     int column;
     SortDirection direction;
-    std::vector<std::string> values;   // the field's value per row, in order of adding
-    std::vector<int> expectedOrder;    // indices into values
+    std::vector<std::string> values; // the field's value per row, in order of adding
+    std::vector<int> expectedOrder;  // indices into values
 };
 
-TEST(MemoryListControl, SortIsStableInBothDirectionsAndComparesText)
-{
+TEST(MemoryListControl, SortIsStableInBothDirectionsAndComparesText) {
     const SortCase cases[] = {
-        {"ports as text", ColumnLocalPort, SortDirection::Ascending, {"8080", "80", "135"}, {2, 1, 0}},
-        {"addresses as text", ColumnLocalAddr, SortDirection::Ascending, {"9.1.1.1", "10.0.0.2"}, {1, 0}},
-        {"case-folded names keep their order", ColumnProcess, SortDirection::Ascending,
-         {"svchost.exe", "b", "SVCHOST.EXE", "a"}, {3, 1, 0, 2}},
-        {"stable descending too", ColumnProcess, SortDirection::Descending,
-         {"svchost.exe", "b", "SVCHOST.EXE", "a"}, {0, 2, 1, 3}},
-        {"UDP rows (empty state) first", ColumnState, SortDirection::Ascending,
-         {"已建立", "", "监听", ""}, {1, 3, 0, 2}},
+        {"ports as text",
+         ColumnLocalPort,
+         SortDirection::Ascending,
+         {"8080", "80", "135"},
+         {2, 1, 0}},
+        {"addresses as text",
+         ColumnLocalAddr,
+         SortDirection::Ascending,
+         {"9.1.1.1", "10.0.0.2"},
+         {1, 0}},
+        {"case-folded names keep their order",
+         ColumnProcess,
+         SortDirection::Ascending,
+         {"svchost.exe", "b", "SVCHOST.EXE", "a"},
+         {3, 1, 0, 2}},
+        {"stable descending too",
+         ColumnProcess,
+         SortDirection::Descending,
+         {"svchost.exe", "b", "SVCHOST.EXE", "a"},
+         {0, 2, 1, 3}},
+        {"UDP rows (empty state) first",
+         ColumnState,
+         SortDirection::Ascending,
+         {"已建立", "", "监听", ""},
+         {1, 3, 0, 2}},
         // Texts around the 16 bytes the sort compares first, with prefixes and folded case.
-        {"long and prefixed texts", ColumnProcess, SortDirection::Ascending,
-         {"abcdefghijklmnopZ", "ABCDEFGHIJKLMNOPa", "abcdefghijklmnop", "abc", "ab", std::string("ab\0", 3),
-          "abcdefghijklmnoq", "ABCDEFGHIJKLMNOPA"},
+        {"long and prefixed texts",
+         ColumnProcess,
+         SortDirection::Ascending,
+         {"abcdefghijklmnopZ", "ABCDEFGHIJKLMNOPa", "abcdefghijklmnop", "abc", "ab",
+          std::string("ab\0", 3), "abcdefghijklmnoq", "ABCDEFGHIJKLMNOPA"},
          {4, 5, 3, 2, 1, 7, 0, 6}},
-        {"no sort column keeps the order", NoColumn, SortDirection::Descending, {"b", "a", "c"}, {0, 1, 2}},
-        {"column 0 does not compare", ColumnPID, SortDirection::Ascending, {"3", "2", "1"}, {0, 1, 2}},
-        {"column 13 does not compare", ColumnMark, SortDirection::Ascending, {"md", "add", ""}, {0, 1, 2}},
+        {"no sort column keeps the order",
+         NoColumn,
+         SortDirection::Descending,
+         {"b", "a", "c"},
+         {0, 1, 2}},
+        {"column 0 does not compare",
+         ColumnPID,
+         SortDirection::Ascending,
+         {"3", "2", "1"},
+         {0, 1, 2}},
+        {"column 13 does not compare",
+         ColumnMark,
+         SortDirection::Ascending,
+         {"md", "add", ""},
+         {0, 1, 2}},
     };
     for (const SortCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -272,12 +290,24 @@ TEST(MemoryListControl, SortIsStableInBothDirectionsAndComparesText)
         for (const std::string& value : c.values) {
             RowHandle row = list.addRow();
             switch (c.column) {
-            case ColumnLocalPort: row->Rec.LocalPort = value; break;
-            case ColumnLocalAddr: row->Rec.LocalAddr = value; break;
-            case ColumnState: row->Rec.State = value; break;
-            case ColumnMark: row->Rec.Mark = value; break;
-            case ColumnPID: row->Rec.PID = value; break;
-            default: row->Rec.ProcName = value; break;
+            case ColumnLocalPort:
+                row->Rec.LocalPort = value;
+                break;
+            case ColumnLocalAddr:
+                row->Rec.LocalAddr = value;
+                break;
+            case ColumnState:
+                row->Rec.State = value;
+                break;
+            case ColumnMark:
+                row->Rec.Mark = value;
+                break;
+            case ColumnPID:
+                row->Rec.PID = value;
+                break;
+            default:
+                row->Rec.ProcName = value;
+                break;
             }
             rows.push_back(row);
         }
@@ -293,8 +323,7 @@ TEST(MemoryListControl, SortIsStableInBothDirectionsAndComparesText)
     }
 }
 
-TEST(MemoryListControl, SortInsideBracketAppliesPendingChangesFirst)
-{
+TEST(MemoryListControl, SortInsideBracketAppliesPendingChangesFirst) {
     MemoryListControl list;
     RowHandle b = addNamed(list, "b");
     RowHandle c = addNamed(list, "c");
@@ -316,8 +345,7 @@ struct ClickStep {
     std::vector<std::string> order;
 };
 
-TEST(VTSHeaderClick, ChoosesColumnReversesDirectionAndResorts)
-{
+TEST(VTSHeaderClick, ChoosesColumnReversesDirectionAndResorts) {
     const auto asc = SortDirection::Ascending;
     const auto desc = SortDirection::Descending;
     // Rows: name / protocol.  b/UDP, a/TCP, c/TCP; start sorted by name ascending: a b c.
@@ -325,12 +353,15 @@ TEST(VTSHeaderClick, ChoosesColumnReversesDirectionAndResorts)
         const char* what;
         std::vector<ClickStep> steps;
     } sequences[] = {
-        {"same column toggles", {{ColumnProcess, ColumnProcess, desc, {"c", "b", "a"}},
-                                 {ColumnProcess, ColumnProcess, asc, {"a", "b", "c"}}}},
-        {"another column starts descending", {{ColumnProtocol, ColumnProtocol, desc, {"b", "a", "c"}}}},
+        {"same column toggles",
+         {{ColumnProcess, ColumnProcess, desc, {"c", "b", "a"}},
+          {ColumnProcess, ColumnProcess, asc, {"a", "b", "c"}}}},
+        {"another column starts descending",
+         {{ColumnProtocol, ColumnProtocol, desc, {"b", "a", "c"}}}},
         {"manage column does nothing", {{ColumnManage, ColumnProcess, asc, {"a", "b", "c"}}}},
         {"no column: order kept, direction reversed",
-         {{NoColumn, NoColumn, desc, {"a", "b", "c"}}, {NoColumn, NoColumn, asc, {"a", "b", "c"}},
+         {{NoColumn, NoColumn, desc, {"a", "b", "c"}},
+          {NoColumn, NoColumn, asc, {"a", "b", "c"}},
           {ColumnProcess, ColumnProcess, desc, {"c", "b", "a"}}}},
     };
     for (const auto& sequence : sequences) {
@@ -349,8 +380,7 @@ TEST(VTSHeaderClick, ChoosesColumnReversesDirectionAndResorts)
     }
 }
 
-TEST(VTSHeaderClick, AfterAClickWithNoColumnNewRowsStayAfterTheExistingOnes)
-{
+TEST(VTSHeaderClick, AfterAClickWithNoColumnNewRowsStayAfterTheExistingOnes) {
     MemoryListControl list;
     addNamed(list, "m");
     addNamed(list, "k");
@@ -361,8 +391,7 @@ TEST(VTSHeaderClick, AfterAClickWithNoColumnNewRowsStayAfterTheExistingOnes)
     EXPECT_EQ(names(list), (Names{"k", "m", "a"}));
 }
 
-TEST(MemoryListControl, FocusAndRepaintReachTheView)
-{
+TEST(MemoryListControl, FocusAndRepaintReachTheView) {
     MemoryListControl list;
     MirrorObserver mirror(list);
     list.setObserver(&mirror);

@@ -10,8 +10,7 @@
 namespace {
 
 File_Rec record(std::int32_t state, std::string local, std::string localPort, std::string remote,
-                std::string remotePort, std::string name, std::string path)
-{
+                std::string remotePort, std::string name, std::string path) {
     File_Rec r;
     r.State = state;
     r.LocalAddr = std::move(local);
@@ -28,24 +27,34 @@ File_Rec record(std::int32_t state, std::string local, std::string localPort, st
     return r;
 }
 
-TEST(TcpStateText, NamesEveryStateAndFormatsTheRest)
-{
+TEST(TcpStateText, NamesEveryStateAndFormatsTheRest) {
     const struct {
         std::int32_t state;
         const char* text;
     } cases[] = {
-        {1, "关闭"},      {2, "监听"},      {3, "同步发送"},  {4, "同步接收"},
-        {5, "已建立"},    {6, "等待完成1"}, {7, "等待完成2"}, {8, "等待关闭"},
-        {9, "正在关闭"},  {10, "最后确认"}, {11, "等待时间"}, {12, "删除"},
-        {0, "未知状态0"}, {13, "未知状态13"}, {-1, "未知状态-1"},
-        {-2147483647 - 1, "未知状态-2147483648"}, {2147483647, "未知状态2147483647"},
+        {1, "关闭"},
+        {2, "监听"},
+        {3, "同步发送"},
+        {4, "同步接收"},
+        {5, "已建立"},
+        {6, "等待完成1"},
+        {7, "等待完成2"},
+        {8, "等待关闭"},
+        {9, "正在关闭"},
+        {10, "最后确认"},
+        {11, "等待时间"},
+        {12, "删除"},
+        {0, "未知状态0"},
+        {13, "未知状态13"},
+        {-1, "未知状态-1"},
+        {-2147483647 - 1, "未知状态-2147483648"},
+        {2147483647, "未知状态2147483647"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(TcpStateText(c.state), c.text) << c.state;
 }
 
-TEST(MakeRow, TcpRowCopiesEveryFieldAndNamesTheState)
-{
+TEST(MakeRow, TcpRowCopiesEveryFieldAndNamesTheState) {
     TMyRec row;
     makeRow(row, record(5, "10.0.0.1", "5000", "10.0.0.2", "80", "a.exe", "/usr/bin/a"),
             RowProtocol::Tcp, "add");
@@ -64,8 +73,7 @@ TEST(MakeRow, TcpRowCopiesEveryFieldAndNamesTheState)
     EXPECT_EQ(row.ProcStartTime, 77u);
 }
 
-TEST(MakeRow, UdpRowLeavesStateAndRemoteEmpty)
-{
+TEST(MakeRow, UdpRowLeavesStateAndRemoteEmpty) {
     TMyRec row;
     // A UDP record with stray remote texts and a state must still give a clean UDP row.
     makeRow(row, record(2, "127.0.0.1", "53", "1.2.3.4", "9", "dns", "/usr/sbin/dns"),
@@ -80,8 +88,7 @@ TEST(MakeRow, UdpRowLeavesStateAndRemoteEmpty)
         EXPECT_EQ(VTSGetText(row, column), "") << column;
 }
 
-TEST(DescriptionRule, PathDecidesThenExactSystemName)
-{
+TEST(DescriptionRule, PathDecidesThenExactSystemName) {
     const struct {
         const char* name;
         const char* path;
@@ -89,8 +96,8 @@ TEST(DescriptionRule, PathDecidesThenExactSystemName)
         std::string_view expected;
     } cases[] = {
         {"a.exe", "/opt/a", "Alpha", "Alpha"},
-        {"a.exe", "/opt/a", "", ""},           // a path without description stays empty
-        {"System", "/opt/System", "", ""},     // a path wins over the name
+        {"a.exe", "/opt/a", "", ""},       // a path without description stays empty
+        {"System", "/opt/System", "", ""}, // a path wins over the name
         {"System", "", "ignored", TextSystemNote},
         {"system", "", "", TextIdleNote},
         {"SYSTEM", "", "", TextIdleNote},
@@ -106,18 +113,18 @@ TEST(DescriptionRule, PathDecidesThenExactSystemName)
     }
 }
 
-TEST(Columns, HeaderLayout)
-{
+TEST(Columns, HeaderLayout) {
     const auto columns = defaultListColumns();
     const struct {
         const char* title;
         int width;
         bool visible;
     } expected[ColumnCount] = {
-        {"进程ID", 24, false},  {"进程", 120, true},     {"安全等级", 80, false}, {"协议", 60, true},
-        {"本地IP", 100, true},  {"本地端口", 80, true},  {"目标IP", 130, true},   {"目标端口", 110, true},
-        {"状态", 80, true},     {"管理", 40, true},      {"文件路径", 260, false}, {"文件说明", 150, false},
-        {"公司", 80, false},    {"备注", 50, false},
+        {"进程ID", 24, false}, {"进程", 120, true},      {"安全等级", 80, false},
+        {"协议", 60, true},    {"本地IP", 100, true},    {"本地端口", 80, true},
+        {"目标IP", 130, true}, {"目标端口", 110, true},  {"状态", 80, true},
+        {"管理", 40, true},    {"文件路径", 260, false}, {"文件说明", 150, false},
+        {"公司", 80, false},   {"备注", 50, false},
     };
     for (int i = 0; i < ColumnCount; ++i) {
         const ListColumn& c = columns[static_cast<std::size_t>(i)];
@@ -138,8 +145,7 @@ TEST(Columns, HeaderLayout)
     EXPECT_EQ(columns[ColumnPID].background, (Rgb{255, 255, 236}));
 }
 
-TMyRec fullRow()
-{
+TMyRec fullRow() {
     TMyRec row;
     row.Protocol = "TCP";
     row.State = "S";
@@ -156,24 +162,32 @@ TMyRec fullRow()
     return row;
 }
 
-TEST(Columns, CellTextAndWhichColumnsCompare)
-{
+TEST(Columns, CellTextAndWhichColumnsCompare) {
     const TMyRec row = fullRow();
     const struct {
         int column;
         std::string_view text;
         bool compares;
     } cases[] = {
-        {-1, "", false},   {ColumnPID, "PID", false},  {ColumnProcess, "N", true},
-        {ColumnSecurity, "未启用", false},             {ColumnProtocol, "TCP", true},
-        {ColumnLocalAddr, "LA", true},                 {ColumnLocalPort, "LP", true},
-        {ColumnRemoteAddr, "RA", true},                {ColumnRemotePort, "RP", true},
-        {ColumnState, "S", true},                      {ColumnManage, "", false},
-        {ColumnPath, "P", true},                       {ColumnDescription, "D", true},
-        {ColumnCompany, "C", true},                    {ColumnMark, "M", false},
-        {14, "", false},   {1000, "", false},
+        {-1, "", false},
+        {ColumnPID, "PID", false},
+        {ColumnProcess, "N", true},
+        {ColumnSecurity, "未启用", false},
+        {ColumnProtocol, "TCP", true},
+        {ColumnLocalAddr, "LA", true},
+        {ColumnLocalPort, "LP", true},
+        {ColumnRemoteAddr, "RA", true},
+        {ColumnRemotePort, "RP", true},
+        {ColumnState, "S", true},
+        {ColumnManage, "", false},
+        {ColumnPath, "P", true},
+        {ColumnDescription, "D", true},
+        {ColumnCompany, "C", true},
+        {ColumnMark, "M", false},
+        {14, "", false},
+        {1000, "", false},
     };
-    TMyRec other;  // every text empty, so it sorts before `row` wherever a column compares
+    TMyRec other; // every text empty, so it sorts before `row` wherever a column compares
     for (const auto& c : cases) {
         EXPECT_EQ(VTSGetText(row, c.column), c.text) << c.column;
         EXPECT_EQ(columnCompares(c.column), c.compares) << c.column;
@@ -182,12 +196,12 @@ TEST(Columns, CellTextAndWhichColumnsCompare)
         if (c.compares)
             EXPECT_GT(result, 0) << c.column;
         else
-            EXPECT_EQ(result, 12345) << c.column << ": a column without comparison leaves Result alone";
+            EXPECT_EQ(result, 12345)
+                << c.column << ": a column without comparison leaves Result alone";
     }
 }
 
-TEST(CompareListText, BytesWithOnlyAsciiLettersFolded)
-{
+TEST(CompareListText, BytesWithOnlyAsciiLettersFolded) {
     const struct {
         std::string_view a;
         std::string_view b;
@@ -196,15 +210,15 @@ TEST(CompareListText, BytesWithOnlyAsciiLettersFolded)
         {"svchost.exe", "SVCHOST.EXE", 0},
         {"", "", 0},
         {"", "a", -1},
-        {"abc", "abcd", -1},        // a prefix sorts first
-        {"135", "80", -1},          // numbers compare as text
+        {"abc", "abcd", -1}, // a prefix sorts first
+        {"135", "80", -1},   // numbers compare as text
         {"80", "8080", -1},
         {"10.0.0.2", "9.1.1.1", -1},
-        {"a", "B", -1},             // folded: A < B
+        {"a", "B", -1}, // folded: A < B
         {"Z", "a", 1},
-        {"_", "a", 1},              // '_' (0x5F) is above folded 'A' (0x41)
+        {"_", "a", 1}, // '_' (0x5F) is above folded 'A' (0x41)
         {"_", "A", 1},
-        {"[", "z", 1},              // '[' 0x5B above 'Z' 0x5A once z is folded
+        {"[", "z", 1},               // '[' 0x5B above 'Z' 0x5A once z is folded
         {"\xc3\xa4", "\xc3\x84", 1}, // non-ASCII letters are not folded
         {"zzz", "\xe4\xb8\xad", -1}, // Chinese bytes sort after ASCII
         {"\x7f", "\x80", -1},        // unsigned bytes
