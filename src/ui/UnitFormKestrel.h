@@ -12,8 +12,11 @@
 #include "list/ConnectionList.h"
 #include "list/ImageListEx.h"
 #include "list/ListControl.h"
+#include "os/ProcessControl.h"
+#include "ui/CommandComponents.h"
 #include "ui/Components.h"
 #include "ui/IniFile.h"
+#include "ui/ShellRequests.h"
 
 // The window's controls, owned by the toolkit layer; they must outlive the TFormKestrel.
 struct TFormKestrelControls {
@@ -58,6 +61,17 @@ struct TFormKestrelServices {
     // icon caches and the list shows no icons.
     std::function<std::unique_ptr<ImageStore>()> makeImageStore;
     SystemImageList* systemImages = nullptr;
+    // Ends process `pid` if it still has the recorded identity (os::EndProcess).
+    std::function<os::EndProcessResult(std::uint32_t pid, std::uint64_t startTime)> endProcess;
+};
+
+// What the connection commands use besides the controls, owned by the toolkit layer and bound
+// with TFormKestrel::SetCommandComponents. A command whose piece is missing does nothing.
+struct TFormKestrelCommands {
+    ui::PopupMenu* PmTree = nullptr;
+    ShellRequests* Shell = nullptr;
+    ClipboardText* Clipboard = nullptr;
+    ui::ProcInfoDialogs* ProcInfoDialogs = nullptr;
 };
 
 // The real system: os::SettingsFilePath, os::ExecutableDir, os::SystemDirectories,
@@ -92,6 +106,22 @@ public:
     int VTSGetImageIndex(RowHandle node, int column) override;
     void VTSHeaderClick(int column) override;
 
+    // The connection commands. Each reads the focused row when it runs, so a refresh while a
+    // menu or a message box was open is taken into account.
+    void SetCommandComponents(const TFormKestrelCommands& commands) { m_commands = commands; }
+    void VTSGetPopupMenu(RowHandle node, int column, ScreenPoint where) override;
+    void VTSColumnClick(int column, ScreenPoint where) override;
+    void VTSDblClick() override;
+    void BTNEndProClick();
+    void NEndProcClick();
+    void NLocateClick();
+    void NPropertyClick();
+    void BTNHelpClick();
+    void BTNHomePageClick();
+    void BTNUpdateClick();
+    void NCopyClick();
+    void NProcInfoClick();
+
     // The icon caches: SmallIcons (16 x 16) serves the list's column 1, LargeIcons (32 x 32)
     // the process details. nullptr before FormCreate made them, or without icon services.
     TImageListEx* smallIcons() { return SmallIcons.get(); }
@@ -123,8 +153,13 @@ private:
     void restoreAfterRefresh();
     void FillList();
     void RefreshList();
+    void bindCommandHandlers();
+    void unbindCommandHandlers();
+    // Sets the four row-dependent menu items enabled exactly when the row has a path.
+    void prepareMenu(const TMyRec& row);
 
     TFormKestrelControls m_c;
+    TFormKestrelCommands m_commands;
     TFormKestrelServices m_services;
     ConnectionList m_connections;
     bool m_loadingSettings = false;

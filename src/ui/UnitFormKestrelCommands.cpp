@@ -1,0 +1,173 @@
+// The connection commands of the main window: the context menu and its items, the end-process
+// button, the details dialog, the clipboard report and the three link buttons.
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "list/Columns.h"
+#include "ui/ClipboardReport.h"
+#include "ui/HelpFile.h"
+#include "ui/SystemProcessCheck.h"
+#include "ui/UnitFormKestrel.h"
+#include "ui/UnitFormProcInfo.h"
+
+namespace {
+
+// A directory does not count.
+bool isExistingFile(const std::string& path) {
+    if (path.empty())
+        return false;
+    std::error_code error;
+    const std::u8string name(path.begin(), path.end());
+    return std::filesystem::is_regular_file(std::filesystem::path(name), error);
+}
+
+bool parsePid(const std::string& text, std::uint32_t& pid) {
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, pid);
+    return error == std::errc() && stop == end && !text.empty();
+}
+
+} // namespace
+
+void TFormKestrel::bindCommandHandlers() {
+    m_c.BTNEndPro.setOnClick([this] { BTNEndProClick(); });
+    m_c.BTNHelp.setOnClick([this] { BTNHelpClick(); });
+    m_c.BTNHomePage.setOnClick([this] { BTNHomePageClick(); });
+    m_c.BTNUpdate.setOnClick([this] { BTNUpdateClick(); });
+    m_c.NProcInfo.setOnClick([this] { NProcInfoClick(); });
+    m_c.NEndProc.setOnClick([this] { NEndProcClick(); });
+    m_c.NCopy.setOnClick([this] { NCopyClick(); });
+    m_c.NLocate.setOnClick([this] { NLocateClick(); });
+    m_c.NProperty.setOnClick([this] { NPropertyClick(); });
+}
+
+void TFormKestrel::unbindCommandHandlers() {
+    for (ui::Button* button : {&m_c.BTNEndPro, &m_c.BTNHelp, &m_c.BTNHomePage, &m_c.BTNUpdate})
+        button->setOnClick({});
+    for (ui::MenuItem* item : {&m_c.NProcInfo, &m_c.NEndProc, &m_c.NCopy, &m_c.NLocate, &m_c.NProperty})
+        item->setOnClick({});
+}
+
+void TFormKestrel::prepareMenu(const TMyRec& row) {
+    const bool hasPath = !row.ProcPath.empty();
+    m_c.NProcInfo.setEnabled(hasPath);
+    m_c.NEndProc.setEnabled(hasPath);
+    m_c.NLocate.setEnabled(hasPath);
+    m_c.NProperty.setEnabled(hasPath);
+}
+
+void TFormKestrel::VTSGetPopupMenu(RowHandle node, int /*column*/, ScreenPoint where) {
+    if (node == nullptr)
+        return;
+    prepareMenu(node->Rec);
+    if (m_commands.PmTree)
+        m_commands.PmTree->popup(where);
+}
+
+void TFormKestrel::VTSColumnClick(int column, ScreenPoint where) {
+    if (column != ColumnManage)
+        return;
+    const RowHandle row = m_c.VTS.focusedRow();
+    if (row == nullptr)
+        return;
+    prepareMenu(row->Rec);
+    if (m_commands.PmTree)
+        m_commands.PmTree->popup(where);
+}
+
+void TFormKestrel::VTSDblClick() {
+    m_c.NProcInfo.click();
+}
+
+void TFormKestrel::BTNEndProClick() {
+    m_c.NEndProc.click();
+}
+
+void TFormKestrel::NEndProcClick() {
+    const RowHandle row = m_c.VTS.focusedRow();
+    if (row == nullptr)
+        return;
+    // The question below runs a modal loop in which a refresh may delete this row, so all
+    // that is needed is taken now. The recorded start time keeps the command from reaching
+    // another program that got the same process ID meanwhile.
+    const std::string path = row->Rec.ProcPath;
+    const std::string pidText = row->Rec.PID;
+    const std::uint64_t startTime = row->Rec.ProcStartTime;
+
+    if (path.empty()) {
+        m_c.Messages.showMessage(MsgSystemProcess);
+        return;
+    }
+    if (IsUnderSystemDir(path, SystemDir) &&
+        m_c.Messages.askYesNo(MsgConfirmEndSystem, ui::ApplicationTitle, ui::DefaultButton::No) !=
+            ui::Answer::Yes)
+        return;
+
+    std::uint32_t pid = 0;
+    const os::EndProcessResult result = parsePid(pidText, pid) && m_services.endProcess
+                                            ? m_services.endProcess(pid, startTime)
+                                            : os::EndProcessResult::Failed;
+    if (result != os::EndProcessResult::Ended) {
+        m_c.Messages.showMessage(MsgCannotEnd);
+        return;
+    }
+    m_c.BTNRefresh.click();
+}
+
+void TFormKestrel::NLocateClick() {
+    const RowHandle row = m_c.VTS.focusedRow();
+    if (row == nullptr || m_commands.Shell == nullptr)
+        return;
+    const std::string path = row->Rec.ProcPath;
+    if (!isExistingFile(path))
+        return;
+    m_commands.Shell->selectInFileManager(path);
+}
+
+void TFormKestrel::NPropertyClick() {
+    const RowHandle row = m_c.VTS.focusedRow();
+    if (row == nullptr || m_commands.Shell == nullptr)
+        return;
+    m_commands.Shell->showProperties(row->Rec.ProcPath);
+}
+
+void TFormKestrel::BTNHelpClick() {
+    if (m_commands.Shell)
+        m_commands.Shell->openDocument(HelpFilePath(ExeDir));
+}
+
+void TFormKestrel::BTNHomePageClick() {
+    if (m_commands.Shell)
+        m_commands.Shell->openDocument(HomePageURL);
+}
+
+void TFormKestrel::BTNUpdateClick() {
+    if (m_commands.Shell)
+        m_commands.Shell->openDocument(UpdateURL);
+}
+
+void TFormKestrel::NCopyClick() {
+    const RowHandle row = m_c.VTS.focusedRow();
+    if (row == nullptr || m_commands.Clipboard == nullptr)
+        return;
+    m_commands.Clipboard->setText(BuildClipboardReport(row->Rec));
+}
+
+void TFormKestrel::NProcInfoClick() {
+    const RowHandle row = m_c.VTS.focusedRow();
+    if (row == nullptr || row->Rec.ProcPath.empty())
+        return;
+    if (m_commands.ProcInfoDialogs == nullptr || m_commands.Shell == nullptr)
+        return;
+    // A copy: the dialog's modal loop may let a refresh delete the row.
+    const TMyRec rec = row->Rec;
+    const int icon = LargeIcons ? LargeIcons->IndexOfFile(rec.ProcPath) : -1;
+    const std::unique_ptr<ProcInfoView> view = m_commands.ProcInfoDialogs->createProcInfoView();
+    if (!view)
+        return;
+    TFormProcInfo dialog(*view, *m_commands.Shell);
+    dialog.Show(rec, icon);
+}

@@ -1,0 +1,433 @@
+// The connection commands of the main window, driven through fake components: the context
+// menu's enabled states, the clicks from code, ending a process, locate, properties, the
+// report, the details dialog and the link buttons.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "list/Columns.h"
+#include "os/ProcessControl.h"
+#include "snapshot/UnitGetTcpUdpTable.h"
+#include "ui/ClipboardReport.h"
+#include "ui/CommandComponents.h"
+#include "ui/FakeComponents.h"
+#include "ui/HelpFile.h"
+#include "ui/TempDir.h"
+#include "ui/UnitFormKestrel.h"
+
+namespace {
+
+const std::string MsgSystemProcess = "系统进程，不能结束。";
+const std::string MsgConfirmEndSystem = "这是系统进程，结束该进程可能引起系统无法运行，仍要结束?";
+const std::string MsgCannotEnd = "无法结束进程!";
+
+class FakePopupMenu : public ui::PopupMenu {
+public:
+    void popup(ScreenPoint where) override {
+        shownAt.push_back(where);
+        if (choose)
+            choose();
+    }
+    std::vector<ScreenPoint> shownAt;
+    // Runs while the menu is open: the user's choice.
+    std::function<void()> choose;
+};
+
+class FakeShell : public ShellRequests {
+public:
+    void openDocument(const std::string& target) override { opened.push_back(target); }
+    void selectInFileManager(const std::string& path) override { selected.push_back(path); }
+    void showProperties(const std::string& path) override { properties.push_back(path); }
+    std::vector<std::string> opened, selected, properties;
+};
+
+class FakeClipboard : public ClipboardText {
+public:
+    void setText(const std::string& text) override {
+        ++writes;
+        content = text;
+    }
+    std::string content = "previous";
+    int writes = 0;
+};
+
+class FakeProcInfoView : public ProcInfoView {
+public:
+    explicit FakeProcInfoView(std::vector<std::vector<std::string>>& shown) : m_shown(shown) {}
+    void setText(ProcInfoControl, const std::string& text) override { m_texts.push_back(text); }
+    void drawLargeIcon(int) override {}
+    void showModal() override { m_shown.push_back(m_texts); }
+    void closeDialog() override {}
+
+private:
+    std::vector<std::vector<std::string>>& m_shown;
+    std::vector<std::string> m_texts;
+};
+
+class FakeProcInfoDialogs : public ui::ProcInfoDialogs {
+public:
+    std::unique_ptr<ProcInfoView> createProcInfoView() override {
+        return std::make_unique<FakeProcInfoView>(shown);
+    }
+    // The captions of each dialog shown, in the order they were set.
+    std::vector<std::vector<std::string>> shown;
+};
+
+File_Rec record(int state, const char* localPort, const char* pid, const char* name, const char* path,
+                std::uint64_t startTime) {
+    File_Rec r;
+    r.State = state;
+    r.LocalAddr = "10.0.0.5";
+    r.LocalPort = localPort;
+    r.RemoteAddr = state == 0 ? "" : "10.0.0.9";
+    r.RemotePort = state == 0 ? "" : "443";
+    r.PID = pid;
+    r.ProcName = name;
+    r.ProcPath = path;
+    r.FileDesc = std::string(name) + " description";
+    r.Company = "Example";
+    r.ProcStartTime = startTime;
+    return r;
+}
+
+struct EndCall {
+    std::uint32_t pid;
+    std::uint64_t startTime;
+};
+
+class CommandsTest : public ::testing::Test {
+protected:
+    CommandsTest() {
+        nextTcp = {
+            record(5, "40001", "1200", "browser", "/opt/browser/browser", 777001),
+            record(2, "22", "101", "sshd", "/usr/sbin/sshd", 5000),
+            record(5, "40002", "0", "System", "", 0),
+            record(2, "8080", "1300", "server", "/usr/SBIN2/server", 888),
+        };
+        nextUdp = {record(0, "5353", "611", "resolver", "/usr/lib/systemd/systemd-resolved", 61100)};
+
+        TFormKestrelServices s;
+        s.settingsFile = settings.file("Kestrel.ini");
+        s.exeDir = [this] { return exeDir; };
+        s.systemDirs = [] {
+            return std::vector<std::string>{"/usr/sbin", "/sbin", "/usr/lib/systemd", "/lib/systemd"};
+        };
+        s.enableDebugPrivilege = [] { return false; };
+        s.snapshot.takeSnapshot = [this] {
+            ++snapshots;
+            tcp = nextTcp;
+            udp = nextUdp;
+        };
+        s.snapshot.tcpRecords = &tcp;
+        s.snapshot.udpRecords = &udp;
+        s.endProcess = [this](std::uint32_t pid, std::uint64_t startTime) {
+            endCalls.push_back({pid, startTime});
+            return endResult;
+        };
+        form = std::make_unique<TFormKestrel>(w.controls(), std::move(s));
+        form->SetCommandComponents({&menu, &shell, &clipboard, &dialogs});
+        form->FormCreate();
+        w.Messages.errors.clear();
+    }
+
+    RowHandle rowOf(const std::string& name) const {
+        for (RowHandle row = w.VTS.firstRow(); row != nullptr; row = w.VTS.nextRow(row)) {
+            if (row->Rec.ProcName == name)
+                return row;
+        }
+        return nullptr;
+    }
+    void focus(const std::string& name) {
+        const RowHandle row = rowOf(name);
+        ASSERT_NE(row, nullptr) << name;
+        w.VTS.selectRow(row);
+        w.VTS.setFocusedRow(row);
+    }
+    // The user's events, each through the event loop's boundary.
+    void rightClick(RowHandle row, ScreenPoint where = {300, 200}) {
+        if (row != nullptr) {
+            w.VTS.selectRow(row);
+            w.VTS.setFocusedRow(row);
+        }
+        ui::dispatchEvent(w.Messages, [&] { form->VTSGetPopupMenu(row, 1, where); });
+    }
+    void event(const std::function<void()>& handler) { ui::dispatchEvent(w.Messages, handler); }
+
+    std::vector<bool> rowItemsEnabled() const {
+        return {w.NProcInfo.enabled(), w.NEndProc.enabled(), w.NLocate.enabled(), w.NProperty.enabled()};
+    }
+
+    TempDir settings;
+    std::string exeDir = "/opt/kestrel/bin/";
+    FakeKestrelWindow w;
+    FakePopupMenu menu;
+    FakeShell shell;
+    FakeClipboard clipboard;
+    FakeProcInfoDialogs dialogs;
+    std::vector<File_Rec> nextTcp, nextUdp, tcp, udp;
+    int snapshots = 0;
+    std::vector<EndCall> endCalls;
+    os::EndProcessResult endResult = os::EndProcessResult::Ended;
+    std::unique_ptr<TFormKestrel> form;
+};
+
+const std::vector<bool> AllEnabled{true, true, true, true};
+const std::vector<bool> AllDisabled{false, false, false, false};
+
+TEST_F(CommandsTest, RightClickBelowTheRowsOpensNoMenu) {
+    rightClick(nullptr);
+    EXPECT_TRUE(menu.shownAt.empty());
+    EXPECT_EQ(rowItemsEnabled(), AllEnabled);
+}
+
+TEST_F(CommandsTest, RightClickPreparesTheMenuForTheClickedRow) {
+    rightClick(rowOf("System"), {12, 34});
+    ASSERT_EQ(menu.shownAt.size(), 1u);
+    EXPECT_EQ(menu.shownAt[0].x, 12);
+    EXPECT_EQ(menu.shownAt[0].y, 34);
+    EXPECT_EQ(rowItemsEnabled(), AllDisabled);
+    EXPECT_TRUE(w.NCopy.enabled());
+
+    rightClick(rowOf("browser"));
+    EXPECT_EQ(rowItemsEnabled(), AllEnabled);
+    EXPECT_TRUE(w.NCopy.enabled());
+}
+
+TEST_F(CommandsTest, OnlyTheManageColumnOpensTheMenuOnALeftClick) {
+    focus("System");
+    for (int column = -1; column <= 13; ++column) {
+        if (column != ColumnManage)
+            event([&] { form->VTSColumnClick(column, {5, 6}); });
+    }
+    EXPECT_TRUE(menu.shownAt.empty());
+    EXPECT_EQ(rowItemsEnabled(), AllEnabled);
+
+    event([&] { form->VTSColumnClick(ColumnManage, {5, 6}); });
+    ASSERT_EQ(menu.shownAt.size(), 1u);
+    EXPECT_EQ(menu.shownAt[0].x, 5);
+    EXPECT_EQ(rowItemsEnabled(), AllDisabled);
+
+    w.VTS.setFocusedRow(nullptr);
+    event([&] { form->VTSColumnClick(ColumnManage, {5, 6}); });
+    EXPECT_EQ(menu.shownAt.size(), 1u);
+}
+
+TEST_F(CommandsTest, MenuStateKeptUntilTheNextPreparation) {
+    rightClick(rowOf("System"));
+    focus("browser");
+    event([&] { form->VTSDblClick(); });
+    event([&] { w.BTNEndPro.click(); });
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_TRUE(endCalls.empty());
+    EXPECT_TRUE(w.Messages.messages.empty());
+
+    rightClick(rowOf("browser"));
+    event([&] { form->VTSDblClick(); });
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+}
+
+TEST_F(CommandsTest, PreparedForARowWithPathTheButtonReachesARowWithout) {
+    rightClick(rowOf("browser"));
+    focus("System");
+    event([&] { w.BTNEndPro.click(); });
+    EXPECT_EQ(w.Messages.messages, std::vector<std::string>{MsgSystemProcess});
+    EXPECT_TRUE(endCalls.empty());
+}
+
+TEST_F(CommandsTest, BeforeAnyMenuDoubleClickAndButtonAct) {
+    focus("browser");
+    event([&] { form->VTSDblClick(); });
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    event([&] { w.BTNEndPro.click(); });
+    ASSERT_EQ(endCalls.size(), 1u);
+}
+
+TEST_F(CommandsTest, EndingAProcessOutsideTheSystemFoldersAsksNothingAndRefreshes) {
+    focus("browser");
+    const int before = snapshots;
+    event([&] { w.NEndProc.click(); });
+    ASSERT_EQ(endCalls.size(), 1u);
+    EXPECT_EQ(endCalls[0].pid, 1200u);
+    EXPECT_EQ(endCalls[0].startTime, 777001u);
+    EXPECT_TRUE(w.Messages.questions.empty());
+    EXPECT_TRUE(w.Messages.messages.empty());
+    EXPECT_EQ(snapshots, before + 1);
+}
+
+TEST_F(CommandsTest, SystemFolderProgramsAskFirstWithNoAsDefault) {
+    struct Case {
+        const char* name;
+        ui::Answer answer;
+        bool ended;
+    };
+    const Case cases[] = {
+        {"sshd", ui::Answer::No, false},
+        {"sshd", ui::Answer::Yes, true},
+        {"server", ui::Answer::No, false},   // /usr/SBIN2: prefix-named folder, other case
+        {"resolver", ui::Answer::Yes, true}, // /usr/lib/systemd
+    };
+    for (const Case& c : cases) {
+        endCalls.clear();
+        w.Messages.questions.clear();
+        w.Messages.answers = {c.answer};
+        focus(c.name);
+        event([&] { w.NEndProc.click(); });
+        ASSERT_EQ(w.Messages.questions.size(), 1u) << c.name;
+        EXPECT_EQ(w.Messages.questions[0].text, MsgConfirmEndSystem);
+        EXPECT_EQ(w.Messages.questions[0].caption, "Kestrel");
+        EXPECT_EQ(w.Messages.questions[0].defaultButton, ui::DefaultButton::No);
+        EXPECT_EQ(endCalls.size(), c.ended ? 1u : 0u) << c.name;
+    }
+}
+
+TEST_F(CommandsTest, RefusedEndShowsCannotEndAndDoesNotRefresh) {
+    for (const auto refusal : {os::EndProcessResult::IdentityMismatch, os::EndProcessResult::Gone,
+                               os::EndProcessResult::NotPermitted, os::EndProcessResult::Failed}) {
+        endResult = refusal;
+        w.Messages.messages.clear();
+        focus("browser");
+        const int before = snapshots;
+        event([&] { w.NEndProc.click(); });
+        EXPECT_EQ(w.Messages.messages, std::vector<std::string>{MsgCannotEnd});
+        EXPECT_EQ(snapshots, before);
+    }
+}
+
+TEST_F(CommandsTest, UnreadableProcessIdCannotBeEnded) {
+    for (const char* pid : {"", "12x", "-5", "99999999999"}) {
+        w.Messages.messages.clear();
+        endCalls.clear();
+        focus("browser");
+        rowOf("browser")->Rec.PID = pid;
+        event([&] { w.NEndProc.click(); });
+        EXPECT_TRUE(endCalls.empty()) << pid;
+        EXPECT_EQ(w.Messages.messages, std::vector<std::string>{MsgCannotEnd}) << pid;
+    }
+}
+
+TEST_F(CommandsTest, RowRemovedWhileTheQuestionIsOpenIsNotRead) {
+    focus("sshd");
+    // While the question is open, an automatic refresh finds sshd gone and deletes its row.
+    w.Messages.whileOpen = [this] {
+        nextTcp.erase(nextTcp.begin() + 1);
+        w.BTNRefresh.click();
+    };
+    w.Messages.answers = {ui::Answer::Yes};
+    event([&] { w.NEndProc.click(); });
+    EXPECT_EQ(rowOf("sshd"), nullptr);
+    ASSERT_EQ(endCalls.size(), 1u);
+    EXPECT_EQ(endCalls[0].pid, 101u);
+    EXPECT_EQ(endCalls[0].startTime, 5000u);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(CommandsTest, NoFocusedRowMeansNoCommand) {
+    w.VTS.setFocusedRow(nullptr);
+    event([&] { w.NEndProc.click(); });
+    event([&] { w.NCopy.click(); });
+    event([&] { w.NLocate.click(); });
+    event([&] { w.NProperty.click(); });
+    event([&] { w.NProcInfo.click(); });
+    EXPECT_TRUE(endCalls.empty());
+    EXPECT_TRUE(w.Messages.messages.empty());
+    EXPECT_EQ(clipboard.writes, 0);
+    EXPECT_EQ(clipboard.content, "previous");
+    EXPECT_TRUE(shell.selected.empty());
+    EXPECT_TRUE(shell.properties.empty());
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+TEST_F(CommandsTest, CopyPutsTheFocusedRowsReportOnTheClipboard) {
+    focus("resolver");
+    menu.choose = [this] { w.NCopy.click(); };
+    rightClick(rowOf("resolver"));
+    EXPECT_EQ(clipboard.content, BuildClipboardReport(rowOf("resolver")->Rec));
+    EXPECT_NE(clipboard.content.find("网络协议:UDP\r\n"), std::string::npos);
+
+    // Copy stays enabled for a row without path.
+    rightClick(rowOf("System"));
+    EXPECT_NE(clipboard.content.find("PID:0\r\n"), std::string::npos);
+}
+
+TEST_F(CommandsTest, LocateOnlyAnExistingFile) {
+    TempDir files;
+    const std::string program = files.file("my app/program");
+    writeTextFile(program, "#!/bin/sh\n");
+    struct Case {
+        std::string path;
+        bool located;
+    };
+    const Case cases[] = {
+        {program, true},
+        {files.file("my app"), false}, // a directory
+        {files.file("gone"), false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        shell.selected.clear();
+        focus("browser");
+        rowOf("browser")->Rec.ProcPath = c.path;
+        event([&] { form->NLocateClick(); });
+        EXPECT_EQ(shell.selected.size(), c.located ? 1u : 0u) << c.path;
+        if (c.located) {
+            EXPECT_EQ(shell.selected[0], c.path);
+        }
+    }
+}
+
+TEST_F(CommandsTest, PropertiesGoToTheShellEvenForAVanishedFile) {
+    focus("server");
+    event([&] { w.NProperty.click(); });
+    EXPECT_EQ(shell.properties, std::vector<std::string>{"/usr/SBIN2/server"});
+}
+
+TEST_F(CommandsTest, LinkButtonsOpenTheirAddresses) {
+    event([&] { w.BTNHomePage.click(); });
+    event([&] { w.BTNUpdate.click(); });
+    event([&] { w.BTNHelp.click(); });
+    ASSERT_EQ(shell.opened.size(), 3u);
+    EXPECT_EQ(shell.opened[0], form->homePageURL());
+    EXPECT_EQ(shell.opened[1], form->updateURL());
+    EXPECT_EQ(shell.opened[2], HelpFilePath("/opt/kestrel/bin/"));
+    EXPECT_FALSE(shell.opened[0].empty());
+    EXPECT_NE(shell.opened[0], shell.opened[1]);
+}
+
+TEST_F(CommandsTest, DetailsDialogShowsACopyOfTheRow) {
+    focus("browser");
+    event([&] { w.NProcInfo.click(); });
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    const std::vector<std::string> expected{"browser", "browser description  ", "PID:1200", "Example ",
+                                            "/opt/browser/browser"};
+    EXPECT_EQ(dialogs.shown[0], expected);
+}
+
+TEST_F(CommandsTest, DetailsDialogNeverOpensForARowWithoutPath) {
+    focus("System");
+    event([&] { form->NProcInfoClick(); });
+    event([&] { form->VTSDblClick(); });
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_TRUE(w.Messages.messages.empty());
+}
+
+TEST_F(CommandsTest, ChoosingAnItemAfterARefreshActsOnTheFocusedRowThen) {
+    // The menu opens for browser; while it is open a refresh removes browser's row, so the
+    // command finds no focused row and does nothing.
+    menu.choose = [this] {
+        nextTcp.erase(nextTcp.begin());
+        w.BTNRefresh.click();
+        w.NEndProc.click();
+    };
+    rightClick(rowOf("browser"));
+    EXPECT_EQ(rowOf("browser"), nullptr);
+    EXPECT_TRUE(w.Messages.errors.empty());
+    for (const EndCall& call : endCalls)
+        EXPECT_NE(call.pid, 1200u);
+}
+
+} // namespace
