@@ -383,6 +383,42 @@ TEST_F(ConnectionListTest, ProgramsAreDistinctExactNamesOfRowsWithAPath) {
     }
 }
 
+// What a Qt model hears of a refresh: grouped removals, one insertion, one layout change.
+class CountingObserver : public ListViewObserver {
+public:
+    void rowsAboutToBeRemoved(std::size_t, std::size_t) override { ++removals; }
+    void rowsAboutToBeInserted(std::size_t, std::size_t) override { ++insertions; }
+    void layoutAboutToBeChanged() override { ++layouts; }
+    int removals = 0;
+    int insertions = 0;
+    int layouts = 0;
+};
+
+TEST_F(ConnectionListTest, RefreshReachesTheViewInFewGroupedChanges) {
+    for (int i = 0; i < 100; ++i) {
+        const std::string n = std::to_string(1000 + i);
+        nextTcp.push_back(tcpRec("1", "10.0.0.1", n, "10.0.0.9", "80", 5, "p" + n));
+    }
+    conn.FillList();
+    CountingObserver counts;
+    list.setObserver(&counts);
+    // Every tenth endpoint goes (ten separate runs); three new ones sort to the front.
+    for (int i = 90; i >= 0; i -= 10)
+        nextTcp.erase(nextTcp.begin() + i);
+    for (const char* name : {"a1", "a2", "a3"})
+        nextTcp.push_back(tcpRec("2", "10.0.0.1", name, "10.0.0.9", "80", 5, name));
+    conn.RefreshList();
+    list.setObserver(nullptr);
+    EXPECT_EQ(counts.removals, 10);
+    EXPECT_EQ(counts.insertions, 1);
+    EXPECT_EQ(counts.layouts, 1);
+    ASSERT_EQ(list.viewRowCount(), 93u);
+    std::size_t position = 0;
+    for (RowHandle row : rows())
+        EXPECT_EQ(list.viewRowAt(position++), row);
+    EXPECT_EQ(list.firstRow()->Rec.ProcName, "a1");
+}
+
 TEST_F(ConnectionListTest, FillTwiceDoesNotDoubleTheRows) {
     nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m")};
     conn.FillList();
