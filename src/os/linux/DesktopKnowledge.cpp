@@ -22,6 +22,16 @@ std::string JoinNames(const std::vector<std::string>& names)
     return joined;
 }
 
+// Texts go into one-line cells and the clipboard report: an entry's "\n" escape or a tab in a
+// package's field must not break a line there.
+std::string OneLine(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    return text;
+}
+
 std::string BaseName(const std::string& path)
 {
     std::size_t slash = path.rfind('/');
@@ -68,7 +78,8 @@ bool ExecutableKnowledge::describe(const std::string& path, std::string& descrip
         description = DescriptionOf(*entry);
     if (description.empty())
         description = package.description;
-    company = package.company;
+    description = OneLine(std::move(description));
+    company = OneLine(std::move(package.company));
     if (m_descriptions.size() >= MaxKeptAnswers)
         m_descriptions.clear();
     m_descriptions.emplace(path, Description{description, company});

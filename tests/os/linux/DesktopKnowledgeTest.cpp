@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -490,4 +491,42 @@ TEST(ExecutableKnowledge, ForgetsKeptAnswersWhenSourcesChange)
     EXPECT_TRUE(knowledge.describe("/usr/bin/prog", description, company));
     EXPECT_EQ(description, "Prog");
     EXPECT_EQ(knowledge.iconNameOf("/usr/bin/prog"), "prog-icon;application-x-executable");
+}
+
+TEST(ExecutableKnowledge, DescriptionStaysOnOneLine)
+{
+    ScratchRoot root;
+    ASSERT_FALSE(root.path().empty());
+    root.makeFolder("/usr/bin");
+    root.makeFolder("/usr/share/applications");
+    root.makeFolder("/var/lib/dpkg/info");
+    root.write("/usr/bin/prog", "#!/bin/sh\n", 0755);
+    root.write("/usr/share/applications/prog.desktop", "[Desktop Entry]\nType=Application\nName=Two\\nLines\\tand\x01more\nExec=prog\n");
+    root.write("/var/lib/dpkg/status", "Package: prog\nStatus: install ok installed\nMaintainer: Tab\tName <t@x>\nDescription: x\n");
+    root.write("/var/lib/dpkg/info/prog.list", "/usr/bin/prog\n");
+    ExecutableKnowledge knowledge(FixtureKnowledge(root.path()));
+    std::string description, company;
+    EXPECT_TRUE(knowledge.describe("/usr/bin/prog", description, company));
+    EXPECT_EQ(description, "Two Lines and more");
+    EXPECT_EQ(company, "Tab Name");
+}
+
+TEST(DesktopParsers, SurviveArbitraryBytes)
+{
+    // Made of the characters the formats give meaning to, so the parsers' branches are hit.
+    const std::string alphabet = "[]=\\\"%% \n\t\r;:/<>@#-.*?abcAZ09_\x01\xff\xe4";
+    std::mt19937 random(20261210);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::uniform_int_distribution<int> length(0, 200);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        for (int i = length(random); i > 0; --i)
+            text += alphabet[pick(random)];
+        std::string withGroup = "[Desktop Entry]\nExec=" + text;
+        ParsedEntry parsed = ParseDesktopEntry(withGroup, "zh_CN");
+        EXPECT_LE(parsed.execProgram.size(), text.size());
+        ParseDesktopEntry(text, text);
+        SplitExec(text);
+        MaintainerName(text);
+    }
 }
