@@ -176,10 +176,26 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     m_property = std::make_unique<QtMenuItem>(property, m_messages);
 
     const TFormKestrelControls controls{
-        *this,        m_list,       *m_appCount,   *m_netCount,  *m_help,
-        *m_update,    *m_homePage,  *m_refresh,    *m_endPro,    *m_showLocal,
-        *m_autoRefresh, *m_alwaysTop, *m_showInfo, *m_timer,     *m_procInfo,
-        *m_endProc,   *m_copy,      *m_locate,     *m_property,  m_messages,
+        .Form = *this,
+        .VTS = m_list,
+        .LabAppCount = *m_appCount,
+        .LabNetCount = *m_netCount,
+        .BTNHelp = *m_help,
+        .BTNUpdate = *m_update,
+        .BTNHomePage = *m_homePage,
+        .BTNRefresh = *m_refresh,
+        .BTNEndPro = *m_endPro,
+        .CBShowLocal = *m_showLocal,
+        .CBAutoRefresh = *m_autoRefresh,
+        .CBAlwaysTop = *m_alwaysTop,
+        .CBShowInfo = *m_showInfo,
+        .Timer1 = *m_timer,
+        .NProcInfo = *m_procInfo,
+        .NEndProc = *m_endProc,
+        .NCopy = *m_copy,
+        .NLocate = *m_locate,
+        .NProperty = *m_property,
+        .Messages = m_messages,
     };
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
 }

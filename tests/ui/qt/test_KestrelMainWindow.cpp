@@ -1,0 +1,568 @@
+// The Qt main window over the real window logic, with a snapshot the test controls, on the
+// offscreen platform.
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "list/Columns.h"
+#include "list/MemoryListControl.h"
+#include "snapshot/UnitGetTcpUdpTable.h"
+#include "ui/UnitFormKestrel.h"
+#include "ui/qt/ConnectionModel.h"
+#include "ui/qt/ConnectionView.h"
+#include "ui/qt/KestrelMainWindow.h"
+
+using qtui::KestrelMainWindow;
+
+namespace {
+
+File_Rec tcp(int state, const char* local, const char* localPort, const char* remote,
+             const char* remotePort, const char* pid, const char* name, const char* path = "")
+{
+    File_Rec record;
+    record.State = state;
+    record.LocalAddr = local;
+    record.LocalPort = localPort;
+    record.RemoteAddr = remote;
+    record.RemotePort = remotePort;
+    record.PID = pid;
+    record.ProcName = name;
+    record.ProcPath = path;
+    return record;
+}
+
+File_Rec udp(const char* local, const char* localPort, const char* pid, const char* name,
+             const char* path = "")
+{
+    File_Rec record;
+    record.LocalAddr = local;
+    record.LocalPort = localPort;
+    record.PID = pid;
+    record.ProcName = name;
+    record.ProcPath = path;
+    return record;
+}
+
+// The endpoints the next snapshot reports; a snapshot can be made to fail.
+struct FakeSystem {
+    std::vector<File_Rec> tcp;
+    std::vector<File_Rec> udp;
+    std::vector<File_Rec> tcpOut;
+    std::vector<File_Rec> udpOut;
+    std::string failure;
+    int snapshots = 0;
+
+    TFormKestrelServices services(const QString& settingsFile)
+    {
+        TFormKestrelServices services;
+        services.settingsFile = settingsFile.toStdString();
+        services.exeDir = [] { return std::string("/opt/kestrel/"); };
+        services.systemDirs = [] { return std::vector<std::string>{"/USR/SBIN"}; };
+        services.enableDebugPrivilege = [] { return false; };
+        services.snapshot.tcpRecords = &tcpOut;
+        services.snapshot.udpRecords = &udpOut;
+        services.snapshot.takeSnapshot = [this] {
+            ++snapshots;
+            if (!failure.empty())
+                throw std::runtime_error(failure);
+            tcpOut = tcp;
+            udpOut = udp;
+        };
+        return services;
+    }
+};
+
+std::vector<File_Rec> baseTcp()
+{
+    return {
+        tcp(2, "0.0.0.0", "22", "0.0.0.0", "0", "101", "sshd", "/usr/sbin/sshd"),
+        tcp(5, "10.0.0.5", "51000", "93.184.216.34", "443", "202", "firefox", "/usr/lib/firefox/firefox"),
+        tcp(5, "10.0.0.5", "51001", "93.184.216.34", "443", "202", "firefox", "/usr/lib/firefox/firefox"),
+        tcp(2, "127.0.0.1", "631", "0.0.0.0", "0", "303", "cupsd", "/usr/sbin/cupsd"),
+        tcp(11, "10.0.0.5", "40000", "10.0.0.9", "80", "0", "", ""),
+    };
+}
+
+std::vector<File_Rec> baseUdp()
+{
+    return {
+        udp("0.0.0.0", "5353", "404", "avahi-daemon", "/usr/sbin/avahi-daemon"),
+        udp("127.0.0.1", "323", "505", "chronyd", "/usr/sbin/chronyd"),
+    };
+}
+
+// Answers the next modal message box from inside its own loop, keeping what it showed.
+struct BoxAnswer {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    bool seen = false;
+};
+
+void answerNextBox(BoxAnswer& seen, QMessageBox::StandardButton answer)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, &seen, answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        seen.icon = box->icon();
+        seen.seen = true;
+        if (QAbstractButton* button = box->button(answer))
+            button->click();
+        else
+            box->reject();
+        poll->stop();
+        poll->deleteLater();
+    });
+    poll->start();
+}
+
+QString cellText(KestrelMainWindow& window, int row, int column)
+{
+    return window.model()->index(row, column).data().toString();
+}
+
+int rowOfPort(KestrelMainWindow& window, const QString& port)
+{
+    for (int row = 0; row < window.model()->rowCount(); ++row) {
+        if (cellText(window, row, ColumnLocalPort) == port)
+            return row;
+    }
+    return -1;
+}
+
+void clickHeader(KestrelMainWindow& window, int column)
+{
+    QHeaderView* header = window.view()->horizontalHeader();
+    const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
+}
+
+QString readFile(const QString& name)
+{
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+} // namespace
+
+class KestrelMainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void modelPassesTheModelTester();
+    void firstFillShowsCountersAndStampedCaption();
+    void refreshKeepsSelectedRowWithoutReset();
+    void userClickSelectsAndFocusesTheRow();
+    void headerClicksSortAsTheLogicSays();
+    void headerReleaseOutsideClearsSortColumn();
+    void detailColumnsFollowTheOption();
+    void hiddenColumnsNeverShow();
+    void failedRefreshIsReportedAndTheWindowGoesOn();
+    void closeAsksAndNoKeepsTheWindow();
+    void alwaysTopKeepsPlaceAndSize();
+    void selectionAndManageGlyphArePainted();
+    void clippedCellsOnlyGetTooltips();
+    void incrementalSearchJoinsQuickKeys();
+    void bottomControlsAllVisibleAtDesignSize();
+
+private:
+    KestrelMainWindow& makeWindow();
+
+    QTemporaryDir* m_dir = nullptr;
+    FakeSystem* m_system = nullptr;
+    KestrelMainWindow* m_window = nullptr;
+};
+
+void KestrelMainWindowTest::init()
+{
+    m_dir = new QTemporaryDir;
+    QVERIFY(m_dir->isValid());
+    m_system = new FakeSystem;
+    m_system->tcp = baseTcp();
+    m_system->udp = baseUdp();
+}
+
+void KestrelMainWindowTest::cleanup()
+{
+    delete m_window;
+    m_window = nullptr;
+    delete m_system;
+    m_system = nullptr;
+    delete m_dir;
+    m_dir = nullptr;
+}
+
+KestrelMainWindow& KestrelMainWindowTest::makeWindow()
+{
+    m_window = new KestrelMainWindow(m_system->services(m_dir->filePath("Kestrel.ini")));
+    m_window->create();
+    m_window->show();
+    return *m_window;
+}
+
+void KestrelMainWindowTest::modelPassesTheModelTester()
+{
+    MemoryListControl list;
+    qtui::ConnectionModel model(list);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+
+    std::vector<RowHandle> rows;
+    for (int i = 0; i < 6; ++i) {
+        RowHandle row = list.addRow();
+        row->Rec.Protocol = "TCP";
+        row->Rec.ProcName = "p" + std::to_string(5 - i);
+        row->Rec.LocalPort = std::to_string(1000 + i);
+        rows.push_back(row);
+    }
+    QCOMPARE(model.rowCount(), 6);
+    list.selectRow(rows[2]);
+    list.setFocusedRow(rows[2]);
+
+    list.beginUpdate();
+    list.deleteRow(rows[0]);
+    list.deleteRow(rows[3]);
+    list.deleteRow(rows[4]);
+    RowHandle added = list.addRow();
+    added->Rec.ProcName = "a";
+    RowHandle addedThenGone = list.addRow();
+    list.deleteRow(addedThenGone);
+    list.endUpdate();
+    QCOMPARE(model.rowCount(), 4);
+
+    list.sort(ColumnProcess, SortDirection::Ascending);
+    QCOMPARE(model.index(0, ColumnProcess).data().toString(), QStringLiteral("a"));
+    list.sort(ColumnProcess, SortDirection::Descending);
+    list.repaint();
+    list.clear();
+    QCOMPARE(model.rowCount(), 0);
+}
+
+void KestrelMainWindowTest::firstFillShowsCountersAndStampedCaption()
+{
+    KestrelMainWindow& window = makeWindow();
+    QCOMPARE(window.windowTitle(), QStringLiteral("Kestrel V3.0(网络连接查看器)"));
+    // Programs with a known executable: sshd, firefox, cupsd, avahi-daemon, chronyd.
+    QCOMPARE(window.appCountLabel()->text(), QStringLiteral("5"));
+    QCOMPARE(window.netCountLabel()->text(), QStringLiteral("7"));
+    QCOMPARE(window.countersText(),
+             QStringLiteral("当前有5个程序已连接或尝试连接网络，共建立7个连接。"));
+    QVERIFY(window.appCountLabel()->font().bold());
+    QVERIFY(window.netCountLabel()->font().bold());
+    QCOMPARE(window.appCountLabel()->palette().color(QPalette::WindowText), QColor(Qt::red));
+    QCOMPARE(window.netCountLabel()->palette().color(QPalette::WindowText), QColor(Qt::blue));
+    QCOMPARE(window.model()->rowCount(), 7);
+    QVERIFY(window.stayOnTop());
+    QVERIFY(!QFile::exists(m_dir->filePath("Kestrel.ini")));
+}
+
+void KestrelMainWindowTest::refreshKeepsSelectedRowWithoutReset()
+{
+    KestrelMainWindow& window = makeWindow();
+    const int chosen = rowOfPort(window, QStringLiteral("51001"));
+    QVERIFY(chosen >= 0);
+    const QRect cell = window.view()->visualRect(window.model()->index(chosen, ColumnLocalPort));
+    QTest::mouseClick(window.view()->viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(window.list().selectedRow()->Rec.LocalPort, std::string("51001"));
+
+    QSignalSpy resets(window.model(), &QAbstractItemModel::modelReset);
+    QSignalSpy removed(window.model(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy inserted(window.model(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy layouts(window.model(), &QAbstractItemModel::layoutChanged);
+
+    // sshd and the first firefox connection go, a new one comes (and must be sorted in); the
+    // chosen one changes state.
+    m_system->tcp.erase(m_system->tcp.begin(), m_system->tcp.begin() + 2);
+    m_system->tcp.front().State = 8;
+    m_system->tcp.push_back(
+        tcp(3, "10.0.0.5", "51002", "1.1.1.1", "853", "606", "dnsmasq", "/usr/sbin/dnsmasq"));
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+
+    QCOMPARE(resets.count(), 0);
+    QVERIFY(removed.count() >= 1);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(layouts.count(), 1);
+    QCOMPARE(window.model()->rowCount(), 6);
+    QVERIFY(window.refreshButton()->isEnabled());
+
+    const QModelIndexList selected = window.view()->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(cellText(window, selected.first().row(), ColumnLocalPort), QStringLiteral("51001"));
+    QCOMPARE(cellText(window, selected.first().row(), ColumnState), QStringLiteral("等待关闭"));
+    QCOMPARE(window.view()->currentIndex().row(), selected.first().row());
+    QCOMPARE(window.list().focusedRow()->Rec.LocalPort, std::string("51001"));
+    QCOMPARE(window.netCountLabel()->text(), QStringLiteral("6"));
+}
+
+void KestrelMainWindowTest::userClickSelectsAndFocusesTheRow()
+{
+    KestrelMainWindow& window = makeWindow();
+    const int row = rowOfPort(window, QStringLiteral("5353"));
+    QVERIFY(row >= 0);
+    const QRect cell = window.view()->visualRect(window.model()->index(row, ColumnState));
+    QTest::mouseClick(window.view()->viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(window.list().selectedCount(), std::size_t(1));
+    QCOMPARE(window.list().selectedRow()->Rec.ProcName, std::string("avahi-daemon"));
+    QCOMPARE(window.list().focusedRow(), window.list().selectedRow());
+
+    // And the other way: the logic's choice shows in the view.
+    RowHandle first = window.list().firstRow();
+    window.list().selectRow(first);
+    window.list().setFocusedRow(first);
+    QCOMPARE(window.view()->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(window.view()->selectionModel()->selectedRows().first().row(), 0);
+    QCOMPARE(window.view()->currentIndex().row(), 0);
+}
+
+void KestrelMainWindowTest::headerClicksSortAsTheLogicSays()
+{
+    KestrelMainWindow& window = makeWindow();
+    QHeaderView* header = window.view()->horizontalHeader();
+    QCOMPARE(header->sortIndicatorSection(), int(ColumnProcess));
+
+    // Another column: sorted by it, descending (every click reverses the direction).
+    clickHeader(window, ColumnLocalPort);
+    QCOMPARE(window.list().sortColumn(), int(ColumnLocalPort));
+    QCOMPARE(window.list().sortDirection(), SortDirection::Descending);
+    QCOMPARE(header->sortIndicatorSection(), int(ColumnLocalPort));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    const QStringList descending{"631", "5353", "51001", "51000", "40000", "323", "22"};
+    for (int row = 0; row < descending.size(); ++row)
+        QCOMPARE(cellText(window, row, ColumnLocalPort), descending[row]);
+
+    clickHeader(window, ColumnLocalPort);
+    QCOMPARE(window.list().sortDirection(), SortDirection::Ascending);
+    QCOMPARE(cellText(window, 0, ColumnLocalPort), QStringLiteral("22"));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+
+    // The manage column changes nothing.
+    clickHeader(window, ColumnManage);
+    QCOMPARE(window.list().sortColumn(), int(ColumnLocalPort));
+    QCOMPARE(window.list().sortDirection(), SortDirection::Ascending);
+    QCOMPARE(header->sortIndicatorSection(), int(ColumnLocalPort));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+}
+
+void KestrelMainWindowTest::headerReleaseOutsideClearsSortColumn()
+{
+    KestrelMainWindow& window = makeWindow();
+    QHeaderView* header = window.view()->horizontalHeader();
+    const int y = header->height() / 2;
+    const int from = header->sectionViewportPosition(ColumnProtocol) + 10;
+    const int to = header->sectionViewportPosition(ColumnLocalAddr) + 10;
+    QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(from, y));
+    QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(to, y));
+    QCOMPARE(window.list().sortColumn(), NoColumn);
+    QCOMPARE(window.list().sortDirection(), SortDirection::Descending);
+    QCOMPARE(header->sortIndicatorSection(), -1);
+}
+
+void KestrelMainWindowTest::detailColumnsFollowTheOption()
+{
+    KestrelMainWindow& window = makeWindow();
+    for (int column : {ColumnPath, ColumnDescription, ColumnCompany})
+        QVERIFY(window.view()->isColumnHidden(column));
+
+    QTest::mouseClick(window.showInfoBox(), Qt::LeftButton);
+    QVERIFY(window.showInfoBox()->isChecked());
+    for (int column : {ColumnPath, ColumnDescription, ColumnCompany}) {
+        QVERIFY(!window.view()->isColumnHidden(column));
+        QVERIFY(window.view()->columnWidth(column) > 0);
+    }
+    QCOMPARE(window.view()->columnWidth(ColumnPath), 260);
+    const QString written = readFile(m_dir->filePath("Kestrel.ini"));
+    QVERIFY2(written.contains(QStringLiteral("[Set]")), qPrintable(written));
+    QVERIFY2(written.contains(QStringLiteral("ShowInfo=1")), qPrintable(written));
+
+    QTest::mouseClick(window.showInfoBox(), Qt::LeftButton);
+    for (int column : {ColumnPath, ColumnDescription, ColumnCompany})
+        QVERIFY(window.view()->isColumnHidden(column));
+    QVERIFY(readFile(m_dir->filePath("Kestrel.ini")).contains(QStringLiteral("ShowInfo=0")));
+}
+
+void KestrelMainWindowTest::hiddenColumnsNeverShow()
+{
+    KestrelMainWindow& window = makeWindow();
+    QTest::mouseClick(window.showInfoBox(), Qt::LeftButton);
+    for (int column : {ColumnPID, ColumnSecurity, ColumnMark})
+        QVERIFY(window.view()->isColumnHidden(column));
+    QCOMPARE(window.view()->horizontalHeader()->contextMenuPolicy(), Qt::NoContextMenu);
+    // The manage column has a fixed width.
+    QCOMPARE(window.view()->horizontalHeader()->sectionResizeMode(ColumnManage), QHeaderView::Fixed);
+    QCOMPARE(window.view()->columnWidth(ColumnManage), 40);
+}
+
+void KestrelMainWindowTest::failedRefreshIsReportedAndTheWindowGoesOn()
+{
+    KestrelMainWindow& window = makeWindow();
+    m_system->failure = "snapshot refused";
+    BoxAnswer seen;
+    answerNextBox(seen, QMessageBox::Ok);
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.title, QStringLiteral("Kestrel"));
+    QCOMPARE(seen.text, QStringLiteral("snapshot refused"));
+    QCOMPARE(seen.icon, QMessageBox::Critical);
+    QVERIFY(window.refreshButton()->isEnabled());
+    QCOMPARE(window.model()->rowCount(), 7);
+
+    m_system->failure.clear();
+    m_system->tcp.pop_back();
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QCOMPARE(window.model()->rowCount(), 6);
+}
+
+void KestrelMainWindowTest::closeAsksAndNoKeepsTheWindow()
+{
+    KestrelMainWindow& window = makeWindow();
+    BoxAnswer declined;
+    answerNextBox(declined, QMessageBox::No);
+    QVERIFY(!window.close());
+    QVERIFY(declined.seen);
+    QCOMPARE(declined.text, QStringLiteral("您确认要退出网络连接查看器?"));
+    QCOMPARE(declined.title, QStringLiteral("Kestrel"));
+    QCOMPARE(declined.icon, QMessageBox::Question);
+    QVERIFY(window.isVisible());
+
+    BoxAnswer confirmed;
+    answerNextBox(confirmed, QMessageBox::Yes);
+    QVERIFY(window.close());
+    QVERIFY(confirmed.seen);
+    QVERIFY(!window.isVisible());
+}
+
+void KestrelMainWindowTest::alwaysTopKeepsPlaceAndSize()
+{
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect before = window.geometry();
+    QTest::mouseClick(window.alwaysTopBox(), Qt::LeftButton);
+    QVERIFY(!window.stayOnTop());
+    QVERIFY(window.isVisible());
+    QCOMPARE(window.geometry(), before);
+    QVERIFY(readFile(m_dir->filePath("Kestrel.ini")).contains(QStringLiteral("AlwaysTop=0")));
+    QTest::mouseClick(window.alwaysTopBox(), Qt::LeftButton);
+    QVERIFY(window.stayOnTop());
+    QCOMPARE(window.geometry(), before);
+}
+
+void KestrelMainWindowTest::selectionAndManageGlyphArePainted()
+{
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // Select the second row; the first stays unselected.
+    RowHandle second = window.model()->rowAt(1);
+    window.list().selectRow(second);
+    window.list().setFocusedRow(second);
+    window.view()->clearFocus();
+    const QImage picture = window.view()->viewport()->grab().toImage();
+    QHeaderView* header = window.view()->horizontalHeader();
+
+    // The glyph's orange title bar sits 12 px right of and 3 px below the cell's corner,
+    // drawn 1 px further in for its frame.
+    const QRect manage = window.view()->visualRect(window.model()->index(0, ColumnManage));
+    const QColor orange = picture.pixelColor(manage.left() + ManageGlyphLeft + 4,
+                                             manage.top() + ManageGlyphTop + 2);
+    QVERIFY2(orange.red() > 200 && orange.green() > 120 && orange.green() < 190 && orange.blue() < 80,
+             qPrintable(orange.name()));
+
+    // An empty part of the selected row: the selection colour blended over white.
+    const QRect remote = window.view()->visualRect(window.model()->index(1, ColumnState));
+    const QColor blended = picture.pixelColor(remote.right() - 3, remote.center().y());
+    QVERIFY2(blended.green() > blended.red() && blended.green() > blended.blue() &&
+                 blended.red() > 60 && blended.red() < 200,
+             qPrintable(blended.name()));
+    // The unselected row keeps a white background there.
+    const QRect plain = window.view()->visualRect(window.model()->index(0, ColumnState));
+    QCOMPARE(picture.pixelColor(plain.right() - 3, plain.center().y()), QColor(Qt::white));
+    QCOMPARE(header->height(), ListHeaderHeight);
+    QCOMPARE(window.view()->rowHeight(0), ListRowHeight);
+}
+
+void KestrelMainWindowTest::clippedCellsOnlyGetTooltips()
+{
+    m_system->tcp.push_back(tcp(5, "10.0.0.5", "52000", "10.0.0.9", "80", "707",
+                                "a-program-with-a-really-long-executable-name", "/opt/x"));
+    KestrelMainWindow& window = makeWindow();
+    auto* delegate = qobject_cast<qtui::ListDelegate*>(window.view()->itemDelegate());
+    QVERIFY(delegate);
+    QStyleOptionViewItem option;
+    option.initFrom(window.view());
+    option.font = window.view()->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    const int longRow = rowOfPort(window, QStringLiteral("52000"));
+    const int shortRow = rowOfPort(window, QStringLiteral("22"));
+    option.rect = window.view()->visualRect(window.model()->index(longRow, ColumnProcess));
+    QVERIFY(delegate->textClipped(option, window.model()->index(longRow, ColumnProcess)));
+    option.rect = window.view()->visualRect(window.model()->index(shortRow, ColumnProcess));
+    QVERIFY(!delegate->textClipped(option, window.model()->index(shortRow, ColumnProcess)));
+}
+
+void KestrelMainWindowTest::incrementalSearchJoinsQuickKeys()
+{
+    KestrelMainWindow& window = makeWindow();
+    window.view()->setFocus();
+    const int first = rowOfPort(window, QStringLiteral("22"));
+    window.list().setFocusedRow(window.model()->rowAt(first));
+    // "ch" typed at once finds chronyd; "c" alone would find cupsd first in process order.
+    window.view()->keyboardSearch(QStringLiteral("c"));
+    window.view()->keyboardSearch(QStringLiteral("h"));
+    QCOMPARE(window.list().focusedRow()->Rec.ProcName, std::string("chronyd"));
+    QCOMPARE(window.list().selectedRow()->Rec.ProcName, std::string("chronyd"));
+
+    // After a pause longer than the interval a key starts a new search text.
+    QTest::qWait(qtui::ConnectionView::SearchIntervalMs + 100);
+    window.view()->keyboardSearch(QStringLiteral("s"));
+    QCOMPARE(window.list().focusedRow()->Rec.ProcName, std::string("sshd"));
+}
+
+void KestrelMainWindowTest::bottomControlsAllVisibleAtDesignSize()
+{
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.centralWidget()->size(), QSize(KestrelMainWindow::ClientWidth,
+                                                   KestrelMainWindow::ClientHeight));
+    const QList<QWidget*> inOrder{window.showLocalBox(), window.autoRefreshBox(),
+                                  window.alwaysTopBox(), window.refreshButton(),
+                                  window.endProcessButton(), window.showInfoBox()};
+    int previousRight = 0;
+    for (QWidget* control : inOrder) {
+        const QRect place(control->mapTo(&window, QPoint(0, 0)), control->size());
+        QVERIFY2(place.left() >= previousRight, qPrintable(control->objectName()));
+        QVERIFY2(place.right() < KestrelMainWindow::ClientWidth, qPrintable(control->objectName()));
+        QVERIFY(control->isVisible());
+        // The whole caption fits.
+        if (auto* box = qobject_cast<QAbstractButton*>(control))
+            QVERIFY2(control->width() >= box->sizeHint().width(), qPrintable(control->objectName()));
+        previousRight = place.right();
+    }
+    QVERIFY(window.minimumSize().width() >= KestrelMainWindow::MinimumWidth);
+    QVERIFY(window.minimumSize().height() >= KestrelMainWindow::MinimumHeight);
+}
+
+QTEST_MAIN(KestrelMainWindowTest)
+#include "test_KestrelMainWindow.moc"
