@@ -1,7 +1,9 @@
 // The in-memory list control: order, handles, update brackets, selection, sorting, header clicks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -400,6 +402,54 @@ TEST(MemoryListControl, FocusAndRepaintReachTheView) {
     EXPECT_EQ(list.focusRequests(), 1);
     EXPECT_EQ(list.repaints(), 1);
     EXPECT_EQ(mirror.repaints, 1);
+}
+
+// Random adds, deletions, brackets and sorts against a plain vector kept by hand; the view
+// mirror checks every notification on the way.
+TEST(MemoryListControl, RandomOperationsMatchAPlainModel) {
+    std::mt19937 random(20261210);
+    MemoryListControl list;
+    MirrorObserver mirror(list);
+    list.setObserver(&mirror);
+    std::vector<RowHandle> model;
+    auto pick = [&random](std::size_t n) {
+        return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    const char* names[] = {"a", "B", "b", "c", "ab", "A", ""};
+    for (int step = 0; step < 3000; ++step) {
+        const std::size_t op = pick(10);
+        if (op < 4) {
+            RowHandle row = list.addRow();
+            row->Rec.ProcName = names[pick(std::size(names))];
+            row->Rec.LocalPort = std::to_string(pick(50));
+            model.push_back(row);
+        } else if (op < 7 && !model.empty()) {
+            const std::size_t victim = pick(model.size());
+            list.deleteRow(model[victim]);
+            model.erase(model.begin() + static_cast<std::ptrdiff_t>(victim));
+        } else if (op == 7) {
+            const int column = pick(2) ? ColumnProcess : ColumnLocalPort;
+            const bool ascending = pick(2) == 0;
+            list.sort(column, ascending ? SortDirection::Ascending : SortDirection::Descending);
+            std::stable_sort(model.begin(), model.end(), [&](RowHandle a, RowHandle b) {
+                return ascending ? compareRows(a->Rec, b->Rec, column) < 0
+                                 : compareRows(b->Rec, a->Rec, column) < 0;
+            });
+        } else if (op == 8 && !list.inUpdate()) {
+            list.beginUpdate();
+        } else if (op == 9 && list.inUpdate()) {
+            list.endUpdate();
+            ASSERT_EQ(mirror.rows(), model) << "step " << step;
+        }
+        ASSERT_EQ(list.rowCount(), model.size());
+        std::vector<RowHandle> walked;
+        for (RowHandle row = list.firstRow(); row; row = list.nextRow(row))
+            walked.push_back(row);
+        ASSERT_EQ(walked, model) << "step " << step;
+    }
+    if (list.inUpdate())
+        list.endUpdate();
+    EXPECT_EQ(mirror.rows(), model);
 }
 
 } // namespace
