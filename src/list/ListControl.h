@@ -45,8 +45,9 @@ public:
     // --- Rows, in the order the control keeps ---
     // Appends a row with an empty record at the end and returns it. Adding never sorts.
     virtual RowHandle addRow() = 0;
-    // Deletes `row` (its record goes with it); its handle is invalid once the update bracket
-    // closes (at once outside a bracket). A selected or focused row stops being so.
+    // Deletes `row` (its record goes with it); its handle is invalid once the pending changes
+    // are applied (endUpdate, or a sort inside the bracket), at once outside a bracket. A
+    // selected or focused row stops being so.
     virtual void deleteRow(RowHandle row) = 0;
     virtual void clear() = 0;
     // Display order; nullptr at the end or for an empty list. Deleted rows are skipped, so
