@@ -27,6 +27,8 @@ QString cssColour(ProcInfoRgb rgb)
 
 } // namespace
 
+namespace qtui {
+
 QtFormProcInfo::QtFormProcInfo(QWidget* owner, IconSource largeIcon)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint),
@@ -192,3 +194,5 @@ bool QtFormProcInfo::eventFilter(QObject* watched, QEvent* event)
     }
     return QDialog::eventFilter(watched, event);
 }
+
+} // namespace qtui

@@ -15,6 +15,8 @@ class QLineEdit;
 class QPushButton;
 class QWidget;
 
+namespace qtui {
+
 class QtFormProcInfo : public QDialog, public ProcInfoView {
     Q_OBJECT
 public:
@@ -41,3 +43,5 @@ private:
     QLineEdit* m_path = nullptr;
     QPushButton* m_ok = nullptr;
 };
+
+} // namespace qtui

@@ -23,6 +23,8 @@ QUrl localFileUrl(const std::string& path)
 
 } // namespace
 
+namespace qtui {
+
 QtShell::QtShell(UrlOpener openUrl, int dbusTimeoutMs)
     : m_openUrl(std::move(openUrl)), m_dbusTimeoutMs(dbusTimeoutMs)
 {
@@ -100,3 +102,5 @@ void QtClipboardText::setText(const std::string& text)
     if (clipboard)
         clipboard->setText(QString::fromStdString(text), QClipboard::Clipboard);
 }
+
+} // namespace qtui

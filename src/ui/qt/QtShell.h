@@ -9,6 +9,8 @@
 
 #include "ui/ShellRequests.h"
 
+namespace qtui {
+
 class QtShell : public ShellRequests {
 public:
     using UrlOpener = std::function<bool(const QUrl&)>;
@@ -39,3 +41,5 @@ class QtClipboardText : public ClipboardText {
 public:
     void setText(const std::string& text) override;
 };
+
+} // namespace qtui

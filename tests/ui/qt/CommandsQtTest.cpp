@@ -34,6 +34,10 @@
 #include "ui/qt/QtFormProcInfo.h"
 #include "ui/qt/QtShell.h"
 
+using qtui::QtClipboardText;
+using qtui::QtFormProcInfo;
+using qtui::QtShell;
+
 namespace {
 
 // A private session bus for this test program, so that nothing reaches the desktop's own.

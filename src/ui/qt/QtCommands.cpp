@@ -1,0 +1,39 @@
+#include "ui/qt/QtCommands.h"
+
+#include <QMenu>
+#include <QPixmap>
+#include <QPoint>
+#include <QWidget>
+
+#include "ui/qt/QtFormProcInfo.h"
+#include "ui/qt/QtSystemImageList.h"
+
+namespace qtui {
+
+void QtPopupMenu::popup(ScreenPoint where) {
+    if (m_menu)
+        m_menu->exec(QPoint(where.x, where.y));
+}
+
+QtProcInfoDialogs::QtProcInfoDialogs(QWidget* owner, std::function<TImageListEx*()> largeIcons)
+    : m_owner(owner), m_largeIcons(std::move(largeIcons)) {}
+
+std::unique_ptr<ProcInfoView> QtProcInfoDialogs::createProcInfoView() {
+    auto largeIcons = m_largeIcons;
+    auto iconSource = [largeIcons](int index) {
+        TImageListEx* icons = largeIcons ? largeIcons() : nullptr;
+        const auto* store = icons ? dynamic_cast<const QtImageStore*>(&icons->Images()) : nullptr;
+        return store ? store->picture(index) : QPixmap();
+    };
+    return std::make_unique<QtFormProcInfo>(m_owner.data(), std::move(iconSource));
+}
+
+QtCommandComponents::QtCommandComponents(QWidget* owner, QMenu* pmTree,
+                                         std::function<TImageListEx*()> largeIcons)
+    : m_menu(pmTree), m_dialogs(owner, std::move(largeIcons)) {}
+
+TFormKestrelCommands QtCommandComponents::commands() {
+    return TFormKestrelCommands{&m_menu, &m_shell, &m_clipboard, &m_dialogs};
+}
+
+} // namespace qtui
