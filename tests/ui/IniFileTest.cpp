@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "os/SettingsPath.h"
+#include "os/SystemDirs.h"
 #include "ui/IniFile.h"
 #include "ui/TempDir.h"
 
@@ -308,4 +309,12 @@ TEST_F(SettingsFilePathTest, WithoutHomeVariableUsesTheUserDatabase) {
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(path.front(), '/');
     EXPECT_TRUE(path.ends_with("/.config/kestrel/Kestrel.ini")) << path;
+}
+
+TEST(SystemDirs, ExecutableDirIsTheFolderOfThisProgram) {
+    const std::string folder = os::ExecutableDir();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.front(), '/');
+    EXPECT_EQ(folder.back(), '/');
+    EXPECT_TRUE(std::filesystem::exists(folder + "ui_inifile_test")) << folder;
 }
