@@ -72,7 +72,9 @@ bool ExecutableKnowledge::describe(const std::string& path, std::string& descrip
     if (resolved.empty())
         resolved = path;
     PackageInfo package;
-    if (!m_dpkg.ownerOf(resolved, package))
+    // rpm is asked only where dpkg is not the package manager: Debian systems may carry an
+    // rpm database for building packages, and each question costs a process.
+    if (!m_dpkg.ownerOf(resolved, package) && !m_dpkg.present())
         m_rpm.ownerOf(resolved, package);
     if (const DesktopEntry* entry = m_desktop.entryForExecutable(resolved))
         description = DescriptionOf(*entry);

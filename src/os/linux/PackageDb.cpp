@@ -123,6 +123,13 @@ bool DpkgDatabase::refreshIfChanged()
     return true;
 }
 
+bool DpkgDatabase::present() const
+{
+    struct stat st {};
+    std::string status = InRoot(m_root, "/var/lib/dpkg/status");
+    return ::stat(status.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 void DpkgDatabase::build()
 {
     m_packages.clear();

@@ -39,6 +39,10 @@ public:
     bool refreshIfChanged();
     std::uint64_t generation() const { return m_generation; }
 
+    // True when the root has a dpkg status file: then dpkg, not rpm, is the system's
+    // package manager.
+    bool present() const;
+
 private:
     void build();
     void readStatus();

@@ -447,6 +447,15 @@ TEST(ExecutableKnowledge, UsesRpmWhereThereIsNoDpkg)
     EXPECT_TRUE(knowledge.describe("/usr/bin/rpmtool", description, company));
     EXPECT_EQ(description, "Tool packaged with rpm");
     EXPECT_EQ(company, "Example Vendor");
+
+    // Where dpkg keeps the packages, rpm is not asked.
+    ScratchRoot root;
+    ASSERT_FALSE(root.path().empty());
+    root.makeFolder("/var/lib/rpm");
+    root.makeFolder("/var/lib/dpkg/info");
+    root.write("/var/lib/dpkg/status", "");
+    ExecutableKnowledge debian(FixtureKnowledge(root.path(), RpmRoot + "/fake-rpm"));
+    EXPECT_FALSE(debian.describe("/usr/bin/rpmtool", description, company));
 }
 
 TEST(ExecutableKnowledge, IconNamesForPaths)
