@@ -18,8 +18,7 @@ using namespace os::desktop;
 namespace {
 
 // The executables of the running processes: what a first fill asks about.
-std::vector<std::string> RunningExecutables()
-{
+std::vector<std::string> RunningExecutables() {
     std::set<std::string> paths;
     if (DIR* proc = ::opendir("/proc")) {
         while (const dirent* entry = ::readdir(proc)) {
@@ -37,8 +36,7 @@ std::vector<std::string> RunningExecutables()
     return {paths.begin(), paths.end()};
 }
 
-void BM_DescribeCold(benchmark::State& state)
-{
+void BM_DescribeCold(benchmark::State& state) {
     const std::vector<std::string> paths = RunningExecutables();
     std::string description, company;
     for (auto _ : state) {
@@ -50,8 +48,7 @@ void BM_DescribeCold(benchmark::State& state)
 }
 BENCHMARK(BM_DescribeCold)->Unit(benchmark::kMillisecond);
 
-void BM_IconNamesCold(benchmark::State& state)
-{
+void BM_IconNamesCold(benchmark::State& state) {
     std::vector<std::string> paths = RunningExecutables();
     paths.push_back("/nonexistent/report.pdf");
     for (auto _ : state) {
@@ -62,8 +59,7 @@ void BM_IconNamesCold(benchmark::State& state)
 }
 BENCHMARK(BM_IconNamesCold)->Unit(benchmark::kMillisecond);
 
-void BM_DesktopIndexBuild(benchmark::State& state)
-{
+void BM_DesktopIndexBuild(benchmark::State& state) {
     for (auto _ : state) {
         DesktopIndex index(DefaultDesktopSources());
         benchmark::DoNotOptimize(index.entryForExecutable("/usr/bin/true"));
@@ -71,8 +67,7 @@ void BM_DesktopIndexBuild(benchmark::State& state)
 }
 BENCHMARK(BM_DesktopIndexBuild)->Unit(benchmark::kMillisecond);
 
-void BM_DpkgBuild(benchmark::State& state)
-{
+void BM_DpkgBuild(benchmark::State& state) {
     PackageInfo info;
     for (auto _ : state) {
         DpkgDatabase dpkg("");
@@ -81,8 +76,7 @@ void BM_DpkgBuild(benchmark::State& state)
 }
 BENCHMARK(BM_DpkgBuild)->Unit(benchmark::kMillisecond);
 
-void BM_DescribeWarm(benchmark::State& state)
-{
+void BM_DescribeWarm(benchmark::State& state) {
     const std::vector<std::string> paths = RunningExecutables();
     ExecutableKnowledge knowledge(DefaultKnowledgeSources());
     std::string description, company;
@@ -96,8 +90,7 @@ void BM_DescribeWarm(benchmark::State& state)
 }
 BENCHMARK(BM_DescribeWarm);
 
-void BM_SourcesCheck(benchmark::State& state)
-{
+void BM_SourcesCheck(benchmark::State& state) {
     ExecutableKnowledge knowledge(DefaultKnowledgeSources());
     std::string description, company;
     knowledge.describe("/usr/bin/python3.11", description, company);
@@ -107,8 +100,7 @@ void BM_SourcesCheck(benchmark::State& state)
 }
 BENCHMARK(BM_SourcesCheck)->Unit(benchmark::kMicrosecond);
 
-void BM_IconIndexWarm(benchmark::State& state)
-{
+void BM_IconIndexWarm(benchmark::State& state) {
     const std::vector<std::string> paths = RunningExecutables();
     for (const std::string& path : paths)
         os::SystemIconIndexOfPath(path);

@@ -1,36 +1,29 @@
 #include "list/ImageListEx.h"
 
-int SystemImages::copyIconTo(int systemIndex, ImageStore& target) const
-{
+int SystemImages::copyIconTo(int systemIndex, ImageStore& target) const {
     if (m_system == nullptr)
         return -1;
     return m_system->copyIcon(systemIndex, m_small, target);
 }
 
-int GetSystemIconIndex(SystemImageList& system, const std::string& Path)
-{
+int GetSystemIconIndex(SystemImageList& system, const std::string& Path) {
     int index = system.iconIndexOfPath(Path);
     return index < 0 ? -1 : index;
 }
 
-void AttachSystemImageList(SystemImages& List, SystemImageList& system, bool Small)
-{
+void AttachSystemImageList(SystemImages& List, SystemImageList& system, bool Small) {
     List.m_system = &system;
     List.m_small = Small;
 }
 
 TImageListEx::TImageListEx(std::unique_ptr<ImageStore> images, SystemImageList& system)
-    : m_images(std::move(images)), m_system(system)
-{
-}
+    : m_images(std::move(images)), m_system(system) {}
 
-int TImageListEx::IndexOfFile(const std::string& Path)
-{
+int TImageListEx::IndexOfFile(const std::string& Path) {
     return IndexOfSystemIcon(GetSystemIconIndex(m_system, Path));
 }
 
-int TImageListEx::IndexOfSystemIcon(int SystemIndex)
-{
+int TImageListEx::IndexOfSystemIcon(int SystemIndex) {
     if (SystemIndex < 0)
         return -1;
     EnsureSystemList();
@@ -44,14 +37,12 @@ int TImageListEx::IndexOfSystemIcon(int SystemIndex)
     return result;
 }
 
-int TImageListEx::AddSystemIcon(int SystemIndex)
-{
+int TImageListEx::AddSystemIcon(int SystemIndex) {
     EnsureSystemList();
     return m_systemImages->copyIconTo(SystemIndex, *m_images);
 }
 
-void TImageListEx::EnsureSystemList()
-{
+void TImageListEx::EnsureSystemList() {
     if (m_systemImages)
         return;
     m_systemImages = std::make_unique<SystemImages>(Width(), Height());
@@ -60,7 +51,6 @@ void TImageListEx::EnsureSystemList()
     m_systemIndices = std::make_unique<std::vector<int>>();
 }
 
-void TImageListEx::Loaded()
-{
+void TImageListEx::Loaded() {
     m_loadedCount = m_images->count();
 }

@@ -13,8 +13,7 @@ namespace {
 
 class FakeStore : public ImageStore {
 public:
-    FakeStore(int width, int height, int preloaded = 0) : m_width(width), m_height(height)
-    {
+    FakeStore(int width, int height, int preloaded = 0) : m_width(width), m_height(height) {
         for (int i = 0; i < preloaded; ++i)
             pictures.push_back(-1);
     }
@@ -33,14 +32,12 @@ private:
 
 class FakeSystem : public SystemImageList {
 public:
-    int iconIndexOfPath(const std::string& path) override
-    {
+    int iconIndexOfPath(const std::string& path) override {
         ++pathRequests;
         auto found = indexOfPath.find(path);
         return found == indexOfPath.end() ? -1 : found->second;
     }
-    int copyIcon(int systemIndex, bool small, ImageStore& target) override
-    {
+    int copyIcon(int systemIndex, bool small, ImageStore& target) override {
         copies.push_back({systemIndex, small});
         if (failing.count(systemIndex) != 0)
             return -1;
@@ -60,8 +57,7 @@ struct Cache {
     FakeStore* store;
     std::unique_ptr<TImageListEx> list;
 
-    explicit Cache(int width = 16, int height = 16, int preloaded = 0)
-    {
+    explicit Cache(int width = 16, int height = 16, int preloaded = 0) {
         auto owned = std::make_unique<FakeStore>(width, height, preloaded);
         store = owned.get();
         list = std::make_unique<TImageListEx>(std::move(owned), system);
@@ -70,8 +66,7 @@ struct Cache {
 
 } // namespace
 
-TEST(TImageListEx, EachSystemIconIsCopiedOnce)
-{
+TEST(TImageListEx, EachSystemIconIsCopiedOnce) {
     struct Case {
         int preloaded;
         std::vector<int> requests;
@@ -80,9 +75,9 @@ TEST(TImageListEx, EachSystemIconIsCopiedOnce)
     };
     const Case cases[] = {
         {0, {7, 3, 7, 12, 3}, {0, 1, 0, 2, 1}, {7, 3, 12}},
-        {5, {9, 9}, {5, 5}, {9}},       // copies follow the images stored with the layout
+        {5, {9, 9}, {5, 5}, {9}}, // copies follow the images stored with the layout
         {5, {4, 0, 4}, {5, 6, 5}, {4, 0}},
-        {0, {0}, {0}, {0}},             // index 0 is an icon like any other
+        {0, {0}, {0}, {0}}, // index 0 is an icon like any other
     };
     for (const Case& c : cases) {
         Cache cache(16, 16, c.preloaded);
@@ -97,12 +92,12 @@ TEST(TImageListEx, EachSystemIconIsCopiedOnce)
         EXPECT_EQ(cache.list->Count(), c.preloaded + static_cast<int>(c.copied.size()));
         // The invariant: image LoadedCount + i is the copy of SystemIndices[i].
         for (std::size_t i = 0; i < c.copied.size(); ++i)
-            EXPECT_EQ(cache.store->pictures[static_cast<std::size_t>(c.preloaded) + i], c.copied[i]);
+            EXPECT_EQ(cache.store->pictures[static_cast<std::size_t>(c.preloaded) + i],
+                      c.copied[i]);
     }
 }
 
-TEST(TImageListEx, NegativeIndexCreatesNothing)
-{
+TEST(TImageListEx, NegativeIndexCreatesNothing) {
     Cache cache;
     EXPECT_EQ(cache.list->IndexOfSystemIcon(-1), -1);
     EXPECT_EQ(cache.list->IndexOfSystemIcon(-7), -1);
@@ -113,10 +108,10 @@ TEST(TImageListEx, NegativeIndexCreatesNothing)
     EXPECT_EQ(cache.list->Count(), 0);
 }
 
-TEST(TImageListEx, PathsWithTheSameSystemIconShareOneImage)
-{
+TEST(TImageListEx, PathsWithTheSameSystemIconShareOneImage) {
     Cache cache;
-    cache.system.indexOfPath = {{"/usr/bin/a", 4}, {"/usr/bin/b", 4}, {"/usr/bin/c", 9}, {"/missing/x.txt", 2}};
+    cache.system.indexOfPath = {
+        {"/usr/bin/a", 4}, {"/usr/bin/b", 4}, {"/usr/bin/c", 9}, {"/missing/x.txt", 2}};
     EXPECT_EQ(cache.list->IndexOfFile("/usr/bin/a"), 0);
     EXPECT_EQ(cache.list->IndexOfFile("/usr/bin/b"), 0);
     EXPECT_EQ(cache.list->IndexOfFile("/usr/bin/c"), 1);
@@ -128,8 +123,7 @@ TEST(TImageListEx, PathsWithTheSameSystemIconShareOneImage)
     EXPECT_EQ(cache.system.pathRequests, 5);
 }
 
-TEST(TImageListEx, FailedCopyIsNotRemembered)
-{
+TEST(TImageListEx, FailedCopyIsNotRemembered) {
     Cache cache;
     cache.system.failing = {5};
     EXPECT_EQ(cache.list->IndexOfSystemIcon(5), -1);
@@ -143,14 +137,14 @@ TEST(TImageListEx, FailedCopyIsNotRemembered)
     EXPECT_EQ(*cache.list->SystemIndices(), (std::vector<int>{8, 5}));
 }
 
-TEST(TImageListEx, WidthAloneChoosesTheSystemList)
-{
+TEST(TImageListEx, WidthAloneChoosesTheSystemList) {
     struct Case {
         int width;
         int height;
         bool small;
     };
-    const Case cases[] = {{16, 16, true}, {16, 32, true}, {32, 32, false}, {24, 24, false}, {32, 16, false}};
+    const Case cases[] = {
+        {16, 16, true}, {16, 32, true}, {32, 32, false}, {24, 24, false}, {32, 16, false}};
     for (const Case& c : cases) {
         Cache cache(c.width, c.height);
         cache.list->EnsureSystemList();
@@ -166,8 +160,7 @@ TEST(TImageListEx, WidthAloneChoosesTheSystemList)
     }
 }
 
-TEST(TImageListEx, LargeListSizedAfterCreation)
-{
+TEST(TImageListEx, LargeListSizedAfterCreation) {
     // LargeIcons: created at the default size, then height and width set to 32.
     Cache cache(16, 16);
     cache.list->SetHeight(32);
@@ -176,8 +169,7 @@ TEST(TImageListEx, LargeListSizedAfterCreation)
     EXPECT_FALSE(cache.list->SystemImagesList()->small());
 }
 
-TEST(TImageListEx, EnsureSystemListIsIdempotent)
-{
+TEST(TImageListEx, EnsureSystemListIsIdempotent) {
     Cache cache;
     cache.list->EnsureSystemList();
     const SystemImages* first = cache.list->SystemImagesList();

@@ -6,8 +6,7 @@
 
 namespace os {
 
-bool DescribeExecutable(const std::string& path, std::string& description, std::string& company)
-{
+bool DescribeExecutable(const std::string& path, std::string& description, std::string& company) {
     std::lock_guard<std::mutex> guard(desktop::SystemKnowledgeLock());
     return desktop::SystemKnowledge().describe(path, description, company);
 }

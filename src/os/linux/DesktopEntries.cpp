@@ -9,8 +9,7 @@ namespace os::desktop {
 
 namespace {
 
-std::string_view Trim(std::string_view text)
-{
+std::string_view Trim(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
@@ -19,8 +18,7 @@ std::string_view Trim(std::string_view text)
 }
 
 // The string escapes of the format. Others (such as \" in Exec) stay for the next level.
-std::string UnescapeValue(std::string_view value)
-{
+std::string UnescapeValue(std::string_view value) {
     std::string out;
     out.reserve(value.size());
     for (std::size_t i = 0; i < value.size(); ++i) {
@@ -31,11 +29,21 @@ std::string UnescapeValue(std::string_view value)
         }
         char next = value[i + 1];
         switch (next) {
-        case 's': out += ' '; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case '\\': out += '\\'; break;
+        case 's':
+            out += ' ';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case '\\':
+            out += '\\';
+            break;
         default:
             out += c;
             out += next;
@@ -48,8 +56,7 @@ std::string UnescapeValue(std::string_view value)
 
 // The keys to try for a localised value, best first: lang_COUNTRY@MODIFIER, lang_COUNTRY,
 // lang@MODIFIER, lang, then the key without locale.
-std::vector<std::string> LocaleKeys(const std::string& key, const std::string& locale)
-{
+std::vector<std::string> LocaleKeys(const std::string& key, const std::string& locale) {
     std::string lang = locale;
     std::string modifier;
     if (std::size_t at = lang.find('@'); at != std::string::npos) {
@@ -78,8 +85,7 @@ std::vector<std::string> LocaleKeys(const std::string& key, const std::string& l
 }
 
 std::string Localised(const std::map<std::string, std::string, std::less<>>& values,
-    const std::string& key, const std::string& locale)
-{
+                      const std::string& key, const std::string& locale) {
     for (const std::string& candidate : LocaleKeys(key, locale)) {
         auto found = values.find(candidate);
         if (found != values.end() && !found->second.empty())
@@ -88,39 +94,56 @@ std::string Localised(const std::map<std::string, std::string, std::less<>>& val
     return {};
 }
 
-std::string BaseName(const std::string& path)
-{
+std::string BaseName(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Programs that run another program named in their arguments: an entry launching one of them
 // with arguments describes that other program, not the launcher.
-bool IsLauncher(const std::string& program)
-{
-    static constexpr std::array<std::string_view, 26> launchers = {"sh", "bash", "dash", "zsh",
-        "perl", "ruby", "java", "node", "nodejs", "flatpak", "snap", "wine", "mono", "xdg-open",
-        "gio", "pkexec", "sudo", "gksu", "gksudo", "kdesu", "exo-open", "gtk-launch", "xterm",
-        "x-terminal-emulator", "gnome-terminal", "konsole"};
+bool IsLauncher(const std::string& program) {
+    static constexpr std::array<std::string_view, 26> launchers = {"sh",
+                                                                   "bash",
+                                                                   "dash",
+                                                                   "zsh",
+                                                                   "perl",
+                                                                   "ruby",
+                                                                   "java",
+                                                                   "node",
+                                                                   "nodejs",
+                                                                   "flatpak",
+                                                                   "snap",
+                                                                   "wine",
+                                                                   "mono",
+                                                                   "xdg-open",
+                                                                   "gio",
+                                                                   "pkexec",
+                                                                   "sudo",
+                                                                   "gksu",
+                                                                   "gksudo",
+                                                                   "kdesu",
+                                                                   "exo-open",
+                                                                   "gtk-launch",
+                                                                   "xterm",
+                                                                   "x-terminal-emulator",
+                                                                   "gnome-terminal",
+                                                                   "konsole"};
     std::string name = BaseName(program);
     if (name.rfind("python", 0) == 0)
         return true;
     return std::find(launchers.begin(), launchers.end(), name) != launchers.end();
 }
 
-bool IsFieldCode(const std::string& word)
-{
+bool IsFieldCode(const std::string& word) {
     return word.size() == 2 && word[0] == '%';
 }
 
-bool IsTrue(const std::map<std::string, std::string, std::less<>>& values, const char* key)
-{
+bool IsTrue(const std::map<std::string, std::string, std::less<>>& values, const char* key) {
     auto found = values.find(key);
     return found != values.end() && found->second == "true";
 }
 
-void AppendPathList(std::vector<std::string>& out, const char* list, const std::string& suffix)
-{
+void AppendPathList(std::vector<std::string>& out, const char* list, const std::string& suffix) {
     std::string_view rest = list;
     while (!rest.empty()) {
         std::size_t colon = rest.find(':');
@@ -141,8 +164,7 @@ void AppendPathList(std::vector<std::string>& out, const char* list, const std::
 
 } // namespace
 
-DesktopSources DefaultDesktopSources()
-{
+DesktopSources DefaultDesktopSources() {
     DesktopSources sources;
     std::string dataHome;
     if (const char* value = std::getenv("XDG_DATA_HOME"); value != nullptr && value[0] == '/')
@@ -152,7 +174,8 @@ DesktopSources DefaultDesktopSources()
     std::string dataDirs = dataHome;
     const char* systemDirs = std::getenv("XDG_DATA_DIRS");
     dataDirs += ":";
-    dataDirs += (systemDirs != nullptr && systemDirs[0] != '\0') ? systemDirs : "/usr/local/share:/usr/share";
+    dataDirs += (systemDirs != nullptr && systemDirs[0] != '\0') ? systemDirs
+                                                                 : "/usr/local/share:/usr/share";
     // Flatpak and snap export their entries here; sessions started without their profile
     // scripts lack them in XDG_DATA_DIRS.
     if (!dataHome.empty())
@@ -161,12 +184,13 @@ DesktopSources DefaultDesktopSources()
     AppendPathList(sources.applicationDirs, dataDirs.c_str(), "/applications");
 
     const char* path = std::getenv("PATH");
-    AppendPathList(sources.pathDirs, (path != nullptr && path[0] != '\0') ? path : "/usr/local/bin:/usr/bin:/bin", "");
+    AppendPathList(sources.pathDirs,
+                   (path != nullptr && path[0] != '\0') ? path : "/usr/local/bin:/usr/bin:/bin",
+                   "");
     return sources;
 }
 
-std::vector<std::string> SplitExec(std::string_view exec)
-{
+std::vector<std::string> SplitExec(std::string_view exec) {
     std::vector<std::string> words;
     std::size_t i = 0;
     while (i < exec.size()) {
@@ -192,8 +216,7 @@ std::vector<std::string> SplitExec(std::string_view exec)
     return words;
 }
 
-ParsedEntry ParseDesktopEntry(std::string_view text, const std::string& locale)
-{
+ParsedEntry ParseDesktopEntry(std::string_view text, const std::string& locale) {
     std::map<std::string, std::string, std::less<>> values;
     bool inMainGroup = false;
     while (!text.empty()) {
@@ -233,8 +256,8 @@ ParsedEntry ParseDesktopEntry(std::string_view text, const std::string& locale)
         std::size_t first = 0;
         if (first < words.size() && BaseName(words[first]) == "env") {
             ++first;
-            while (first < words.size()
-                && (words[first].find('=') != std::string::npos || words[first].rfind('-', 0) == 0))
+            while (first < words.size() &&
+                   (words[first].find('=') != std::string::npos || words[first].rfind('-', 0) == 0))
                 ++first;
         }
         if (first < words.size() && BaseName(words[first]) == "flatpak") {
@@ -258,8 +281,8 @@ ParsedEntry ParseDesktopEntry(std::string_view text, const std::string& locale)
             return parsed;
         }
         if (first < words.size()) {
-            bool onlyFieldCodes = std::all_of(words.begin() + static_cast<std::ptrdiff_t>(first) + 1,
-                words.end(), IsFieldCode);
+            bool onlyFieldCodes = std::all_of(
+                words.begin() + static_cast<std::ptrdiff_t>(first) + 1, words.end(), IsFieldCode);
             if (onlyFieldCodes || !IsLauncher(words[first])) {
                 parsed.execProgram = words[first];
                 parsed.exactLaunch = onlyFieldCodes;
@@ -269,8 +292,7 @@ ParsedEntry ParseDesktopEntry(std::string_view text, const std::string& locale)
     return parsed;
 }
 
-std::string DescriptionOf(const DesktopEntry& entry)
-{
+std::string DescriptionOf(const DesktopEntry& entry) {
     if (entry.genericName.empty())
         return entry.name;
     if (entry.name.empty())
@@ -288,8 +310,7 @@ std::string DescriptionOf(const DesktopEntry& entry)
 
 DesktopIndex::DesktopIndex(DesktopSources sources) : m_sources(std::move(sources)) {}
 
-const DesktopEntry* DesktopIndex::entryForExecutable(const std::string& path)
-{
+const DesktopEntry* DesktopIndex::entryForExecutable(const std::string& path) {
     if (!m_built)
         build();
     std::string resolved = ResolvePath(m_sources.root, path);
@@ -303,16 +324,14 @@ const DesktopEntry* DesktopIndex::entryForExecutable(const std::string& path)
     return found == m_byExecutable.end() ? nullptr : &m_entries[found->second.entry];
 }
 
-bool DesktopIndex::refreshIfChanged()
-{
+bool DesktopIndex::refreshIfChanged() {
     if (!m_built || !m_stamp.changed())
         return false;
     build();
     return true;
 }
 
-void DesktopIndex::build()
-{
+void DesktopIndex::build() {
     m_entries.clear();
     m_byExecutable.clear();
     m_stamp.clear();
@@ -324,8 +343,7 @@ void DesktopIndex::build()
 }
 
 void DesktopIndex::addFolder(const std::string& dir, const std::string& idPrefix, int depth,
-    std::unordered_set<std::string>& seenIds)
-{
+                             std::unordered_set<std::string>& seenIds) {
     std::string realDir = InRoot(m_sources.root, dir);
     m_stamp.add(realDir);
     std::string text;
@@ -349,8 +367,7 @@ void DesktopIndex::addFolder(const std::string& dir, const std::string& idPrefix
     }
 }
 
-void DesktopIndex::addEntry(ParsedEntry parsed)
-{
+void DesktopIndex::addEntry(ParsedEntry parsed) {
     std::size_t index = m_entries.size();
     int displayPenalty = parsed.entry.noDisplay ? 1 : 0;
     m_entries.push_back(std::move(parsed.entry));
@@ -363,7 +380,8 @@ void DesktopIndex::addEntry(ParsedEntry parsed)
     if (!parsed.snapName.empty())
         m_byExecutable.try_emplace("snap:" + parsed.snapName, Match{index, displayPenalty});
     if (!parsed.flatpakApp.empty()) {
-        std::string command = parsed.flatpakCommand.empty() ? flatpakCommand(parsed.flatpakApp) : parsed.flatpakCommand;
+        std::string command = parsed.flatpakCommand.empty() ? flatpakCommand(parsed.flatpakApp)
+                                                            : parsed.flatpakCommand;
         if (!command.empty()) {
             // Seen from outside, a sandboxed program's path is the one inside its sandbox.
             std::string inSandbox = command[0] == '/' ? command : "/app/bin/" + command;
@@ -372,20 +390,22 @@ void DesktopIndex::addEntry(ParsedEntry parsed)
     }
 }
 
-std::string DesktopIndex::flatpakCommand(const std::string& app) const
-{
+std::string DesktopIndex::flatpakCommand(const std::string& app) const {
     if (app.empty() || app.find('/') != std::string::npos || app[0] == '.')
         return {};
     // The installations: the system's, and each whose exported entries are searched.
     std::vector<std::string> installations = {"/var/lib/flatpak"};
     const std::string exports = "/exports/share/applications";
     for (const std::string& dir : m_sources.applicationDirs) {
-        if (dir.size() > exports.size() && dir.compare(dir.size() - exports.size(), exports.size(), exports) == 0)
+        if (dir.size() > exports.size() &&
+            dir.compare(dir.size() - exports.size(), exports.size(), exports) == 0)
             installations.push_back(dir.substr(0, dir.size() - exports.size()));
     }
     std::string text;
     for (const std::string& installation : installations) {
-        if (!ReadFileText(InRoot(m_sources.root, installation + "/app/" + app + "/current/active/metadata"), text, 1u << 20))
+        if (!ReadFileText(
+                InRoot(m_sources.root, installation + "/app/" + app + "/current/active/metadata"),
+                text, 1u << 20))
             continue;
         bool inApplication = false;
         std::string_view rest = text;
@@ -402,8 +422,7 @@ std::string DesktopIndex::flatpakCommand(const std::string& app) const
     return {};
 }
 
-void DesktopIndex::indexProgram(const std::string& program, std::size_t entry, int rank)
-{
+void DesktopIndex::indexProgram(const std::string& program, std::size_t entry, int rank) {
     std::string resolved = resolveProgram(program);
     if (resolved.empty())
         return;
@@ -412,8 +431,7 @@ void DesktopIndex::indexProgram(const std::string& program, std::size_t entry, i
         it->second = Match{entry, rank};
 }
 
-std::string DesktopIndex::resolveProgram(const std::string& program) const
-{
+std::string DesktopIndex::resolveProgram(const std::string& program) const {
     if (program.empty())
         return {};
     if (program.find('/') != std::string::npos)

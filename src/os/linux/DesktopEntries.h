@@ -37,8 +37,9 @@ DesktopSources DefaultDesktopSources();
 std::vector<std::string> SplitExec(std::string_view exec);
 
 // The parts of one entry file that matter here, and the programs it launches: TryExec and the
-// program word of Exec (after an `env` prefix), or the flatpak or snap application it runs. `exactLaunch` tells whether Exec runs its
-// program with nothing but field codes, which makes the match certain.
+// program word of Exec (after an `env` prefix), or the flatpak or snap application it runs.
+// `exactLaunch` tells whether Exec runs its program with nothing but field codes, which makes the
+// match certain.
 struct ParsedEntry {
     DesktopEntry entry;
     bool application = false; // Type=Application and not Hidden
@@ -82,7 +83,7 @@ public:
 private:
     void build();
     void addFolder(const std::string& dir, const std::string& idPrefix, int depth,
-        std::unordered_set<std::string>& seenIds);
+                   std::unordered_set<std::string>& seenIds);
     void addEntry(ParsedEntry parsed);
     void indexProgram(const std::string& program, std::size_t entry, int rank);
     std::string resolveProgram(const std::string& program) const;

@@ -13,8 +13,7 @@
 
 namespace os::desktop {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
-{
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
         reset();
         m_fd = std::exchange(other.m_fd, -1);
@@ -22,21 +21,18 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
     return *this;
 }
 
-UniqueFd::~UniqueFd()
-{
+UniqueFd::~UniqueFd() {
     reset();
 }
 
-void UniqueFd::reset()
-{
+void UniqueFd::reset() {
     if (m_fd >= 0) {
         ::close(m_fd);
         m_fd = -1;
     }
 }
 
-bool FileReader::read(const std::string& file, std::size_t limit)
-{
+bool FileReader::read(const std::string& file, std::size_t limit) {
     m_length = 0;
     UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!fd.valid())
@@ -69,8 +65,7 @@ bool FileReader::read(const std::string& file, std::size_t limit)
     }
 }
 
-void FileReader::reserve(std::size_t capacity)
-{
+void FileReader::reserve(std::size_t capacity) {
     if (capacity <= m_capacity)
         return;
     capacity = std::max(capacity, m_capacity * 2);
@@ -81,16 +76,14 @@ void FileReader::reserve(std::size_t capacity)
     m_capacity = capacity;
 }
 
-bool ReadFileText(const std::string& file, std::string& text, std::size_t limit)
-{
+bool ReadFileText(const std::string& file, std::string& text, std::size_t limit) {
     FileReader reader;
     bool ok = reader.read(file, limit);
     text.assign(reader.text());
     return ok;
 }
 
-std::string InRoot(const std::string& root, const std::string& path)
-{
+std::string InRoot(const std::string& root, const std::string& path) {
     if (root.empty() || root == "/")
         return path;
     return root + path;
@@ -98,8 +91,7 @@ std::string InRoot(const std::string& root, const std::string& path)
 
 namespace {
 
-void PushComponents(std::vector<std::string>& pending, const std::string& path)
-{
+void PushComponents(std::vector<std::string>& pending, const std::string& path) {
     // Pushed in reverse so that the first component is taken first.
     std::size_t end = path.size();
     while (end > 0) {
@@ -115,8 +107,7 @@ void PushComponents(std::vector<std::string>& pending, const std::string& path)
 
 } // namespace
 
-std::string ResolvePath(const std::string& root, const std::string& path)
-{
+std::string ResolvePath(const std::string& root, const std::string& path) {
     if (path.empty() || path[0] != '/')
         return {};
     std::vector<std::string> pending;
@@ -159,34 +150,30 @@ std::string ResolvePath(const std::string& root, const std::string& path)
     return done.empty() ? std::string("/") : done;
 }
 
-bool IsExecutableFile(const std::string& root, const std::string& path)
-{
+bool IsExecutableFile(const std::string& root, const std::string& path) {
     struct stat st {};
     std::string real = InRoot(root, path);
     return ::stat(real.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0111) != 0;
 }
 
-void SourceStamp::add(const std::string& realPath)
-{
+void SourceStamp::add(const std::string& realPath) {
     m_entries.emplace_back(realPath, modificationTime(realPath));
 }
 
-bool SourceStamp::changed() const
-{
-    return std::any_of(m_entries.begin(), m_entries.end(),
-        [](const auto& entry) { return modificationTime(entry.first) != entry.second; });
+bool SourceStamp::changed() const {
+    return std::any_of(m_entries.begin(), m_entries.end(), [](const auto& entry) {
+        return modificationTime(entry.first) != entry.second;
+    });
 }
 
-std::int64_t SourceStamp::modificationTime(const std::string& realPath)
-{
+std::int64_t SourceStamp::modificationTime(const std::string& realPath) {
     struct stat st {};
     if (::stat(realPath.c_str(), &st) != 0)
         return -1;
     return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-std::vector<std::string> FolderNames(const std::string& realFolder)
-{
+std::vector<std::string> FolderNames(const std::string& realFolder) {
     std::vector<std::string> names;
     std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(realFolder.c_str()), &::closedir);
     if (!dir)
@@ -200,8 +187,7 @@ std::vector<std::string> FolderNames(const std::string& realFolder)
     return names;
 }
 
-bool IsFolder(const std::string& realPath)
-{
+bool IsFolder(const std::string& realPath) {
     struct stat st {};
     return ::stat(realPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

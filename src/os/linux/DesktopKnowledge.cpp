@@ -11,8 +11,7 @@ namespace {
 // Kept answers are per executable path; this only guards against unbounded growth.
 constexpr std::size_t MaxKeptAnswers = 8192;
 
-std::string JoinNames(const std::vector<std::string>& names)
-{
+std::string JoinNames(const std::vector<std::string>& names) {
     std::string joined;
     for (const std::string& name : names) {
         if (!joined.empty())
@@ -24,24 +23,21 @@ std::string JoinNames(const std::vector<std::string>& names)
 
 // Texts go into one-line cells and the clipboard report: an entry's "\n" escape or a tab in a
 // package's field must not break a line there.
-std::string OneLine(std::string text)
-{
+std::string OneLine(std::string text) {
     for (char& c : text)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
             c = ' ';
     return text;
 }
 
-std::string BaseName(const std::string& path)
-{
+std::string BaseName(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace
 
-KnowledgeSources DefaultKnowledgeSources()
-{
+KnowledgeSources DefaultKnowledgeSources() {
     KnowledgeSources sources;
     sources.desktop = DefaultDesktopSources();
     sources.dataDirs = DefaultDataDirs();
@@ -49,16 +45,12 @@ KnowledgeSources DefaultKnowledgeSources()
 }
 
 ExecutableKnowledge::ExecutableKnowledge(KnowledgeSources sources)
-    : m_root(sources.desktop.root),
-      m_desktop(sources.desktop),
-      m_dpkg(sources.desktop.root),
+    : m_root(sources.desktop.root), m_desktop(sources.desktop), m_dpkg(sources.desktop.root),
       m_rpm(sources.desktop.root, sources.rpmCommand),
-      m_mime(sources.desktop.root, sources.dataDirs)
-{
-}
+      m_mime(sources.desktop.root, sources.dataDirs) {}
 
-bool ExecutableKnowledge::describe(const std::string& path, std::string& description, std::string& company)
-{
+bool ExecutableKnowledge::describe(const std::string& path, std::string& description,
+                                   std::string& company) {
     description.clear();
     company.clear();
     if (path.empty() || path[0] != '/')
@@ -88,8 +80,7 @@ bool ExecutableKnowledge::describe(const std::string& path, std::string& descrip
     return !description.empty() || !company.empty();
 }
 
-std::string ExecutableKnowledge::iconNameOf(const std::string& path)
-{
+std::string ExecutableKnowledge::iconNameOf(const std::string& path) {
     if (path.empty())
         return {};
     if (auto kept = m_iconNames.find(path); kept != m_iconNames.end())
@@ -118,8 +109,7 @@ std::string ExecutableKnowledge::iconNameOf(const std::string& path)
     return names;
 }
 
-void ExecutableKnowledge::refreshIfChanged()
-{
+void ExecutableKnowledge::refreshIfChanged() {
     // Every index is asked, not just the first that changed, so each records its new state.
     bool desktop = m_desktop.refreshIfChanged();
     bool dpkg = m_dpkg.refreshIfChanged();
@@ -128,21 +118,18 @@ void ExecutableKnowledge::refreshIfChanged()
         forget();
 }
 
-void ExecutableKnowledge::forget()
-{
+void ExecutableKnowledge::forget() {
     m_descriptions.clear();
     m_iconNames.clear();
     ++m_generation;
 }
 
-std::mutex& SystemKnowledgeLock()
-{
+std::mutex& SystemKnowledgeLock() {
     static std::mutex lock;
     return lock;
 }
 
-ExecutableKnowledge& SystemKnowledge()
-{
+ExecutableKnowledge& SystemKnowledge() {
     static ExecutableKnowledge knowledge(DefaultKnowledgeSources());
     static std::chrono::steady_clock::time_point lastCheck = std::chrono::steady_clock::now();
     auto now = std::chrono::steady_clock::now();

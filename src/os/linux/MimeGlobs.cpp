@@ -8,8 +8,7 @@ namespace os::desktop {
 
 namespace {
 
-std::string Lower(std::string_view text)
-{
+std::string Lower(std::string_view text) {
     std::string out(text);
     for (char& c : out)
         if (c >= 'A' && c <= 'Z')
@@ -17,8 +16,7 @@ std::string Lower(std::string_view text)
     return out;
 }
 
-void AddDirs(std::vector<std::string>& out, std::string_view list)
-{
+void AddDirs(std::vector<std::string>& out, std::string_view list) {
     while (!list.empty()) {
         std::size_t colon = list.find(':');
         std::string_view item = list.substr(0, colon);
@@ -40,25 +38,22 @@ void AddDirs(std::vector<std::string>& out, std::string_view list)
 
 } // namespace
 
-std::vector<std::string> DefaultDataDirs()
-{
+std::vector<std::string> DefaultDataDirs() {
     std::vector<std::string> dirs;
     if (const char* value = std::getenv("XDG_DATA_HOME"); value != nullptr && value[0] == '/')
         AddDirs(dirs, value);
     else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
         AddDirs(dirs, std::string(home) + "/.local/share");
     const char* systemDirs = std::getenv("XDG_DATA_DIRS");
-    AddDirs(dirs, (systemDirs != nullptr && systemDirs[0] != '\0') ? systemDirs : "/usr/local/share:/usr/share");
+    AddDirs(dirs, (systemDirs != nullptr && systemDirs[0] != '\0') ? systemDirs
+                                                                   : "/usr/local/share:/usr/share");
     return dirs;
 }
 
 MimeGlobs::MimeGlobs(std::string root, std::vector<std::string> dataDirs)
-    : m_root(std::move(root)), m_dataDirs(std::move(dataDirs))
-{
-}
+    : m_root(std::move(root)), m_dataDirs(std::move(dataDirs)) {}
 
-std::string MimeGlobs::mimeTypeOfName(std::string_view fileName)
-{
+std::string MimeGlobs::mimeTypeOfName(std::string_view fileName) {
     if (!m_built)
         build();
     if (fileName.empty())
@@ -67,8 +62,9 @@ std::string MimeGlobs::mimeTypeOfName(std::string_view fileName)
     std::string lower = Lower(fileName);
     const Glob* best = nullptr;
     for (const Glob& glob : m_globs) {
-        if (best != nullptr && (glob.weight < best->weight
-            || (glob.weight == best->weight && glob.pattern.size() <= best->pattern.size())))
+        if (best != nullptr &&
+            (glob.weight < best->weight ||
+             (glob.weight == best->weight && glob.pattern.size() <= best->pattern.size())))
             continue;
         const std::string& subject = glob.caseSensitive ? name : lower;
         bool matches = false;
@@ -77,9 +73,9 @@ std::string MimeGlobs::mimeTypeOfName(std::string_view fileName)
             matches = subject == glob.pattern;
             break;
         case Glob::Kind::Suffix:
-            matches = subject.size() >= glob.pattern.size() - 1
-                && subject.compare(subject.size() - (glob.pattern.size() - 1), std::string::npos,
-                       glob.pattern, 1, std::string::npos) == 0;
+            matches = subject.size() >= glob.pattern.size() - 1 &&
+                      subject.compare(subject.size() - (glob.pattern.size() - 1), std::string::npos,
+                                      glob.pattern, 1, std::string::npos) == 0;
             break;
         case Glob::Kind::Pattern:
             matches = ::fnmatch(glob.pattern.c_str(), subject.c_str(), 0) == 0;
@@ -91,8 +87,7 @@ std::string MimeGlobs::mimeTypeOfName(std::string_view fileName)
     return best == nullptr ? std::string() : best->mimeType;
 }
 
-std::vector<std::string> MimeGlobs::iconNamesOf(const std::string& mimeType)
-{
+std::vector<std::string> MimeGlobs::iconNamesOf(const std::string& mimeType) {
     if (!m_built)
         build();
     std::vector<std::string> names;
@@ -111,16 +106,14 @@ std::vector<std::string> MimeGlobs::iconNamesOf(const std::string& mimeType)
     return names;
 }
 
-bool MimeGlobs::refreshIfChanged()
-{
+bool MimeGlobs::refreshIfChanged() {
     if (!m_built || !m_stamp.changed())
         return false;
     build();
     return true;
 }
 
-void MimeGlobs::build()
-{
+void MimeGlobs::build() {
     m_globs.clear();
     m_icons.clear();
     m_genericIcons.clear();
@@ -136,8 +129,7 @@ void MimeGlobs::build()
     m_built = true;
 }
 
-void MimeGlobs::readGlobs(const std::string& file)
-{
+void MimeGlobs::readGlobs(const std::string& file) {
     std::string text;
     if (!ReadFileText(file, text, 16u << 20))
         return;
@@ -156,8 +148,10 @@ void MimeGlobs::readGlobs(const std::string& file)
         std::size_t third = line.find(':', second + 1);
         std::string_view weight = line.substr(0, first);
         std::string_view type = line.substr(first + 1, second - first - 1);
-        std::string_view pattern = line.substr(second + 1, third == std::string_view::npos ? third : third - second - 1);
-        std::string_view flags = third == std::string_view::npos ? std::string_view() : line.substr(third + 1);
+        std::string_view pattern =
+            line.substr(second + 1, third == std::string_view::npos ? third : third - second - 1);
+        std::string_view flags =
+            third == std::string_view::npos ? std::string_view() : line.substr(third + 1);
         if (type.empty() || pattern.empty() || weight.empty())
             continue;
         int value = 0;
@@ -178,15 +172,17 @@ void MimeGlobs::readGlobs(const std::string& file)
         glob.caseSensitive = flags.substr(0, flags.find(':')).find("cs") != std::string_view::npos;
         glob.pattern = glob.caseSensitive ? std::string(pattern) : Lower(pattern);
         bool special = pattern.find_first_of("*?[") != std::string_view::npos;
-        bool simpleSuffix = pattern.size() > 1 && pattern[0] == '*'
-            && pattern.find_first_of("*?[", 1) == std::string_view::npos;
-        glob.kind = !special ? Glob::Kind::Literal : simpleSuffix ? Glob::Kind::Suffix : Glob::Kind::Pattern;
+        bool simpleSuffix = pattern.size() > 1 && pattern[0] == '*' &&
+                            pattern.find_first_of("*?[", 1) == std::string_view::npos;
+        glob.kind = !special       ? Glob::Kind::Literal
+                    : simpleSuffix ? Glob::Kind::Suffix
+                                   : Glob::Kind::Pattern;
         m_globs.push_back(std::move(glob));
     }
 }
 
-void MimeGlobs::readIconMap(const std::string& file, std::unordered_map<std::string, std::string>& map)
-{
+void MimeGlobs::readIconMap(const std::string& file,
+                            std::unordered_map<std::string, std::string>& map) {
     std::string text;
     if (!ReadFileText(file, text, 4u << 20))
         return;

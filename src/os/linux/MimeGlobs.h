@@ -32,7 +32,8 @@ public:
 private:
     void build();
     void readGlobs(const std::string& file);
-    static void readIconMap(const std::string& file, std::unordered_map<std::string, std::string>& map);
+    static void readIconMap(const std::string& file,
+                            std::unordered_map<std::string, std::string>& map);
 
     struct Glob {
         int weight;

@@ -17,8 +17,7 @@ namespace os::desktop {
 
 namespace {
 
-std::string_view TrimSpaces(std::string_view text)
-{
+std::string_view TrimSpaces(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
@@ -28,8 +27,7 @@ std::string_view TrimSpaces(std::string_view text)
 
 class PathHash {
 public:
-    void add(std::string_view text)
-    {
+    void add(std::string_view text) {
         for (char c : text) {
             m_value ^= static_cast<unsigned char>(c);
             m_value *= 1099511628211ull;
@@ -42,18 +40,16 @@ private:
 };
 
 // The folders that merged-/usr systems keep only under /usr.
-bool IsUsrAlias(std::string_view path)
-{
-    static constexpr std::array<std::string_view, 6> aliases = {
-        "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/"};
+bool IsUsrAlias(std::string_view path) {
+    static constexpr std::array<std::string_view, 6> aliases = {"/bin/",   "/sbin/",  "/lib/",
+                                                                "/lib32/", "/lib64/", "/libx32/"};
     for (std::string_view alias : aliases)
         if (path.substr(0, alias.size()) == alias)
             return true;
     return false;
 }
 
-std::uint64_t HashOfPath(std::string_view path, bool mergedUsr)
-{
+std::uint64_t HashOfPath(std::string_view path, bool mergedUsr) {
     PathHash hash;
     if (mergedUsr && IsUsrAlias(path))
         hash.add("/usr");
@@ -63,12 +59,11 @@ std::uint64_t HashOfPath(std::string_view path, bool mergedUsr)
 
 // Folders of documentation and data that never hold a program: about 40 % of what the lists
 // name, left out to keep the first build short.
-bool HoldsNoPrograms(std::string_view path)
-{
-    static constexpr std::array<std::string_view, 10> folders = {"/usr/share/doc/",
-        "/usr/share/man/", "/usr/share/locale/", "/usr/share/icons/", "/usr/share/help/",
-        "/usr/share/info/", "/usr/share/gtk-doc/", "/usr/share/lintian/", "/usr/share/zoneinfo/",
-        "/usr/include/"};
+bool HoldsNoPrograms(std::string_view path) {
+    static constexpr std::array<std::string_view, 10> folders = {
+        "/usr/share/doc/",      "/usr/share/man/",  "/usr/share/locale/",  "/usr/share/icons/",
+        "/usr/share/help/",     "/usr/share/info/", "/usr/share/gtk-doc/", "/usr/share/lintian/",
+        "/usr/share/zoneinfo/", "/usr/include/"};
     if (path.substr(0, 5) != "/usr/")
         return false;
     for (std::string_view folder : folders)
@@ -77,22 +72,21 @@ bool HoldsNoPrograms(std::string_view path)
     return false;
 }
 
-bool IsInstalledStatus(std::string_view status)
-{
+bool IsInstalledStatus(std::string_view status) {
     // "want flag state": only the state word matters.
     std::size_t lastSpace = status.rfind(' ');
-    std::string_view state = lastSpace == std::string_view::npos ? status : status.substr(lastSpace + 1);
+    std::string_view state =
+        lastSpace == std::string_view::npos ? status : status.substr(lastSpace + 1);
     return !state.empty() && state != "not-installed" && state != "config-files";
 }
 
 } // namespace
 
-std::string MaintainerName(std::string_view maintainer)
-{
+std::string MaintainerName(std::string_view maintainer) {
     std::size_t angle = maintainer.find('<');
     std::string_view name = TrimSpaces(maintainer.substr(0, angle));
-    if (angle == std::string_view::npos && name.find('@') != std::string_view::npos
-        && name.find(' ') == std::string_view::npos)
+    if (angle == std::string_view::npos && name.find('@') != std::string_view::npos &&
+        name.find(' ') == std::string_view::npos)
         return {};
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
         name = TrimSpaces(name.substr(1, name.size() - 2));
@@ -101,37 +95,33 @@ std::string MaintainerName(std::string_view maintainer)
 
 DpkgDatabase::DpkgDatabase(std::string root) : m_root(std::move(root)) {}
 
-bool DpkgDatabase::ownerOf(const std::string& path, PackageInfo& info)
-{
+bool DpkgDatabase::ownerOf(const std::string& path, PackageInfo& info) {
     info = PackageInfo{};
     if (!m_built)
         build();
     const std::uint64_t hash = HashOfPath(path, m_mergedUsr);
     auto found = std::lower_bound(m_packageByPath.begin(), m_packageByPath.end(),
-        std::pair<std::uint64_t, std::uint32_t>(hash, 0));
+                                  std::pair<std::uint64_t, std::uint32_t>(hash, 0));
     if (found == m_packageByPath.end() || found->first != hash)
         return false;
     info = m_packages[found->second];
     return true;
 }
 
-bool DpkgDatabase::refreshIfChanged()
-{
+bool DpkgDatabase::refreshIfChanged() {
     if (!m_built || !m_stamp.changed())
         return false;
     build();
     return true;
 }
 
-bool DpkgDatabase::present() const
-{
+bool DpkgDatabase::present() const {
     struct stat st {};
     std::string status = InRoot(m_root, "/var/lib/dpkg/status");
     return ::stat(status.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-void DpkgDatabase::build()
-{
+void DpkgDatabase::build() {
     m_packages.clear();
     m_packageByName.clear();
     m_packageByPath.clear();
@@ -147,8 +137,7 @@ void DpkgDatabase::build()
     ++m_generation;
 }
 
-void DpkgDatabase::readStatus()
-{
+void DpkgDatabase::readStatus() {
     std::string text;
     if (!ReadFileText(InRoot(m_root, "/var/lib/dpkg/status"), text))
         return;
@@ -158,10 +147,11 @@ void DpkgDatabase::readStatus()
         if (!package.empty() && IsInstalledStatus(status)) {
             auto index = static_cast<std::uint32_t>(m_packages.size());
             m_packages.push_back(PackageInfo{std::string(package), std::string(description),
-                MaintainerName(maintainer)});
+                                             MaintainerName(maintainer)});
             m_packageByName.emplace(std::string(package), index);
             if (!architecture.empty())
-                m_packageByName.emplace(std::string(package) + ":" + std::string(architecture), index);
+                m_packageByName.emplace(std::string(package) + ":" + std::string(architecture),
+                                        index);
         }
         package = architecture = status = maintainer = description = {};
     };
@@ -196,8 +186,7 @@ void DpkgDatabase::readStatus()
     finish();
 }
 
-void DpkgDatabase::readLists()
-{
+void DpkgDatabase::readLists() {
     std::string infoDir = InRoot(m_root, "/var/lib/dpkg/info");
     FileReader reader;
     for (const std::string& name : FolderNames(infoDir)) {
@@ -225,22 +214,19 @@ void DpkgDatabase::readLists()
     }
     // Sorted by hash, then by the order read, so the first package naming a path answers.
     std::stable_sort(m_packageByPath.begin(), m_packageByPath.end(),
-        [](const auto& a, const auto& b) { return a.first < b.first; });
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
 RpmDatabase::RpmDatabase(std::string root, std::string command)
-    : m_root(std::move(root)), m_command(std::move(command))
-{
+    : m_root(std::move(root)), m_command(std::move(command)) {}
+
+bool RpmDatabase::present() const {
+    return !m_command.empty() && IsExecutableFile("", m_command) &&
+           (IsFolder(InRoot(m_root, "/var/lib/rpm")) ||
+            IsFolder(InRoot(m_root, "/usr/lib/sysimage/rpm")));
 }
 
-bool RpmDatabase::present() const
-{
-    return !m_command.empty() && IsExecutableFile("", m_command)
-        && (IsFolder(InRoot(m_root, "/var/lib/rpm")) || IsFolder(InRoot(m_root, "/usr/lib/sysimage/rpm")));
-}
-
-bool RpmDatabase::ownerOf(const std::string& path, PackageInfo& info) const
-{
+bool RpmDatabase::ownerOf(const std::string& path, PackageInfo& info) const {
     info = PackageInfo{};
     if (path.empty() || !present())
         return false;
@@ -254,9 +240,10 @@ bool RpmDatabase::ownerOf(const std::string& path, PackageInfo& info) const
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0)
         return false;
-    bool prepared = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0
-        && posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO) == 0
-        && posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0;
+    bool prepared =
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0) == 0 &&
+        posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO) == 0 &&
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0) == 0;
     std::string queryFormat = "%{SUMMARY}\\n%{VENDOR}\\n";
     std::vector<std::string> args = {m_command, "-qf", "--queryformat", queryFormat, "--", path};
     std::vector<char*> argv;
@@ -264,7 +251,8 @@ bool RpmDatabase::ownerOf(const std::string& path, PackageInfo& info) const
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     pid_t child = 0;
-    bool spawned = prepared && ::posix_spawn(&child, m_command.c_str(), &actions, nullptr, argv.data(), environ) == 0;
+    bool spawned = prepared && ::posix_spawn(&child, m_command.c_str(), &actions, nullptr,
+                                             argv.data(), environ) == 0;
     posix_spawn_file_actions_destroy(&actions);
     writeEnd.reset();
     if (!spawned)

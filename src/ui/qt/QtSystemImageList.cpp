@@ -12,8 +12,7 @@ namespace qtui {
 
 namespace {
 
-bool ThemeInstalled(const QString& theme)
-{
+bool ThemeInstalled(const QString& theme) {
     const QStringList paths = QIcon::themeSearchPaths();
     for (const QString& path : paths) {
         if (QFileInfo::exists(path + QLatin1Char('/') + theme + QStringLiteral("/index.theme")))
@@ -22,15 +21,15 @@ bool ThemeInstalled(const QString& theme)
     return false;
 }
 
-QIcon IconOfName(const QString& name)
-{
+QIcon IconOfName(const QString& name) {
     if (name.isEmpty())
         return {};
     if (name.startsWith(QLatin1Char('/'))) {
         if (!QFileInfo(name).isFile())
             return {};
         QIcon icon(name);
-        return icon.availableSizes().isEmpty() && icon.pixmap(QSize(16, 16)).isNull() ? QIcon() : icon;
+        return icon.availableSizes().isEmpty() && icon.pixmap(QSize(16, 16)).isNull() ? QIcon()
+                                                                                      : icon;
     }
     QIcon icon = QIcon::fromTheme(name);
     if (!icon.isNull())
@@ -39,8 +38,8 @@ QIcon IconOfName(const QString& name)
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot > 0) {
         const QString extension = name.mid(dot + 1).toLower();
-        if (extension == QLatin1String("png") || extension == QLatin1String("svg")
-            || extension == QLatin1String("xpm"))
+        if (extension == QLatin1String("png") || extension == QLatin1String("svg") ||
+            extension == QLatin1String("xpm"))
             return QIcon::fromTheme(name.left(dot));
     }
     return {};
@@ -50,8 +49,7 @@ QIcon IconOfName(const QString& name)
 
 QtImageStore::QtImageStore(int width, int height) : m_width(width), m_height(height) {}
 
-int QtImageStore::add(const QPixmap& picture)
-{
+int QtImageStore::add(const QPixmap& picture) {
     if (picture.isNull() || m_width <= 0 || m_height <= 0)
         return -1;
     QPixmap fitted = picture;
@@ -59,38 +57,35 @@ int QtImageStore::add(const QPixmap& picture)
     const QSize logical = (QSizeF(picture.size()) / picture.devicePixelRatio()).toSize();
     if (logical != size) {
         const qreal ratio = picture.devicePixelRatio();
-        QPixmap scaled = picture.scaled(size * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        QPixmap scaled =
+            picture.scaled(size * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         fitted = QPixmap(size * ratio);
         fitted.setDevicePixelRatio(ratio);
         fitted.fill(Qt::transparent);
         QPainter painter(&fitted);
         const QSizeF placed = QSizeF(scaled.size()) / ratio;
-        painter.drawPixmap(QPointF((m_width - placed.width()) / 2, (m_height - placed.height()) / 2),
-            scaled);
+        painter.drawPixmap(
+            QPointF((m_width - placed.width()) / 2, (m_height - placed.height()) / 2), scaled);
     }
     m_pictures.push_back(fitted);
     return count() - 1;
 }
 
-QPixmap QtImageStore::picture(int index) const
-{
+QPixmap QtImageStore::picture(int index) const {
     if (index < 0 || index >= count())
         return {};
     return m_pictures[static_cast<std::size_t>(index)];
 }
 
-QtSystemImageList::QtSystemImageList()
-{
+QtSystemImageList::QtSystemImageList() {
     prepareIconTheme();
 }
 
-int QtSystemImageList::iconIndexOfPath(const std::string& path)
-{
+int QtSystemImageList::iconIndexOfPath(const std::string& path) {
     return os::SystemIconIndexOfPath(path);
 }
 
-int QtSystemImageList::copyIcon(int systemIndex, bool, ImageStore& target)
-{
+int QtSystemImageList::copyIcon(int systemIndex, bool, ImageStore& target) {
     // The theme serves every size, so the small and the large list differ only in the size
     // of the list that receives the copy.
     auto* store = dynamic_cast<QtImageStore*>(&target);
@@ -102,10 +97,10 @@ int QtSystemImageList::copyIcon(int systemIndex, bool, ImageStore& target)
     return store->add(icon.pixmap(QSize(store->width(), store->height())));
 }
 
-QIcon QtSystemImageList::iconOfKey(const std::string& iconKey)
-{
-    const QStringList names = QString::fromUtf8(iconKey.data(), static_cast<qsizetype>(iconKey.size()))
-                                  .split(QLatin1Char(';'), Qt::SkipEmptyParts);
+QIcon QtSystemImageList::iconOfKey(const std::string& iconKey) {
+    const QStringList names =
+        QString::fromUtf8(iconKey.data(), static_cast<qsizetype>(iconKey.size()))
+            .split(QLatin1Char(';'), Qt::SkipEmptyParts);
     for (const QString& name : names) {
         QIcon icon = IconOfName(name.trimmed());
         if (!icon.isNull())
@@ -114,16 +109,16 @@ QIcon QtSystemImageList::iconOfKey(const std::string& iconKey)
     return {};
 }
 
-void QtSystemImageList::prepareIconTheme()
-{
+void QtSystemImageList::prepareIconTheme() {
     static bool prepared = false;
     if (prepared)
         return;
     prepared = true;
     // Some platform plugins (offscreen, minimal) give no search path but the resources'.
     QStringList searchPaths = QIcon::themeSearchPaths();
-    QStringList wanted = QStandardPaths::locateAll(QStandardPaths::GenericDataLocation,
-        QStringLiteral("icons"), QStandardPaths::LocateDirectory);
+    QStringList wanted =
+        QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                  QStandardPaths::LocateDirectory);
     wanted.prepend(QDir::homePath() + QStringLiteral("/.icons"));
     bool added = false;
     for (const QString& path : wanted) {

@@ -22,19 +22,18 @@ const std::string DesktopRoot = std::string(KESTREL_TEST_DATA) + "/desktop";
 const std::string SplitRoot = std::string(KESTREL_TEST_DATA) + "/dpkg";
 const std::string RpmRoot = std::string(KESTREL_TEST_DATA) + "/rpm";
 
-DesktopSources FixtureDesktop(const std::string& root = DesktopRoot)
-{
+DesktopSources FixtureDesktop(const std::string& root = DesktopRoot) {
     DesktopSources sources;
     sources.root = root;
     sources.applicationDirs = {"/home/.local/share/applications", "/usr/share/applications",
-        "/var/lib/flatpak/exports/share/applications", "/var/lib/snapd/desktop/applications"};
+                               "/var/lib/flatpak/exports/share/applications",
+                               "/var/lib/snapd/desktop/applications"};
     sources.pathDirs = {"/usr/local/bin", "/usr/bin"};
     return sources;
 }
 
 KnowledgeSources FixtureKnowledge(const std::string& root = DesktopRoot,
-    const std::string& rpmCommand = "/nonexistent/rpm")
-{
+                                  const std::string& rpmCommand = "/nonexistent/rpm") {
     KnowledgeSources sources;
     sources.desktop = FixtureDesktop(root);
     sources.dataDirs = {"/usr/share"};
@@ -45,31 +44,26 @@ KnowledgeSources FixtureKnowledge(const std::string& root = DesktopRoot,
 // A scratch root that the test may change, removed afterwards.
 class ScratchRoot {
 public:
-    ScratchRoot()
-    {
+    ScratchRoot() {
         char pattern[] = "/tmp/kestrel-icons-XXXXXX";
         const char* made = ::mkdtemp(pattern);
         if (made != nullptr)
             m_path = made;
     }
-    ~ScratchRoot()
-    {
+    ~ScratchRoot() {
         if (!m_path.empty())
             std::system(("rm -rf '" + m_path + "'").c_str());
     }
     const std::string& path() const { return m_path; }
-    void makeFolder(const std::string& relative) const
-    {
+    void makeFolder(const std::string& relative) const {
         std::system(("mkdir -p '" + m_path + relative + "'").c_str());
     }
-    void write(const std::string& relative, const std::string& text, mode_t mode = 0644) const
-    {
+    void write(const std::string& relative, const std::string& text, mode_t mode = 0644) const {
         std::ofstream(m_path + relative, std::ios::binary) << text;
         ::chmod((m_path + relative).c_str(), mode);
     }
     // Moves a folder's time forward, so the change is seen whatever the clock's resolution.
-    void touchLater(const std::string& relative, int seconds) const
-    {
+    void touchLater(const std::string& relative, int seconds) const {
         struct stat st {};
         ASSERT_EQ(::stat((m_path + relative).c_str(), &st), 0);
         timespec times[2] = {st.st_atim, st.st_mtim};
@@ -83,19 +77,18 @@ private:
 
 } // namespace
 
-TEST(ResolvePath, FollowsLinksInsideTheRoot)
-{
+TEST(ResolvePath, FollowsLinksInsideTheRoot) {
     struct Case {
         const char* path;
         const char* resolved;
     };
     const Case cases[] = {
-        {"/usr/bin/pv", "/usr/bin/pixelview"},          // relative link
-        {"/bin/pv", "/usr/bin/pixelview"},              // through the merged-/usr folder link
+        {"/usr/bin/pv", "/usr/bin/pixelview"}, // relative link
+        {"/bin/pv", "/usr/bin/pixelview"},     // through the merged-/usr folder link
         {"/opt/tool/bin/tool-link", "/opt/tool/bin/tool-real"}, // absolute link stays in the root
         {"/usr/bin/../bin/./editor", "/usr/bin/editor"},
         {"//usr//bin/editor/", "/usr/bin/editor"},
-        {"/usr/bin/missing/../gone", "/usr/bin/gone"},  // missing parts kept, normalised
+        {"/usr/bin/missing/../gone", "/usr/bin/gone"}, // missing parts kept, normalised
         {"/", "/"},
         {"relative/path", ""},
         {"", ""},
@@ -104,8 +97,7 @@ TEST(ResolvePath, FollowsLinksInsideTheRoot)
         EXPECT_EQ(ResolvePath(DesktopRoot, c.path), c.resolved) << c.path;
 }
 
-TEST(ResolvePath, LinkLoopGivesEmptyText)
-{
+TEST(ResolvePath, LinkLoopGivesEmptyText) {
     ScratchRoot root;
     ASSERT_FALSE(root.path().empty());
     ASSERT_EQ(::symlink("b", (root.path() + "/a").c_str()), 0);
@@ -113,8 +105,7 @@ TEST(ResolvePath, LinkLoopGivesEmptyText)
     EXPECT_EQ(ResolvePath(root.path(), "/a"), "");
 }
 
-TEST(SplitExec, FollowsTheQuotingRules)
-{
+TEST(SplitExec, FollowsTheQuotingRules) {
     struct Case {
         const char* exec;
         std::vector<std::string> words;
@@ -131,8 +122,7 @@ TEST(SplitExec, FollowsTheQuotingRules)
         EXPECT_EQ(SplitExec(c.exec), c.words) << c.exec;
 }
 
-TEST(ParseDesktopEntry, LocalisedNameFollowsTheLocaleRules)
-{
+TEST(ParseDesktopEntry, LocalisedNameFollowsTheLocaleRules) {
     std::string text;
     ASSERT_TRUE(ReadFileText(DesktopRoot + "/usr/share/applications/viewer.desktop", text));
     struct Case {
@@ -160,8 +150,7 @@ TEST(ParseDesktopEntry, LocalisedNameFollowsTheLocaleRules)
     EXPECT_TRUE(parsed.exactLaunch);
 }
 
-TEST(ParseDesktopEntry, OddInputGivesNoProgram)
-{
+TEST(ParseDesktopEntry, OddInputGivesNoProgram) {
     const char* texts[] = {
         "",
         "[Desktop Entry]\nType=Application\nExec=\n",
@@ -173,13 +162,13 @@ TEST(ParseDesktopEntry, OddInputGivesNoProgram)
     };
     for (const char* text : texts)
         EXPECT_EQ(ParseDesktopEntry(text, "zh_CN").execProgram, "") << text;
-    ParsedEntry hidden = ParseDesktopEntry("[Desktop Entry]\nType=Application\nHidden=true\nExec=prog\n", "C");
+    ParsedEntry hidden =
+        ParseDesktopEntry("[Desktop Entry]\nType=Application\nHidden=true\nExec=prog\n", "C");
     EXPECT_TRUE(hidden.hidden);
     EXPECT_FALSE(hidden.application);
 }
 
-TEST(DescriptionOf, AddsTheGenericNameOnlyWhenItSaysMore)
-{
+TEST(DescriptionOf, AddsTheGenericNameOnlyWhenItSaysMore) {
     struct Case {
         const char* name;
         const char* genericName;
@@ -201,8 +190,7 @@ TEST(DescriptionOf, AddsTheGenericNameOnlyWhenItSaysMore)
     }
 }
 
-TEST(DesktopIndex, FindsTheEntryThatLaunchesAnExecutable)
-{
+TEST(DesktopIndex, FindsTheEntryThatLaunchesAnExecutable) {
     DesktopIndex index(FixtureDesktop());
     struct Case {
         const char* path;
@@ -217,14 +205,14 @@ TEST(DesktopIndex, FindsTheEntryThatLaunchesAnExecutable)
         {"/usr/bin/envprog", "envapp.desktop"},
         {"/opt/with space/prog", "quoted.desktop"},
         {"/usr/bin/editor", "editor.desktop"},
-        {"/usr/bin/helperprog", "shown.desktop"},  // a shown entry beats a NoDisplay one
-        {"/usr/bin/python3.11", ""},               // only run as an interpreter of a script
-        {"/usr/bin/maskedprog", ""},               // masked by a hidden entry of the same ID
-        {"/usr/bin/linkprog", ""},                 // Type=Link
+        {"/usr/bin/helperprog", "shown.desktop"}, // a shown entry beats a NoDisplay one
+        {"/usr/bin/python3.11", ""},              // only run as an interpreter of a script
+        {"/usr/bin/maskedprog", ""},              // masked by a hidden entry of the same ID
+        {"/usr/bin/linkprog", ""},                // Type=Link
         {"/usr/bin/notes", ""},
         {"/nonexistent", ""},
-        {"/app/bin/flatviewer", "org.example.Flat.desktop"},  // flatpak, --command=
-        {"/app/bin/nocmd-bin", "org.example.NoCmd.desktop"},  // flatpak, command from metadata
+        {"/app/bin/flatviewer", "org.example.Flat.desktop"}, // flatpak, --command=
+        {"/app/bin/nocmd-bin", "org.example.NoCmd.desktop"}, // flatpak, command from metadata
         {"/snap/snapfox/12/usr/lib/snapfox/snapfox", "snapfox_snapfox.desktop"},
         {"/snap/other/1/bin/other", ""},
         {"/usr/bin/flatpak", ""},
@@ -242,8 +230,7 @@ TEST(DesktopIndex, FindsTheEntryThatLaunchesAnExecutable)
     EXPECT_EQ(editor->name, "My Editor");
 }
 
-TEST(DesktopIndex, RebuildsOnlyWhenAFolderChanges)
-{
+TEST(DesktopIndex, RebuildsOnlyWhenAFolderChanges) {
     ScratchRoot root;
     ASSERT_FALSE(root.path().empty());
     root.makeFolder("/usr/bin");
@@ -254,7 +241,8 @@ TEST(DesktopIndex, RebuildsOnlyWhenAFolderChanges)
     EXPECT_FALSE(index.refreshIfChanged());
     std::uint64_t generation = index.generation();
 
-    root.write("/usr/share/applications/newprog.desktop", "[Desktop Entry]\nType=Application\nName=New\nExec=newprog\n");
+    root.write("/usr/share/applications/newprog.desktop",
+               "[Desktop Entry]\nType=Application\nName=New\nExec=newprog\n");
     root.touchLater("/usr/share/applications", 5);
     EXPECT_TRUE(index.refreshIfChanged());
     EXPECT_GT(index.generation(), generation);
@@ -268,8 +256,7 @@ TEST(DesktopIndex, RebuildsOnlyWhenAFolderChanges)
     EXPECT_TRUE(index.refreshIfChanged());
 }
 
-TEST(MaintainerName, DropsTheAddress)
-{
+TEST(MaintainerName, DropsTheAddress) {
     struct Case {
         const char* maintainer;
         const char* name;
@@ -288,8 +275,7 @@ TEST(MaintainerName, DropsTheAddress)
         EXPECT_EQ(MaintainerName(c.maintainer), c.name) << c.maintainer;
 }
 
-TEST(DpkgDatabase, FindsTheInstalledOwner)
-{
+TEST(DpkgDatabase, FindsTheInstalledOwner) {
     DpkgDatabase dpkg(DesktopRoot);
     struct Case {
         const char* path;
@@ -299,8 +285,10 @@ TEST(DpkgDatabase, FindsTheInstalledOwner)
     };
     const Case cases[] = {
         {"/usr/bin/pixelview", "pixelview", "small picture viewer", "Pixel Team"},
-        {"/usr/bin/python3.11", "python3.11-minimal", "Minimal subset of the Python language (version 3.11)", "Matthias Klose"},
-        {"/usr/bin/pkgonly", "pkgonly-tools", "tools found only through their package", "Quoted, Name"}, // listed as /bin/pkgonly
+        {"/usr/bin/python3.11", "python3.11-minimal",
+         "Minimal subset of the Python language (version 3.11)", "Matthias Klose"},
+        {"/usr/bin/pkgonly", "pkgonly-tools", "tools found only through their package",
+         "Quoted, Name"}, // listed as /bin/pkgonly
         {"/bin/pkgonly", "pkgonly-tools", "tools found only through their package", "Quoted, Name"},
         {"/usr/bin/helperprog", "mailonly", "helper with an address-only maintainer", ""},
         {"/usr/bin/editor", "", "", ""}, // only a removed package's left-over list names it
@@ -316,8 +304,7 @@ TEST(DpkgDatabase, FindsTheInstalledOwner)
     }
 }
 
-TEST(DpkgDatabase, AliasesOnlyOnMergedUsrSystems)
-{
+TEST(DpkgDatabase, AliasesOnlyOnMergedUsrSystems) {
     DpkgDatabase dpkg(SplitRoot);
     PackageInfo info;
     EXPECT_TRUE(dpkg.ownerOf("/bin/splittool", info));
@@ -326,8 +313,7 @@ TEST(DpkgDatabase, AliasesOnlyOnMergedUsrSystems)
     EXPECT_FALSE(dpkg.ownerOf("/usr/bin/splittool", info));
 }
 
-TEST(DpkgDatabase, MissingOrBrokenDatabaseOwnsNothing)
-{
+TEST(DpkgDatabase, MissingOrBrokenDatabaseOwnsNothing) {
     ScratchRoot root;
     ASSERT_FALSE(root.path().empty());
     PackageInfo info;
@@ -335,7 +321,8 @@ TEST(DpkgDatabase, MissingOrBrokenDatabaseOwnsNothing)
     EXPECT_FALSE(none.ownerOf("/usr/bin/anything", info));
 
     root.makeFolder("/var/lib/dpkg/info");
-    root.write("/var/lib/dpkg/status", "Package: a\nStatus\nMaintainer: \xff\xfe <x>\n\n\n:\nPackage:\n");
+    root.write("/var/lib/dpkg/status",
+               "Package: a\nStatus\nMaintainer: \xff\xfe <x>\n\n\n:\nPackage:\n");
     const char list[] = "/usr/bin/a\n\0\0/usr/bin/b";
     root.write("/var/lib/dpkg/info/a.list", std::string(list, sizeof list - 1));
     root.write("/var/lib/dpkg/info/.list", "/usr/bin/c\n");
@@ -345,12 +332,13 @@ TEST(DpkgDatabase, MissingOrBrokenDatabaseOwnsNothing)
     EXPECT_FALSE(broken.ownerOf("/usr/bin/a", info));
 }
 
-TEST(DpkgDatabase, RebuildsWhenThePackagesChange)
-{
+TEST(DpkgDatabase, RebuildsWhenThePackagesChange) {
     ScratchRoot root;
     ASSERT_FALSE(root.path().empty());
     root.makeFolder("/var/lib/dpkg/info");
-    root.write("/var/lib/dpkg/status", "Package: one\nStatus: install ok installed\nMaintainer: One <1@x>\nDescription: first\n");
+    root.write(
+        "/var/lib/dpkg/status",
+        "Package: one\nStatus: install ok installed\nMaintainer: One <1@x>\nDescription: first\n");
     root.write("/var/lib/dpkg/info/one.list", "/usr/bin/one\n");
     DpkgDatabase dpkg(root.path());
     PackageInfo info;
@@ -358,8 +346,9 @@ TEST(DpkgDatabase, RebuildsWhenThePackagesChange)
     EXPECT_FALSE(dpkg.ownerOf("/usr/bin/two", info));
     EXPECT_FALSE(dpkg.refreshIfChanged());
 
-    root.write("/var/lib/dpkg/status", "Package: one\nStatus: install ok installed\nDescription: first\n\n"
-                                       "Package: two\nStatus: install ok installed\nDescription: second\n");
+    root.write("/var/lib/dpkg/status",
+               "Package: one\nStatus: install ok installed\nDescription: first\n\n"
+               "Package: two\nStatus: install ok installed\nDescription: second\n");
     root.write("/var/lib/dpkg/info/two.list", "/usr/bin/two\n");
     root.touchLater("/var/lib/dpkg/info", 5);
     EXPECT_TRUE(dpkg.refreshIfChanged());
@@ -367,8 +356,7 @@ TEST(DpkgDatabase, RebuildsWhenThePackagesChange)
     EXPECT_EQ(info.description, "second");
 }
 
-TEST(RpmDatabase, AsksTheRpmCommand)
-{
+TEST(RpmDatabase, AsksTheRpmCommand) {
     RpmDatabase rpm(RpmRoot, RpmRoot + "/fake-rpm");
     ASSERT_TRUE(rpm.present());
     PackageInfo info;
@@ -381,11 +369,11 @@ TEST(RpmDatabase, AsksTheRpmCommand)
     EXPECT_EQ(info.description, "");
 
     EXPECT_FALSE(RpmDatabase(RpmRoot, "/nonexistent/rpm").present());
-    EXPECT_FALSE(RpmDatabase(DesktopRoot, RpmRoot + "/fake-rpm").present()); // no rpm database there
+    EXPECT_FALSE(
+        RpmDatabase(DesktopRoot, RpmRoot + "/fake-rpm").present()); // no rpm database there
 }
 
-TEST(MimeGlobs, NameGivesTypeAndIcons)
-{
+TEST(MimeGlobs, NameGivesTypeAndIcons) {
     MimeGlobs mime(DesktopRoot, {"/home/.local/share", "/usr/share"});
     struct Case {
         const char* name;
@@ -404,13 +392,14 @@ TEST(MimeGlobs, NameGivesTypeAndIcons)
     };
     for (const Case& c : cases)
         EXPECT_EQ(mime.mimeTypeOfName(c.name), c.type) << c.name;
-    EXPECT_EQ(mime.iconNamesOf("application/pdf"), (std::vector<std::string>{"application-pdf", "x-office-document"}));
-    EXPECT_EQ(mime.iconNamesOf("text/x-makefile"), (std::vector<std::string>{"text-x-script", "text-x-makefile", "text-x-generic"}));
+    EXPECT_EQ(mime.iconNamesOf("application/pdf"),
+              (std::vector<std::string>{"application-pdf", "x-office-document"}));
+    EXPECT_EQ(mime.iconNamesOf("text/x-makefile"),
+              (std::vector<std::string>{"text-x-script", "text-x-makefile", "text-x-generic"}));
     EXPECT_TRUE(mime.iconNamesOf("garbage").empty());
 }
 
-TEST(ExecutableKnowledge, DescribesFromEntryAndPackage)
-{
+TEST(ExecutableKnowledge, DescribesFromEntryAndPackage) {
     ExecutableKnowledge knowledge(FixtureKnowledge());
     struct Case {
         const char* path;
@@ -418,8 +407,10 @@ TEST(ExecutableKnowledge, DescribesFromEntryAndPackage)
         const char* company;
     };
     const Case cases[] = {
-        {"/usr/bin/pv", "像素查看器 - 图像查看器", "Pixel Team"}, // entry names it, package makes it
-        {"/usr/bin/python3", "Minimal subset of the Python language (version 3.11)", "Matthias Klose"},
+        {"/usr/bin/pv", "像素查看器 - 图像查看器",
+         "Pixel Team"}, // entry names it, package makes it
+        {"/usr/bin/python3", "Minimal subset of the Python language (version 3.11)",
+         "Matthias Klose"},
         {"/usr/bin/pkgonly", "tools found only through their package", "Quoted, Name"},
         {"/opt/tool/bin/tool-link", "工具", ""},
         {"/usr/bin/editor", "My Editor", ""},
@@ -439,8 +430,7 @@ TEST(ExecutableKnowledge, DescribesFromEntryAndPackage)
     }
 }
 
-TEST(ExecutableKnowledge, UsesRpmWhereThereIsNoDpkg)
-{
+TEST(ExecutableKnowledge, UsesRpmWhereThereIsNoDpkg) {
     KnowledgeSources sources = FixtureKnowledge(RpmRoot, RpmRoot + "/fake-rpm");
     ExecutableKnowledge knowledge(sources);
     std::string description, company;
@@ -458,8 +448,7 @@ TEST(ExecutableKnowledge, UsesRpmWhereThereIsNoDpkg)
     EXPECT_FALSE(debian.describe("/usr/bin/rpmtool", description, company));
 }
 
-TEST(ExecutableKnowledge, IconNamesForPaths)
-{
+TEST(ExecutableKnowledge, IconNamesForPaths) {
     ExecutableKnowledge knowledge(FixtureKnowledge());
     struct Case {
         const char* path;
@@ -480,8 +469,7 @@ TEST(ExecutableKnowledge, IconNamesForPaths)
         EXPECT_EQ(knowledge.iconNameOf(c.path), c.icon) << c.path;
 }
 
-TEST(ExecutableKnowledge, ForgetsKeptAnswersWhenSourcesChange)
-{
+TEST(ExecutableKnowledge, ForgetsKeptAnswersWhenSourcesChange) {
     ScratchRoot root;
     ASSERT_FALSE(root.path().empty());
     root.makeFolder("/usr/bin");
@@ -493,7 +481,9 @@ TEST(ExecutableKnowledge, ForgetsKeptAnswersWhenSourcesChange)
     EXPECT_EQ(knowledge.iconNameOf("/usr/bin/prog"), "application-x-executable");
     std::uint64_t generation = knowledge.generation();
 
-    root.write("/usr/share/applications/prog.desktop", "[Desktop Entry]\nType=Application\nName=Prog\nIcon=prog-icon\nExec=/usr/bin/prog\n");
+    root.write(
+        "/usr/share/applications/prog.desktop",
+        "[Desktop Entry]\nType=Application\nName=Prog\nIcon=prog-icon\nExec=/usr/bin/prog\n");
     root.touchLater("/usr/share/applications", 5);
     knowledge.refreshIfChanged();
     EXPECT_NE(knowledge.generation(), generation);
@@ -502,16 +492,17 @@ TEST(ExecutableKnowledge, ForgetsKeptAnswersWhenSourcesChange)
     EXPECT_EQ(knowledge.iconNameOf("/usr/bin/prog"), "prog-icon;application-x-executable");
 }
 
-TEST(ExecutableKnowledge, DescriptionStaysOnOneLine)
-{
+TEST(ExecutableKnowledge, DescriptionStaysOnOneLine) {
     ScratchRoot root;
     ASSERT_FALSE(root.path().empty());
     root.makeFolder("/usr/bin");
     root.makeFolder("/usr/share/applications");
     root.makeFolder("/var/lib/dpkg/info");
     root.write("/usr/bin/prog", "#!/bin/sh\n", 0755);
-    root.write("/usr/share/applications/prog.desktop", "[Desktop Entry]\nType=Application\nName=Two\\nLines\\tand\x01more\nExec=prog\n");
-    root.write("/var/lib/dpkg/status", "Package: prog\nStatus: install ok installed\nMaintainer: Tab\tName <t@x>\nDescription: x\n");
+    root.write("/usr/share/applications/prog.desktop",
+               "[Desktop Entry]\nType=Application\nName=Two\\nLines\\tand\x01more\nExec=prog\n");
+    root.write("/var/lib/dpkg/status", "Package: prog\nStatus: install ok installed\nMaintainer: "
+                                       "Tab\tName <t@x>\nDescription: x\n");
     root.write("/var/lib/dpkg/info/prog.list", "/usr/bin/prog\n");
     ExecutableKnowledge knowledge(FixtureKnowledge(root.path()));
     std::string description, company;
@@ -520,8 +511,7 @@ TEST(ExecutableKnowledge, DescriptionStaysOnOneLine)
     EXPECT_EQ(company, "Tab Name");
 }
 
-TEST(DesktopParsers, SurviveArbitraryBytes)
-{
+TEST(DesktopParsers, SurviveArbitraryBytes) {
     // Made of the characters the formats give meaning to, so the parsers' branches are hit.
     const std::string alphabet = "[]=\\\"%% \n\t\r;:/<>@#-.*?abcAZ09_\x01\xff\xe4";
     std::mt19937 random(20261210);

@@ -19,14 +19,12 @@ extern char** environ;
 
 namespace {
 
-std::string RealPath(const std::string& path)
-{
+std::string RealPath(const std::string& path) {
     char buffer[PATH_MAX];
     return ::realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : std::string();
 }
 
-std::string ExeOf(pid_t pid)
-{
+std::string ExeOf(pid_t pid) {
     char buffer[PATH_MAX];
     std::string link = "/proc/" + std::to_string(pid) + "/exe";
     ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
@@ -36,8 +34,7 @@ std::string ExeOf(pid_t pid)
 // A Python interpreter that waits until it is killed.
 class PythonChild {
 public:
-    explicit PythonChild(const std::string& python)
-    {
+    explicit PythonChild(const std::string& python) {
         std::string program = python;
         std::string flag = "-c";
         std::string code = "import sys; sys.stdin.read()";
@@ -55,8 +52,7 @@ public:
         ::close(ends[0]);
         m_stdin = ends[1];
     }
-    ~PythonChild()
-    {
+    ~PythonChild() {
         if (m_stdin >= 0)
             ::close(m_stdin);
         if (m_pid > 0) {
@@ -74,8 +70,7 @@ private:
 
 } // namespace
 
-TEST(IconsLive, PackagedInterpreterProcessHasADescription)
-{
+TEST(IconsLive, PackagedInterpreterProcessHasADescription) {
     std::string python = RealPath("/usr/bin/python3");
     if (python.empty())
         GTEST_SKIP() << "no /usr/bin/python3 on this system";
@@ -98,8 +93,7 @@ TEST(IconsLive, PackagedInterpreterProcessHasADescription)
     EXPECT_EQ(againCompany, company);
 }
 
-TEST(IconsLive, UnpackagedProgramWithoutEntryIsUnknown)
-{
+TEST(IconsLive, UnpackagedProgramWithoutEntryIsUnknown) {
     std::string self = ExeOf(::getpid());
     ASSERT_FALSE(self.empty());
     std::string description = "stale", company = "stale";
@@ -108,10 +102,10 @@ TEST(IconsLive, UnpackagedProgramWithoutEntryIsUnknown)
     EXPECT_EQ(company, "");
 }
 
-TEST(IconsLive, EveryPathGetsAStableIcon)
-{
+TEST(IconsLive, EveryPathGetsAStableIcon) {
     std::string self = ExeOf(::getpid());
-    const std::string paths[] = {self, "/usr/bin/python3", "/nonexistent/folder/report.pdf", "/nonexistent/program", "/tmp"};
+    const std::string paths[] = {self, "/usr/bin/python3", "/nonexistent/folder/report.pdf",
+                                 "/nonexistent/program", "/tmp"};
     for (const std::string& path : paths) {
         int index = os::SystemIconIndexOfPath(path);
         EXPECT_GE(index, 0) << path;
@@ -122,8 +116,7 @@ TEST(IconsLive, EveryPathGetsAStableIcon)
     EXPECT_EQ(os::SystemIconIndexOfPath(""), -1);
 }
 
-TEST(IconRegistry, IndicesAreStableAndShared)
-{
+TEST(IconRegistry, IndicesAreStableAndShared) {
     int first = os::SystemIconIndexOfName("kestrel-test-icon-a");
     int second = os::SystemIconIndexOfName("kestrel-test-icon-b");
     EXPECT_GE(first, 0);

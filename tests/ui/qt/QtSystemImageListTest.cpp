@@ -22,8 +22,7 @@ namespace {
 
 class GuiEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
@@ -39,8 +38,7 @@ private:
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
 
-std::string SelfPath()
-{
+std::string SelfPath() {
     char buffer[PATH_MAX];
     ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
@@ -50,15 +48,13 @@ struct Cache {
     QtImageStore* store;
     TImageListEx list;
     Cache(QtSystemImageList& system, int size)
-        : store(new QtImageStore(16, 16)), list(std::unique_ptr<ImageStore>(store), system)
-    {
+        : store(new QtImageStore(16, 16)), list(std::unique_ptr<ImageStore>(store), system) {
         list.SetHeight(size);
         list.SetWidth(size);
     }
 };
 
-bool HasVisiblePixels(const QPixmap& picture)
-{
+bool HasVisiblePixels(const QPixmap& picture) {
     const QImage image = picture.toImage().convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
@@ -69,12 +65,15 @@ bool HasVisiblePixels(const QPixmap& picture)
 
 } // namespace
 
-TEST(QtSystemImageList, EveryKindOfPathGetsAPictureOfTheListsSize)
-{
+TEST(QtSystemImageList, EveryKindOfPathGetsAPictureOfTheListsSize) {
     QtSystemImageList system;
     EXPECT_FALSE(QIcon::themeName().isEmpty());
-    const std::string paths[] = {SelfPath(), "/usr/bin/python3", "/nonexistent/report.pdf",
-        "/nonexistent/notes.txt", "/nonexistent/program", "/tmp"};
+    const std::string paths[] = {SelfPath(),
+                                 "/usr/bin/python3",
+                                 "/nonexistent/report.pdf",
+                                 "/nonexistent/notes.txt",
+                                 "/nonexistent/program",
+                                 "/tmp"};
     for (int size : {16, 32}) {
         Cache cache(system, size);
         for (const std::string& path : paths) {
@@ -82,14 +81,15 @@ TEST(QtSystemImageList, EveryKindOfPathGetsAPictureOfTheListsSize)
             ASSERT_GE(index, 0) << path << " key " << os::IconNameOfPath(path);
             const QPixmap picture = cache.store->picture(index);
             ASSERT_FALSE(picture.isNull()) << path;
-            EXPECT_EQ((QSizeF(picture.size()) / picture.devicePixelRatio()).toSize(), QSize(size, size)) << path;
+            EXPECT_EQ((QSizeF(picture.size()) / picture.devicePixelRatio()).toSize(),
+                      QSize(size, size))
+                << path;
             EXPECT_TRUE(HasVisiblePixels(picture)) << path;
         }
     }
 }
 
-TEST(QtSystemImageList, SameIconIsCopiedOncePerList)
-{
+TEST(QtSystemImageList, SameIconIsCopiedOncePerList) {
     QtSystemImageList system;
     Cache small(system, 16);
     Cache large(system, 32);
@@ -105,8 +105,7 @@ TEST(QtSystemImageList, SameIconIsCopiedOncePerList)
     EXPECT_FALSE(small.list.SystemImagesList()->small() == large.list.SystemImagesList()->small());
 }
 
-TEST(QtSystemImageList, IconThatNoThemeHasIsRetried)
-{
+TEST(QtSystemImageList, IconThatNoThemeHasIsRetried) {
     QtSystemImageList system;
     Cache cache(system, 16);
     const int missing = os::SystemIconIndexOfName("kestrel-no-such-icon-anywhere");
@@ -114,7 +113,8 @@ TEST(QtSystemImageList, IconThatNoThemeHasIsRetried)
     EXPECT_EQ(cache.list.Count(), 0);
     EXPECT_TRUE(cache.list.SystemIndices()->empty());
     EXPECT_TRUE(QtSystemImageList::iconOfKey("kestrel-no-such-icon;/nonexistent.png").isNull());
-    EXPECT_FALSE(QtSystemImageList::iconOfKey("kestrel-no-such-icon;application-x-executable").isNull());
+    EXPECT_FALSE(
+        QtSystemImageList::iconOfKey("kestrel-no-such-icon;application-x-executable").isNull());
     EXPECT_EQ(cache.store->picture(0).isNull(), true);
     EXPECT_EQ(cache.store->picture(-1).isNull(), true);
 }
