@@ -10,8 +10,7 @@ const char* const ReportSeparator =
 
 const char* const ReportHomePageURL = KESTREL_REPORT_HOME_URL;
 
-std::string BuildClipboardReport(const TMyRec& rec)
-{
+std::string BuildClipboardReport(const TMyRec& rec) {
     static const char* const Eol = "\r\n";
     std::string report;
     const auto line = [&report](const char* label, const std::string& value) {

@@ -14,8 +14,7 @@ namespace {
 
 constexpr const char* HelpFileName = "KestrelHelp.html";
 
-bool isRegularFile(const std::string& path)
-{
+bool isRegularFile(const std::string& path) {
     std::error_code error;
     const std::u8string name(path.begin(), path.end());
     return std::filesystem::is_regular_file(std::filesystem::path(name), error);
@@ -23,8 +22,7 @@ bool isRegularFile(const std::string& path)
 
 } // namespace
 
-std::vector<std::string> HelpFileCandidates(const std::string& exeDir)
-{
+std::vector<std::string> HelpFileCandidates(const std::string& exeDir) {
     std::vector<std::string> candidates;
     if (!exeDir.empty()) {
         candidates.push_back(exeDir + HelpFileName);
@@ -34,8 +32,7 @@ std::vector<std::string> HelpFileCandidates(const std::string& exeDir)
     return candidates;
 }
 
-std::string HelpFilePath(const std::string& exeDir)
-{
+std::string HelpFilePath(const std::string& exeDir) {
     const std::vector<std::string> candidates = HelpFileCandidates(exeDir);
     for (const std::string& candidate : candidates) {
         if (isRegularFile(candidate))

@@ -47,7 +47,8 @@ void TFormKestrel::bindCommandHandlers() {
 void TFormKestrel::unbindCommandHandlers() {
     for (ui::Button* button : {&m_c.BTNEndPro, &m_c.BTNHelp, &m_c.BTNHomePage, &m_c.BTNUpdate})
         button->setOnClick({});
-    for (ui::MenuItem* item : {&m_c.NProcInfo, &m_c.NEndProc, &m_c.NCopy, &m_c.NLocate, &m_c.NProperty})
+    for (ui::MenuItem* item :
+         {&m_c.NProcInfo, &m_c.NEndProc, &m_c.NCopy, &m_c.NLocate, &m_c.NProperty})
         item->setOnClick({});
 }
 

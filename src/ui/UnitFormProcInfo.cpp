@@ -2,8 +2,7 @@
 
 namespace ProcInfoLook {
 
-const std::vector<ProcInfoPlacement>& Placements()
-{
+const std::vector<ProcInfoPlacement>& Placements() {
     static const std::vector<ProcInfoPlacement> placements{
         {ProcInfoControl::Panel1, 0, 0, ClientWidth, ClientHeight},
         {ProcInfoControl::Image1, 16, 16, 32, 32},
@@ -24,20 +23,17 @@ const std::vector<ProcInfoPlacement>& Placements()
 } // namespace ProcInfoLook
 
 TFormProcInfo::TFormProcInfo(ProcInfoView& view, ShellRequests& shell)
-    : m_view(view), m_shell(shell)
-{
+    : m_view(view), m_shell(shell) {
     m_view.onLocateClick = [this] { LabLocateClick(); };
     m_view.onOkClick = [this] { BTNOKClick(); };
 }
 
-TFormProcInfo::~TFormProcInfo()
-{
+TFormProcInfo::~TFormProcInfo() {
     m_view.onLocateClick = nullptr;
     m_view.onOkClick = nullptr;
 }
 
-void TFormProcInfo::Show(const TMyRec& rec, int largeIconIndex)
-{
+void TFormProcInfo::Show(const TMyRec& rec, int largeIconIndex) {
     m_path = rec.ProcPath;
     m_view.setText(ProcInfoControl::LabExe, rec.ProcName);
     m_view.setText(ProcInfoControl::LabExeDes, rec.FileDesc + "  ");
@@ -48,12 +44,10 @@ void TFormProcInfo::Show(const TMyRec& rec, int largeIconIndex)
     m_view.showModal();
 }
 
-void TFormProcInfo::LabLocateClick()
-{
+void TFormProcInfo::LabLocateClick() {
     m_shell.selectInFileManager(m_path);
 }
 
-void TFormProcInfo::BTNOKClick()
-{
+void TFormProcInfo::BTNOKClick() {
     m_view.closeDialog();
 }

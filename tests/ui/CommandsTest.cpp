@@ -6,32 +6,29 @@
 #include <gtest/gtest.h>
 
 #include "list/TMyRec.h"
-#include "ui/TempDir.h"
 #include "ui/ClipboardReport.h"
 #include "ui/HelpFile.h"
 #include "ui/SystemProcessCheck.h"
+#include "ui/TempDir.h"
 #include "ui/UnitFormProcInfo.h"
 
 namespace {
 
-std::string separator()
-{
+std::string separator() {
     std::string line;
     for (int i = 0; i < 23; ++i)
         line += "\xE2\x80\x95";
     return line;
 }
 
-std::string joinLines(const std::vector<std::string>& lines)
-{
+std::string joinLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines)
         text += line + "\r\n";
     return text;
 }
 
-TMyRec tcpRow()
-{
+TMyRec tcpRow() {
     TMyRec rec;
     rec.Protocol = "TCP";
     rec.State = "已建立";
@@ -48,8 +45,7 @@ TMyRec tcpRow()
     return rec;
 }
 
-TEST(ClipboardReport, TcpRowGivesTheFourteenLinesExactly)
-{
+TEST(ClipboardReport, TcpRowGivesTheFourteenLinesExactly) {
     const std::string expected = joinLines({
         separator(),
         "程序名称:firefox-esr",
@@ -69,8 +65,7 @@ TEST(ClipboardReport, TcpRowGivesTheFourteenLinesExactly)
     EXPECT_EQ(BuildClipboardReport(tcpRow()), expected);
 }
 
-TEST(ClipboardReport, UdpRowLeavesRemoteAndStateEmpty)
-{
+TEST(ClipboardReport, UdpRowLeavesRemoteAndStateEmpty) {
     TMyRec rec;
     rec.Protocol = "UDP";
     rec.LocalAddr = "0.0.0.0";
@@ -99,8 +94,7 @@ TEST(ClipboardReport, UdpRowLeavesRemoteAndStateEmpty)
     EXPECT_EQ(BuildClipboardReport(rec), expected);
 }
 
-TEST(ClipboardReport, RowWithoutPathCarriesTheExplanation)
-{
+TEST(ClipboardReport, RowWithoutPathCarriesTheExplanation) {
     TMyRec rec;
     rec.Protocol = "TCP";
     rec.State = "等待时间";
@@ -109,15 +103,15 @@ TEST(ClipboardReport, RowWithoutPathCarriesTheExplanation)
     rec.RemoteAddr = "127.0.0.1";
     rec.RemotePort = "8080";
     rec.PID = "0";
-    rec.FileDesc = "系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，反之就是CPU的占用率越高。";
+    rec.FileDesc = "系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，反之就"
+                   "是CPU的占用率越高。";
     const std::string report = BuildClipboardReport(rec);
     EXPECT_NE(report.find("\r\n程序名称:\r\n"), std::string::npos);
     EXPECT_NE(report.find("\r\n路径:\r\n"), std::string::npos);
     EXPECT_NE(report.find("\r\n程序说明:" + rec.FileDesc + "\r\n"), std::string::npos);
 }
 
-TEST(ClipboardReport, FramingAndLineStructure)
-{
+TEST(ClipboardReport, FramingAndLineStructure) {
     TMyRec rec = tcpRow();
     rec.ProcPath = "/opt/" + std::string(600, 'x') + "/a b/程序";
     const std::string report = BuildClipboardReport(rec);
@@ -145,42 +139,38 @@ TEST(ClipboardReport, FramingAndLineStructure)
     EXPECT_EQ(report.find("md"), std::string::npos);
 }
 
-TEST(ClipboardReport, OwnHomePageAddressIsSet)
-{
+TEST(ClipboardReport, OwnHomePageAddressIsSet) {
     const std::string url = ReportHomePageURL;
     EXPECT_FALSE(url.empty());
     EXPECT_EQ(url.find_first_of("\r\n"), std::string::npos);
 }
 
-TEST(SystemProcessCheck, UpperCasesAsciiLettersOnly)
-{
+TEST(SystemProcessCheck, UpperCasesAsciiLettersOnly) {
     EXPECT_EQ(UpperCaseAscii("/usr/sbin/sshd"), "/USR/SBIN/SSHD");
     EXPECT_EQ(UpperCaseAscii("/opt/ärger/程序-x"), "/OPT/äRGER/程序-X");
     EXPECT_EQ(UpperCaseAscii(std::string("a\0z\xff", 4)), std::string("A\0Z\xff", 4));
 }
 
-TEST(SystemProcessCheck, PathsUnderSystemFolders)
-{
+TEST(SystemProcessCheck, PathsUnderSystemFolders) {
     const std::vector<std::string> dirs{"/usr/sbin", "/sbin", "/usr/lib/systemd", "/lib/systemd"};
     const std::vector<std::pair<std::string, bool>> cases{
         {"/usr/sbin/sshd", true},
         {"/USR/SBIN/sshd", true},
         {"/Usr/Lib/Systemd/systemd-resolved", true},
         {"/lib/systemd/systemd-networkd", true},
-        {"/usr/sbin2/tool", true},           // a folder named with the system folder's name as prefix
+        {"/usr/sbin2/tool", true}, // a folder named with the system folder's name as prefix
         {"/usr/lib/systemd-extra/x", true},
         {"/usr/bin/python3", false},
         {"/home/user/bin/server", false},
-        {"/usr/local/bin/xsbin", false},     // "SBIN" inside a name is not a folder
-        {"/usr/lib/ſystemd/x", false},       // non-ASCII letters are not folded
+        {"/usr/local/bin/xsbin", false}, // "SBIN" inside a name is not a folder
+        {"/usr/lib/ſystemd/x", false},   // non-ASCII letters are not folded
         {"", false},
     };
     for (const auto& [path, expected] : cases)
         EXPECT_EQ(IsUnderSystemDir(path, dirs), expected) << path;
 }
 
-TEST(SystemProcessCheck, EmptyFolderEntriesMatchNothing)
-{
+TEST(SystemProcessCheck, EmptyFolderEntriesMatchNothing) {
     EXPECT_FALSE(IsUnderSystemDir("/usr/bin/x", {""}));
     EXPECT_FALSE(IsUnderSystemDir("/usr/bin/x", {}));
     EXPECT_TRUE(IsUnderSystemDir("/usr/sbin/x", {"", "/USR/SBIN"}));
@@ -188,13 +178,11 @@ TEST(SystemProcessCheck, EmptyFolderEntriesMatchNothing)
 
 class RecordingView : public ProcInfoView {
 public:
-    void setText(ProcInfoControl control, const std::string& text) override
-    {
+    void setText(ProcInfoControl control, const std::string& text) override {
         calls.push_back({control, text});
     }
     void drawLargeIcon(int index) override { iconIndex = index; }
-    void showModal() override
-    {
+    void showModal() override {
         shownAfterCalls = calls.size();
         if (whileModal)
             whileModal();
@@ -216,8 +204,7 @@ public:
     std::vector<std::string> opened, selected, properties;
 };
 
-TEST(FormProcInfo, FillsTheCaptionsInOrderThenShows)
-{
+TEST(FormProcInfo, FillsTheCaptionsInOrderThenShows) {
     RecordingView view;
     RecordingShell shell;
     TFormProcInfo form(view, shell);
@@ -235,8 +222,7 @@ TEST(FormProcInfo, FillsTheCaptionsInOrderThenShows)
     EXPECT_EQ(view.shownAfterCalls, expected.size());
 }
 
-TEST(FormProcInfo, EmptyDescriptionAndCompanyKeepTheirSpaces)
-{
+TEST(FormProcInfo, EmptyDescriptionAndCompanyKeepTheirSpaces) {
     RecordingView view;
     RecordingShell shell;
     TFormProcInfo form(view, shell);
@@ -250,8 +236,7 @@ TEST(FormProcInfo, EmptyDescriptionAndCompanyKeepTheirSpaces)
     EXPECT_EQ(view.iconIndex, -1);
 }
 
-TEST(FormProcInfo, LinkLocatesWithoutExistenceCheckAndOkCloses)
-{
+TEST(FormProcInfo, LinkLocatesWithoutExistenceCheckAndOkCloses) {
     RecordingView view;
     RecordingShell shell;
     TFormProcInfo form(view, shell);
@@ -267,8 +252,7 @@ TEST(FormProcInfo, LinkLocatesWithoutExistenceCheckAndOkCloses)
     EXPECT_TRUE(shell.properties.empty());
 }
 
-TEST(FormProcInfo, LayoutMatchesTheDialog)
-{
+TEST(FormProcInfo, LayoutMatchesTheDialog) {
     const auto& places = ProcInfoLook::Placements();
     ASSERT_EQ(places.size(), 12u);
     EXPECT_EQ(places.front().control, ProcInfoControl::Panel1);
@@ -280,8 +264,7 @@ TEST(FormProcInfo, LayoutMatchesTheDialog)
     }
 }
 
-TEST(FormProcInfo, ViewCallbacksAreClearedWithTheForm)
-{
+TEST(FormProcInfo, ViewCallbacksAreClearedWithTheForm) {
     RecordingView view;
     RecordingShell shell;
     {
@@ -292,8 +275,7 @@ TEST(FormProcInfo, ViewCallbacksAreClearedWithTheForm)
     EXPECT_FALSE(view.onOkClick);
 }
 
-TEST(HelpFile, NextToTheExecutableFirstThenTheDataFolder)
-{
+TEST(HelpFile, NextToTheExecutableFirstThenTheDataFolder) {
     TempDir tree;
     const std::string exeDir = tree.path() + "/bin/";
     const std::vector<std::string> candidates = HelpFileCandidates(exeDir);
@@ -312,14 +294,34 @@ TEST(HelpFile, NextToTheExecutableFirstThenTheDataFolder)
     EXPECT_EQ(HelpFileCandidates("").size(), 1u);
 }
 
-TEST(HelpFile, TheHelpDocumentCoversTheWindow)
-{
-    const std::string help = readTextFile(std::string(KESTREL_TEST_DATA) + "/../../docs/help/KestrelHelp.html");
+TEST(HelpFile, TheHelpDocumentCoversTheWindow) {
+    const std::string help =
+        readTextFile(std::string(KESTREL_TEST_DATA) + "/../../docs/help/KestrelHelp.html");
     ASSERT_FALSE(help.empty());
-    for (const char* needed : {"<meta charset=\"utf-8\">", "进程", "协议", "本地IP", "本地端口", "目标IP",
-                               "目标端口", "状态", "管理", "文件路径", "文件说明", "公司", "显示本地连接", "自动刷新",
-                               "始终保持在其他窗口前端", "显示文件详细信息", "进程信息", "结束进程", "拷贝到剪贴板",
-                               "定位文件", "属性", "进程详细信息", "kestrel-snapshot", "setcap",
+    for (const char* needed : {"<meta charset=\"utf-8\">",
+                               "进程",
+                               "协议",
+                               "本地IP",
+                               "本地端口",
+                               "目标IP",
+                               "目标端口",
+                               "状态",
+                               "管理",
+                               "文件路径",
+                               "文件说明",
+                               "公司",
+                               "显示本地连接",
+                               "自动刷新",
+                               "始终保持在其他窗口前端",
+                               "显示文件详细信息",
+                               "进程信息",
+                               "结束进程",
+                               "拷贝到剪贴板",
+                               "定位文件",
+                               "属性",
+                               "进程详细信息",
+                               "kestrel-snapshot",
+                               "setcap",
                                "cap_dac_read_search,cap_sys_ptrace"})
         EXPECT_NE(help.find(needed), std::string::npos) << needed;
 }

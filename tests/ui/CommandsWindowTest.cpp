@@ -78,8 +78,8 @@ public:
     std::vector<std::vector<std::string>> shown;
 };
 
-File_Rec record(int state, const char* localPort, const char* pid, const char* name, const char* path,
-                std::uint64_t startTime) {
+File_Rec record(int state, const char* localPort, const char* pid, const char* name,
+                const char* path, std::uint64_t startTime) {
     File_Rec r;
     r.State = state;
     r.LocalAddr = "10.0.0.5";
@@ -109,13 +109,15 @@ protected:
             record(5, "40002", "0", "System", "", 0),
             record(2, "8080", "1300", "server", "/usr/SBIN2/server", 888),
         };
-        nextUdp = {record(0, "5353", "611", "resolver", "/usr/lib/systemd/systemd-resolved", 61100)};
+        nextUdp = {
+            record(0, "5353", "611", "resolver", "/usr/lib/systemd/systemd-resolved", 61100)};
 
         TFormKestrelServices s;
         s.settingsFile = settings.file("Kestrel.ini");
         s.exeDir = [this] { return exeDir; };
         s.systemDirs = [] {
-            return std::vector<std::string>{"/usr/sbin", "/sbin", "/usr/lib/systemd", "/lib/systemd"};
+            return std::vector<std::string>{"/usr/sbin", "/sbin", "/usr/lib/systemd",
+                                            "/lib/systemd"};
         };
         s.enableDebugPrivilege = [] { return false; };
         s.snapshot.takeSnapshot = [this] {
@@ -159,7 +161,8 @@ protected:
     void event(const std::function<void()>& handler) { ui::dispatchEvent(w.Messages, handler); }
 
     std::vector<bool> rowItemsEnabled() const {
-        return {w.NProcInfo.enabled(), w.NEndProc.enabled(), w.NLocate.enabled(), w.NProperty.enabled()};
+        return {w.NProcInfo.enabled(), w.NEndProc.enabled(), w.NLocate.enabled(),
+                w.NProperty.enabled()};
     }
 
     TempDir settings;
@@ -402,8 +405,8 @@ TEST_F(CommandsTest, DetailsDialogShowsACopyOfTheRow) {
     focus("browser");
     event([&] { w.NProcInfo.click(); });
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    const std::vector<std::string> expected{"browser", "browser description  ", "PID:1200", "Example ",
-                                            "/opt/browser/browser"};
+    const std::vector<std::string> expected{"browser", "browser description  ", "PID:1200",
+                                            "Example ", "/opt/browser/browser"};
     EXPECT_EQ(dialogs.shown[0], expected);
 }
 

@@ -22,21 +22,18 @@ constexpr std::chrono::milliseconds TermGrace{2000};
 constexpr std::chrono::milliseconds KillGrace{1000};
 
 // Raw system calls: glibc's own wrappers are recent (2.36) and not declared for C++ there.
-int pidfdOpen(pid_t pid)
-{
+int pidfdOpen(pid_t pid) {
     return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0u));
 }
 
-int pidfdSendSignal(int pidfd, int signal)
-{
+int pidfdSendSignal(int pidfd, int signal) {
     return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0u));
 }
 
 class PidFd {
 public:
     explicit PidFd(int fd) : m_fd(fd) {}
-    ~PidFd()
-    {
+    ~PidFd() {
         if (m_fd >= 0)
             ::close(m_fd);
     }
@@ -48,8 +45,7 @@ private:
     int m_fd;
 };
 
-EndProcessResult resultOfErrno(int error)
-{
+EndProcessResult resultOfErrno(int error) {
     switch (error) {
     case ESRCH:
         return EndProcessResult::Gone;
@@ -62,11 +58,11 @@ EndProcessResult resultOfErrno(int error)
 }
 
 // True once the process behind `pidfd` has exited (a zombie counts as exited).
-bool waitForExit(int pidfd, std::chrono::milliseconds limit)
-{
+bool waitForExit(int pidfd, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd entry{pidfd, POLLIN, 0};
         const int ready = ::poll(&entry, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
         if (ready > 0)
@@ -80,8 +76,7 @@ bool waitForExit(int pidfd, std::chrono::milliseconds limit)
 
 // Kernels before 5.3 have no pidfd_open: the identity is checked right before each kill(), which
 // leaves only the short window between the check and the signal.
-EndProcessResult endWithoutPidFd(pid_t pid, std::uint64_t expectedStartTime)
-{
+EndProcessResult endWithoutPidFd(pid_t pid, std::uint64_t expectedStartTime) {
     if (ProcessStartTime(static_cast<std::uint32_t>(pid)) != expectedStartTime)
         return EndProcessResult::IdentityMismatch;
     if (::kill(pid, SIGTERM) != 0)
@@ -103,8 +98,7 @@ EndProcessResult endWithoutPidFd(pid_t pid, std::uint64_t expectedStartTime)
 
 } // namespace
 
-EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime)
-{
+EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime) {
     if (expectedStartTime == 0)
         return EndProcessResult::IdentityMismatch;
     if (pid == 0 || pid > static_cast<std::uint32_t>(INT32_MAX))

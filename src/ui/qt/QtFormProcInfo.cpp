@@ -15,13 +15,11 @@
 
 namespace {
 
-QColor qColor(ProcInfoRgb rgb)
-{
+QColor qColor(ProcInfoRgb rgb) {
     return QColor(rgb.red, rgb.green, rgb.blue);
 }
 
-QString cssColour(ProcInfoRgb rgb)
-{
+QString cssColour(ProcInfoRgb rgb) {
     return qColor(rgb).name(QColor::HexRgb);
 }
 
@@ -32,8 +30,7 @@ namespace qtui {
 QtFormProcInfo::QtFormProcInfo(QWidget* owner, IconSource largeIcon)
     : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                          Qt::WindowCloseButtonHint | Qt::WindowSystemMenuHint),
-      m_largeIcon(std::move(largeIcon))
-{
+      m_largeIcon(std::move(largeIcon)) {
     using namespace ProcInfoLook;
     setWindowTitle(QString::fromUtf8(Caption));
     setFixedSize(ClientWidth, ClientHeight);
@@ -44,8 +41,9 @@ QtFormProcInfo::QtFormProcInfo(QWidget* owner, IconSource largeIcon)
     setFont(font);
 
     for (const ProcInfoPlacement& place : Placements()) {
-        QWidget* parent = place.control == ProcInfoControl::Panel1 ? static_cast<QWidget*>(this)
-                                                                   : m_controls.at(ProcInfoControl::Panel1);
+        QWidget* parent = place.control == ProcInfoControl::Panel1
+                              ? static_cast<QWidget*>(this)
+                              : m_controls.at(ProcInfoControl::Panel1);
         QWidget* widget = nullptr;
         switch (place.control) {
         case ProcInfoControl::Panel1: {
@@ -87,7 +85,8 @@ QtFormProcInfo::QtFormProcInfo(QWidget* owner, IconSource largeIcon)
             QFont linkFont = m_locate->font();
             linkFont.setUnderline(true);
             m_locate->setFont(linkFont);
-            m_locate->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(cssColour(LinkColour)));
+            m_locate->setStyleSheet(
+                QStringLiteral("QLabel { color: %1; }").arg(cssColour(LinkColour)));
             m_locate->setCursor(Qt::PointingHandCursor);
             m_locate->installEventFilter(this);
             widget = m_locate;
@@ -95,12 +94,12 @@ QtFormProcInfo::QtFormProcInfo(QWidget* owner, IconSource largeIcon)
         }
         case ProcInfoControl::BTNOK:
             m_ok = new QPushButton(QString::fromUtf8(OkCaption), parent);
-            m_ok->setStyleSheet(QStringLiteral(
-                                    "QPushButton { background: %1; border: 1px solid %2; }"
-                                    "QPushButton:focus { border: 2px solid %2; }"
-                                    "QPushButton:hover { background: %3; }")
-                                    .arg(cssColour(ButtonFace), cssColour(ButtonHighlight),
-                                         cssColour(ButtonHotTrack)));
+            m_ok->setStyleSheet(
+                QStringLiteral("QPushButton { background: %1; border: 1px solid %2; }"
+                               "QPushButton:focus { border: 2px solid %2; }"
+                               "QPushButton:hover { background: %3; }")
+                    .arg(cssColour(ButtonFace), cssColour(ButtonHighlight),
+                         cssColour(ButtonHotTrack)));
             m_ok->setDefault(true);
             connect(m_ok, &QPushButton::clicked, this, [this] {
                 if (onOkClick)
@@ -137,8 +136,7 @@ QtFormProcInfo::QtFormProcInfo(QWidget* owner, IconSource largeIcon)
     m_ok->setFocus(Qt::OtherFocusReason);
 }
 
-void QtFormProcInfo::setText(ProcInfoControl control, const std::string& text)
-{
+void QtFormProcInfo::setText(ProcInfoControl control, const std::string& text) {
     const QString value = QString::fromStdString(text);
     if (control == ProcInfoControl::EPath) {
         m_path->setText(value);
@@ -151,8 +149,7 @@ void QtFormProcInfo::setText(ProcInfoControl control, const std::string& text)
     }
 }
 
-void QtFormProcInfo::drawLargeIcon(int index)
-{
+void QtFormProcInfo::drawLargeIcon(int index) {
     using namespace ProcInfoLook;
     QPixmap picture(IconSize, IconSize);
     picture.fill(Qt::transparent);
@@ -166,27 +163,24 @@ void QtFormProcInfo::drawLargeIcon(int index)
     m_image->setPixmap(picture);
 }
 
-void QtFormProcInfo::showModal()
-{
+void QtFormProcInfo::showModal() {
     m_ok->setFocus(Qt::OtherFocusReason);
     exec();
 }
 
-void QtFormProcInfo::closeDialog()
-{
+void QtFormProcInfo::closeDialog() {
     accept();
 }
 
-QWidget* QtFormProcInfo::control(ProcInfoControl control) const
-{
+QWidget* QtFormProcInfo::control(ProcInfoControl control) const {
     return m_controls.at(control);
 }
 
-bool QtFormProcInfo::eventFilter(QObject* watched, QEvent* event)
-{
+bool QtFormProcInfo::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_locate && event->type() == QEvent::MouseButtonRelease) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton && m_locate->rect().contains(mouse->position().toPoint())) {
+        if (mouse->button() == Qt::LeftButton &&
+            m_locate->rect().contains(mouse->position().toPoint())) {
             if (onLocateClick)
                 onLocateClick();
             return true;

@@ -16,8 +16,7 @@ const char* const FileManagerService = "org.freedesktop.FileManager1";
 const char* const FileManagerPath = "/org/freedesktop/FileManager1";
 const char* const FileManagerInterface = "org.freedesktop.FileManager1";
 
-QUrl localFileUrl(const std::string& path)
-{
+QUrl localFileUrl(const std::string& path) {
     return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path)));
 }
 
@@ -26,14 +25,12 @@ QUrl localFileUrl(const std::string& path)
 namespace qtui {
 
 QtShell::QtShell(UrlOpener openUrl, int dbusTimeoutMs)
-    : m_openUrl(std::move(openUrl)), m_dbusTimeoutMs(dbusTimeoutMs)
-{
+    : m_openUrl(std::move(openUrl)), m_dbusTimeoutMs(dbusTimeoutMs) {
     if (!m_openUrl)
         m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 
-void QtShell::openDocument(const std::string& urlOrPath)
-{
+void QtShell::openDocument(const std::string& urlOrPath) {
     if (urlOrPath.empty())
         return;
     if (urlOrPath.front() == '/')
@@ -42,30 +39,26 @@ void QtShell::openDocument(const std::string& urlOrPath)
         m_openUrl(QUrl(QString::fromStdString(urlOrPath)));
 }
 
-void QtShell::selectInFileManager(const std::string& path)
-{
+void QtShell::selectInFileManager(const std::string& path) {
     if (path.empty())
         return;
     if (!callFileManager("ShowItems", path))
         openFolderOf(path);
 }
 
-void QtShell::showProperties(const std::string& path)
-{
+void QtShell::showProperties(const std::string& path) {
     if (path.empty())
         return;
     if (!callFileManager("ShowItemProperties", path))
         openFolderOf(path);
 }
 
-QString QtShell::fileUri(const std::string& path)
-{
+QString QtShell::fileUri(const std::string& path) {
     const QByteArray encoded = QByteArray::fromStdString(path).toPercentEncoding("/");
     return QStringLiteral("file://") + QString::fromLatin1(encoded);
 }
 
-std::string QtShell::containingFolder(const std::string& path)
-{
+std::string QtShell::containingFolder(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos)
         return std::string();
@@ -74,30 +67,26 @@ std::string QtShell::containingFolder(const std::string& path)
     return path.substr(0, slash);
 }
 
-bool QtShell::callFileManager(const char* method, const std::string& path) const
-{
+bool QtShell::callFileManager(const char* method, const std::string& path) const {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(FileManagerService),
-                                                      QString::fromLatin1(FileManagerPath),
-                                                      QString::fromLatin1(FileManagerInterface),
-                                                      QString::fromLatin1(method));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(FileManagerService), QString::fromLatin1(FileManagerPath),
+        QString::fromLatin1(FileManagerInterface), QString::fromLatin1(method));
     // The second argument is the startup notification ID, which we do not have.
     call << QStringList{fileUri(path)} << QString();
     const QDBusMessage reply = bus.call(call, QDBus::Block, m_dbusTimeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-void QtShell::openFolderOf(const std::string& path) const
-{
+void QtShell::openFolderOf(const std::string& path) const {
     const std::string folder = containingFolder(path);
     if (!folder.empty())
         m_openUrl(localFileUrl(folder));
 }
 
-void QtClipboardText::setText(const std::string& text)
-{
+void QtClipboardText::setText(const std::string& text) {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard)
         clipboard->setText(QString::fromStdString(text), QClipboard::Clipboard);

@@ -22,8 +22,7 @@ namespace {
 // A forked child listening on 127.0.0.1, reaped (or killed) when the object goes.
 class SocketChild {
 public:
-    explicit SocketChild(bool ignoreTerm)
-    {
+    explicit SocketChild(bool ignoreTerm) {
         int fds[2];
         if (::pipe(fds) != 0)
             return;
@@ -52,8 +51,7 @@ public:
             m_port = 0;
         ::close(fds[0]);
     }
-    ~SocketChild()
-    {
+    ~SocketChild() {
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
@@ -66,8 +64,7 @@ public:
     std::uint16_t port() const { return m_port; }
 
     // True while the child has not exited (a zombie counts as exited).
-    bool alive()
-    {
+    bool alive() {
         if (m_pid <= 0)
             return false;
         int status = 0;
@@ -80,8 +77,7 @@ public:
         return done == 0;
     }
     // Reaps the child after it was ended; its exit status.
-    int reap()
-    {
+    int reap() {
         if (m_pid > 0) {
             ::waitpid(m_pid, &m_status, 0);
             m_pid = -1;
@@ -95,8 +91,7 @@ private:
     int m_status = 0;
 };
 
-bool snapshotHoldsListener(pid_t pid, std::uint16_t port)
-{
+bool snapshotHoldsListener(pid_t pid, std::uint16_t port) {
     GetTcpUdpTable();
     for (const File_Rec& rec : TcpRecords) {
         if (rec.LocalAddr == "127.0.0.1" && rec.LocalPort == std::to_string(port) &&
@@ -106,8 +101,7 @@ bool snapshotHoldsListener(pid_t pid, std::uint16_t port)
     return false;
 }
 
-std::uint64_t recordedStartTime(pid_t pid, std::uint16_t port)
-{
+std::uint64_t recordedStartTime(pid_t pid, std::uint16_t port) {
     GetTcpUdpTable();
     for (const File_Rec& rec : TcpRecords) {
         if (rec.LocalPort == std::to_string(port) && rec.PID == std::to_string(pid))
@@ -116,15 +110,15 @@ std::uint64_t recordedStartTime(pid_t pid, std::uint16_t port)
     return 0;
 }
 
-TEST(EndProcess, EndsTheRecordedProcessAndItsSocketLeavesTheSnapshot)
-{
+TEST(EndProcess, EndsTheRecordedProcessAndItsSocketLeavesTheSnapshot) {
     SocketChild child(false);
     ASSERT_GT(child.pid(), 0);
     ASSERT_NE(child.port(), 0);
     const std::uint64_t identity = recordedStartTime(child.pid(), child.port());
     ASSERT_NE(identity, 0u) << "the snapshot records the owner's start time";
 
-    EXPECT_EQ(os::EndProcess(static_cast<std::uint32_t>(child.pid()), identity), os::EndProcessResult::Ended);
+    EXPECT_EQ(os::EndProcess(static_cast<std::uint32_t>(child.pid()), identity),
+              os::EndProcessResult::Ended);
     const pid_t pid = child.pid();
     const int status = child.reap();
     EXPECT_TRUE(WIFSIGNALED(status));
@@ -132,21 +126,20 @@ TEST(EndProcess, EndsTheRecordedProcessAndItsSocketLeavesTheSnapshot)
     EXPECT_FALSE(snapshotHoldsListener(pid, child.port()));
 }
 
-TEST(EndProcess, KillsAProcessThatIgnoresTheRequest)
-{
+TEST(EndProcess, KillsAProcessThatIgnoresTheRequest) {
     SocketChild child(true);
     ASSERT_GT(child.pid(), 0);
     const std::uint64_t identity = os::ProcessStartTime(static_cast<std::uint32_t>(child.pid()));
     ASSERT_NE(identity, 0u);
 
-    EXPECT_EQ(os::EndProcess(static_cast<std::uint32_t>(child.pid()), identity), os::EndProcessResult::Ended);
+    EXPECT_EQ(os::EndProcess(static_cast<std::uint32_t>(child.pid()), identity),
+              os::EndProcessResult::Ended);
     const int status = child.reap();
     EXPECT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGKILL);
 }
 
-TEST(EndProcess, AnotherIdentityLeavesTheProcessAlive)
-{
+TEST(EndProcess, AnotherIdentityLeavesTheProcessAlive) {
     SocketChild child(false);
     ASSERT_GT(child.pid(), 0);
     const auto pid = static_cast<std::uint32_t>(child.pid());
@@ -159,8 +152,7 @@ TEST(EndProcess, AnotherIdentityLeavesTheProcessAlive)
     EXPECT_TRUE(snapshotHoldsListener(child.pid(), child.port()));
 }
 
-TEST(EndProcess, GoneProcessIsReported)
-{
+TEST(EndProcess, GoneProcessIsReported) {
     pid_t pid = 0;
     std::uint64_t identity = 0;
     {
@@ -171,12 +163,12 @@ TEST(EndProcess, GoneProcessIsReported)
     } // killed and reaped here
     const os::EndProcessResult result = os::EndProcess(static_cast<std::uint32_t>(pid), identity);
     // The ID may already belong to a newcomer; either way nothing of ours is ended.
-    EXPECT_TRUE(result == os::EndProcessResult::Gone || result == os::EndProcessResult::IdentityMismatch);
+    EXPECT_TRUE(result == os::EndProcessResult::Gone ||
+                result == os::EndProcessResult::IdentityMismatch);
     EXPECT_EQ(os::EndProcess(0, 1), os::EndProcessResult::Gone);
 }
 
-TEST(EndProcess, AnotherUsersProcessIsNotPermitted)
-{
+TEST(EndProcess, AnotherUsersProcessIsNotPermitted) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run the attempt as an unprivileged user";
     SocketChild target(false);

@@ -43,8 +43,7 @@ namespace {
 // A private session bus for this test program, so that nothing reaches the desktop's own.
 QProcess* g_busDaemon = nullptr;
 
-bool startPrivateBus()
-{
+bool startPrivateBus() {
     g_busDaemon = new QProcess;
     g_busDaemon->start(QStringLiteral("dbus-daemon"),
                        {QStringLiteral("--session"), QStringLiteral("--nofork"),
@@ -69,14 +68,14 @@ struct FileManagerCall {
 // org.freedesktop.FileManager1 on its own connection and thread, recording each call.
 class FakeFileManager {
 public:
-    FakeFileManager()
-    {
+    FakeFileManager() {
         QSemaphore ready;
         m_thread = QThread::create([this, &ready] {
-            QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
-                                                                QStringLiteral("fake-file-manager"));
+            QDBusConnection bus = QDBusConnection::connectToBus(
+                QDBusConnection::SessionBus, QStringLiteral("fake-file-manager"));
             Object object(*this);
-            m_registered = bus.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &object) &&
+            m_registered = bus.registerVirtualObject(
+                               QStringLiteral("/org/freedesktop/FileManager1"), &object) &&
                            bus.registerService(QStringLiteral("org.freedesktop.FileManager1"));
             ready.release();
             QEventLoop loop;
@@ -88,15 +87,13 @@ public:
         m_thread->start();
         ready.acquire();
     }
-    ~FakeFileManager()
-    {
+    ~FakeFileManager() {
         m_thread->quit();
         m_thread->wait();
         delete m_thread;
     }
     bool registered() const { return m_registered; }
-    std::vector<FileManagerCall> calls()
-    {
+    std::vector<FileManagerCall> calls() {
         const std::lock_guard<std::mutex> lock(m_mutex);
         return m_calls;
     }
@@ -106,12 +103,14 @@ private:
     public:
         explicit Object(FakeFileManager& owner) : m_owner(owner) {}
         QString introspect(const QString&) const override { return QString(); }
-        bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-        {
+        bool handleMessage(const QDBusMessage& message,
+                           const QDBusConnection& connection) override {
             const QList<QVariant> args = message.arguments();
             {
                 const std::lock_guard<std::mutex> lock(m_owner.m_mutex);
-                m_owner.m_calls.push_back({message.member(), args.isEmpty() ? QStringList() : args.front().toStringList()});
+                m_owner.m_calls.push_back({message.member(), args.isEmpty()
+                                                                 ? QStringList()
+                                                                 : args.front().toStringList()});
             }
             connection.send(message.createReply());
             return true;
@@ -129,8 +128,7 @@ private:
 
 struct OpenedUrls {
     std::vector<QUrl> urls;
-    QtShell::UrlOpener opener()
-    {
+    QtShell::UrlOpener opener() {
         return [this](const QUrl& url) {
             urls.push_back(url);
             return true;
@@ -138,8 +136,7 @@ struct OpenedUrls {
     }
 };
 
-TEST(QtShell, FileUriEncodesEveryOddByte)
-{
+TEST(QtShell, FileUriEncodesEveryOddByte) {
     EXPECT_EQ(QtShell::fileUri("/usr/bin/python3"), QStringLiteral("file:///usr/bin/python3"));
     EXPECT_EQ(QtShell::fileUri("/opt/my app/程序"),
               QStringLiteral("file:///opt/my%20app/%E7%A8%8B%E5%BA%8F"));
@@ -147,15 +144,13 @@ TEST(QtShell, FileUriEncodesEveryOddByte)
               QStringLiteral("file:///tmp/a%FF%23%3F%25b"));
 }
 
-TEST(QtShell, ContainingFolder)
-{
+TEST(QtShell, ContainingFolder) {
     EXPECT_EQ(QtShell::containingFolder("/usr/bin/ls"), "/usr/bin");
     EXPECT_EQ(QtShell::containingFolder("/init"), "/");
     EXPECT_EQ(QtShell::containingFolder("relative"), "");
 }
 
-TEST(QtShell, FileManagerIsAskedOverTheSessionBus)
-{
+TEST(QtShell, FileManagerIsAskedOverTheSessionBus) {
     FakeFileManager fileManager;
     ASSERT_TRUE(fileManager.registered());
     OpenedUrls opened;
@@ -173,8 +168,7 @@ TEST(QtShell, FileManagerIsAskedOverTheSessionBus)
     EXPECT_TRUE(opened.urls.empty()) << "no fallback while the file manager answers";
 }
 
-TEST(QtShell, WithoutAFileManagerTheFolderIsOpened)
-{
+TEST(QtShell, WithoutAFileManagerTheFolderIsOpened) {
     ASSERT_FALSE(QDBusConnection::sessionBus().interface()->isServiceRegistered(
         QStringLiteral("org.freedesktop.FileManager1")));
     OpenedUrls opened;
@@ -189,8 +183,7 @@ TEST(QtShell, WithoutAFileManagerTheFolderIsOpened)
     EXPECT_EQ(opened.urls[1], QUrl::fromLocalFile(QStringLiteral("/usr/sbin")));
 }
 
-TEST(QtShell, DocumentsGoToTheDefaultHandler)
-{
+TEST(QtShell, DocumentsGoToTheDefaultHandler) {
     OpenedUrls opened;
     QtShell shell(opened.opener());
     shell.openDocument("https://kestrel.example.org/update");
@@ -198,11 +191,11 @@ TEST(QtShell, DocumentsGoToTheDefaultHandler)
     shell.openDocument("");
     ASSERT_EQ(opened.urls.size(), 2u);
     EXPECT_EQ(opened.urls[0], QUrl(QStringLiteral("https://kestrel.example.org/update")));
-    EXPECT_EQ(opened.urls[1], QUrl::fromLocalFile(QStringLiteral("/usr/share/kestrel/KestrelHelp.html")));
+    EXPECT_EQ(opened.urls[1],
+              QUrl::fromLocalFile(QStringLiteral("/usr/share/kestrel/KestrelHelp.html")));
 }
 
-TEST(QtClipboardText, KeepsTheTextWithItsLineEnds)
-{
+TEST(QtClipboardText, KeepsTheTextWithItsLineEnds) {
     QtClipboardText clipboard;
     const std::string text = "\xE2\x80\x95\r\n程序名称:x\r\n";
     clipboard.setText(text);
@@ -217,8 +210,7 @@ public:
     std::vector<std::string> selected;
 };
 
-TMyRec rowOf(const std::string& path)
-{
+TMyRec rowOf(const std::string& path) {
     TMyRec rec;
     rec.Protocol = "TCP";
     rec.PID = "4242";
@@ -229,11 +221,11 @@ TMyRec rowOf(const std::string& path)
     return rec;
 }
 
-TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton)
-{
+TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton) {
     QPixmap red(32, 32);
     red.fill(Qt::red);
-    auto* dialog = new QtFormProcInfo(nullptr, [&red](int index) { return index == 3 ? red : QPixmap(); });
+    auto* dialog =
+        new QtFormProcInfo(nullptr, [&red](int index) { return index == 3 ? red : QPixmap(); });
     RecordingShell shell;
     TFormProcInfo form(*dialog, shell);
 
@@ -245,7 +237,9 @@ TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton)
         EXPECT_EQ(dialog->size(), QSize(425, 237));
         EXPECT_EQ(dialog->focusWidget(), dialog->control(ProcInfoControl::BTNOK));
 
-        const auto text = [&](ProcInfoControl c) { return qobject_cast<QLabel*>(dialog->control(c))->text(); };
+        const auto text = [&](ProcInfoControl c) {
+            return qobject_cast<QLabel*>(dialog->control(c))->text();
+        };
         EXPECT_EQ(text(ProcInfoControl::LabExe), QStringLiteral("server"));
         EXPECT_EQ(text(ProcInfoControl::LabExeDes), QStringLiteral("测试服务器  "));
         EXPECT_EQ(text(ProcInfoControl::LabPID), QStringLiteral("PID:4242"));
@@ -259,13 +253,15 @@ TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton)
         EXPECT_EQ(dialog->control(ProcInfoControl::BTNOK)->geometry(), QRect(321, 202, 97, 26));
         EXPECT_EQ(dialog->control(ProcInfoControl::LabExe)->pos(), QPoint(80, 16));
 
-        const QImage icon = qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
+        const QImage icon =
+            qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
         EXPECT_EQ(icon.size(), QSize(32, 32));
         EXPECT_EQ(QColor(icon.pixel(1, 1)), QColor(Qt::red));
         EXPECT_EQ(qAlpha(icon.pixel(0, 0)), 0);
 
         QTest::mouseClick(dialog->control(ProcInfoControl::LabLocate), Qt::LeftButton);
-        QTest::mouseClick(qobject_cast<QPushButton*>(dialog->control(ProcInfoControl::BTNOK)), Qt::LeftButton);
+        QTest::mouseClick(qobject_cast<QPushButton*>(dialog->control(ProcInfoControl::BTNOK)),
+                          Qt::LeftButton);
     });
     form.Show(rowOf("/no/such dir/server"), 3);
 
@@ -275,13 +271,13 @@ TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton)
     delete dialog;
 }
 
-TEST(QtFormProcInfo, NoIconLeavesThePictureEmpty)
-{
+TEST(QtFormProcInfo, NoIconLeavesThePictureEmpty) {
     auto* dialog = new QtFormProcInfo(nullptr, [](int) { return QPixmap(); });
     RecordingShell shell;
     TFormProcInfo form(*dialog, shell);
     QTimer::singleShot(0, dialog, [&] {
-        const QImage icon = qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
+        const QImage icon =
+            qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
         EXPECT_EQ(qAlpha(icon.pixel(1, 1)), 0);
         dialog->reject();
     });
@@ -291,8 +287,7 @@ TEST(QtFormProcInfo, NoIconLeavesThePictureEmpty)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const bool bus = startPrivateBus();

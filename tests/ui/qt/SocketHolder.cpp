@@ -14,7 +14,8 @@ int main() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    if (::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(sock, 1) != 0 ||
+    if (::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(sock, 1) != 0 ||
         ::getsockname(sock, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
         return 1;
     std::printf("%u\n", static_cast<unsigned>(ntohs(addr.sin_port)));
