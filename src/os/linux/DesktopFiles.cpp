@@ -34,7 +34,9 @@ void UniqueFd::reset() {
 
 bool FileReader::read(const std::string& file, std::size_t limit) {
     m_length = 0;
-    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    // Non-blocking, so that a FIFO in place of a file cannot stall the window: it is refused
+    // below as no regular file. Reads of regular files are not affected.
+    UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.valid())
         return false;
     struct stat st {};

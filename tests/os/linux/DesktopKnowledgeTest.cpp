@@ -251,6 +251,12 @@ TEST(DesktopIndex, RebuildsOnlyWhenAFolderChanges) {
     EXPECT_EQ(entry->name, "New");
     EXPECT_FALSE(index.refreshIfChanged());
 
+    // A FIFO in place of an entry must not block the build.
+    ASSERT_EQ(::mkfifo((root.path() + "/usr/share/applications/fifo.desktop").c_str(), 0644), 0);
+    root.touchLater("/usr/share/applications", 10);
+    EXPECT_TRUE(index.refreshIfChanged());
+    EXPECT_NE(index.entryForExecutable("/usr/bin/newprog"), nullptr);
+
     // A folder that appears where there was none is a change too.
     root.makeFolder("/home/.local/share/applications");
     EXPECT_TRUE(index.refreshIfChanged());
