@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -258,9 +260,27 @@ bool RpmDatabase::ownerOf(const std::string& path, PackageInfo& info) const {
     if (!spawned)
         return false;
 
+    // A locked or broken database can keep rpm waiting: after a few seconds the answer is
+    // given up, so the window is not held.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     std::string output;
     char buffer[4096];
+    bool timedOut = false;
     for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd ready{readEnd.get(), POLLIN, 0};
+        int polled = ::poll(&ready, 1, static_cast<int>(left.count()));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled < 0)
+            break;
+        if (polled == 0)
+            continue;
         ssize_t got = ::read(readEnd.get(), buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
@@ -269,11 +289,15 @@ bool RpmDatabase::ownerOf(const std::string& path, PackageInfo& info) const {
         if (output.size() < 65536)
             output.append(buffer, static_cast<std::size_t>(got));
     }
+    if (timedOut)
+        ::kill(child, SIGKILL);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
         if (errno != EINTR)
             return false;
     }
+    if (timedOut)
+        return false;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return false;
 

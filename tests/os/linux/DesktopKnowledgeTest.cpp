@@ -373,6 +373,8 @@ TEST(RpmDatabase, AsksTheRpmCommand) {
     EXPECT_EQ(info.company, "");
     EXPECT_FALSE(rpm.ownerOf("/usr/bin/unowned", info));
     EXPECT_EQ(info.description, "");
+    // An rpm that does not answer is given up after a bounded wait.
+    EXPECT_FALSE(rpm.ownerOf("/usr/bin/hanging", info));
 
     EXPECT_FALSE(RpmDatabase(RpmRoot, "/nonexistent/rpm").present());
     EXPECT_FALSE(
