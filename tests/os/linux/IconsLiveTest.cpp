@@ -14,6 +14,7 @@
 
 #include "os/FileVersion.h"
 #include "os/IconNames.h"
+#include "snapshot/UnitGetTcpUdpTable.h"
 
 extern char** environ;
 
@@ -31,30 +32,43 @@ std::string ExeOf(pid_t pid) {
     return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
 }
 
-// A Python interpreter that waits until it is killed.
+// A Python interpreter running `code` (by default: waiting until it is killed), its standard
+// output readable line by line.
 class PythonChild {
 public:
-    explicit PythonChild(const std::string& python) {
+    explicit PythonChild(const std::string& python,
+                         std::string code = "import sys; sys.stdin.read()") {
         std::string program = python;
         std::string flag = "-c";
-        std::string code = "import sys; sys.stdin.read()";
         char* argv[] = {program.data(), flag.data(), code.data(), nullptr};
-        int ends[2];
-        if (::pipe(ends) != 0)
+        int input[2];
+        int output[2];
+        if (::pipe(input) != 0)
             return;
+        if (::pipe(output) != 0) {
+            ::close(input[0]);
+            ::close(input[1]);
+            return;
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ends[0], STDIN_FILENO);
-        posix_spawn_file_actions_addclose(&actions, ends[1]);
+        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, input[1]);
+        posix_spawn_file_actions_addclose(&actions, output[0]);
         if (::posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
             m_pid = 0;
         posix_spawn_file_actions_destroy(&actions);
-        ::close(ends[0]);
-        m_stdin = ends[1];
+        ::close(input[0]);
+        ::close(output[1]);
+        m_stdin = input[1];
+        m_stdout = output[0];
     }
     ~PythonChild() {
         if (m_stdin >= 0)
             ::close(m_stdin);
+        if (m_stdout >= 0)
+            ::close(m_stdout);
         if (m_pid > 0) {
             ::kill(m_pid, SIGKILL);
             int status = 0;
@@ -63,9 +77,19 @@ public:
     }
     pid_t pid() const { return m_pid; }
 
+    // One line of the child's output, without its end; empty when the child ends first.
+    std::string readLine() {
+        std::string line;
+        char c = 0;
+        while (::read(m_stdout, &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    }
+
 private:
     pid_t m_pid = 0;
     int m_stdin = -1;
+    int m_stdout = -1;
 };
 
 } // namespace
@@ -91,6 +115,29 @@ TEST(IconsLive, PackagedInterpreterProcessHasADescription) {
     os::DescribeExecutable(exe, again, againCompany);
     EXPECT_EQ(again, description);
     EXPECT_EQ(againCompany, company);
+}
+
+TEST(IconsLive, SnapshotRowOfAPackagedProgramHasADescription) {
+    std::string python = RealPath("/usr/bin/python3");
+    if (python.empty())
+        GTEST_SKIP() << "no /usr/bin/python3 on this system";
+    PythonChild child(python, "import socket, sys\n"
+                              "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                              "s.bind(('127.0.0.1', 0))\n"
+                              "print(s.getsockname()[1], flush=True)\n"
+                              "sys.stdin.read()\n");
+    ASSERT_GT(child.pid(), 0);
+    const std::string port = child.readLine();
+    ASSERT_FALSE(port.empty());
+
+    GetTcpUdpTable();
+    const File_Rec* row = nullptr;
+    for (const File_Rec& rec : UdpRecords)
+        if (rec.LocalPort == port && rec.PID == std::to_string(child.pid()))
+            row = &rec;
+    ASSERT_NE(row, nullptr) << "no UDP row for port " << port;
+    EXPECT_EQ(row->ProcPath, python);
+    EXPECT_FALSE(row->FileDesc.empty());
 }
 
 TEST(IconsLive, UnpackagedProgramWithoutEntryIsUnknown) {

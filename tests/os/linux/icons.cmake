@@ -4,5 +4,5 @@ kestrel_add_gtest(desktop_knowledge_test
   LIBS kestrel_os)
 kestrel_add_gtest(icons_live_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/IconsLiveTest.cpp
-  LIBS kestrel_os
+  LIBS kestrel_snapshot kestrel_os
   LABELS live)
