@@ -1,5 +1,6 @@
 #include "list/ConnectionList.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -74,6 +75,7 @@ EndpointKey udpKey(const std::string& pid, const std::string& localAddr,
 class SnapshotIndex {
 public:
     static constexpr std::uint32_t End = std::numeric_limits<std::uint32_t>::max();
+    static constexpr std::size_t BuildAhead = 8;
 
     template <typename KeyOf>
     SnapshotIndex(const std::vector<File_Rec>& records, KeyOf keyOf)
@@ -88,8 +90,8 @@ public:
             hashes[i] = hashKey(keyOf(records[i]));
         // Walking backwards makes each chain run in index order.
         for (std::size_t i = records.size(); i-- > 0;) {
-            if (i >= Lookahead)
-                prefetchSlot(hashes[i - Lookahead]);
+            if (i >= BuildAhead)
+                prefetchSlot(hashes[i - BuildAhead]);
             const auto index = static_cast<std::uint32_t>(i);
             Slot& slot = find(keyOf(records[i]), hashes[i]);
             if (slot.first != End)
@@ -97,8 +99,6 @@ public:
             slot.first = slot.cursor = index;
         }
     }
-
-    static constexpr std::size_t Lookahead = 8;
 
     void prefetchSlot(std::uint64_t hash) const { __builtin_prefetch(&m_slots[hash & m_mask]); }
 
@@ -263,8 +263,10 @@ void ConnectionList::RefreshList() {
     std::vector<bool> tcpMatched(tcp.size(), false);
     std::vector<bool> udpMatched(udp.size(), false);
 
-    // The rows in display order with their keys' hashes, taken before anything is deleted; only
-    // the row being handled is ever deleted, so the later handles stay valid.
+    // The rows in display order, taken before anything is deleted; only the row being handled
+    // is ever deleted, so the later handles stay valid. The loop below works ahead of itself:
+    // it fetches a row's texts, then hashes its key and fetches the index slot, then the
+    // record, so that the random reads overlap instead of stalling one after the other.
     struct WalkItem {
         RowHandle row;
         std::uint64_t hash;
@@ -273,19 +275,37 @@ void ConnectionList::RefreshList() {
     std::vector<WalkItem> walk;
     walk.reserve(m_list.rowCount());
     for (RowHandle row = m_list.firstRow(); row; row = m_list.nextRow(row))
-        walk.push_back(WalkItem{row, hashKey(rowKey(row->Rec)), isTcpRow(row->Rec)});
+        walk.push_back(WalkItem{row, 0, false});
+    constexpr std::size_t RowAhead = 16;
+    constexpr std::size_t HashAhead = 8;
+    constexpr std::size_t RecordAhead = 4;
+    auto indexOf = [&](const WalkItem& item) -> SnapshotIndex& {
+        return item.tcp ? tcpIndex : udpIndex;
+    };
+    auto prepare = [&](WalkItem& item) {
+        item.tcp = isTcpRow(item.row->Rec);
+        item.hash = hashKey(rowKey(item.row->Rec));
+        indexOf(item).prefetchSlot(item.hash);
+    };
+    for (std::size_t i = 0; i < std::min(HashAhead, walk.size()); ++i)
+        prepare(walk[i]);
 
     ProgramSet programs;
     {
         UpdateBracket bracket(m_list);
         for (std::size_t i = 0; i < walk.size(); ++i) {
-            if (i + SnapshotIndex::Lookahead < walk.size()) {
-                const WalkItem& ahead = walk[i + SnapshotIndex::Lookahead];
-                (ahead.tcp ? tcpIndex : udpIndex).prefetchSlot(ahead.hash);
+            if (i + RowAhead < walk.size()) {
+                const TMyRec& ahead = walk[i + RowAhead].row->Rec;
+                for (const std::string* field :
+                     {&ahead.Protocol, &ahead.LocalPort, &ahead.RemotePort, &ahead.PID,
+                      &ahead.ProcPath, &ahead.Mark})
+                    __builtin_prefetch(field);
             }
-            if (i + SnapshotIndex::Lookahead / 2 < walk.size()) {
-                const WalkItem& ahead = walk[i + SnapshotIndex::Lookahead / 2];
-                (ahead.tcp ? tcpIndex : udpIndex).prefetchRecord(ahead.hash);
+            if (i + HashAhead < walk.size())
+                prepare(walk[i + HashAhead]);
+            if (i + RecordAhead < walk.size()) {
+                const WalkItem& ahead = walk[i + RecordAhead];
+                indexOf(ahead).prefetchRecord(ahead.hash);
             }
             const WalkItem& item = walk[i];
             TMyRec& rec = item.row->Rec;
