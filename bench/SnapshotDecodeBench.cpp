@@ -10,8 +10,7 @@
 
 namespace {
 
-void setUpTables(int rows, int processes)
-{
+void setUpTables(int rows, int processes) {
     FakeOs::reset();
     std::vector<os::ProcessEntry> entries;
     for (int p = 1; p <= processes; ++p) {
@@ -19,8 +18,8 @@ void setUpTables(int rows, int processes)
         entries.push_back({pid, "server" + std::to_string(p)});
         FakeOs::setImagePath(pid, "/usr/lib/example/bin/server" + std::to_string(p));
         FakeOs::setStartTime(pid, 12345);
-        FakeOs::setDescription("/usr/lib/example/bin/server" + std::to_string(p),
-                               "Example server", "Example Ltd");
+        FakeOs::setDescription("/usr/lib/example/bin/server" + std::to_string(p), "Example server",
+                               "Example Ltd");
     }
     FakeOs::setProcesses(entries);
     std::vector<FakeOs::TcpRow> tcp;
@@ -28,16 +27,15 @@ void setUpTables(int rows, int processes)
     for (int i = 0; i < rows; ++i) {
         const auto port = static_cast<std::uint16_t>(1024 + i % 60000);
         tcp.push_back({5, FakeOs::ipv4(127, 1, static_cast<std::uint8_t>(i >> 16), 1),
-                       FakeOs::portField(port), FakeOs::ipv4(127, 2, 0, 1),
-                       FakeOs::portField(8080), static_cast<std::uint32_t>(1001 + i % processes)});
+                       FakeOs::portField(port), FakeOs::ipv4(127, 2, 0, 1), FakeOs::portField(8080),
+                       static_cast<std::uint32_t>(1001 + i % processes)});
     }
     FakeOs::setTcpTable(FakeOs::tcpTableBytes(tcp));
-    FakeOs::setUdpTable(FakeOs::udpTableBytes(
-        {{FakeOs::ipv4(0, 0, 0, 0), FakeOs::portField(53), 1001}}));
+    FakeOs::setUdpTable(
+        FakeOs::udpTableBytes({{FakeOs::ipv4(0, 0, 0, 0), FakeOs::portField(53), 1001}}));
 }
 
-void BM_GetTcpUdpTable(benchmark::State& state)
-{
+void BM_GetTcpUdpTable(benchmark::State& state) {
     setUpTables(static_cast<int>(state.range(0)), 20);
     for (auto _ : state) {
         GetTcpUdpTable();

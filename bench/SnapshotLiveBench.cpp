@@ -18,8 +18,7 @@ namespace {
 // Opens `connections` loopback connections (both ends here) and closes them on destruction.
 class LoopbackLoad {
 public:
-    explicit LoopbackLoad(int connections)
-    {
+    explicit LoopbackLoad(int connections) {
         rlimit limit{};
         if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
             limit.rlim_cur = limit.rlim_max;
@@ -51,8 +50,7 @@ public:
     }
     LoopbackLoad(const LoopbackLoad&) = delete;
     LoopbackLoad& operator=(const LoopbackLoad&) = delete;
-    ~LoopbackLoad()
-    {
+    ~LoopbackLoad() {
         for (const int fd : m_fds)
             ::close(fd);
         if (m_listener >= 0)
@@ -65,8 +63,7 @@ private:
     std::vector<int> m_fds;
 };
 
-void BM_ReadEndpointTables(benchmark::State& state)
-{
+void BM_ReadEndpointTables(benchmark::State& state) {
     const LoopbackLoad load(static_cast<int>(state.range(0)));
     std::vector<std::uint8_t> tcp;
     std::vector<std::uint8_t> udp;
@@ -79,8 +76,7 @@ void BM_ReadEndpointTables(benchmark::State& state)
 }
 BENCHMARK(BM_ReadEndpointTables)->Arg(500)->Arg(4000)->Unit(benchmark::kMillisecond);
 
-void BM_CollectEndpoints(benchmark::State& state)
-{
+void BM_CollectEndpoints(benchmark::State& state) {
     const LoopbackLoad load(4000);
     const auto source = static_cast<os::linuxnet::Source>(state.range(0));
     std::vector<os::linuxnet::Endpoint> tcp;
@@ -97,8 +93,7 @@ BENCHMARK(BM_CollectEndpoints)
     ->Arg(static_cast<int>(os::linuxnet::Source::ProcNet))
     ->Unit(benchmark::kMillisecond);
 
-void BM_DumpOnly(benchmark::State& state)
-{
+void BM_DumpOnly(benchmark::State& state) {
     const LoopbackLoad load(4000);
     std::vector<os::linuxnet::RawSocket> raw;
     for (auto _ : state) {

@@ -28,15 +28,13 @@ namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
 
-void onSignal(int)
-{
+void onSignal(int) {
     g_stop = 1;
 }
 
 // Without SA_RESTART, so that a blocking read returns and the stop is noticed.
-void catchSignal(int signal)
-{
-    struct sigaction action{};
+void catchSignal(int signal) {
+    struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     ::sigaction(signal, &action, nullptr);
@@ -49,16 +47,14 @@ struct Options {
     bool churn = false;
 };
 
-bool parseCount(const char* text, long& value)
-{
+bool parseCount(const char* text, long& value) {
     char* end = nullptr;
     errno = 0;
     value = std::strtol(text, &end, 10);
     return errno == 0 && end != text && *end == '\0' && value >= 0;
 }
 
-bool parseOptions(int argc, char** argv, Options& options)
-{
+bool parseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--churn") {
@@ -83,8 +79,7 @@ bool parseOptions(int argc, char** argv, Options& options)
 }
 
 // Raises the soft descriptor limit to the hard one; returns the limit now in force.
-long raiseFdLimit()
-{
+long raiseFdLimit() {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
         return 1024;
@@ -94,8 +89,7 @@ long raiseFdLimit()
     return limit.rlim_cur == RLIM_INFINITY ? 1L << 20 : static_cast<long>(limit.rlim_cur);
 }
 
-sockaddr_in address(std::uint32_t hostOrder, std::uint16_t port)
-{
+sockaddr_in address(std::uint32_t hostOrder, std::uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(hostOrder);
@@ -105,8 +99,7 @@ sockaddr_in address(std::uint32_t hostOrder, std::uint16_t port)
 
 // Closing with a zero linger time resets the connection instead of leaving it in TIME_WAIT,
 // so a finished load leaves no sockets behind to skew the next measurement.
-void noLinger(int fd)
-{
+void noLinger(int fd) {
     const linger l{1, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
 }
@@ -119,12 +112,9 @@ struct Connection {
 class Worker {
 public:
     Worker(int index, std::uint32_t listenAddr, std::uint32_t clientAddr)
-        : m_index(index), m_listenAddr(listenAddr), m_clientAddr(clientAddr)
-    {
-    }
+        : m_index(index), m_listenAddr(listenAddr), m_clientAddr(clientAddr) {}
 
-    bool open(long connections, long udpSockets)
-    {
+    bool open(long connections, long udpSockets) {
         m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (m_listener < 0)
             return fail("socket");
@@ -157,8 +147,7 @@ public:
         return true;
     }
 
-    void churnOnce()
-    {
+    void churnOnce() {
         if (m_connections.empty())
             return;
         m_next = (m_next + 1) % m_connections.size();
@@ -169,8 +158,7 @@ public:
         connect(c);
     }
 
-    void closeAll()
-    {
+    void closeAll() {
         for (const Connection& c : m_connections) {
             if (c.client >= 0)
                 ::close(c.client);
@@ -187,15 +175,13 @@ public:
     }
 
 private:
-    bool fail(const char* what)
-    {
+    bool fail(const char* what) {
         std::fprintf(stderr, "kestrel-socket-load: worker %d: %s: %s\n", m_index, what,
                      std::strerror(errno));
         return false;
     }
 
-    bool connect(Connection& c)
-    {
+    bool connect(Connection& c) {
         c.client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (c.client < 0)
             return fail("client socket");
@@ -235,8 +221,7 @@ private:
 
 // Runs in the child: opens its share, says so through `ready`, and holds the sockets until the
 // parent closes `hold` or goes away.
-int runWorker(int index, long connections, long udpSockets, bool churn, int ready, int hold)
-{
+int runWorker(int index, long connections, long udpSockets, bool churn, int ready, int hold) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     catchSignal(SIGTERM);
     std::signal(SIGINT, SIG_IGN);
@@ -265,10 +250,10 @@ int runWorker(int index, long connections, long udpSockets, bool churn, int read
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     Options options;
-    if (!parseOptions(argc, argv, options) || (options.tcpSockets == 0 && options.udpSockets == 0)) {
+    if (!parseOptions(argc, argv, options) ||
+        (options.tcpSockets == 0 && options.udpSockets == 0)) {
         std::fprintf(stderr, "usage: kestrel-socket-load --tcp-sockets N [--udp-sockets M] "
                              "[--churn] [--per-process K]\n");
         return 2;

@@ -37,42 +37,48 @@ constexpr const char* Usage =
     "\n"
     "Exit status: 0 on success, 1 on failure (with a message on standard error).\n";
 
-void appendField(std::string& out, std::string_view text)
-{
+void appendField(std::string& out, std::string_view text) {
     for (const char c : text) {
         switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c; break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += c;
+            break;
         }
     }
 }
 
-void appendRecord(std::string& out, const char* protocol, const File_Rec& rec)
-{
+void appendRecord(std::string& out, const char* protocol, const File_Rec& rec) {
     out += protocol;
     out += '\t';
     out += std::to_string(rec.State);
-    for (const std::string* field : {&rec.LocalAddr, &rec.LocalPort, &rec.RemoteAddr,
-                                     &rec.RemotePort, &rec.PID, &rec.ProcName, &rec.ProcPath,
-                                     &rec.FileDesc, &rec.Company}) {
+    for (const std::string* field :
+         {&rec.LocalAddr, &rec.LocalPort, &rec.RemoteAddr, &rec.RemotePort, &rec.PID, &rec.ProcName,
+          &rec.ProcPath, &rec.FileDesc, &rec.Company}) {
         out += '\t';
         appendField(out, *field);
     }
     out += '\n';
 }
 
-bool writeAll(const std::string& text)
-{
+bool writeAll(const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(Usage, stdout);

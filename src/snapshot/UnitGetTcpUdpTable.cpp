@@ -13,22 +13,19 @@ std::vector<File_Rec> UdpRecords;
 
 namespace {
 
-std::uint32_t readLe32(const std::uint8_t* p)
-{
+std::uint32_t readLe32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::string decimalText(std::uint32_t value)
-{
+std::string decimalText(std::uint32_t value) {
     char buf[16];
     const auto res = std::to_chars(buf, buf + sizeof buf, value);
     return std::string(buf, res.ptr);
 }
 
 // The address bytes are in network order, so byte 0 is the first number of the dotted quad.
-std::string dottedQuad(const std::uint8_t* p)
-{
+std::string dottedQuad(const std::uint8_t* p) {
     char buf[16];
     char* out = buf;
     for (int i = 0; i < 4; ++i) {
@@ -41,15 +38,13 @@ std::string dottedQuad(const std::uint8_t* p)
 
 // Only the first two bytes of a port field carry the port; the other two are left as the
 // platform happened to fill them.
-std::string portText(const std::uint8_t* p)
-{
+std::string portText(const std::uint8_t* p) {
     return decimalText(static_cast<std::uint32_t>(p[0]) << 8 | p[1]);
 }
 
 // How many whole rows the table really holds: a count that promises more rows than the
 // bytes delivered is cut to what is there rather than read past the end.
-std::size_t rowCount(const std::vector<std::uint8_t>& table, std::size_t rowSize)
-{
+std::size_t rowCount(const std::vector<std::uint8_t>& table, std::size_t rowSize) {
     if (table.size() < 4)
         return 0;
     const std::size_t claimed = readLe32(table.data());
@@ -70,16 +65,14 @@ struct Owner {
 // record would give, because nothing outlives the snapshot.
 class OwnerLookup {
 public:
-    explicit OwnerLookup(const std::vector<os::ProcessEntry>& processes)
-    {
+    explicit OwnerLookup(const std::vector<os::ProcessEntry>& processes) {
         // The first entry of a PID wins, as in a walk from the snapshot's start.
         m_names.reserve(processes.size());
         for (const os::ProcessEntry& entry : processes)
             m_names.emplace(entry.pid, &entry.exeFile);
     }
 
-    const Owner& owner(std::uint32_t pid)
-    {
+    const Owner& owner(std::uint32_t pid) {
         auto [it, fresh] = m_owners.try_emplace(pid);
         if (!fresh)
             return it->second;
@@ -104,8 +97,7 @@ private:
     std::unordered_map<std::string, std::pair<std::string, std::string>> m_files;
 };
 
-void fillOwner(File_Rec& rec, std::uint32_t pid, OwnerLookup& lookup)
-{
+void fillOwner(File_Rec& rec, std::uint32_t pid, OwnerLookup& lookup) {
     rec.PID = decimalText(pid);
     const Owner& owner = lookup.owner(pid);
     rec.ProcName = owner.name;
@@ -118,8 +110,7 @@ void fillOwner(File_Rec& rec, std::uint32_t pid, OwnerLookup& lookup)
 
 } // namespace
 
-std::string GetProcessNameByPID(const std::vector<os::ProcessEntry>& processes, std::uint32_t pid)
-{
+std::string GetProcessNameByPID(const std::vector<os::ProcessEntry>& processes, std::uint32_t pid) {
     for (const os::ProcessEntry& entry : processes) {
         if (entry.pid == pid)
             return entry.exeFile;
@@ -127,20 +118,17 @@ std::string GetProcessNameByPID(const std::vector<os::ProcessEntry>& processes, 
     return {};
 }
 
-std::string GetProcessPathByPID(std::uint32_t pid)
-{
+std::string GetProcessPathByPID(std::uint32_t pid) {
     return os::ProcessImagePath(pid);
 }
 
-bool SetPrivilege(const std::string& privilegeName, bool enable)
-{
+bool SetPrivilege(const std::string& privilegeName, bool enable) {
     if (privilegeName.empty())
         return false;
     return os::AdjustOwnPrivilege(privilegeName, enable);
 }
 
-bool EnableDebugPrivilege()
-{
+bool EnableDebugPrivilege() {
     const std::vector<std::string> names = os::DebugPrivilegeNames();
     bool all = !names.empty();
     for (const std::string& name : names) {
@@ -154,8 +142,7 @@ namespace {
 
 void fillRecords(const std::vector<std::uint8_t>& tcpTable,
                  const std::vector<std::uint8_t>& udpTable,
-                 const std::vector<os::ProcessEntry>& processes)
-{
+                 const std::vector<os::ProcessEntry>& processes) {
     OwnerLookup lookup(processes);
 
     // Filled in place: the arrays keep their storage from the last snapshot, which spares a
@@ -186,8 +173,7 @@ void fillRecords(const std::vector<std::uint8_t>& tcpTable,
 
 } // namespace
 
-void GetTcpUdpTable()
-{
+void GetTcpUdpTable() {
     TcpRecords.clear();
     UdpRecords.clear();
 

@@ -17,7 +17,7 @@ struct File_Rec {
     std::string ProcPath;
     std::string FileDesc;
     std::string Company;
-    std::string Mark;       // empty in a fresh snapshot; "ok" while a refresh merges it
+    std::string Mark; // empty in a fresh snapshot; "ok" while a refresh merges it
     // Identity of the owning process at snapshot time (os::ProcessStartTime), so that ending
     // "PID n" later cannot hit a newer process that got the same ID. 0 when unknown.
     std::uint64_t ProcStartTime = 0;

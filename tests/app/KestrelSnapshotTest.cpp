@@ -22,8 +22,7 @@ struct RunResult {
     std::string err;
 };
 
-std::string slurp(int fd)
-{
+std::string slurp(int fd) {
     std::string text;
     ::lseek(fd, 0, SEEK_SET);
     char buf[65536];
@@ -33,8 +32,7 @@ std::string slurp(int fd)
     return text;
 }
 
-RunResult runSnapshot(const std::vector<std::string>& args)
-{
+RunResult runSnapshot(const std::vector<std::string>& args) {
     RunResult run;
     char outName[] = "/tmp/kestrel-snapshot-out-XXXXXX";
     char errName[] = "/tmp/kestrel-snapshot-err-XXXXXX";
@@ -65,8 +63,7 @@ RunResult runSnapshot(const std::vector<std::string>& args)
     return run;
 }
 
-std::vector<std::string> fields(const std::string& line)
-{
+std::vector<std::string> fields(const std::string& line) {
     std::vector<std::string> out;
     std::size_t start = 0;
     for (;;) {
@@ -78,8 +75,7 @@ std::vector<std::string> fields(const std::string& line)
     }
 }
 
-TEST(KestrelSnapshotTest, HelpExplainsTheColumns)
-{
+TEST(KestrelSnapshotTest, HelpExplainsTheColumns) {
     for (const char* flag : {"--help", "-h"}) {
         const RunResult run = runSnapshot({flag});
         EXPECT_EQ(run.status, 0);
@@ -89,8 +85,7 @@ TEST(KestrelSnapshotTest, HelpExplainsTheColumns)
     }
 }
 
-TEST(KestrelSnapshotTest, UnknownArgumentFailsWithOneLine)
-{
+TEST(KestrelSnapshotTest, UnknownArgumentFailsWithOneLine) {
     const RunResult run = runSnapshot({"--bogus"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
@@ -99,8 +94,7 @@ TEST(KestrelSnapshotTest, UnknownArgumentFailsWithOneLine)
     EXPECT_NE(run.err.find("--bogus"), std::string::npos);
 }
 
-TEST(KestrelSnapshotTest, PrintsOwnListenerAndUdpSocketAsTabSeparatedLines)
-{
+TEST(KestrelSnapshotTest, PrintsOwnListenerAndUdpSocketAsTabSeparatedLines) {
     const int tcp = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(tcp, 0);

@@ -24,20 +24,17 @@ struct State {
     FakeOs::Counters counters;
 };
 
-State& state()
-{
+State& state() {
     static State s;
     return s;
 }
 
-void putLe32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
+void putLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
-void putBytes(std::vector<std::uint8_t>& out, const FakeOs::Bytes4& b)
-{
+void putBytes(std::vector<std::uint8_t>& out, const FakeOs::Bytes4& b) {
     out.insert(out.end(), b.begin(), b.end());
 }
 
@@ -45,19 +42,16 @@ void putBytes(std::vector<std::uint8_t>& out, const FakeOs::Bytes4& b)
 
 namespace FakeOs {
 
-Bytes4 ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d)
-{
+Bytes4 ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
     return {a, b, c, d};
 }
 
-Bytes4 portField(std::uint16_t port, std::uint8_t filler0, std::uint8_t filler1)
-{
+Bytes4 portField(std::uint16_t port, std::uint8_t filler0, std::uint8_t filler1) {
     return {static_cast<std::uint8_t>(port >> 8), static_cast<std::uint8_t>(port & 0xff), filler0,
             filler1};
 }
 
-std::vector<std::uint8_t> tcpTableBytes(const std::vector<TcpRow>& rows)
-{
+std::vector<std::uint8_t> tcpTableBytes(const std::vector<TcpRow>& rows) {
     std::vector<std::uint8_t> out;
     putLe32(out, static_cast<std::uint32_t>(rows.size()));
     for (const TcpRow& r : rows) {
@@ -71,8 +65,7 @@ std::vector<std::uint8_t> tcpTableBytes(const std::vector<TcpRow>& rows)
     return out;
 }
 
-std::vector<std::uint8_t> udpTableBytes(const std::vector<UdpRow>& rows)
-{
+std::vector<std::uint8_t> udpTableBytes(const std::vector<UdpRow>& rows) {
     std::vector<std::uint8_t> out;
     putLe32(out, static_cast<std::uint32_t>(rows.size()));
     for (const UdpRow& r : rows) {
@@ -83,54 +76,44 @@ std::vector<std::uint8_t> udpTableBytes(const std::vector<UdpRow>& rows)
     return out;
 }
 
-void reset()
-{
+void reset() {
     state() = State{};
 }
 
-void setTcpTable(std::optional<std::vector<std::uint8_t>> bytes)
-{
+void setTcpTable(std::optional<std::vector<std::uint8_t>> bytes) {
     state().tcp = std::move(bytes);
 }
 
-void setUdpTable(std::optional<std::vector<std::uint8_t>> bytes)
-{
+void setUdpTable(std::optional<std::vector<std::uint8_t>> bytes) {
     state().udp = std::move(bytes);
 }
 
-void setProcesses(std::optional<std::vector<os::ProcessEntry>> processes)
-{
+void setProcesses(std::optional<std::vector<os::ProcessEntry>> processes) {
     state().processes = std::move(processes);
 }
 
-void setImagePath(std::uint32_t pid, const std::string& path)
-{
+void setImagePath(std::uint32_t pid, const std::string& path) {
     state().paths[pid] = path;
 }
 
-void setStartTime(std::uint32_t pid, std::uint64_t startTime)
-{
+void setStartTime(std::uint32_t pid, std::uint64_t startTime) {
     state().startTimes[pid] = startTime;
 }
 
-void setVersionResource(const std::string& path, const std::vector<std::uint8_t>& block)
-{
+void setVersionResource(const std::string& path, const std::vector<std::uint8_t>& block) {
     state().versionBlocks[path] = block;
 }
 
 void setDescription(const std::string& path, const std::string& description,
-                    const std::string& company)
-{
+                    const std::string& company) {
     state().descriptions[path] = {description, company};
 }
 
-void setDebugPrivilegeNames(const std::vector<std::string>& names)
-{
+void setDebugPrivilegeNames(const std::vector<std::string>& names) {
     state().privilegeNames = names;
 }
 
-void setPrivilegeHeld(const std::string& name, bool held)
-{
+void setPrivilegeHeld(const std::string& name, bool held) {
     if (held) {
         state().held.insert(name);
     } else {
@@ -139,18 +122,15 @@ void setPrivilegeHeld(const std::string& name, bool held)
     }
 }
 
-bool privilegeEnabled(const std::string& name)
-{
+bool privilegeEnabled(const std::string& name) {
     return state().enabled.count(name) != 0;
 }
 
-const Counters& counters()
-{
+const Counters& counters() {
     return state().counters;
 }
 
-int fileReads()
-{
+int fileReads() {
     return state().counters.loadVersionResource + state().counters.describeExecutable;
 }
 
@@ -158,8 +138,7 @@ int fileReads()
 
 namespace os {
 
-bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp)
-{
+bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp) {
     State& s = state();
     ++s.counters.readTcpTable;
     ++s.counters.readUdpTable;
@@ -173,8 +152,7 @@ bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t
     return true;
 }
 
-bool SnapshotProcesses(std::vector<ProcessEntry>& processes)
-{
+bool SnapshotProcesses(std::vector<ProcessEntry>& processes) {
     State& s = state();
     ++s.counters.snapshotProcesses;
     s.counters.callLog.emplace_back("SnapshotProcesses");
@@ -185,8 +163,7 @@ bool SnapshotProcesses(std::vector<ProcessEntry>& processes)
     return true;
 }
 
-std::string ProcessImagePath(std::uint32_t pid)
-{
+std::string ProcessImagePath(std::uint32_t pid) {
     State& s = state();
     ++s.counters.processImagePath;
     ++s.counters.imagePathByPid[pid];
@@ -195,8 +172,7 @@ std::string ProcessImagePath(std::uint32_t pid)
     return it == s.paths.end() ? std::string() : it->second;
 }
 
-std::uint64_t ProcessStartTime(std::uint32_t pid)
-{
+std::uint64_t ProcessStartTime(std::uint32_t pid) {
     State& s = state();
     ++s.counters.processStartTime;
     ++s.counters.startTimeByPid[pid];
@@ -205,8 +181,7 @@ std::uint64_t ProcessStartTime(std::uint32_t pid)
     return it == s.startTimes.end() ? 0 : it->second;
 }
 
-bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block)
-{
+bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block) {
     State& s = state();
     ++s.counters.loadVersionResource;
     ++s.counters.loadVersionByPath[path];
@@ -219,8 +194,7 @@ bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& blo
     return true;
 }
 
-bool DescribeExecutable(const std::string& path, std::string& description, std::string& company)
-{
+bool DescribeExecutable(const std::string& path, std::string& description, std::string& company) {
     State& s = state();
     ++s.counters.describeExecutable;
     ++s.counters.describeByPath[path];
@@ -235,16 +209,14 @@ bool DescribeExecutable(const std::string& path, std::string& description, std::
     return true;
 }
 
-std::vector<std::string> DebugPrivilegeNames()
-{
+std::vector<std::string> DebugPrivilegeNames() {
     State& s = state();
     ++s.counters.debugPrivilegeNames;
     s.counters.callLog.emplace_back("DebugPrivilegeNames");
     return s.privilegeNames;
 }
 
-bool AdjustOwnPrivilege(const std::string& name, bool enable)
-{
+bool AdjustOwnPrivilege(const std::string& name, bool enable) {
     State& s = state();
     ++s.counters.adjustOwnPrivilege;
     s.counters.callLog.push_back("AdjustOwnPrivilege " + name + (enable ? " on" : " off"));

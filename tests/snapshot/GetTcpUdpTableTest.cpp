@@ -15,8 +15,7 @@ namespace {
 
 class SnapshotTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         FakeOs::reset();
         TcpRecords.clear();
         UdpRecords.clear();
@@ -25,18 +24,16 @@ protected:
         FakeOs::setProcesses(std::vector<os::ProcessEntry>{});
     }
 
-    static FakeOs::TcpRow tcpRow(std::uint32_t state, std::uint16_t localPort, std::uint32_t pid)
-    {
-        return {state, ipv4(127, 0, 0, 1), portField(localPort), ipv4(10, 0, 0, 2),
-                portField(443), pid};
+    static FakeOs::TcpRow tcpRow(std::uint32_t state, std::uint16_t localPort, std::uint32_t pid) {
+        return {state, ipv4(127, 0, 0, 1), portField(localPort), ipv4(10, 0, 0, 2), portField(443),
+                pid};
     }
 
     // Owner 100 "web" with a described executable; owner 200 with a path but nothing known
     // about the file; owner 300 with no visible path.
-    static void addOwners()
-    {
-        FakeOs::setProcesses(std::vector<os::ProcessEntry>{
-            {100, "web"}, {200, "db"}, {300, "hidden"}});
+    static void addOwners() {
+        FakeOs::setProcesses(
+            std::vector<os::ProcessEntry>{{100, "web"}, {200, "db"}, {300, "hidden"}});
         FakeOs::setImagePath(100, "/usr/bin/web");
         FakeOs::setImagePath(200, "/opt/db/db");
         FakeOs::setDescription("/usr/bin/web", "Web server", "Example Ltd");
@@ -56,23 +53,42 @@ struct DecodeCase {
     const char* pid;
 };
 
-TEST_F(SnapshotTest, DecodesEveryTcpFieldFromItsBytes)
-{
+TEST_F(SnapshotTest, DecodesEveryTcpFieldFromItsBytes) {
     const DecodeCase cases[] = {
         {"port from first two bytes only",
          {5, ipv4(192, 168, 1, 20), portField(80, 0xAB, 0xCD), ipv4(8, 8, 8, 8),
           portField(0x1F90, 0xFF, 0xFF), 1234},
-         5, "192.168.1.20", "80", "8.8.8.8", "8080", "1234"},
+         5,
+         "192.168.1.20",
+         "80",
+         "8.8.8.8",
+         "8080",
+         "1234"},
         {"listener with zero remote",
          {2, ipv4(0, 0, 0, 0), portField(22), ipv4(0, 0, 0, 0), portField(0), 0},
-         2, "0.0.0.0", "22", "0.0.0.0", "0", "0"},
+         2,
+         "0.0.0.0",
+         "22",
+         "0.0.0.0",
+         "0",
+         "0"},
         {"top bit of the PID set",
          {11, ipv4(255, 255, 255, 255), portField(65535), ipv4(1, 2, 3, 4), portField(1),
           0x80000001u},
-         11, "255.255.255.255", "65535", "1.2.3.4", "1", "2147483649"},
+         11,
+         "255.255.255.255",
+         "65535",
+         "1.2.3.4",
+         "1",
+         "2147483649"},
         {"state number passed through unchanged",
          {12, ipv4(10, 0, 0, 1), portField(256), ipv4(10, 0, 0, 9), portField(255), 0xFFFFFFFFu},
-         12, "10.0.0.1", "256", "10.0.0.9", "255", "4294967295"},
+         12,
+         "10.0.0.1",
+         "256",
+         "10.0.0.9",
+         "255",
+         "4294967295"},
     };
     for (const DecodeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -89,11 +105,10 @@ TEST_F(SnapshotTest, DecodesEveryTcpFieldFromItsBytes)
     }
 }
 
-TEST_F(SnapshotTest, RecordsFollowTableOrderAndFillOwnerFields)
-{
+TEST_F(SnapshotTest, RecordsFollowTableOrderAndFillOwnerFields) {
     addOwners();
-    FakeOs::setTcpTable(FakeOs::tcpTableBytes({tcpRow(2, 80, 100), tcpRow(5, 5432, 200),
-                                               tcpRow(5, 9000, 300), tcpRow(11, 1000, 0)}));
+    FakeOs::setTcpTable(FakeOs::tcpTableBytes(
+        {tcpRow(2, 80, 100), tcpRow(5, 5432, 200), tcpRow(5, 9000, 300), tcpRow(11, 1000, 0)}));
     FakeOs::setUdpTable(FakeOs::udpTableBytes({{ipv4(0, 0, 0, 0), portField(53), 100}}));
     GetTcpUdpTable();
 
@@ -126,8 +141,7 @@ TEST_F(SnapshotTest, RecordsFollowTableOrderAndFillOwnerFields)
     EXPECT_EQ(idle.ProcName, "");
 }
 
-TEST_F(SnapshotTest, UdpRecordsHaveStateZeroAndNoRemote)
-{
+TEST_F(SnapshotTest, UdpRecordsHaveStateZeroAndNoRemote) {
     addOwners();
     FakeOs::setUdpTable(FakeOs::udpTableBytes({{ipv4(127, 0, 0, 1), portField(0x0050, 1, 2), 100},
                                                {ipv4(0, 0, 0, 0), portField(5353), 200}}));
@@ -147,8 +161,7 @@ TEST_F(SnapshotTest, UdpRecordsHaveStateZeroAndNoRemote)
     EXPECT_EQ(UdpRecords[1].PID, "200");
 }
 
-TEST_F(SnapshotTest, FailedProcessSnapshotLeavesOnlyNamesEmpty)
-{
+TEST_F(SnapshotTest, FailedProcessSnapshotLeavesOnlyNamesEmpty) {
     addOwners();
     FakeOs::setProcesses(std::nullopt);
     FakeOs::setTcpTable(FakeOs::tcpTableBytes({tcpRow(5, 80, 100)}));
@@ -166,8 +179,7 @@ TEST_F(SnapshotTest, FailedProcessSnapshotLeavesOnlyNamesEmpty)
     EXPECT_EQ(TcpRecords[0].LocalPort, "80");
 }
 
-TEST_F(SnapshotTest, EmptyPathReadsNoFile)
-{
+TEST_F(SnapshotTest, EmptyPathReadsNoFile) {
     addOwners();
     FakeOs::setTcpTable(FakeOs::tcpTableBytes({tcpRow(5, 80, 300), tcpRow(2, 81, 0)}));
     GetTcpUdpTable();
@@ -179,8 +191,7 @@ TEST_F(SnapshotTest, EmptyPathReadsNoFile)
     }
 }
 
-TEST_F(SnapshotTest, EndpointsOfOneProcessShareOwnerFieldsAndLookups)
-{
+TEST_F(SnapshotTest, EndpointsOfOneProcessShareOwnerFieldsAndLookups) {
     addOwners();
     FakeOs::setImagePath(200, "/usr/bin/web"); // a second process of the same executable
     FakeOs::setTcpTable(FakeOs::tcpTableBytes(
@@ -201,18 +212,17 @@ TEST_F(SnapshotTest, EndpointsOfOneProcessShareOwnerFieldsAndLookups)
     EXPECT_EQ(FakeOs::counters().imagePathByPid.at(100), 1);
     EXPECT_EQ(FakeOs::counters().imagePathByPid.at(200), 1);
     EXPECT_EQ(FakeOs::fileReads(), FakeOs::counters().loadVersionByPath.at("/usr/bin/web") +
-                                      FakeOs::counters().describeByPath.at("/usr/bin/web"));
+                                       FakeOs::counters().describeByPath.at("/usr/bin/web"));
     EXPECT_LE(FakeOs::counters().loadVersionByPath.at("/usr/bin/web"), 1);
     EXPECT_LE(FakeOs::counters().describeByPath.at("/usr/bin/web"), 1);
 }
 
 // The lookups of one snapshot are shared; the records must still be what a fresh lookup per
 // record gives.
-TEST_F(SnapshotTest, SharedLookupsGiveTheUncachedRecords)
-{
+TEST_F(SnapshotTest, SharedLookupsGiveTheUncachedRecords) {
     addOwners();
-    std::vector<os::ProcessEntry> processes{{100, "web"}, {200, "db"}, {100, "web-dup"},
-                                            {300, "hidden"}};
+    std::vector<os::ProcessEntry> processes{
+        {100, "web"}, {200, "db"}, {100, "web-dup"}, {300, "hidden"}};
     FakeOs::setProcesses(processes);
     std::vector<FakeOs::TcpRow> rows;
     for (std::uint32_t i = 0; i < 30; ++i)
@@ -236,8 +246,7 @@ TEST_F(SnapshotTest, SharedLookupsGiveTheUncachedRecords)
     EXPECT_EQ(TcpRecords[0].ProcName, "web");
 }
 
-TEST_F(SnapshotTest, FreshRecordsHaveEmptyMark)
-{
+TEST_F(SnapshotTest, FreshRecordsHaveEmptyMark) {
     FakeOs::setTcpTable(FakeOs::tcpTableBytes({tcpRow(5, 80, 0)}));
     FakeOs::setUdpTable(FakeOs::udpTableBytes({{ipv4(0, 0, 0, 0), portField(53), 0}}));
     GetTcpUdpTable();
@@ -248,8 +257,7 @@ TEST_F(SnapshotTest, FreshRecordsHaveEmptyMark)
     EXPECT_EQ(UdpRecords[0].Mark, "");
 }
 
-TEST_F(SnapshotTest, ProcessSnapshotIsTakenOnceBeforeTheTables)
-{
+TEST_F(SnapshotTest, ProcessSnapshotIsTakenOnceBeforeTheTables) {
     addOwners();
     FakeOs::setTcpTable(FakeOs::tcpTableBytes({tcpRow(5, 80, 100), tcpRow(5, 81, 200)}));
     GetTcpUdpTable();
@@ -262,8 +270,7 @@ TEST_F(SnapshotTest, ProcessSnapshotIsTakenOnceBeforeTheTables)
     EXPECT_LT(snapshot, tables);
 }
 
-TEST_F(SnapshotTest, NoTableThrowsAndLeavesBothTablesEmpty)
-{
+TEST_F(SnapshotTest, NoTableThrowsAndLeavesBothTablesEmpty) {
     FakeOs::setTcpTable(FakeOs::tcpTableBytes({tcpRow(5, 80, 0)}));
     FakeOs::setUdpTable(FakeOs::udpTableBytes({{ipv4(0, 0, 0, 0), portField(53), 0}}));
     GetTcpUdpTable();
@@ -290,14 +297,14 @@ TEST_F(SnapshotTest, NoTableThrowsAndLeavesBothTablesEmpty)
     }
 }
 
-TEST_F(SnapshotTest, ShortOrEmptyTablesGiveOnlyWholeRows)
-{
+TEST_F(SnapshotTest, ShortOrEmptyTablesGiveOnlyWholeRows) {
     struct Case {
         const char* name;
         std::vector<std::uint8_t> tcp;
         std::size_t rows;
     };
-    std::vector<std::uint8_t> claimsThree = FakeOs::tcpTableBytes({tcpRow(5, 80, 0), tcpRow(5, 81, 0)});
+    std::vector<std::uint8_t> claimsThree =
+        FakeOs::tcpTableBytes({tcpRow(5, 80, 0), tcpRow(5, 81, 0)});
     claimsThree[0] = 3;
     std::vector<std::uint8_t> cutRow = FakeOs::tcpTableBytes({tcpRow(5, 80, 0), tcpRow(5, 81, 0)});
     cutRow.resize(cutRow.size() - 5);
@@ -315,8 +322,7 @@ TEST_F(SnapshotTest, ShortOrEmptyTablesGiveOnlyWholeRows)
     }
 }
 
-TEST(ProcessNameTest, FindsEachPidFromTheStartOfTheSnapshot)
-{
+TEST(ProcessNameTest, FindsEachPidFromTheStartOfTheSnapshot) {
     const std::vector<os::ProcessEntry> processes{{4, "System"}, {1200, "sshd"}, {77, "init"}};
     EXPECT_EQ(GetProcessNameByPID(processes, 77), "init");
     EXPECT_EQ(GetProcessNameByPID(processes, 4), "System");
@@ -324,8 +330,7 @@ TEST(ProcessNameTest, FindsEachPidFromTheStartOfTheSnapshot)
     EXPECT_EQ(GetProcessNameByPID({}, 4), "");
 }
 
-TEST(PrivilegeTest, DebugPrivilegeNeedsEveryPrivilege)
-{
+TEST(PrivilegeTest, DebugPrivilegeNeedsEveryPrivilege) {
     struct Case {
         const char* name;
         std::vector<std::string> held;
@@ -350,8 +355,7 @@ TEST(PrivilegeTest, DebugPrivilegeNeedsEveryPrivilege)
     EXPECT_FALSE(EnableDebugPrivilege());
 }
 
-TEST(PrivilegeTest, SetPrivilegeReportsTheOutcome)
-{
+TEST(PrivilegeTest, SetPrivilegeReportsTheOutcome) {
     FakeOs::reset();
     FakeOs::setPrivilegeHeld("cap_sys_ptrace", true);
     EXPECT_TRUE(SetPrivilege("cap_sys_ptrace", true));

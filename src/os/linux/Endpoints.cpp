@@ -12,62 +12,52 @@ namespace {
 
 constexpr std::array<std::uint8_t, 12> MappedPrefix = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
 
-bool isMapped(const std::array<std::uint8_t, 16>& address)
-{
+bool isMapped(const std::array<std::uint8_t, 16>& address) {
     return std::equal(MappedPrefix.begin(), MappedPrefix.end(), address.begin());
 }
 
-bool isUnspecified(const std::array<std::uint8_t, 16>& address)
-{
+bool isUnspecified(const std::array<std::uint8_t, 16>& address) {
     return std::all_of(address.begin(), address.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-std::array<std::uint8_t, 4> lastFour(const std::array<std::uint8_t, 16>& address)
-{
+std::array<std::uint8_t, 4> lastFour(const std::array<std::uint8_t, 16>& address) {
     return {address[12], address[13], address[14], address[15]};
 }
 
-std::array<std::uint8_t, 4> firstFour(const std::array<std::uint8_t, 16>& address)
-{
+std::array<std::uint8_t, 4> firstFour(const std::array<std::uint8_t, 16>& address) {
     return {address[0], address[1], address[2], address[3]};
 }
 
-void putLe32(std::vector<std::uint8_t>& out, std::uint32_t value)
-{
+void putLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-void putPort(std::vector<std::uint8_t>& out, std::uint16_t port)
-{
+void putPort(std::vector<std::uint8_t>& out, std::uint16_t port) {
     out.push_back(static_cast<std::uint8_t>(port >> 8));
     out.push_back(static_cast<std::uint8_t>(port & 0xff));
     out.push_back(0);
     out.push_back(0);
 }
 
-auto sortKey(const Endpoint& e)
-{
+auto sortKey(const Endpoint& e) {
     return std::tie(e.localAddr, e.localPort, e.remoteAddr, e.remotePort, e.inode);
 }
 
 // Sorted like the platform's ordered tables, each socket once: a dump that raced with changes
 // may list one socket twice. Sockets without an inode (TIME_WAIT, requests) are told apart by
 // their addresses alone.
-void sortUnique(std::vector<Endpoint>& rows)
-{
+void sortUnique(std::vector<Endpoint>& rows) {
     std::sort(rows.begin(), rows.end(),
               [](const Endpoint& a, const Endpoint& b) { return sortKey(a) < sortKey(b); });
-    rows.erase(std::unique(rows.begin(), rows.end(),
-                           [](const Endpoint& a, const Endpoint& b) {
-                               return sortKey(a) == sortKey(b);
-                           }),
-               rows.end());
+    rows.erase(
+        std::unique(rows.begin(), rows.end(),
+                    [](const Endpoint& a, const Endpoint& b) { return sortKey(a) == sortKey(b); }),
+        rows.end());
 }
 
 bool readRaw(const std::string& procRoot, Source source, Protocol protocol,
-             std::vector<RawSocket>& raw)
-{
+             std::vector<RawSocket>& raw) {
     if (source != Source::ProcNet) {
         raw.clear();
         const DumpResult v4 = dumpSockDiag(protocol, AF_INET, raw);
@@ -81,8 +71,7 @@ bool readRaw(const std::string& procRoot, Source source, Protocol protocol,
     return readProcNet(procRoot, protocol, raw);
 }
 
-void convert(const std::vector<RawSocket>& raw, Protocol protocol, std::vector<Endpoint>& rows)
-{
+void convert(const std::vector<RawSocket>& raw, Protocol protocol, std::vector<Endpoint>& rows) {
     rows.reserve(raw.size());
     for (const RawSocket& socket : raw) {
         Endpoint endpoint;
@@ -93,27 +82,38 @@ void convert(const std::vector<RawSocket>& raw, Protocol protocol, std::vector<E
 
 } // namespace
 
-std::uint32_t mibTcpState(std::uint8_t linuxState)
-{
+std::uint32_t mibTcpState(std::uint8_t linuxState) {
     switch (linuxState) {
-    case 1: return 5;   // ESTABLISHED
-    case 2: return 3;   // SYN_SENT
-    case 3: return 4;   // SYN_RECV
-    case 4: return 6;   // FIN_WAIT1
-    case 5: return 7;   // FIN_WAIT2
-    case 6: return 11;  // TIME_WAIT
-    case 7: return 1;   // CLOSE
-    case 8: return 8;   // CLOSE_WAIT
-    case 9: return 10;  // LAST_ACK
-    case 10: return 2;  // LISTEN
-    case 11: return 9;  // CLOSING
-    case 12: return 4;  // NEW_SYN_RECV: a request not yet accepted, SYN_RECV to the user
-    default: return 0;  // BOUND_INACTIVE and anything newer: no endpoint
+    case 1:
+        return 5; // ESTABLISHED
+    case 2:
+        return 3; // SYN_SENT
+    case 3:
+        return 4; // SYN_RECV
+    case 4:
+        return 6; // FIN_WAIT1
+    case 5:
+        return 7; // FIN_WAIT2
+    case 6:
+        return 11; // TIME_WAIT
+    case 7:
+        return 1; // CLOSE
+    case 8:
+        return 8; // CLOSE_WAIT
+    case 9:
+        return 10; // LAST_ACK
+    case 10:
+        return 2; // LISTEN
+    case 11:
+        return 9; // CLOSING
+    case 12:
+        return 4; // NEW_SYN_RECV: a request not yet accepted, SYN_RECV to the user
+    default:
+        return 0; // BOUND_INACTIVE and anything newer: no endpoint
     }
 }
 
-bool toIpv4Endpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint)
-{
+bool toIpv4Endpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint) {
     endpoint = Endpoint{};
     if (protocol == Protocol::Tcp) {
         endpoint.state = mibTcpState(socket.linuxState);
@@ -149,8 +149,7 @@ bool toIpv4Endpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoi
 }
 
 bool collectEndpoints(const std::string& procRoot, Source source, std::vector<Endpoint>& tcp,
-                      std::vector<Endpoint>& udp)
-{
+                      std::vector<Endpoint>& udp) {
     tcp.clear();
     udp.clear();
     std::vector<RawSocket> raw;
@@ -182,8 +181,7 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
     return true;
 }
 
-std::vector<std::uint8_t> encodeTcpTable(const std::vector<Endpoint>& rows)
-{
+std::vector<std::uint8_t> encodeTcpTable(const std::vector<Endpoint>& rows) {
     std::vector<std::uint8_t> out;
     out.reserve(4 + rows.size() * os::TcpRowSize);
     putLe32(out, static_cast<std::uint32_t>(rows.size()));
@@ -198,8 +196,7 @@ std::vector<std::uint8_t> encodeTcpTable(const std::vector<Endpoint>& rows)
     return out;
 }
 
-std::vector<std::uint8_t> encodeUdpTable(const std::vector<Endpoint>& rows)
-{
+std::vector<std::uint8_t> encodeUdpTable(const std::vector<Endpoint>& rows) {
     std::vector<std::uint8_t> out;
     out.reserve(4 + rows.size() * os::UdpRowSize);
     putLe32(out, static_cast<std::uint32_t>(rows.size()));
@@ -215,8 +212,7 @@ std::vector<std::uint8_t> encodeUdpTable(const std::vector<Endpoint>& rows)
 
 namespace os {
 
-bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp)
-{
+bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp) {
     tcp.clear();
     udp.clear();
     std::vector<linuxnet::Endpoint> tcpRows;

@@ -16,19 +16,19 @@ enum class Protocol { Tcp, Udp };
 
 // One socket as the kernel lists it, before it becomes an IPv4 row.
 struct RawSocket {
-    std::uint8_t family = 0;      // AF_INET or AF_INET6
-    std::uint8_t linuxState = 0;  // the kernel's TCP_* numbering
-    std::array<std::uint8_t, 16> local{};  // network order; an IPv4 address in bytes 0..3
+    std::uint8_t family = 0;              // AF_INET or AF_INET6
+    std::uint8_t linuxState = 0;          // the kernel's TCP_* numbering
+    std::array<std::uint8_t, 16> local{}; // network order; an IPv4 address in bytes 0..3
     std::array<std::uint8_t, 16> remote{};
-    std::uint16_t localPort = 0;  // host order
+    std::uint16_t localPort = 0; // host order
     std::uint16_t remotePort = 0;
     std::uint64_t inode = 0;
-    bool v6only = false;          // AF_INET6 only
+    bool v6only = false; // AF_INET6 only
 };
 
 // One IPv4 row of the tables.
 struct Endpoint {
-    std::uint32_t state = 0;      // MIB numbering; 0 for UDP
+    std::uint32_t state = 0; // MIB numbering; 0 for UDP
     std::array<std::uint8_t, 4> localAddr{};
     std::array<std::uint8_t, 4> remoteAddr{};
     std::uint16_t localPort = 0;

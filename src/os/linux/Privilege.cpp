@@ -15,22 +15,19 @@ struct Capabilities {
 
 // The capability syscalls directly, so that no libcap is needed. They act on the calling
 // thread: the thread that takes snapshots must be the one that raised them.
-bool readCapabilities(Capabilities& caps)
-{
+bool readCapabilities(Capabilities& caps) {
     caps.header.version = _LINUX_CAPABILITY_VERSION_3;
     caps.header.pid = 0;
     return ::syscall(SYS_capget, &caps.header, caps.data) == 0;
 }
 
-bool writeCapabilities(Capabilities& caps)
-{
+bool writeCapabilities(Capabilities& caps) {
     caps.header.version = _LINUX_CAPABILITY_VERSION_3;
     caps.header.pid = 0;
     return ::syscall(SYS_capset, &caps.header, caps.data) == 0;
 }
 
-int capabilityNumber(const std::string& name)
-{
+int capabilityNumber(const std::string& name) {
     if (name == "cap_sys_ptrace" || name == "CAP_SYS_PTRACE")
         return CAP_SYS_PTRACE;
     if (name == "cap_dac_read_search" || name == "CAP_DAC_READ_SEARCH")
@@ -38,20 +35,17 @@ int capabilityNumber(const std::string& name)
     return -1;
 }
 
-bool hasBit(const __u32 (&words)[2], int cap)
-{
+bool hasBit(const __u32 (&words)[2], int cap) {
     return (words[cap / 32] >> (cap % 32)) & 1u;
 }
 
 } // namespace
 
-std::vector<std::string> DebugPrivilegeNames()
-{
+std::vector<std::string> DebugPrivilegeNames() {
     return {"cap_sys_ptrace", "cap_dac_read_search"};
 }
 
-bool AdjustOwnPrivilege(const std::string& name, bool enable)
-{
+bool AdjustOwnPrivilege(const std::string& name, bool enable) {
     const int cap = capabilityNumber(name);
     if (cap < 0)
         return false;

@@ -11,8 +11,7 @@ namespace os::linuxfs {
 
 UniqueFd::UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
-{
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -21,14 +20,12 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept
     return *this;
 }
 
-UniqueFd::~UniqueFd()
-{
+UniqueFd::~UniqueFd() {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-std::optional<std::string> readFileAt(int dirFd, const char* relPath, std::size_t limit)
-{
+std::optional<std::string> readFileAt(int dirFd, const char* relPath, std::size_t limit) {
     int fd;
     do {
         fd = ::openat(dirFd, relPath, O_RDONLY | O_CLOEXEC | O_NOCTTY);
@@ -53,13 +50,11 @@ std::optional<std::string> readFileAt(int dirFd, const char* relPath, std::size_
     return text;
 }
 
-std::optional<std::string> readFile(const std::string& path, std::size_t limit)
-{
+std::optional<std::string> readFile(const std::string& path, std::size_t limit) {
     return readFileAt(AT_FDCWD, path.c_str(), limit);
 }
 
-std::optional<std::string> readLinkAt(int dirFd, const char* relPath)
-{
+std::optional<std::string> readLinkAt(int dirFd, const char* relPath) {
     // Most links fit the first buffer; a longer one is retried with a bigger buffer, since
     // readlink truncates silently.
     std::size_t size = 256;
@@ -76,8 +71,7 @@ std::optional<std::string> readLinkAt(int dirFd, const char* relPath)
     }
 }
 
-std::optional<std::uint32_t> parsePid(std::string_view name)
-{
+std::optional<std::uint32_t> parsePid(std::string_view name) {
     if (name.empty() || name.size() > 10 || name.front() < '1' || name.front() > '9')
         return std::nullopt;
     std::uint32_t pid = 0;

@@ -11,8 +11,7 @@ namespace os::linuxnet {
 
 namespace {
 
-std::optional<std::uint64_t> hexNumber(std::string_view text, std::size_t maxDigits)
-{
+std::optional<std::uint64_t> hexNumber(std::string_view text, std::size_t maxDigits) {
     if (text.empty() || text.size() > maxDigits)
         return std::nullopt;
     std::uint64_t value = 0;
@@ -25,8 +24,7 @@ std::optional<std::uint64_t> hexNumber(std::string_view text, std::size_t maxDig
 // "0100007F:0277": the kernel prints each 32-bit word of the address as it lies in memory,
 // read as a host-order number, so copying the number back into memory gives network order.
 bool parseAddressPort(std::string_view text, int family, std::array<std::uint8_t, 16>& address,
-                      std::uint16_t& port)
-{
+                      std::uint16_t& port) {
     const std::size_t words = family == AF_INET ? 1 : 4;
     const std::size_t colon = text.find(':');
     if (colon != words * 8)
@@ -46,8 +44,7 @@ bool parseAddressPort(std::string_view text, int family, std::array<std::uint8_t
     return true;
 }
 
-std::string_view nextToken(std::string_view& line)
-{
+std::string_view nextToken(std::string_view& line) {
     const std::size_t start = line.find_first_not_of(" \t");
     if (start == std::string_view::npos) {
         line = {};
@@ -60,8 +57,7 @@ std::string_view nextToken(std::string_view& line)
     return token;
 }
 
-bool parseLine(std::string_view line, int family, bool v6onlyDefault, RawSocket& socket)
-{
+bool parseLine(std::string_view line, int family, bool v6onlyDefault, RawSocket& socket) {
     std::string_view tokens[10];
     for (std::string_view& token : tokens) {
         token = nextToken(line);
@@ -91,8 +87,7 @@ bool parseLine(std::string_view line, int family, bool v6onlyDefault, RawSocket&
 } // namespace
 
 void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
-                  std::vector<RawSocket>& out)
-{
+                  std::vector<RawSocket>& out) {
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = text.substr(0, end);
@@ -103,8 +98,7 @@ void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
     }
 }
 
-bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out)
-{
+bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out) {
     const std::string base = procRoot + (protocol == Protocol::Tcp ? "/net/tcp" : "/net/udp");
     const auto v4 = linuxfs::readFile(base, 1024u * 1024u * 1024u);
     if (!v4)

@@ -17,15 +17,13 @@ constexpr std::string_view DeletedSuffix = " (deleted)";
 
 class DirStream {
 public:
-    explicit DirStream(int fd) : m_dir(fd >= 0 ? ::fdopendir(fd) : nullptr)
-    {
+    explicit DirStream(int fd) : m_dir(fd >= 0 ? ::fdopendir(fd) : nullptr) {
         if (fd >= 0 && m_dir == nullptr)
             ::close(fd);
     }
     DirStream(const DirStream&) = delete;
     DirStream& operator=(const DirStream&) = delete;
-    ~DirStream()
-    {
+    ~DirStream() {
         if (m_dir != nullptr)
             ::closedir(m_dir);
     }
@@ -35,14 +33,12 @@ private:
     DIR* m_dir;
 };
 
-std::string baseName(std::string_view path)
-{
+std::string baseName(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::string imagePathAt(int procFd, std::uint32_t pid)
-{
+std::string imagePathAt(int procFd, std::uint32_t pid) {
     const std::string link = std::to_string(pid) + "/exe";
     auto target = linuxfs::readLinkAt(procFd, link.c_str());
     if (!target)
@@ -53,8 +49,7 @@ std::string imagePathAt(int procFd, std::uint32_t pid)
     return *target;
 }
 
-std::string nameAt(int procFd, std::uint32_t pid)
-{
+std::string nameAt(int procFd, std::uint32_t pid) {
     const std::string dir = std::to_string(pid);
     if (std::string path = imagePathAt(procFd, pid); !path.empty()) {
         std::string name = baseName(path);
@@ -81,15 +76,13 @@ std::string nameAt(int procFd, std::uint32_t pid)
     return {};
 }
 
-linuxfs::UniqueFd openRoot(const std::string& procRoot)
-{
+linuxfs::UniqueFd openRoot(const std::string& procRoot) {
     return linuxfs::UniqueFd(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 } // namespace
 
-bool snapshotProcesses(const std::string& procRoot, std::vector<ProcessEntry>& processes)
-{
+bool snapshotProcesses(const std::string& procRoot, std::vector<ProcessEntry>& processes) {
     processes.clear();
     const DirStream proc(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (proc.get() == nullptr)
@@ -110,8 +103,7 @@ bool snapshotProcesses(const std::string& procRoot, std::vector<ProcessEntry>& p
     return true;
 }
 
-std::string processImagePath(const std::string& procRoot, std::uint32_t pid)
-{
+std::string processImagePath(const std::string& procRoot, std::uint32_t pid) {
     if (pid == 0)
         return {};
     const linuxfs::UniqueFd root = openRoot(procRoot);
@@ -120,8 +112,7 @@ std::string processImagePath(const std::string& procRoot, std::uint32_t pid)
     return imagePathAt(root.get(), pid);
 }
 
-std::uint64_t processStartTime(const std::string& procRoot, std::uint32_t pid)
-{
+std::uint64_t processStartTime(const std::string& procRoot, std::uint32_t pid) {
     if (pid == 0)
         return 0;
     const auto stat = linuxfs::readFile(procRoot + "/" + std::to_string(pid) + "/stat", 4096);
@@ -159,18 +150,15 @@ std::uint64_t processStartTime(const std::string& procRoot, std::uint32_t pid)
 
 namespace os {
 
-bool SnapshotProcesses(std::vector<ProcessEntry>& processes)
-{
+bool SnapshotProcesses(std::vector<ProcessEntry>& processes) {
     return linuxproc::snapshotProcesses("/proc", processes);
 }
 
-std::string ProcessImagePath(std::uint32_t pid)
-{
+std::string ProcessImagePath(std::uint32_t pid) {
     return linuxproc::processImagePath("/proc", pid);
 }
 
-std::uint64_t ProcessStartTime(std::uint32_t pid)
-{
+std::uint64_t ProcessStartTime(std::uint32_t pid) {
     return linuxproc::processStartTime("/proc", pid);
 }
 

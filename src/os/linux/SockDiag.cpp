@@ -21,14 +21,12 @@ namespace {
 constexpr std::uint32_t BoundInactiveState = 13;
 constexpr int MaxDumpAttempts = 3;
 
-void copyAddress(const __be32 (&src)[4], int family, std::array<std::uint8_t, 16>& dst)
-{
+void copyAddress(const __be32 (&src)[4], int family, std::array<std::uint8_t, 16>& dst) {
     dst.fill(0);
     std::memcpy(dst.data(), src, family == AF_INET ? 4 : 16);
 }
 
-bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket& socket)
-{
+bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket& socket) {
     if (length < sizeof(inet_diag_msg))
         return false;
     inet_diag_msg msg;
@@ -60,8 +58,7 @@ bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket
 } // namespace
 
 bool parseSockDiagBuffer(const std::uint8_t* data, std::size_t length, DumpState& state,
-                         std::vector<RawSocket>& out)
-{
+                         std::vector<RawSocket>& out) {
     std::size_t offset = 0;
     while (offset < length) {
         if (length - offset < sizeof(nlmsghdr)) {
@@ -120,8 +117,7 @@ namespace {
 enum class Attempt { Ok, Refused, Failed, Retry };
 
 Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t bufferSize,
-                 bool lastAttempt, std::vector<RawSocket>& out)
-{
+                 bool lastAttempt, std::vector<RawSocket>& out) {
     const linuxfs::UniqueFd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (!fd.valid())
         return Attempt::Refused;
@@ -208,8 +204,7 @@ Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t b
 
 } // namespace
 
-DumpResult dumpSockDiag(Protocol protocol, int family, std::vector<RawSocket>& out)
-{
+DumpResult dumpSockDiag(Protocol protocol, int family, std::vector<RawSocket>& out) {
     static std::uint32_t nextSeq = 1;
     std::size_t bufferSize = 64 * 1024;
     const std::size_t firstNew = out.size();

@@ -16,15 +16,13 @@ namespace {
 // Owns a directory stream (and with it the descriptor it was opened from).
 class DirStream {
 public:
-    explicit DirStream(int fd) : m_dir(fd >= 0 ? ::fdopendir(fd) : nullptr)
-    {
+    explicit DirStream(int fd) : m_dir(fd >= 0 ? ::fdopendir(fd) : nullptr) {
         if (fd >= 0 && m_dir == nullptr)
             ::close(fd);
     }
     DirStream(const DirStream&) = delete;
     DirStream& operator=(const DirStream&) = delete;
-    ~DirStream()
-    {
+    ~DirStream() {
         if (m_dir != nullptr)
             ::closedir(m_dir);
     }
@@ -35,8 +33,7 @@ private:
 };
 
 // "socket:[12345]" -> 12345
-bool socketInode(std::string_view link, std::uint64_t& inode)
-{
+bool socketInode(std::string_view link, std::uint64_t& inode) {
     constexpr std::string_view prefix = "socket:[";
     if (link.size() <= prefix.size() + 1 || link.substr(0, prefix.size()) != prefix ||
         link.back() != ']')
@@ -50,8 +47,7 @@ bool socketInode(std::string_view link, std::uint64_t& inode)
 } // namespace
 
 void findSocketOwners(const std::string& procRoot,
-                      std::unordered_map<std::uint64_t, std::uint32_t>& owners)
-{
+                      std::unordered_map<std::uint64_t, std::uint32_t>& owners) {
     if (owners.empty())
         return;
     const DirStream proc(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

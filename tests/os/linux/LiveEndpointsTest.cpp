@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <array>
-#include <tuple>
 #include <chrono>
 #include <netinet/in.h>
 #include <set>
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -31,8 +31,7 @@ public:
     Socket(Socket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
     ~Socket() { close(); }
     int fd() const { return m_fd; }
-    void close()
-    {
+    void close() {
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
@@ -42,8 +41,7 @@ private:
     int m_fd;
 };
 
-std::uint16_t localPort(const Socket& s)
-{
+std::uint16_t localPort(const Socket& s) {
     sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     if (::getsockname(s.fd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0)
@@ -53,8 +51,7 @@ std::uint16_t localPort(const Socket& s)
     return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
 }
 
-sockaddr_in v4Address(const char* ip, std::uint16_t port)
-{
+sockaddr_in v4Address(const char* ip, std::uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -62,8 +59,7 @@ sockaddr_in v4Address(const char* ip, std::uint16_t port)
     return a;
 }
 
-Socket tcp4Listener()
-{
+Socket tcp4Listener() {
     Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const sockaddr_in a = v4Address("127.0.0.1", 0);
     EXPECT_EQ(::bind(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
@@ -71,8 +67,7 @@ Socket tcp4Listener()
     return s;
 }
 
-Socket tcp6Listener(const char* ip, bool v6only)
-{
+Socket tcp6Listener(const char* ip, bool v6only) {
     Socket s(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const int flag = v6only ? 1 : 0;
     EXPECT_EQ(::setsockopt(s.fd(), IPPROTO_IPV6, IPV6_V6ONLY, &flag, sizeof flag), 0);
@@ -84,36 +79,31 @@ Socket tcp6Listener(const char* ip, bool v6only)
     return s;
 }
 
-Socket connectTo(std::uint16_t port)
-{
+Socket connectTo(std::uint16_t port) {
     Socket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const sockaddr_in a = v4Address("127.0.0.1", port);
     EXPECT_EQ(::connect(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
     return s;
 }
 
-Socket acceptFrom(const Socket& listener)
-{
+Socket acceptFrom(const Socket& listener) {
     return Socket(::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC));
 }
 
-Socket udp4()
-{
+Socket udp4() {
     Socket s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     const sockaddr_in a = v4Address("127.0.0.1", 0);
     EXPECT_EQ(::bind(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
     return s;
 }
 
-std::string selfExe()
-{
+std::string selfExe() {
     char buf[4096];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
     return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
 }
 
-std::string baseName(const std::string& path)
-{
+std::string baseName(const std::string& path) {
     return path.substr(path.rfind('/') + 1);
 }
 
@@ -128,8 +118,7 @@ struct Expected {
     bool ownedBySelf;
 };
 
-const File_Rec* findRecord(const std::vector<File_Rec>& table, const Expected& e)
-{
+const File_Rec* findRecord(const std::vector<File_Rec>& table, const Expected& e) {
     const File_Rec* found = nullptr;
     int count = 0;
     for (const File_Rec& rec : table) {
@@ -145,9 +134,7 @@ const File_Rec* findRecord(const std::vector<File_Rec>& table, const Expected& e
 }
 
 // Polls a snapshot until `done` holds, for states the kernel reaches on its own.
-template <typename Pred>
-bool pollSnapshot(Pred done)
-{
+template <typename Pred> bool pollSnapshot(Pred done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (std::chrono::steady_clock::now() < deadline) {
         GetTcpUdpTable();
@@ -158,8 +145,7 @@ bool pollSnapshot(Pred done)
     return false;
 }
 
-TEST(LiveEndpointsTest, OwnSocketsAreFoundWithOwnerAndState)
-{
+TEST(LiveEndpointsTest, OwnSocketsAreFoundWithOwnerAndState) {
     EnableDebugPrivilege();
     const Socket listener = tcp4Listener();
     const std::uint16_t port = localPort(listener);
@@ -209,8 +195,7 @@ TEST(LiveEndpointsTest, OwnSocketsAreFoundWithOwnerAndState)
     }
 }
 
-TEST(LiveEndpointsTest, TimeWaitHasNoOwner)
-{
+TEST(LiveEndpointsTest, TimeWaitHasNoOwner) {
     const Socket listener = tcp4Listener();
     const std::uint16_t port = localPort(listener);
     Socket client = connectTo(port);
@@ -219,8 +204,8 @@ TEST(LiveEndpointsTest, TimeWaitHasNoOwner)
     // The side that closes first ends in TIME_WAIT, held by the kernel alone.
     client.close();
     server.close();
-    const Expected timeWait{"closed client", &TcpRecords, 11, "127.0.0.1", clientPort,
-                            "127.0.0.1", port, false};
+    const Expected timeWait{"closed client", &TcpRecords, 11,   "127.0.0.1",
+                            clientPort,      "127.0.0.1", port, false};
     ASSERT_TRUE(pollSnapshot([&] {
         const File_Rec* rec = findRecord(TcpRecords, timeWait);
         return rec != nullptr && rec->State == 11;
@@ -235,8 +220,7 @@ TEST(LiveEndpointsTest, TimeWaitHasNoOwner)
 using Key = std::tuple<std::uint32_t, std::array<std::uint8_t, 4>, std::uint16_t,
                        std::array<std::uint8_t, 4>, std::uint16_t, std::uint32_t>;
 
-std::set<Key> keysFor(const std::vector<Endpoint>& rows, const std::set<std::uint16_t>& ports)
-{
+std::set<Key> keysFor(const std::vector<Endpoint>& rows, const std::set<std::uint16_t>& ports) {
     std::set<Key> keys;
     for (const Endpoint& e : rows) {
         if (ports.count(e.localPort) != 0 || ports.count(e.remotePort) != 0)
@@ -245,8 +229,7 @@ std::set<Key> keysFor(const std::vector<Endpoint>& rows, const std::set<std::uin
     return keys;
 }
 
-TEST(LiveEndpointsTest, ProcNetFallbackGivesTheSameEndpoints)
-{
+TEST(LiveEndpointsTest, ProcNetFallbackGivesTheSameEndpoints) {
     const Socket listener = tcp4Listener();
     const std::uint16_t port = localPort(listener);
     const Socket client = connectTo(port);
@@ -274,8 +257,7 @@ TEST(LiveEndpointsTest, ProcNetFallbackGivesTheSameEndpoints)
         EXPECT_EQ(std::get<5>(key), static_cast<std::uint32_t>(::getpid()));
 }
 
-TEST(LiveEndpointsTest, TablesAreWellFormedAndSorted)
-{
+TEST(LiveEndpointsTest, TablesAreWellFormedAndSorted) {
     const Socket listener = tcp4Listener();
     const Socket udp = udp4();
     std::vector<std::uint8_t> tcp;

@@ -20,16 +20,14 @@
 
 namespace {
 
-std::string selfExe()
-{
+std::string selfExe() {
     char buf[4096];
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
     return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
 }
 
 // A child that has exited and been reaped: its PID is free.
-pid_t goneProcess()
-{
+pid_t goneProcess() {
     const pid_t child = ::fork();
     if (child == 0)
         ::_exit(0);
@@ -38,15 +36,15 @@ pid_t goneProcess()
     return child;
 }
 
-TEST(LiveProcessesTest, OwnProcessIsInTheSnapshotWithItsExecutable)
-{
+TEST(LiveProcessesTest, OwnProcessIsInTheSnapshotWithItsExecutable) {
     std::vector<os::ProcessEntry> processes;
     ASSERT_TRUE(os::SnapshotProcesses(processes));
     const std::string exe = selfExe();
     const std::string name = exe.substr(exe.rfind('/') + 1);
-    const auto self = std::find_if(processes.begin(), processes.end(), [](const os::ProcessEntry& p) {
-        return p.pid == static_cast<std::uint32_t>(::getpid());
-    });
+    const auto self =
+        std::find_if(processes.begin(), processes.end(), [](const os::ProcessEntry& p) {
+            return p.pid == static_cast<std::uint32_t>(::getpid());
+        });
     ASSERT_NE(self, processes.end());
     EXPECT_EQ(self->exeFile, name);
     EXPECT_EQ(GetProcessNameByPID(processes, static_cast<std::uint32_t>(::getpid())), name);
@@ -54,8 +52,7 @@ TEST(LiveProcessesTest, OwnProcessIsInTheSnapshotWithItsExecutable)
     EXPECT_NE(os::ProcessStartTime(static_cast<std::uint32_t>(::getpid())), 0u);
 }
 
-TEST(LiveProcessesTest, GoneOrUnknownProcessesGiveEmptyAnswers)
-{
+TEST(LiveProcessesTest, GoneOrUnknownProcessesGiveEmptyAnswers) {
     const pid_t gone = goneProcess();
     for (const std::uint32_t pid : {0u, static_cast<std::uint32_t>(gone), 0xFFFFFFF0u}) {
         SCOPED_TRACE(pid);
@@ -64,8 +61,7 @@ TEST(LiveProcessesTest, GoneOrUnknownProcessesGiveEmptyAnswers)
     }
 }
 
-TEST(LiveProcessesTest, StartTimeTellsAReusedPidApart)
-{
+TEST(LiveProcessesTest, StartTimeTellsAReusedPidApart) {
     const pid_t child = ::fork();
     if (child == 0) {
         ::pause();
@@ -82,8 +78,7 @@ TEST(LiveProcessesTest, StartTimeTellsAReusedPidApart)
     EXPECT_EQ(os::ProcessStartTime(static_cast<std::uint32_t>(child)), 0u);
 }
 
-TEST(LiveProcessesTest, DeletedExecutableKeepsItsPlainPath)
-{
+TEST(LiveProcessesTest, DeletedExecutableKeepsItsPlainPath) {
     char dir[] = "/tmp/kestrel-exe-XXXXXX";
     ASSERT_NE(::mkdtemp(dir), nullptr);
     const std::string copy = std::string(dir) + "/sleeper";
@@ -117,8 +112,7 @@ TEST(LiveProcessesTest, DeletedExecutableKeepsItsPlainPath)
 }
 
 // The capability bits of this process from /proc/self/status ("CapPrm", "CapEff").
-std::uint64_t capabilitySet(const char* field)
-{
+std::uint64_t capabilitySet(const char* field) {
     std::ifstream in("/proc/self/status");
     std::string line;
     const std::string key = std::string(field) + ":";
@@ -129,13 +123,11 @@ std::uint64_t capabilitySet(const char* field)
     return 0;
 }
 
-bool hasCap(std::uint64_t set, int cap)
-{
+bool hasCap(std::uint64_t set, int cap) {
     return (set >> cap) & 1u;
 }
 
-TEST(LivePrivilegeTest, DebugPrivilegeFollowsThePermittedSet)
-{
+TEST(LivePrivilegeTest, DebugPrivilegeFollowsThePermittedSet) {
     const std::uint64_t permitted = capabilitySet("CapPrm");
     const bool both = hasCap(permitted, CAP_SYS_PTRACE) && hasCap(permitted, CAP_DAC_READ_SEARCH);
     EXPECT_EQ(EnableDebugPrivilege(), both);
@@ -145,8 +137,7 @@ TEST(LivePrivilegeTest, DebugPrivilegeFollowsThePermittedSet)
     EXPECT_FALSE(SetPrivilege("cap_no_such_thing", true));
 }
 
-TEST(LivePrivilegeTest, PermittedCapabilityCanBeDroppedAndRaisedAgain)
-{
+TEST(LivePrivilegeTest, PermittedCapabilityCanBeDroppedAndRaisedAgain) {
     if (!hasCap(capabilitySet("CapPrm"), CAP_SYS_PTRACE))
         GTEST_SKIP() << "cap_sys_ptrace is not permitted here";
     EXPECT_TRUE(os::AdjustOwnPrivilege("cap_sys_ptrace", false));

@@ -29,14 +29,12 @@ const std::string NetlinkFixture = std::string(KESTREL_TEST_DATA) + "/netlink";
 // state, local "a.b.c.d:port", remote, pid
 using Row = std::tuple<std::uint32_t, std::string, std::string, std::uint32_t>;
 
-std::string text(const std::array<std::uint8_t, 4>& a, std::uint16_t port)
-{
+std::string text(const std::array<std::uint8_t, 4>& a, std::uint16_t port) {
     return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
            std::to_string(a[3]) + ":" + std::to_string(port);
 }
 
-std::vector<Row> rows(const std::vector<Endpoint>& endpoints)
-{
+std::vector<Row> rows(const std::vector<Endpoint>& endpoints) {
     std::vector<Row> out;
     for (const Endpoint& e : endpoints)
         out.emplace_back(e.state, text(e.localAddr, e.localPort), text(e.remoteAddr, e.remotePort),
@@ -44,31 +42,27 @@ std::vector<Row> rows(const std::vector<Endpoint>& endpoints)
     return out;
 }
 
-std::vector<std::uint8_t> readBytes(const std::string& path)
-{
+std::vector<std::uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::array<std::uint8_t, 16> v6(std::initializer_list<std::uint8_t> tail)
-{
+std::array<std::uint8_t, 16> v6(std::initializer_list<std::uint8_t> tail) {
     std::array<std::uint8_t, 16> a{};
     std::copy(tail.begin(), tail.end(), a.end() - static_cast<std::ptrdiff_t>(tail.size()));
     return a;
 }
 
-TEST(LinuxStateTest, KernelStatesMapToMibNumbers)
-{
+TEST(LinuxStateTest, KernelStatesMapToMibNumbers) {
     const std::pair<std::uint8_t, std::uint32_t> cases[] = {
-        {1, 5}, {2, 3}, {3, 4}, {4, 6}, {5, 7}, {6, 11}, {7, 1}, {8, 8},
-        {9, 10}, {10, 2}, {11, 9}, {12, 4}, {13, 0}, {0, 0}, {200, 0},
+        {1, 5},  {2, 3},  {3, 4},  {4, 6},  {5, 7},  {6, 11}, {7, 1},   {8, 8},
+        {9, 10}, {10, 2}, {11, 9}, {12, 4}, {13, 0}, {0, 0},  {200, 0},
     };
     for (const auto& [linuxState, mib] : cases)
         EXPECT_EQ(mibTcpState(linuxState), mib) << int(linuxState);
 }
 
-TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4Rows)
-{
+TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4Rows) {
     const auto mapped = [](std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
         return v6({0xff, 0xff, a, b, c, d});
     };
@@ -83,8 +77,8 @@ TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4Rows)
     RawSocket v4{AF_INET, 1, {127, 0, 0, 1}, {10, 1, 2, 3}, 80, 5000, 1, false};
     RawSocket dualListener{AF_INET6, 10, {}, {}, 443, 0, 2, false};
     RawSocket v6onlyListener{AF_INET6, 10, {}, {}, 443, 0, 3, true};
-    RawSocket mappedPair{AF_INET6, 1, mapped(127, 0, 0, 1), mapped(127, 0, 0, 2), 443, 6000, 4,
-                         false};
+    RawSocket mappedPair{AF_INET6, 1,    mapped(127, 0, 0, 1), mapped(127, 0, 0, 2), 443, 6000,
+                         4,        false};
     RawSocket loopback6{AF_INET6, 10, v6({1}), {}, 22, 0, 5, false};
     RawSocket mixed{AF_INET6, 1, mapped(127, 0, 0, 1), v6({1}), 22, 9, 6, false};
     RawSocket mappedListener{AF_INET6, 10, mapped(127, 0, 0, 1), {}, 8443, 0, 7, true};
@@ -119,8 +113,7 @@ TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4Rows)
     }
 }
 
-TEST(LinuxProcNetTest, FixtureTreeGivesRowsWithOwners)
-{
+TEST(LinuxProcNetTest, FixtureTreeGivesRowsWithOwners) {
     std::vector<Endpoint> tcp;
     std::vector<Endpoint> udp;
     ASSERT_TRUE(collectEndpoints(ProcFixture, Source::ProcNet, tcp, udp));
@@ -130,7 +123,7 @@ TEST(LinuxProcNetTest, FixtureTreeGivesRowsWithOwners)
         {5, "127.0.0.1:443", "127.0.0.1:50010", 500},
         {2, "127.0.0.1:8080", "0.0.0.0:0", 100},
         {5, "127.0.0.1:8080", "127.0.0.1:50000", 100},
-        {2, "127.0.0.1:8081", "0.0.0.0:0", 0},      // nobody holds it
+        {2, "127.0.0.1:8081", "0.0.0.0:0", 0}, // nobody holds it
         {5, "127.0.0.1:50000", "127.0.0.1:8080", 200},
         {11, "127.0.0.1:50001", "127.0.0.1:8080", 0}, // TIME_WAIT has no inode
     };
@@ -143,8 +136,7 @@ TEST(LinuxProcNetTest, FixtureTreeGivesRowsWithOwners)
     EXPECT_EQ(rows(udp), expectedUdp);
 }
 
-TEST(LinuxProcNetTest, V6OnlyDefaultDropsListenersOnAnyAddress)
-{
+TEST(LinuxProcNetTest, V6OnlyDefaultDropsListenersOnAnyAddress) {
     std::ifstream in(ProcFixture + "/net/tcp6");
     const std::string tcp6((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     for (const bool v6only : {false, true}) {
@@ -160,8 +152,7 @@ TEST(LinuxProcNetTest, V6OnlyDefaultDropsListenersOnAnyAddress)
     }
 }
 
-TEST(LinuxProcNetTest, BrokenLinesAreSkipped)
-{
+TEST(LinuxProcNetTest, BrokenLinesAreSkipped) {
     const char* lines[] = {
         "",
         "garbage",
@@ -188,14 +179,13 @@ TEST(LinuxProcNetTest, BrokenLinesAreSkipped)
     EXPECT_EQ(raw[0].remote[3], 2);
 }
 
-TEST(LinuxProcNetTest, MissingFilesFailOrCountAsEmpty)
-{
+TEST(LinuxProcNetTest, MissingFilesFailOrCountAsEmpty) {
     std::vector<RawSocket> raw;
     EXPECT_FALSE(readProcNet(std::string(KESTREL_TEST_DATA) + "/no-such-proc", Protocol::Tcp, raw));
     std::vector<Endpoint> tcp;
     std::vector<Endpoint> udp;
-    EXPECT_FALSE(collectEndpoints(std::string(KESTREL_TEST_DATA) + "/no-such-proc",
-                                  Source::ProcNet, tcp, udp));
+    EXPECT_FALSE(collectEndpoints(std::string(KESTREL_TEST_DATA) + "/no-such-proc", Source::ProcNet,
+                                  tcp, udp));
     EXPECT_TRUE(tcp.empty());
     EXPECT_TRUE(udp.empty());
 }
@@ -205,16 +195,14 @@ struct ParsedDump {
     std::vector<RawSocket> sockets;
 };
 
-ParsedDump parseDump(const std::vector<std::uint8_t>& bytes, std::uint32_t seq = 4242)
-{
+ParsedDump parseDump(const std::vector<std::uint8_t>& bytes, std::uint32_t seq = 4242) {
     ParsedDump parsed;
     parsed.state.seq = seq;
     parseSockDiagBuffer(bytes.data(), bytes.size(), parsed.state, parsed.sockets);
     return parsed;
 }
 
-TEST(LinuxSockDiagTest, SavedDumpsGiveTheLoopbackSockets)
-{
+TEST(LinuxSockDiagTest, SavedDumpsGiveTheLoopbackSockets) {
     std::vector<Endpoint> endpoints;
     std::vector<RawSocket> raw;
     for (const char* file : {"/tcp4.bin", "/tcp6.bin"}) {
@@ -236,12 +224,9 @@ TEST(LinuxSockDiagTest, SavedDumpsGiveTheLoopbackSockets)
     }
     std::sort(found.begin(), found.end());
     std::vector<Row> expected = {
-        {2, "127.0.0.1:38001", "0.0.0.0:0", 0},
-        {5, "127.0.0.1:38001", "127.0.0.1:38002", 0},
-        {5, "127.0.0.1:38002", "127.0.0.1:38001", 0},
-        {2, "0.0.0.0:38003", "0.0.0.0:0", 0},
-        {5, "127.0.0.1:38003", "127.0.0.2:38004", 0},
-        {5, "127.0.0.2:38004", "127.0.0.1:38003", 0},
+        {2, "127.0.0.1:38001", "0.0.0.0:0", 0},       {5, "127.0.0.1:38001", "127.0.0.1:38002", 0},
+        {5, "127.0.0.1:38002", "127.0.0.1:38001", 0}, {2, "0.0.0.0:38003", "0.0.0.0:0", 0},
+        {5, "127.0.0.1:38003", "127.0.0.2:38004", 0}, {5, "127.0.0.2:38004", "127.0.0.1:38003", 0},
     };
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(found, expected);
@@ -263,14 +248,14 @@ TEST(LinuxSockDiagTest, SavedDumpsGiveTheLoopbackSockets)
     }
 }
 
-TEST(LinuxSockDiagTest, CutDumpsAreReportedNotOverread)
-{
+TEST(LinuxSockDiagTest, CutDumpsAreReportedNotOverread) {
     const std::vector<std::uint8_t> whole = readBytes(NetlinkFixture + "/tcp6.bin");
     ASSERT_GT(whole.size(), 100u);
     const std::size_t all = parseDump(whole).sockets.size();
     for (std::size_t cut = 1; cut < whole.size(); ++cut) {
         // A copy of exactly `cut` bytes, so that a sanitizer sees any read past the end.
-        const std::vector<std::uint8_t> part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+        const std::vector<std::uint8_t> part(whole.begin(),
+                                             whole.begin() + static_cast<std::ptrdiff_t>(cut));
         const ParsedDump parsed = parseDump(part);
         EXPECT_FALSE(parsed.state.done) << cut;
         EXPECT_LE(parsed.sockets.size(), all);
@@ -278,8 +263,8 @@ TEST(LinuxSockDiagTest, CutDumpsAreReportedNotOverread)
 }
 
 std::vector<std::uint8_t> message(std::uint16_t type, std::uint32_t seq,
-                                  const std::vector<std::uint8_t>& payload, std::uint16_t flags = 0)
-{
+                                  const std::vector<std::uint8_t>& payload,
+                                  std::uint16_t flags = 0) {
     nlmsghdr header{};
     header.nlmsg_len = static_cast<std::uint32_t>(NLMSG_HDRLEN + payload.size());
     header.nlmsg_type = type;
@@ -291,16 +276,14 @@ std::vector<std::uint8_t> message(std::uint16_t type, std::uint32_t seq,
     return out;
 }
 
-std::vector<std::uint8_t> intPayload(int value)
-{
+std::vector<std::uint8_t> intPayload(int value) {
     std::vector<std::uint8_t> out(sizeof(nlmsgerr), 0);
     std::memcpy(out.data(), &value, sizeof value);
     return out;
 }
 
 std::vector<std::uint8_t> diagPayload(std::uint8_t family, std::uint8_t state, std::uint16_t port,
-                                      std::vector<std::uint8_t> attributes = {})
-{
+                                      std::vector<std::uint8_t> attributes = {}) {
     inet_diag_msg msg{};
     msg.idiag_family = family;
     msg.idiag_state = state;
@@ -313,16 +296,14 @@ std::vector<std::uint8_t> diagPayload(std::uint8_t family, std::uint8_t state, s
     return out;
 }
 
-std::vector<std::uint8_t> join(std::initializer_list<std::vector<std::uint8_t>> parts)
-{
+std::vector<std::uint8_t> join(std::initializer_list<std::vector<std::uint8_t>> parts) {
     std::vector<std::uint8_t> out;
     for (const auto& p : parts)
         out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
-TEST(LinuxSockDiagTest, ReplyKindsAreTold)
-{
+TEST(LinuxSockDiagTest, ReplyKindsAreTold) {
     const std::vector<std::uint8_t> zeroLengthAttribute = {0, 0, INET_DIAG_SKV6ONLY, 0};
     const std::vector<std::uint8_t> v6onlyAttribute = {5, 0, INET_DIAG_SKV6ONLY, 0, 1, 0, 0, 0};
     struct Case {
@@ -348,15 +329,20 @@ TEST(LinuxSockDiagTest, ReplyKindsAreTold)
                message(SOCK_DIAG_BY_FAMILY, 7, diagPayload(AF_INET, 10, 81))}),
          false, 0, false, false, 1},
         {"payload shorter than a socket",
-         message(SOCK_DIAG_BY_FAMILY, 7, std::vector<std::uint8_t>(20, 0)), false, 0, true,
-         false, 0},
-        {"unknown family", message(SOCK_DIAG_BY_FAMILY, 7, diagPayload(AF_UNIX, 10, 80)), false,
-         0, true, false, 0},
-        {"length smaller than a header", {8, 0, 0, 0, 3, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0}, false,
-         0, true, false, 0},
+         message(SOCK_DIAG_BY_FAMILY, 7, std::vector<std::uint8_t>(20, 0)), false, 0, true, false,
+         0},
+        {"unknown family", message(SOCK_DIAG_BY_FAMILY, 7, diagPayload(AF_UNIX, 10, 80)), false, 0,
+         true, false, 0},
+        {"length smaller than a header",
+         {8, 0, 0, 0, 3, 0, 0, 0, 7, 0, 0, 0, 0, 0, 0, 0},
+         false,
+         0,
+         true,
+         false,
+         0},
         {"zero-length attribute stops attribute walk",
-         message(SOCK_DIAG_BY_FAMILY, 7, diagPayload(AF_INET6, 10, 80, zeroLengthAttribute)),
-         false, 0, false, false, 1},
+         message(SOCK_DIAG_BY_FAMILY, 7, diagPayload(AF_INET6, 10, 80, zeroLengthAttribute)), false,
+         0, false, false, 1},
         {"inconsistent dump flagged",
          message(SOCK_DIAG_BY_FAMILY, 7, diagPayload(AF_INET6, 10, 80, v6onlyAttribute),
                  NLM_F_DUMP_INTR),
@@ -376,8 +362,7 @@ TEST(LinuxSockDiagTest, ReplyKindsAreTold)
     EXPECT_TRUE(flagged.sockets[0].v6only);
 }
 
-TEST(LinuxProcessesTest, FixtureTreeGivesNamesFromExeCmdlineOrComm)
-{
+TEST(LinuxProcessesTest, FixtureTreeGivesNamesFromExeCmdlineOrComm) {
     std::vector<os::ProcessEntry> processes;
     ASSERT_TRUE(os::linuxproc::snapshotProcesses(ProcFixture, processes));
     std::vector<std::pair<std::uint32_t, std::string>> found;
@@ -398,8 +383,7 @@ TEST(LinuxProcessesTest, FixtureTreeGivesNamesFromExeCmdlineOrComm)
     EXPECT_TRUE(none.empty());
 }
 
-TEST(LinuxProcessesTest, FixtureTreeGivesPathsAndStartTimes)
-{
+TEST(LinuxProcessesTest, FixtureTreeGivesPathsAndStartTimes) {
     using namespace os::linuxproc;
     EXPECT_EQ(processImagePath(ProcFixture, 100), "/usr/sbin/sshd");
     EXPECT_EQ(processImagePath(ProcFixture, 200), "/opt/app/server");
@@ -408,8 +392,8 @@ TEST(LinuxProcessesTest, FixtureTreeGivesPathsAndStartTimes)
     EXPECT_EQ(processImagePath(ProcFixture, 4000000), "");
     EXPECT_EQ(processStartTime(ProcFixture, 100), 5000u);
     EXPECT_EQ(processStartTime(ProcFixture, 200), 123456789012u); // name holds ") "
-    EXPECT_EQ(processStartTime(ProcFixture, 500), 0u);             // stat cut short
-    EXPECT_EQ(processStartTime(ProcFixture, 300), 0u);             // no stat
+    EXPECT_EQ(processStartTime(ProcFixture, 500), 0u);            // stat cut short
+    EXPECT_EQ(processStartTime(ProcFixture, 300), 0u);            // no stat
 }
 
 } // namespace
