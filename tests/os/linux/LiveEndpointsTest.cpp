@@ -6,10 +6,14 @@
 #include <arpa/inet.h>
 #include <array>
 #include <chrono>
+#include <csignal>
+#include <map>
 #include <netinet/in.h>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
@@ -215,6 +219,79 @@ TEST(LiveEndpointsTest, TimeWaitHasNoOwner) {
     EXPECT_EQ(rec->PID, "0");
     EXPECT_EQ(rec->ProcName, "");
     EXPECT_EQ(rec->ProcPath, "");
+}
+
+// Thousands of sockets held by another process: the dump spans many netlink replies and the
+// owner is found through that process's descriptors, each socket exactly once.
+TEST(LiveEndpointsTest, ThousandsOfConnectionsOfAnotherProcessAppearOnceEach) {
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlim_t room = limit.rlim_max == RLIM_INFINITY ? 1u << 20 : limit.rlim_max;
+    const int connections = static_cast<int>(std::min<rlim_t>(2000, (room - 64) / 2));
+    ASSERT_GT(connections, 100);
+
+    int ready[2];
+    int hold[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(hold), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(ready[0]);
+        ::close(hold[1]);
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        std::vector<Socket> sockets;
+        sockets.push_back(tcp4Listener());
+        const std::uint16_t port = localPort(sockets.front());
+        for (int i = 0; i < connections; ++i) {
+            sockets.push_back(connectTo(port));
+            sockets.push_back(acceptFrom(sockets.front()));
+            if (sockets.back().fd() < 0)
+                ::_exit(1);
+        }
+        if (::write(ready[1], &port, sizeof port) != sizeof port)
+            ::_exit(1);
+        char byte;
+        while (::read(hold[0], &byte, 1) < 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(hold[0]);
+    std::uint16_t port = 0;
+    const bool started = ::read(ready[0], &port, sizeof port) == sizeof port;
+    if (started)
+        GetTcpUdpTable();
+    ::close(hold[1]);
+    ::close(ready[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(started);
+
+    const std::string portText = std::to_string(port);
+    const std::string pid = std::to_string(child);
+    std::map<std::pair<std::string, std::string>, int> seen;
+    int clients = 0;
+    int servers = 0;
+    for (const File_Rec& rec : TcpRecords) {
+        if (rec.LocalAddr != "127.0.0.1" || rec.RemoteAddr != "127.0.0.1" || rec.State != 5)
+            continue;
+        if (rec.RemotePort == portText)
+            ++clients;
+        else if (rec.LocalPort == portText)
+            ++servers;
+        else
+            continue;
+        EXPECT_EQ(rec.PID, pid);
+        EXPECT_NE(rec.ProcStartTime, 0u);
+        EXPECT_EQ(rec.ProcName, "linux_endpoints_live_test");
+        ++seen[{rec.LocalPort, rec.RemotePort}];
+    }
+    EXPECT_EQ(clients, connections);
+    EXPECT_EQ(servers, connections);
+    for (const auto& [ends, count] : seen)
+        EXPECT_EQ(count, 1) << ends.first << " -> " << ends.second;
 }
 
 using Key = std::tuple<std::uint32_t, std::array<std::uint8_t, 4>, std::uint16_t,
