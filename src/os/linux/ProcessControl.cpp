@@ -1,6 +1,7 @@
 #include "os/ProcessControl.h"
 
 #include "os/Processes.h"
+#include "os/linux/ProcessControlLinux.h"
 
 #include <cerrno>
 #include <chrono>
@@ -74,9 +75,9 @@ bool waitForExit(int pidfd, std::chrono::milliseconds limit) {
     }
 }
 
-// Kernels before 5.3 have no pidfd_open: the identity is checked right before each kill(), which
-// leaves only the short window between the check and the signal.
-EndProcessResult endWithoutPidFd(pid_t pid, std::uint64_t expectedStartTime) {
+} // namespace
+
+EndProcessResult EndProcessWithoutPidFd(pid_t pid, std::uint64_t expectedStartTime) {
     if (ProcessStartTime(static_cast<std::uint32_t>(pid)) != expectedStartTime)
         return EndProcessResult::IdentityMismatch;
     if (::kill(pid, SIGTERM) != 0)
@@ -96,8 +97,6 @@ EndProcessResult endWithoutPidFd(pid_t pid, std::uint64_t expectedStartTime) {
     return EndProcessResult::Ended;
 }
 
-} // namespace
-
 EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime) {
     if (expectedStartTime == 0)
         return EndProcessResult::IdentityMismatch;
@@ -108,7 +107,7 @@ EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime) 
     const int raw = pidfdOpen(target);
     if (raw < 0) {
         if (errno == ENOSYS)
-            return endWithoutPidFd(target, expectedStartTime);
+            return EndProcessWithoutPidFd(target, expectedStartTime);
         return resultOfErrno(errno);
     }
     const PidFd pidfd(raw);
@@ -121,7 +120,7 @@ EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime) 
 
     if (pidfdSendSignal(pidfd.get(), SIGTERM) != 0) {
         if (errno == ENOSYS)
-            return endWithoutPidFd(target, expectedStartTime);
+            return EndProcessWithoutPidFd(target, expectedStartTime);
         return resultOfErrno(errno);
     }
     if (waitForExit(pidfd.get(), TermGrace))

@@ -11,6 +11,7 @@
 
 #include "os/ProcessControl.h"
 #include "os/Processes.h"
+#include "os/linux/ProcessControlLinux.h"
 #include "os/linux/SocketChild.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 
@@ -115,6 +116,22 @@ TEST(EndProcess, AnotherUsersProcessIsNotPermitted) {
         GTEST_SKIP() << "cannot switch to an unprivileged user here";
     EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(os::EndProcessResult::NotPermitted));
     EXPECT_TRUE(target.alive());
+}
+
+// The path for kernels without pidfd_open, forced.
+TEST(EndProcessWithoutPidFd, EndsOnlyTheRecordedProcess) {
+    SocketChild child(false);
+    ASSERT_GT(child.pid(), 0);
+    const std::uint64_t identity = os::ProcessStartTime(static_cast<std::uint32_t>(child.pid()));
+    ASSERT_NE(identity, 0u);
+
+    EXPECT_EQ(os::EndProcessWithoutPidFd(child.pid(), identity + 1),
+              os::EndProcessResult::IdentityMismatch);
+    EXPECT_TRUE(child.alive());
+
+    EXPECT_EQ(os::EndProcessWithoutPidFd(child.pid(), identity), os::EndProcessResult::Ended);
+    const int status = child.reap();
+    EXPECT_TRUE(WIFSIGNALED(status));
 }
 
 } // namespace
