@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in a prefix of the build's own:
+#   wine-run.sh <prefix folder> <program.exe> [arguments...]
+# The first call creates the prefix (wineboot, bounded in time); concurrent first calls wait
+# for it under a lock instead of booting twice.
+set -euo pipefail
+prefix=$1
+shift
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+
+wine=$(command -v wine64 || command -v wine || true)
+if [ -z "$wine" ]; then
+  echo "wine-run: wine is not installed (scripts/setup.sh installs it)" >&2
+  exit 127
+fi
+
+mkdir -p "$(dirname "$prefix")"
+if [ ! -f "$prefix/.kestrel-booted" ]; then
+  exec 9>"$prefix.lock"
+  flock 9
+  if [ ! -f "$prefix/.kestrel-booted" ]; then
+    rm -rf "$prefix"
+    if ! timeout 300 "$wine" wineboot -i >/dev/null 2>&1; then
+      echo "wine-run: creating the Wine prefix $prefix failed or took over 300 s" >&2
+      exit 1
+    fi
+    wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+    timeout 120 "$wineserver" -w || true
+    touch "$prefix/.kestrel-booted"
+  fi
+  exec 9>&-
+fi
+# Windows programs end their lines with CR LF; the tools reading the output (GoogleTest's test
+# discovery among them) expect LF.
+set +e
+"$wine" "$@" | tr -d '\r'
+exit "${PIPESTATUS[0]}"

@@ -1,0 +1,17 @@
+# The Win32 layer against the real system (under Wine on Linux).
+if(WIN32)
+  # The emulator wrapper creates the Wine prefix on first use (about 20 s, bounded in time),
+  # already while the tests are listed at build time; this checks that Wine's own programs run.
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    add_test(NAME windows.wine_runs COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} cmd.exe /c exit 0)
+    set_tests_properties(windows.wine_runs PROPERTIES TIMEOUT 400 LABELS windows)
+  endif()
+
+  kestrel_add_gtest(windows_layer_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/WindowsLayerTest.cpp
+    LIBS kestrel_snapshot kestrel_os
+    LABELS windows)
+  target_link_libraries(windows_layer_test PRIVATE ws2_32)
+  target_compile_definitions(windows_layer_test PRIVATE
+    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+endif()
