@@ -1,5 +1,7 @@
 // PKestrel: the program entry of the window `kestrel`.
-#include <QMessageBox>
+#include <string>
+
+#include <QGuiApplication>
 #include <QString>
 
 #include "os/SingleInstance.h"
@@ -7,6 +9,28 @@
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/KestrelApplication.h"
 #include "ui/qt/KestrelMainWindow.h"
+
+namespace {
+
+// One instance per user and desktop session, as the original's session-local mutex "Kestrel":
+// the display the program shows on joins the name (":0.0" and ":0" are one display).
+std::string instanceName()
+{
+    std::string name = ui::ApplicationTitle;
+    const char* variable = QGuiApplication::platformName() == QStringLiteral("wayland")
+                               ? "WAYLAND_DISPLAY"
+                               : "DISPLAY";
+    QString display = qEnvironmentVariable(variable);
+    const qsizetype colon = display.lastIndexOf(QLatin1Char(':'));
+    const qsizetype dot = display.lastIndexOf(QLatin1Char('.'));
+    if (colon >= 0 && dot > colon)
+        display.truncate(dot);
+    if (!display.isEmpty())
+        name += "@" + display.toStdString();
+    return name;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -17,11 +41,9 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(qtui::applicationIcon());
 
     // Held until the process ends; the kernel frees the name then, however the process ends.
-    const os::SingleInstance instance(ui::ApplicationTitle);
+    const os::SingleInstance instance(instanceName());
     if (instance.alreadyRunning()) {
-        QMessageBox box(QMessageBox::NoIcon, title, QStringLiteral("The program already start"),
-                        QMessageBox::Ok);
-        box.exec();
+        qtui::showAlreadyRunningMessage();
         return 0;
     }
 

@@ -3,6 +3,10 @@
 #include <exception>
 #include <string>
 
+#include <QMessageBox>
+#include <QString>
+
+#include "ui/Components.h"
 #include "ui/qt/QtComponents.h"
 
 namespace qtui {
@@ -24,6 +28,13 @@ bool KestrelApplication::notify(QObject* receiver, QEvent* event)
     } catch (...) {
     }
     return false;
+}
+
+void showAlreadyRunningMessage()
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(ui::ApplicationTitle),
+                    QStringLiteral("The program already start"), QMessageBox::Ok);
+    box.exec();
 }
 
 } // namespace qtui

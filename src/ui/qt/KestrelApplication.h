@@ -13,4 +13,8 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// The message to a second instance: "The program already start" in a plain box captioned with
+// the application title, one OK button; returns when the user has closed it.
+void showAlreadyRunningMessage();
+
 } // namespace qtui

@@ -25,6 +25,7 @@
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
+#include "ui/qt/KestrelApplication.h"
 #include "ui/qt/KestrelMainWindow.h"
 
 using qtui::KestrelMainWindow;
@@ -189,6 +190,7 @@ private slots:
     void clippedCellsOnlyGetTooltips();
     void incrementalSearchJoinsQuickKeys();
     void bottomControlsAllVisibleAtDesignSize();
+    void secondInstanceMessageIsPlain();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -562,6 +564,17 @@ void KestrelMainWindowTest::bottomControlsAllVisibleAtDesignSize()
     }
     QVERIFY(window.minimumSize().width() >= KestrelMainWindow::MinimumWidth);
     QVERIFY(window.minimumSize().height() >= KestrelMainWindow::MinimumHeight);
+}
+
+void KestrelMainWindowTest::secondInstanceMessageIsPlain()
+{
+    BoxAnswer seen;
+    answerNextBox(seen, QMessageBox::Ok);
+    qtui::showAlreadyRunningMessage();
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.title, QStringLiteral("Kestrel"));
+    QCOMPARE(seen.text, QStringLiteral("The program already start"));
+    QCOMPARE(seen.icon, QMessageBox::NoIcon);
 }
 
 QTEST_MAIN(KestrelMainWindowTest)

@@ -1,0 +1,22 @@
+# The program entry: the single-instance claim, and the real window under Xvfb.
+kestrel_add_gtest(test_single_instance
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_SingleInstance.cpp
+  LIBS kestrel_os
+  LABELS app)
+
+if(TARGET kestrel)
+  find_program(KESTREL_XVFB Xvfb)
+  find_program(KESTREL_XDOTOOL xdotool)
+  find_program(KESTREL_IMPORT import)
+  find_program(KESTREL_XCLIP xclip)
+  if(KESTREL_XVFB AND KESTREL_XDOTOOL AND KESTREL_IMPORT AND KESTREL_XCLIP)
+    # The screenshots are kept in the build tree as the test's artifacts.
+    add_test(NAME app.KestrelUnderXvfb
+      COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/kestrel_xvfb_test.sh $<TARGET_FILE:kestrel>
+              ${CMAKE_CURRENT_BINARY_DIR}/artifacts)
+    set_tests_properties(app.KestrelUnderXvfb PROPERTIES LABELS "app;xvfb" TIMEOUT 300)
+  else()
+    message(WARNING "Xvfb, xdotool, ImageMagick's import or xclip missing: "
+                    "the test of the real window is not registered (scripts/setup.sh installs them)")
+  endif()
+endif()
