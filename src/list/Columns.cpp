@@ -65,6 +65,10 @@ unsigned char foldAscii(unsigned char c) {
 
 } // namespace
 
+const std::string* columnField(const TMyRec& row, int column) {
+    return fieldOf(row, column);
+}
+
 bool columnCompares(int column) {
     return column >= ColumnProcess && column <= ColumnCompany && column != ColumnSecurity &&
            column != ColumnManage;

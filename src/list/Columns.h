@@ -67,6 +67,10 @@ std::array<ListColumn, ColumnCount> defaultListColumns();
 // True for the columns that take part in sorting (all but 0, 2, 9, 13).
 bool columnCompares(int column);
 
+// The field of the row that `column` shows; nullptr for the columns that show none (2, 9 and
+// numbers outside 0..13). Only computes the address: reads nothing of the row.
+const std::string* columnField(const TMyRec& row, int column);
+
 // The text of `column` in a row (VTSGetText). Empty for a column number outside 0..13. The view
 // stays valid as long as the row's record is not changed.
 std::string_view VTSGetText(const TMyRec& row, int column);

@@ -312,7 +312,11 @@ void MemoryListControl::sort(int column, SortDirection direction) {
         return;
 
     std::vector<SortItem> items(m_rows.size());
+    // The rows lie scattered in memory: fetch a few rows ahead so the reads overlap.
+    constexpr std::size_t FetchAhead = 8;
     for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (i + FetchAhead < m_rows.size())
+            __builtin_prefetch(columnField(m_rows[i + FetchAhead]->Rec, column));
         const std::string_view text = VTSGetText(m_rows[i]->Rec, column);
         items[i] = SortItem{packFolded(text, 0), packFolded(text, 8), text.size(), m_rows[i].get()};
     }
