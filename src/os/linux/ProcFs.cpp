@@ -25,6 +25,16 @@ UniqueFd::~UniqueFd() {
         ::close(m_fd);
 }
 
+DirStream::DirStream(int fd) : m_dir(fd >= 0 ? ::fdopendir(fd) : nullptr) {
+    if (fd >= 0 && m_dir == nullptr)
+        ::close(fd);
+}
+
+DirStream::~DirStream() {
+    if (m_dir != nullptr)
+        ::closedir(m_dir);
+}
+
 std::optional<std::string> readFileAt(int dirFd, const char* relPath, std::size_t limit) {
     int fd;
     do {

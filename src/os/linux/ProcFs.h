@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers of the Linux layer for reading procfs and other kernel files safely.
 #include <cstdint>
+#include <dirent.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +24,21 @@ public:
 
 private:
     int m_fd = -1;
+};
+
+// Owns a directory stream made from a descriptor (and with it the descriptor); an invalid
+// descriptor or a failed fdopendir gives a stream whose get() is null.
+class DirStream {
+public:
+    explicit DirStream(int fd);
+    DirStream(const DirStream&) = delete;
+    DirStream& operator=(const DirStream&) = delete;
+    ~DirStream();
+
+    DIR* get() const { return m_dir; }
+
+private:
+    DIR* m_dir;
 };
 
 // The whole content of a (small or pseudo) file, read until EOF with EINTR retried; nullopt

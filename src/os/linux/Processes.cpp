@@ -15,24 +15,6 @@ namespace {
 
 constexpr std::string_view DeletedSuffix = " (deleted)";
 
-class DirStream {
-public:
-    explicit DirStream(int fd) : m_dir(fd >= 0 ? ::fdopendir(fd) : nullptr) {
-        if (fd >= 0 && m_dir == nullptr)
-            ::close(fd);
-    }
-    DirStream(const DirStream&) = delete;
-    DirStream& operator=(const DirStream&) = delete;
-    ~DirStream() {
-        if (m_dir != nullptr)
-            ::closedir(m_dir);
-    }
-    DIR* get() const { return m_dir; }
-
-private:
-    DIR* m_dir;
-};
-
 std::string baseName(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
@@ -84,7 +66,7 @@ linuxfs::UniqueFd openRoot(const std::string& procRoot) {
 
 bool snapshotProcesses(const std::string& procRoot, std::vector<ProcessEntry>& processes) {
     processes.clear();
-    const DirStream proc(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const linuxfs::DirStream proc(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (proc.get() == nullptr)
         return false;
     const int procFd = ::dirfd(proc.get());

@@ -13,25 +13,6 @@ namespace os::linuxnet {
 
 namespace {
 
-// Owns a directory stream (and with it the descriptor it was opened from).
-class DirStream {
-public:
-    explicit DirStream(int fd) : m_dir(fd >= 0 ? ::fdopendir(fd) : nullptr) {
-        if (fd >= 0 && m_dir == nullptr)
-            ::close(fd);
-    }
-    DirStream(const DirStream&) = delete;
-    DirStream& operator=(const DirStream&) = delete;
-    ~DirStream() {
-        if (m_dir != nullptr)
-            ::closedir(m_dir);
-    }
-    DIR* get() const { return m_dir; }
-
-private:
-    DIR* m_dir;
-};
-
 // "socket:[12345]" -> 12345
 bool socketInode(std::string_view link, std::uint64_t& inode) {
     constexpr std::string_view prefix = "socket:[";
@@ -50,7 +31,7 @@ void findSocketOwners(const std::string& procRoot,
                       std::unordered_map<std::uint64_t, std::uint32_t>& owners) {
     if (owners.empty())
         return;
-    const DirStream proc(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const linuxfs::DirStream proc(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (proc.get() == nullptr)
         return;
     const int procFd = ::dirfd(proc.get());
@@ -68,7 +49,7 @@ void findSocketOwners(const std::string& procRoot,
         const int n = std::snprintf(path, sizeof path, "%u/fd", *pid);
         if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path)
             continue;
-        const DirStream fds(::openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const linuxfs::DirStream fds(::openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (fds.get() == nullptr)
             continue;
         const int fdsFd = ::dirfd(fds.get());
