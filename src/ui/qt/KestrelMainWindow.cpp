@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QRect>
 #include <QScreen>
@@ -21,6 +22,7 @@
 
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
+#include "ui/qt/QtSystemImageList.h"
 
 namespace qtui {
 
@@ -197,7 +199,19 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         .NProperty = *m_property,
         .Messages = m_messages,
     };
+    if (!services.makeImageStore || !services.systemImages) {
+        QtSystemImageList::prepareIconTheme();
+        m_systemImages = std::make_unique<QtSystemImageList>();
+        services.systemImages = m_systemImages.get();
+        services.makeImageStore = [] { return std::make_unique<QtImageStore>(); };
+    }
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
+    // Column 1 shows the pictures of SmallIcons.
+    m_model->setImageSource([this](int index) {
+        TImageListEx* icons = m_form ? m_form->smallIcons() : nullptr;
+        const auto* store = icons ? dynamic_cast<const QtImageStore*>(&icons->Images()) : nullptr;
+        return store ? store->picture(index) : QPixmap();
+    });
 }
 
 KestrelMainWindow::~KestrelMainWindow()

@@ -24,6 +24,7 @@ namespace qtui {
 
 class ConnectionModel;
 class ConnectionView;
+class QtSystemImageList;
 
 // The application icon in all its sizes.
 QIcon applicationIcon();
@@ -32,6 +33,7 @@ class KestrelMainWindow : public QMainWindow, public ui::Window {
     Q_OBJECT
 public:
     // Lays out the window at its design state and binds the window logic to it; runs nothing.
+    // Without icon services of its own the icon theme serves the icon caches.
     explicit KestrelMainWindow(TFormKestrelServices services, QWidget* parent = nullptr);
     ~KestrelMainWindow() override;
 
@@ -115,6 +117,8 @@ private:
     std::unique_ptr<QtMenuItem> m_copy;
     std::unique_ptr<QtMenuItem> m_locate;
     std::unique_ptr<QtMenuItem> m_property;
+    // The icon theme as the system's image lists, behind both icon caches.
+    std::unique_ptr<QtSystemImageList> m_systemImages;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };
