@@ -14,8 +14,7 @@ namespace {
 
 // One instance per user and desktop session, as the original's session-local mutex "Kestrel":
 // the display the program shows on joins the name (":0.0" and ":0" are one display).
-std::string instanceName()
-{
+std::string instanceName() {
     std::string name = ui::ApplicationTitle;
     const char* variable = QGuiApplication::platformName() == QStringLiteral("wayland")
                                ? "WAYLAND_DISPLAY"
@@ -32,8 +31,7 @@ std::string instanceName()
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     qtui::KestrelApplication application(argc, argv);
     const QString title = QString::fromUtf8(ui::ApplicationTitle);
     QApplication::setApplicationName(title);

@@ -13,13 +13,11 @@
 namespace {
 
 // A name no real instance uses, different for every test process.
-std::string testName(const char* what)
-{
+std::string testName(const char* what) {
     return std::string("KestrelTest-") + what + "-" + std::to_string(::getpid());
 }
 
-TEST(SingleInstance, SecondClaimSeesTheFirstUntilItEnds)
-{
+TEST(SingleInstance, SecondClaimSeesTheFirstUntilItEnds) {
     const std::string name = testName("pair");
     {
         const os::SingleInstance first(name);
@@ -33,8 +31,7 @@ TEST(SingleInstance, SecondClaimSeesTheFirstUntilItEnds)
     EXPECT_FALSE(again.alreadyRunning());
 }
 
-TEST(SingleInstance, KilledHolderLeavesNoStaleClaim)
-{
+TEST(SingleInstance, KilledHolderLeavesNoStaleClaim) {
     const std::string name = testName("killed");
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -65,8 +62,7 @@ TEST(SingleInstance, KilledHolderLeavesNoStaleClaim)
     EXPECT_FALSE(afterCrash.alreadyRunning());
 }
 
-TEST(SingleInstance, NameTooLongStartsAsFirstInstance)
-{
+TEST(SingleInstance, NameTooLongStartsAsFirstInstance) {
     const std::string name(300, 'K');
     const os::SingleInstance first(name);
     const os::SingleInstance second(name);

@@ -11,8 +11,7 @@
 
 namespace os {
 
-SingleInstance::SingleInstance(const std::string& name)
-{
+SingleInstance::SingleInstance(const std::string& name) {
     // The user ID is part of the name: each user of a shared machine runs one instance.
     const std::string key = name + "-" + std::to_string(::getuid());
 
@@ -34,8 +33,7 @@ SingleInstance::SingleInstance(const std::string& name)
     m_fd = -1;
 }
 
-SingleInstance::~SingleInstance()
-{
+SingleInstance::~SingleInstance() {
     if (m_fd >= 0)
         ::close(m_fd);
 }

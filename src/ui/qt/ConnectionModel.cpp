@@ -9,44 +9,37 @@
 namespace qtui {
 
 ConnectionModel::ConnectionModel(MemoryListControl& list, QObject* parent)
-    : QAbstractTableModel(parent), m_list(list)
-{
+    : QAbstractTableModel(parent), m_list(list) {
     m_list.setObserver(this);
 }
 
-ConnectionModel::~ConnectionModel()
-{
+ConnectionModel::~ConnectionModel() {
     m_list.setObserver(nullptr);
 }
 
-RowHandle ConnectionModel::rowAt(int row) const
-{
+RowHandle ConnectionModel::rowAt(int row) const {
     if (row < 0)
         return nullptr;
     return m_list.viewRowAt(static_cast<std::size_t>(row));
 }
 
-int ConnectionModel::rowOf(RowHandle row) const
-{
+int ConnectionModel::rowOf(RowHandle row) const {
     return static_cast<int>(m_list.viewIndexOf(row));
 }
 
-int ConnectionModel::rowCount(const QModelIndex& parent) const
-{
+int ConnectionModel::rowCount(const QModelIndex& parent) const {
     if (parent.isValid())
         return 0;
     return static_cast<int>(m_list.viewRowCount());
 }
 
-int ConnectionModel::columnCount(const QModelIndex& parent) const
-{
+int ConnectionModel::columnCount(const QModelIndex& parent) const {
     if (parent.isValid())
         return 0;
     return ColumnCount;
 }
 
-QVariant ConnectionModel::data(const QModelIndex& index, int role) const
-{
+QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const RowHandle row = rowAt(index.row());
@@ -61,7 +54,7 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const
     }
     case Qt::TextAlignmentRole: {
         const ColumnAlignment alignment = m_list.column(column).alignment;
-        const Qt::Alignment horizontal = alignment == ColumnAlignment::Center ? Qt::AlignHCenter
+        const Qt::Alignment horizontal = alignment == ColumnAlignment::Center  ? Qt::AlignHCenter
                                          : alignment == ColumnAlignment::Right ? Qt::AlignRight
                                                                                : Qt::AlignLeft;
         return QVariant::fromValue(horizontal | Qt::AlignVCenter);
@@ -96,8 +89,7 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const
     }
 }
 
-QVariant ConnectionModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant ConnectionModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
         return {};
     const ListColumn& header = m_list.column(section);
@@ -105,11 +97,10 @@ QVariant ConnectionModel::headerData(int section, Qt::Orientation orientation, i
     case Qt::DisplayRole:
         return QString::fromUtf8(header.title.data(), static_cast<qsizetype>(header.title.size()));
     case Qt::TextAlignmentRole: {
-        const Qt::Alignment horizontal = header.alignment == ColumnAlignment::Center
-                                             ? Qt::AlignHCenter
-                                         : header.alignment == ColumnAlignment::Right
-                                             ? Qt::AlignRight
-                                             : Qt::AlignLeft;
+        const Qt::Alignment horizontal =
+            header.alignment == ColumnAlignment::Center  ? Qt::AlignHCenter
+            : header.alignment == ColumnAlignment::Right ? Qt::AlignRight
+                                                         : Qt::AlignLeft;
         return QVariant::fromValue(horizontal | Qt::AlignVCenter);
     }
     default:
@@ -117,41 +108,35 @@ QVariant ConnectionModel::headerData(int section, Qt::Orientation orientation, i
     }
 }
 
-Qt::ItemFlags ConnectionModel::flags(const QModelIndex& index) const
-{
+Qt::ItemFlags ConnectionModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 
-void ConnectionModel::rowsAboutToBeRemoved(std::size_t first, std::size_t last)
-{
+void ConnectionModel::rowsAboutToBeRemoved(std::size_t first, std::size_t last) {
     ++m_structureDepth;
     beginRemoveRows(QModelIndex(), static_cast<int>(first), static_cast<int>(last));
 }
 
-void ConnectionModel::rowsRemoved()
-{
+void ConnectionModel::rowsRemoved() {
     endRemoveRows();
     --m_structureDepth;
     emit listSelectionChanged();
 }
 
-void ConnectionModel::rowsAboutToBeInserted(std::size_t first, std::size_t last)
-{
+void ConnectionModel::rowsAboutToBeInserted(std::size_t first, std::size_t last) {
     ++m_structureDepth;
     beginInsertRows(QModelIndex(), static_cast<int>(first), static_cast<int>(last));
 }
 
-void ConnectionModel::rowsInserted()
-{
+void ConnectionModel::rowsInserted() {
     endInsertRows();
     --m_structureDepth;
     emit listSelectionChanged();
 }
 
-void ConnectionModel::layoutAboutToBeChanged()
-{
+void ConnectionModel::layoutAboutToBeChanged() {
     ++m_structureDepth;
     emit QAbstractTableModel::layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList persistent = persistentIndexList();
@@ -161,8 +146,7 @@ void ConnectionModel::layoutAboutToBeChanged()
         m_persistentRows.push_back(rowAt(index.row()));
 }
 
-void ConnectionModel::layoutChanged()
-{
+void ConnectionModel::layoutChanged() {
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());
@@ -180,37 +164,31 @@ void ConnectionModel::layoutChanged()
     emit listSelectionChanged();
 }
 
-void ConnectionModel::allRowsChanged()
-{
+void ConnectionModel::allRowsChanged() {
     const int rows = rowCount();
     if (rows == 0)
         return;
     emit dataChanged(index(0, 0), index(rows - 1, ColumnCount - 1));
 }
 
-void ConnectionModel::selectionChanged()
-{
+void ConnectionModel::selectionChanged() {
     emit listSelectionChanged();
 }
 
-void ConnectionModel::focusedRowChanged()
-{
+void ConnectionModel::focusedRowChanged() {
     emit listSelectionChanged();
 }
 
-void ConnectionModel::columnChanged(int index)
-{
+void ConnectionModel::columnChanged(int index) {
     emit headerDataChanged(Qt::Horizontal, index, index);
     emit listColumnChanged(index);
 }
 
-void ConnectionModel::sortIndicatorChanged()
-{
+void ConnectionModel::sortIndicatorChanged() {
     emit listSortIndicatorChanged();
 }
 
-void ConnectionModel::focusRequested()
-{
+void ConnectionModel::focusRequested() {
     emit listFocusRequested();
 }
 

@@ -37,15 +37,12 @@ constexpr const char* ListStyleSheet =
 
 } // namespace
 
-ListHeader::ListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
-{
-    connect(this, &QHeaderView::sectionPressed, this, [this](int logicalIndex) {
-        m_pressed = logicalIndex;
-    });
+ListHeader::ListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    connect(this, &QHeaderView::sectionPressed, this,
+            [this](int logicalIndex) { m_pressed = logicalIndex; });
 }
 
-void ListHeader::mouseReleaseEvent(QMouseEvent* event)
-{
+void ListHeader::mouseReleaseEvent(QMouseEvent* event) {
     const int pressed = m_pressed;
     m_pressed = -1;
     QHeaderView::mouseReleaseEvent(event);
@@ -56,13 +53,10 @@ void ListHeader::mouseReleaseEvent(QMouseEvent* event)
 }
 
 ListDelegate::ListDelegate(QObject* parent)
-    : QStyledItemDelegate(parent), m_manageGlyph(QStringLiteral(":/kestrel/pictures/manage.xpm"))
-{
-}
+    : QStyledItemDelegate(parent), m_manageGlyph(QStringLiteral(":/kestrel/pictures/manage.xpm")) {}
 
 void ListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                         const QModelIndex& index) const
-{
+                         const QModelIndex& index) const {
     QStyleOptionViewItem cell(option);
     initStyleOption(&cell, index);
     const bool selected = cell.state.testFlag(QStyle::State_Selected);
@@ -80,8 +74,7 @@ void ListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     }
 }
 
-bool ListDelegate::textClipped(const QStyleOptionViewItem& option, const QModelIndex& index) const
-{
+bool ListDelegate::textClipped(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QStyleOptionViewItem cell(option);
     initStyleOption(&cell, index);
     if (cell.text.isEmpty())
@@ -95,8 +88,7 @@ bool ListDelegate::textClipped(const QStyleOptionViewItem& option, const QModelI
 }
 
 bool ListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
-                             const QStyleOptionViewItem& option, const QModelIndex& index)
-{
+                             const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (!event || event->type() != QEvent::ToolTip)
         return QStyledItemDelegate::helpEvent(event, view, option, index);
     if (!index.isValid() || !textClipped(option, index)) {
@@ -110,8 +102,7 @@ bool ListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
 }
 
 ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, QWidget* parent)
-    : QTableView(parent), m_model(model), m_header(new ListHeader(this)), m_report(report)
-{
+    : QTableView(parent), m_model(model), m_header(new ListHeader(this)), m_report(report) {
     setHorizontalHeader(m_header);
     setModel(model);
     setItemDelegate(new ListDelegate(this));
@@ -130,7 +121,8 @@ ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, 
     // The selection is the delegate's blended rectangle; the style's own row highlight stays
     // invisible.
     QPalette colours = palette();
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    for (const QPalette::ColorGroup group :
+         {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
         colours.setColor(group, QPalette::Highlight, Qt::transparent);
         colours.setColor(group, QPalette::HighlightedText, colours.color(group, QPalette::Text));
     }
@@ -195,13 +187,11 @@ ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, 
     syncFromList();
 }
 
-ListControlEvents* ConnectionView::events() const
-{
+ListControlEvents* ConnectionView::events() const {
     return m_model->list().eventHandler();
 }
 
-void ConnectionView::applyAllColumns()
-{
+void ConnectionView::applyAllColumns() {
     for (int column = 0; column < ColumnCount; ++column) {
         const ListColumn& header = m_model->list().column(column);
         m_header->resizeSection(column, header.width);
@@ -209,14 +199,12 @@ void ConnectionView::applyAllColumns()
     }
 }
 
-void ConnectionView::applyColumn(int column)
-{
+void ConnectionView::applyColumn(int column) {
     if (column < 0 || column >= ColumnCount)
         return;
     const ListColumn& header = m_model->list().column(column);
-    m_header->setSectionResizeMode(column, header.minWidth >= header.maxWidth
-                                               ? QHeaderView::Fixed
-                                               : QHeaderView::Interactive);
+    m_header->setSectionResizeMode(
+        column, header.minWidth >= header.maxWidth ? QHeaderView::Fixed : QHeaderView::Interactive);
     if (isColumnHidden(column) == header.visible) {
         setColumnHidden(column, !header.visible);
         if (header.visible && m_header->sectionSize(column) <= 0)
@@ -224,28 +212,25 @@ void ConnectionView::applyColumn(int column)
     }
 }
 
-void ConnectionView::clampSection(int column, int newSize)
-{
+void ConnectionView::clampSection(int column, int newSize) {
     if (column < 0 || column >= ColumnCount || m_header->isSectionHidden(column))
         return;
     const ListColumn& header = m_model->list().column(column);
-    const int clamped = std::clamp(newSize, header.minWidth, std::max(header.minWidth, header.maxWidth));
+    const int clamped =
+        std::clamp(newSize, header.minWidth, std::max(header.minWidth, header.maxWidth));
     if (clamped != newSize)
         m_header->resizeSection(column, clamped);
 }
 
-void ConnectionView::syncSortIndicator()
-{
+void ConnectionView::syncSortIndicator() {
     const MemoryListControl& list = m_model->list();
     const int column = list.sortColumn();
-    const Qt::SortOrder order = list.sortDirection() == SortDirection::Ascending
-                                    ? Qt::AscendingOrder
-                                    : Qt::DescendingOrder;
+    const Qt::SortOrder order =
+        list.sortDirection() == SortDirection::Ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
     m_header->setSortIndicator(column >= 0 && column < ColumnCount ? column : -1, order);
 }
 
-void ConnectionView::syncFromList()
-{
+void ConnectionView::syncFromList() {
     if (m_model->changingStructure())
         return;
     const QScopedValueRollback<bool> guard(m_syncing, true);
@@ -274,8 +259,7 @@ void ConnectionView::syncFromList()
     }
 }
 
-void ConnectionView::takeViewSelection()
-{
+void ConnectionView::takeViewSelection() {
     if (m_syncing || m_model->changingStructure())
         return;
     const QModelIndexList rows = selectionModel()->selectedRows();
@@ -283,16 +267,14 @@ void ConnectionView::takeViewSelection()
     ui::dispatchEvent(m_report, [this, row] { m_model->list().selectRow(row); });
 }
 
-void ConnectionView::takeViewCurrent(const QModelIndex& current)
-{
+void ConnectionView::takeViewCurrent(const QModelIndex& current) {
     if (m_syncing || m_model->changingStructure())
         return;
     const RowHandle row = current.isValid() ? m_model->rowAt(current.row()) : nullptr;
     ui::dispatchEvent(m_report, [this, row] { m_model->list().setFocusedRow(row); });
 }
 
-void ConnectionView::keyboardSearch(const QString& search)
-{
+void ConnectionView::keyboardSearch(const QString& search) {
     if (search.isEmpty())
         return;
     const bool extend = m_searchClock.isValid() && m_searchClock.elapsed() < SearchIntervalMs;
@@ -322,8 +304,7 @@ void ConnectionView::keyboardSearch(const QString& search)
     }
 }
 
-void ConnectionView::contextMenuEvent(QContextMenuEvent* event)
-{
+void ConnectionView::contextMenuEvent(QContextMenuEvent* event) {
     QModelIndex index;
     QPoint where = event->globalPos();
     if (event->reason() == QContextMenuEvent::Mouse) {

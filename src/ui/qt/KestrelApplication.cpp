@@ -13,8 +13,7 @@ namespace qtui {
 
 KestrelApplication::KestrelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
-bool KestrelApplication::notify(QObject* receiver, QEvent* event)
-{
+bool KestrelApplication::notify(QObject* receiver, QEvent* event) {
     std::string text;
     try {
         return QApplication::notify(receiver, event);
@@ -30,8 +29,7 @@ bool KestrelApplication::notify(QObject* receiver, QEvent* event)
     return false;
 }
 
-void showAlreadyRunningMessage()
-{
+void showAlreadyRunningMessage() {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(ui::ApplicationTitle),
                     QStringLiteral("The program already start"), QMessageBox::Ok);
     box.exec();

@@ -45,20 +45,17 @@ constexpr const char* PanelStyleSheet =
     "QPushButton:focus { border: 1px solid #6A8DF4; }"
     "QCheckBox { color: black; }";
 
-QString text(const char* utf8)
-{
+QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-QFont arial8()
-{
+QFont arial8() {
     QFont font(QStringLiteral("Arial"));
     font.setPixelSize(11);
     return font;
 }
 
-QFrame* panel(QWidget* parent, int height, bool raised)
-{
+QFrame* panel(QWidget* parent, int height, bool raised) {
     auto* frame = new QFrame(parent);
     frame->setFixedHeight(height);
     frame->setAutoFillBackground(true);
@@ -76,8 +73,7 @@ QFrame* panel(QWidget* parent, int height, bool raised)
     return frame;
 }
 
-QLabel* sentenceLabel(QWidget* parent, const char* caption, const QColor& colour, bool bold)
-{
+QLabel* sentenceLabel(QWidget* parent, const char* caption, const QColor& colour, bool bold) {
     auto* label = new QLabel(text(caption), parent);
     QFont font = arial8();
     font.setBold(bold);
@@ -90,8 +86,7 @@ QLabel* sentenceLabel(QWidget* parent, const char* caption, const QColor& colour
 }
 
 QPushButton* bitmapButton(QWidget* parent, const char* objectName, const char* caption,
-                          const char* picture, int width, int height)
-{
+                          const char* picture, int width, int height) {
     auto* button = new QPushButton(text(caption), parent);
     button->setObjectName(QString::fromLatin1(objectName));
     button->setIcon(QIcon(QStringLiteral(":/kestrel/pictures/") + QString::fromLatin1(picture)));
@@ -101,8 +96,7 @@ QPushButton* bitmapButton(QWidget* parent, const char* objectName, const char* c
     return button;
 }
 
-QCheckBox* optionBox(QWidget* parent, const char* objectName, const char* caption, bool checked)
-{
+QCheckBox* optionBox(QWidget* parent, const char* objectName, const char* caption, bool checked) {
     auto* box = new QCheckBox(text(caption), parent);
     box->setObjectName(QString::fromLatin1(objectName));
     box->setFont(arial8());
@@ -113,8 +107,7 @@ QCheckBox* optionBox(QWidget* parent, const char* objectName, const char* captio
 
 } // namespace
 
-QIcon applicationIcon()
-{
+QIcon applicationIcon() {
     QIcon icon;
     for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/kestrel/icons/kestrel-%1.png").arg(size), QSize(size, size));
@@ -122,8 +115,7 @@ QIcon applicationIcon()
 }
 
 KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), m_messages(this)
-{
+    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), m_messages(this) {
     setObjectName(QStringLiteral("FormKestrel"));
     setWindowTitle(text("Kestrel V$V$(网络连接查看器)"));
     setWindowIcon(applicationIcon());
@@ -214,8 +206,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     });
 }
 
-KestrelMainWindow::~KestrelMainWindow()
-{
+KestrelMainWindow::~KestrelMainWindow() {
     // The logic and the model refer to the list control and the components, which go before
     // the widgets (QObject children) do.
     m_form.reset();
@@ -225,8 +216,7 @@ KestrelMainWindow::~KestrelMainWindow()
     m_model = nullptr;
 }
 
-QFrame* KestrelMainWindow::makeTopPanel()
-{
+QFrame* KestrelMainWindow::makeTopPanel() {
     QFrame* top = panel(this, TopPanelHeight, true);
     top->setObjectName(QStringLiteral("PTop"));
     auto* row = new QHBoxLayout(top);
@@ -257,8 +247,7 @@ QFrame* KestrelMainWindow::makeTopPanel()
 // The four boxes and two buttons sit in the described order from the left and keep their
 // places when the window is resized. Each box is only as wide as its text, so that all six
 // fit the design width (the fourth box would otherwise start beyond the panel's right edge).
-QFrame* KestrelMainWindow::makeBottomPanel()
-{
+QFrame* KestrelMainWindow::makeBottomPanel() {
     QFrame* bottom = panel(this, BottomPanelHeight, false);
     bottom->setObjectName(QStringLiteral("PBottom"));
     auto* row = new QHBoxLayout(bottom);
@@ -268,10 +257,10 @@ QFrame* KestrelMainWindow::makeBottomPanel()
     m_cbShowLocal = optionBox(bottom, "CBShowLocal", "显示本地连接", true);
     m_cbAutoRefresh = optionBox(bottom, "CBAutoRefresh", "自动刷新", false);
     m_cbAlwaysTop = optionBox(bottom, "CBAlwaysTop", "始终保持在其他窗口前端", true);
-    m_btnRefresh = bitmapButton(bottom, "BTNRefresh", "刷新", "refresh.xpm", 80,
-                                BottomButtonHeight);
-    m_btnEndPro = bitmapButton(bottom, "BTNEndPro", "结束进程", "endprocess.xpm", 110,
-                               BottomButtonHeight);
+    m_btnRefresh =
+        bitmapButton(bottom, "BTNRefresh", "刷新", "refresh.xpm", 80, BottomButtonHeight);
+    m_btnEndPro =
+        bitmapButton(bottom, "BTNEndPro", "结束进程", "endprocess.xpm", 110, BottomButtonHeight);
     m_cbShowInfo = optionBox(bottom, "CBShowInfo", "显示文件详细信息", false);
 
     row->addWidget(m_cbShowLocal, 0, Qt::AlignVCenter);
@@ -288,38 +277,32 @@ QFrame* KestrelMainWindow::makeBottomPanel()
     return bottom;
 }
 
-void KestrelMainWindow::create()
-{
+void KestrelMainWindow::create() {
     m_form->FormCreate();
 }
 
-QString KestrelMainWindow::countersText() const
-{
+QString KestrelMainWindow::countersText() const {
     QString sentence;
-    const QList<QLabel*> labels = m_labAppCount->parentWidget()->findChildren<QLabel*>(
-        QString(), Qt::FindDirectChildrenOnly);
+    const QList<QLabel*> labels =
+        m_labAppCount->parentWidget()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
     for (const QLabel* label : labels)
         sentence += label->text();
     return sentence;
 }
 
-std::string KestrelMainWindow::caption() const
-{
+std::string KestrelMainWindow::caption() const {
     return fromQString(windowTitle());
 }
 
-void KestrelMainWindow::setCaption(const std::string& caption)
-{
+void KestrelMainWindow::setCaption(const std::string& caption) {
     setWindowTitle(toQString(caption));
 }
 
-bool KestrelMainWindow::stayOnTop() const
-{
+bool KestrelMainWindow::stayOnTop() const {
     return windowFlags().testFlag(Qt::WindowStaysOnTopHint);
 }
 
-void KestrelMainWindow::setStayOnTop(bool stayOnTop)
-{
+void KestrelMainWindow::setStayOnTop(bool stayOnTop) {
     const bool shown = isVisible();
     if (stayOnTop != this->stayOnTop()) {
         // Changing the flags re-creates the native window and hides it; put it back where it
@@ -337,28 +320,23 @@ void KestrelMainWindow::setStayOnTop(bool stayOnTop)
     }
 }
 
-int KestrelMainWindow::left() const
-{
+int KestrelMainWindow::left() const {
     return frameGeometry().left();
 }
 
-int KestrelMainWindow::top() const
-{
+int KestrelMainWindow::top() const {
     return frameGeometry().top();
 }
 
-int KestrelMainWindow::width() const
-{
+int KestrelMainWindow::width() const {
     return frameGeometry().width();
 }
 
-int KestrelMainWindow::height() const
-{
+int KestrelMainWindow::height() const {
     return frameGeometry().height();
 }
 
-void KestrelMainWindow::closeEvent(QCloseEvent* event)
-{
+void KestrelMainWindow::closeEvent(QCloseEvent* event) {
     bool canClose = false;
     ui::dispatchEvent(m_messages, [this, &canClose] { m_form->FormCloseQuery(canClose); });
     if (canClose)
@@ -367,14 +345,14 @@ void KestrelMainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
 }
 
-void KestrelMainWindow::showEvent(QShowEvent* event)
-{
+void KestrelMainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_placed)
         return;
     m_placed = true;
     // Centred on the desktop when first shown.
-    if (const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+    if (const QScreen* screen =
+            this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
         QRect place = frameGeometry();
         place.moveCenter(screen->availableGeometry().center());
         move(place.topLeft());

@@ -17,7 +17,6 @@
 
 #include "ui/Components.h"
 
-
 namespace qtui {
 
 QString toQString(const std::string& text);

@@ -33,8 +33,7 @@ using qtui::KestrelMainWindow;
 namespace {
 
 File_Rec tcp(int state, const char* local, const char* localPort, const char* remote,
-             const char* remotePort, const char* pid, const char* name, const char* path = "")
-{
+             const char* remotePort, const char* pid, const char* name, const char* path = "") {
     File_Rec record;
     record.State = state;
     record.LocalAddr = local;
@@ -48,8 +47,7 @@ File_Rec tcp(int state, const char* local, const char* localPort, const char* re
 }
 
 File_Rec udp(const char* local, const char* localPort, const char* pid, const char* name,
-             const char* path = "")
-{
+             const char* path = "") {
     File_Rec record;
     record.LocalAddr = local;
     record.LocalPort = localPort;
@@ -68,8 +66,7 @@ struct FakeSystem {
     std::string failure;
     int snapshots = 0;
 
-    TFormKestrelServices services(const QString& settingsFile)
-    {
+    TFormKestrelServices services(const QString& settingsFile) {
         TFormKestrelServices services;
         services.settingsFile = settingsFile.toStdString();
         services.exeDir = [] { return std::string("/opt/kestrel/"); };
@@ -88,19 +85,19 @@ struct FakeSystem {
     }
 };
 
-std::vector<File_Rec> baseTcp()
-{
+std::vector<File_Rec> baseTcp() {
     return {
         tcp(2, "0.0.0.0", "22", "0.0.0.0", "0", "101", "sshd", "/usr/sbin/sshd"),
-        tcp(5, "10.0.0.5", "51000", "93.184.216.34", "443", "202", "firefox", "/usr/lib/firefox/firefox"),
-        tcp(5, "10.0.0.5", "51001", "93.184.216.34", "443", "202", "firefox", "/usr/lib/firefox/firefox"),
+        tcp(5, "10.0.0.5", "51000", "93.184.216.34", "443", "202", "firefox",
+            "/usr/lib/firefox/firefox"),
+        tcp(5, "10.0.0.5", "51001", "93.184.216.34", "443", "202", "firefox",
+            "/usr/lib/firefox/firefox"),
         tcp(2, "127.0.0.1", "631", "0.0.0.0", "0", "303", "cupsd", "/usr/sbin/cupsd"),
         tcp(11, "10.0.0.5", "40000", "10.0.0.9", "80", "0", "", ""),
     };
 }
 
-std::vector<File_Rec> baseUdp()
-{
+std::vector<File_Rec> baseUdp() {
     return {
         udp("0.0.0.0", "5353", "404", "avahi-daemon", "/usr/sbin/avahi-daemon"),
         udp("127.0.0.1", "323", "505", "chronyd", "/usr/sbin/chronyd"),
@@ -115,8 +112,7 @@ struct BoxAnswer {
     bool seen = false;
 };
 
-void answerNextBox(BoxAnswer& seen, QMessageBox::StandardButton answer)
-{
+void answerNextBox(BoxAnswer& seen, QMessageBox::StandardButton answer) {
     auto* poll = new QTimer;
     poll->setInterval(20);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, &seen, answer] {
@@ -137,13 +133,11 @@ void answerNextBox(BoxAnswer& seen, QMessageBox::StandardButton answer)
     poll->start();
 }
 
-QString cellText(KestrelMainWindow& window, int row, int column)
-{
+QString cellText(KestrelMainWindow& window, int row, int column) {
     return window.model()->index(row, column).data().toString();
 }
 
-int rowOfPort(KestrelMainWindow& window, const QString& port)
-{
+int rowOfPort(KestrelMainWindow& window, const QString& port) {
     for (int row = 0; row < window.model()->rowCount(); ++row) {
         if (cellText(window, row, ColumnLocalPort) == port)
             return row;
@@ -151,15 +145,13 @@ int rowOfPort(KestrelMainWindow& window, const QString& port)
     return -1;
 }
 
-void clickHeader(KestrelMainWindow& window, int column)
-{
+void clickHeader(KestrelMainWindow& window, int column) {
     QHeaderView* header = window.view()->horizontalHeader();
     const int x = header->sectionViewportPosition(column) + header->sectionSize(column) / 2;
     QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(x, header->height() / 2));
 }
 
-QString readFile(const QString& name)
-{
+QString readFile(const QString& name) {
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -200,8 +192,7 @@ private:
     KestrelMainWindow* m_window = nullptr;
 };
 
-void KestrelMainWindowTest::init()
-{
+void KestrelMainWindowTest::init() {
     m_dir = new QTemporaryDir;
     QVERIFY(m_dir->isValid());
     m_system = new FakeSystem;
@@ -209,8 +200,7 @@ void KestrelMainWindowTest::init()
     m_system->udp = baseUdp();
 }
 
-void KestrelMainWindowTest::cleanup()
-{
+void KestrelMainWindowTest::cleanup() {
     delete m_window;
     m_window = nullptr;
     delete m_system;
@@ -219,16 +209,14 @@ void KestrelMainWindowTest::cleanup()
     m_dir = nullptr;
 }
 
-KestrelMainWindow& KestrelMainWindowTest::makeWindow()
-{
+KestrelMainWindow& KestrelMainWindowTest::makeWindow() {
     m_window = new KestrelMainWindow(m_system->services(m_dir->filePath("Kestrel.ini")));
     m_window->create();
     m_window->show();
     return *m_window;
 }
 
-void KestrelMainWindowTest::modelPassesTheModelTester()
-{
+void KestrelMainWindowTest::modelPassesTheModelTester() {
     MemoryListControl list;
     qtui::ConnectionModel model(list);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -264,8 +252,7 @@ void KestrelMainWindowTest::modelPassesTheModelTester()
     QCOMPARE(model.rowCount(), 0);
 }
 
-void KestrelMainWindowTest::firstFillShowsCountersAndStampedCaption()
-{
+void KestrelMainWindowTest::firstFillShowsCountersAndStampedCaption() {
     KestrelMainWindow& window = makeWindow();
     QCOMPARE(window.windowTitle(), QStringLiteral("Kestrel V3.0(网络连接查看器)"));
     // Programs with a known executable: sshd, firefox, cupsd, avahi-daemon, chronyd.
@@ -282,8 +269,7 @@ void KestrelMainWindowTest::firstFillShowsCountersAndStampedCaption()
     QVERIFY(!QFile::exists(m_dir->filePath("Kestrel.ini")));
 }
 
-void KestrelMainWindowTest::refreshKeepsSelectedRowWithoutReset()
-{
+void KestrelMainWindowTest::refreshKeepsSelectedRowWithoutReset() {
     KestrelMainWindow& window = makeWindow();
     const int chosen = rowOfPort(window, QStringLiteral("51001"));
     QVERIFY(chosen >= 0);
@@ -320,8 +306,7 @@ void KestrelMainWindowTest::refreshKeepsSelectedRowWithoutReset()
     QCOMPARE(window.netCountLabel()->text(), QStringLiteral("6"));
 }
 
-void KestrelMainWindowTest::userClickSelectsAndFocusesTheRow()
-{
+void KestrelMainWindowTest::userClickSelectsAndFocusesTheRow() {
     KestrelMainWindow& window = makeWindow();
     const int row = rowOfPort(window, QStringLiteral("5353"));
     QVERIFY(row >= 0);
@@ -340,8 +325,7 @@ void KestrelMainWindowTest::userClickSelectsAndFocusesTheRow()
     QCOMPARE(window.view()->currentIndex().row(), 0);
 }
 
-void KestrelMainWindowTest::headerClicksSortAsTheLogicSays()
-{
+void KestrelMainWindowTest::headerClicksSortAsTheLogicSays() {
     KestrelMainWindow& window = makeWindow();
     QHeaderView* header = window.view()->horizontalHeader();
     QCOMPARE(header->sortIndicatorSection(), int(ColumnProcess));
@@ -369,8 +353,7 @@ void KestrelMainWindowTest::headerClicksSortAsTheLogicSays()
     QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
 }
 
-void KestrelMainWindowTest::headerReleaseOutsideClearsSortColumn()
-{
+void KestrelMainWindowTest::headerReleaseOutsideClearsSortColumn() {
     KestrelMainWindow& window = makeWindow();
     QHeaderView* header = window.view()->horizontalHeader();
     const int y = header->height() / 2;
@@ -383,8 +366,7 @@ void KestrelMainWindowTest::headerReleaseOutsideClearsSortColumn()
     QCOMPARE(header->sortIndicatorSection(), -1);
 }
 
-void KestrelMainWindowTest::detailColumnsFollowTheOption()
-{
+void KestrelMainWindowTest::detailColumnsFollowTheOption() {
     KestrelMainWindow& window = makeWindow();
     for (int column : {ColumnPath, ColumnDescription, ColumnCompany})
         QVERIFY(window.view()->isColumnHidden(column));
@@ -406,20 +388,19 @@ void KestrelMainWindowTest::detailColumnsFollowTheOption()
     QVERIFY(readFile(m_dir->filePath("Kestrel.ini")).contains(QStringLiteral("ShowInfo=0")));
 }
 
-void KestrelMainWindowTest::hiddenColumnsNeverShow()
-{
+void KestrelMainWindowTest::hiddenColumnsNeverShow() {
     KestrelMainWindow& window = makeWindow();
     QTest::mouseClick(window.showInfoBox(), Qt::LeftButton);
     for (int column : {ColumnPID, ColumnSecurity, ColumnMark})
         QVERIFY(window.view()->isColumnHidden(column));
     QCOMPARE(window.view()->horizontalHeader()->contextMenuPolicy(), Qt::NoContextMenu);
     // The manage column has a fixed width.
-    QCOMPARE(window.view()->horizontalHeader()->sectionResizeMode(ColumnManage), QHeaderView::Fixed);
+    QCOMPARE(window.view()->horizontalHeader()->sectionResizeMode(ColumnManage),
+             QHeaderView::Fixed);
     QCOMPARE(window.view()->columnWidth(ColumnManage), 40);
 }
 
-void KestrelMainWindowTest::failedRefreshIsReportedAndTheWindowGoesOn()
-{
+void KestrelMainWindowTest::failedRefreshIsReportedAndTheWindowGoesOn() {
     KestrelMainWindow& window = makeWindow();
     m_system->failure = "snapshot refused";
     BoxAnswer seen;
@@ -438,8 +419,7 @@ void KestrelMainWindowTest::failedRefreshIsReportedAndTheWindowGoesOn()
     QCOMPARE(window.model()->rowCount(), 6);
 }
 
-void KestrelMainWindowTest::closeAsksAndNoKeepsTheWindow()
-{
+void KestrelMainWindowTest::closeAsksAndNoKeepsTheWindow() {
     KestrelMainWindow& window = makeWindow();
     BoxAnswer declined;
     answerNextBox(declined, QMessageBox::No);
@@ -457,8 +437,7 @@ void KestrelMainWindowTest::closeAsksAndNoKeepsTheWindow()
     QVERIFY(!window.isVisible());
 }
 
-void KestrelMainWindowTest::alwaysTopKeepsPlaceAndSize()
-{
+void KestrelMainWindowTest::alwaysTopKeepsPlaceAndSize() {
     KestrelMainWindow& window = makeWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QRect before = window.geometry();
@@ -472,8 +451,7 @@ void KestrelMainWindowTest::alwaysTopKeepsPlaceAndSize()
     QCOMPARE(window.geometry(), before);
 }
 
-void KestrelMainWindowTest::selectionAndManageGlyphArePainted()
-{
+void KestrelMainWindowTest::selectionAndManageGlyphArePainted() {
     KestrelMainWindow& window = makeWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     // Select the second row; the first stays unselected.
@@ -487,9 +465,10 @@ void KestrelMainWindowTest::selectionAndManageGlyphArePainted()
     // The glyph's orange title bar sits 12 px right of and 3 px below the cell's corner,
     // drawn 1 px further in for its frame.
     const QRect manage = window.view()->visualRect(window.model()->index(0, ColumnManage));
-    const QColor orange = picture.pixelColor(manage.left() + ManageGlyphLeft + 4,
-                                             manage.top() + ManageGlyphTop + 2);
-    QVERIFY2(orange.red() > 200 && orange.green() > 120 && orange.green() < 190 && orange.blue() < 80,
+    const QColor orange =
+        picture.pixelColor(manage.left() + ManageGlyphLeft + 4, manage.top() + ManageGlyphTop + 2);
+    QVERIFY2(orange.red() > 200 && orange.green() > 120 && orange.green() < 190 &&
+                 orange.blue() < 80,
              qPrintable(orange.name()));
 
     // An empty part of the selected row: the selection colour blended over white.
@@ -505,8 +484,7 @@ void KestrelMainWindowTest::selectionAndManageGlyphArePainted()
     QCOMPARE(window.view()->rowHeight(0), ListRowHeight);
 }
 
-void KestrelMainWindowTest::clippedCellsOnlyGetTooltips()
-{
+void KestrelMainWindowTest::clippedCellsOnlyGetTooltips() {
     m_system->tcp.push_back(tcp(5, "10.0.0.5", "52000", "10.0.0.9", "80", "707",
                                 "a-program-with-a-really-long-executable-name", "/opt/x"));
     KestrelMainWindow& window = makeWindow();
@@ -524,8 +502,7 @@ void KestrelMainWindowTest::clippedCellsOnlyGetTooltips()
     QVERIFY(!delegate->textClipped(option, window.model()->index(shortRow, ColumnProcess)));
 }
 
-void KestrelMainWindowTest::incrementalSearchJoinsQuickKeys()
-{
+void KestrelMainWindowTest::incrementalSearchJoinsQuickKeys() {
     KestrelMainWindow& window = makeWindow();
     window.view()->setFocus();
     const int first = rowOfPort(window, QStringLiteral("22"));
@@ -542,14 +519,13 @@ void KestrelMainWindowTest::incrementalSearchJoinsQuickKeys()
     QCOMPARE(window.list().focusedRow()->Rec.ProcName, std::string("sshd"));
 }
 
-void KestrelMainWindowTest::bottomControlsAllVisibleAtDesignSize()
-{
+void KestrelMainWindowTest::bottomControlsAllVisibleAtDesignSize() {
     KestrelMainWindow& window = makeWindow();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.centralWidget()->size(), QSize(KestrelMainWindow::ClientWidth,
-                                                   KestrelMainWindow::ClientHeight));
-    const QList<QWidget*> inOrder{window.showLocalBox(), window.autoRefreshBox(),
-                                  window.alwaysTopBox(), window.refreshButton(),
+    QCOMPARE(window.centralWidget()->size(),
+             QSize(KestrelMainWindow::ClientWidth, KestrelMainWindow::ClientHeight));
+    const QList<QWidget*> inOrder{window.showLocalBox(),     window.autoRefreshBox(),
+                                  window.alwaysTopBox(),     window.refreshButton(),
                                   window.endProcessButton(), window.showInfoBox()};
     int previousRight = 0;
     for (QWidget* control : inOrder) {
@@ -559,15 +535,15 @@ void KestrelMainWindowTest::bottomControlsAllVisibleAtDesignSize()
         QVERIFY(control->isVisible());
         // The whole caption fits.
         if (auto* box = qobject_cast<QAbstractButton*>(control))
-            QVERIFY2(control->width() >= box->sizeHint().width(), qPrintable(control->objectName()));
+            QVERIFY2(control->width() >= box->sizeHint().width(),
+                     qPrintable(control->objectName()));
         previousRight = place.right();
     }
     QVERIFY(window.minimumSize().width() >= KestrelMainWindow::MinimumWidth);
     QVERIFY(window.minimumSize().height() >= KestrelMainWindow::MinimumHeight);
 }
 
-void KestrelMainWindowTest::secondInstanceMessageIsPlain()
-{
+void KestrelMainWindowTest::secondInstanceMessageIsPlain() {
     BoxAnswer seen;
     answerNextBox(seen, QMessageBox::Ok);
     qtui::showAlreadyRunningMessage();
