@@ -145,7 +145,9 @@ ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, 
     m_header->setMinimumSectionSize(1);
     m_header->setMaximumSectionSize(10000);
     m_header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Hot tracking: the section under the mouse is drawn in the hover colour.
     m_header->setMouseTracking(true);
+    m_header->setAttribute(Qt::WA_Hover);
     // The list offers no way to show a hidden column.
     m_header->setContextMenuPolicy(Qt::NoContextMenu);
 

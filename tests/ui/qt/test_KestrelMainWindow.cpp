@@ -183,6 +183,8 @@ private slots:
     void incrementalSearchJoinsQuickKeys();
     void bottomControlsAllVisibleAtDesignSize();
     void secondInstanceMessageIsPlain();
+    void storedOptionsApplyBeforeFirstShow_data();
+    void storedOptionsApplyBeforeFirstShow();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -551,6 +553,51 @@ void KestrelMainWindowTest::secondInstanceMessageIsPlain() {
     QCOMPARE(seen.title, QStringLiteral("Kestrel"));
     QCOMPARE(seen.text, QStringLiteral("The program already start"));
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
+}
+
+void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow_data() {
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("onTop");
+    QTest::addColumn<bool>("detailColumns");
+    QTest::addColumn<bool>("timerRuns");
+    QTest::addColumn<int>("rows");
+
+    QTest::newRow("defaults") << QByteArray() << true << false << false << 8;
+    QTest::newRow("not on top") << QByteArray("[Set]\nAlwaysTop=0\n") << false << false << false
+                                << 8;
+    QTest::newRow("details in hex")
+        << QByteArray("[set]\nshowinfo=0x10\n") << true << true << false << 8;
+    QTest::newRow("auto refresh 5")
+        << QByteArray("[Set]\nAutoRefresh=5\n") << true << false << true << 8;
+    // The first fill already leaves out the connection from 127.0.0.1 to 127.0.0.1.
+    QTest::newRow("no local") << QByteArray("[Set]\nShowLocal=0\n") << true << false << false << 7;
+}
+
+void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow() {
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, onTop);
+    QFETCH(bool, detailColumns);
+    QFETCH(bool, timerRuns);
+    QFETCH(int, rows);
+    m_system->tcp.push_back(
+        tcp(5, "127.0.0.1", "45000", "127.0.0.1", "631", "808", "lpstat", "/usr/bin/lpstat"));
+    if (!settings.isEmpty()) {
+        QFile file(m_dir->filePath("Kestrel.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(settings);
+    }
+    m_window = new KestrelMainWindow(m_system->services(m_dir->filePath("Kestrel.ini")));
+    m_window->create();
+    // Nothing of the start-up shows the window early.
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_window->stayOnTop(), onTop);
+    QCOMPARE(m_window->alwaysTopBox()->isChecked(), onTop);
+    QCOMPARE(!m_window->view()->isColumnHidden(ColumnPath), detailColumns);
+    QCOMPARE(m_window->timer().qtTimer()->isActive(), timerRuns);
+    QCOMPARE(m_window->model()->rowCount(), rows);
+    QCOMPARE(m_system->snapshots, 1);
+    m_window->show();
+    QCOMPARE(m_window->stayOnTop(), onTop);
 }
 
 QTEST_MAIN(KestrelMainWindowTest)
