@@ -198,6 +198,9 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         services.makeImageStore = [] { return std::make_unique<QtImageStore>(); };
     }
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
+    m_commandParts = std::make_unique<QtCommandComponents>(
+        this, m_popup, [this] { return m_form ? m_form->largeIcons() : nullptr; });
+    m_form->SetCommandComponents(m_commandParts->commands());
     // Column 1 shows the pictures of SmallIcons.
     m_model->setImageSource([this](int index) {
         TImageListEx* icons = m_form ? m_form->smallIcons() : nullptr;

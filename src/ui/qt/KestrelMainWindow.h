@@ -12,6 +12,7 @@
 #include "list/MemoryListControl.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/qt/QtCommands.h"
 #include "ui/qt/QtComponents.h"
 
 class QCheckBox;
@@ -119,6 +120,8 @@ private:
     std::unique_ptr<QtMenuItem> m_property;
     // The icon theme as the system's image lists, behind both icon caches.
     std::unique_ptr<QtSystemImageList> m_systemImages;
+    // The context menu, shell, clipboard and details dialogs of the connection commands.
+    std::unique_ptr<QtCommandComponents> m_commandParts;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };

@@ -4,15 +4,14 @@
 #include <functional>
 #include <memory>
 
+#include <QMenu>
 #include <QPointer>
+#include <QWidget>
 
 #include "list/ImageListEx.h"
 #include "ui/CommandComponents.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/QtShell.h"
-
-class QMenu;
-class QWidget;
 
 namespace qtui {
 

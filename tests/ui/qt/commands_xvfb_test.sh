@@ -130,14 +130,26 @@ echo "ok: the clipboard holds the probe's report"
 
 # A double click on the first row opens the details dialog with the focus on "确定".
 xdotool mousemove --window "$window" --sync "$column_x" "$first_row_y" click --repeat 2 --delay 80 1
-dialog=$(timeout 30 xdotool search --sync --onlyvisible --pid "$kestrel_pid" --name '^进程详细信息$' 2>/dev/null | head -n 1)
-[ -n "$dialog" ] || fail "the details dialog did not open"
+# xdotool's name patterns do not match Chinese reliably: compare the names of the program's
+# visible windows instead.
+dialog=
+find_dialog() {
+  local id
+  for id in $(xdotool search --onlyvisible --pid "$kestrel_pid" --class . 2>/dev/null); do
+    if [ "$id" != "$window" ] && [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "进程详细信息" ]; then
+      dialog=$id
+      return 0
+    fi
+  done
+  return 1
+}
+wait_for 30 find_dialog || fail "the details dialog did not open"
 eval "$(xdotool getwindowgeometry --shell "$dialog")"
 [ "$WIDTH" = 425 ] && [ "$HEIGHT" = 237 ] || fail "the dialog is ${WIDTH}x${HEIGHT}, expected 425x237"
 sleep 0.5
 import -window root "$artifacts/commands-details-dialog.png" || fail "no screenshot"
 xdotool key --clearmodifiers Return
-dialog_closed() { [ -z "$(xdotool search --onlyvisible --name '^进程详细信息$' 2>/dev/null)" ]; }
+dialog_closed() { ! find_dialog; }
 wait_for 20 dialog_closed || fail "Return did not close the dialog"
 echo "ok: the details dialog opened at 425x237 and closed on Return"
 kill -0 "$holder_pid" 2>/dev/null || fail "the probe ended"
