@@ -64,7 +64,7 @@ export HOME="$work/home"
 export XDG_CONFIG_HOME="$work/config"
 export XDG_RUNTIME_DIR="$work/runtime"
 export QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT_STYLE_OVERRIDE QT_SCALE_FACTOR
 
 expected_title='Kestrel V3.0(网络连接查看器)'
 ini="$XDG_CONFIG_HOME/kestrel/Kestrel.ini"
