@@ -4,21 +4,33 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 
-#include <stdlib.h>
-
 class TempDir {
 public:
+    // A fresh name under the system's temporary folder ($TMPDIR, else /tmp; %TEMP% on
+    // Windows); creating the folder fails when the name is taken, so two tests never share one.
     TempDir() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
-                              "/kestrel-ui-test-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        if (error)
+            throw std::runtime_error("no temporary folder");
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path candidate =
+                base / ("kestrel-ui-test-" + std::to_string(random() % 1000000000000ull));
+            if (std::filesystem::create_directory(candidate, error)) {
+                std::filesystem::permissions(candidate, std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::replace, error);
+                m_path = candidate.generic_string();
+                return;
+            }
+        }
+        throw std::runtime_error("cannot create a temporary folder");
     }
     ~TempDir() {
         std::error_code ignored;
