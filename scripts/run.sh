@@ -5,7 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
-if [ -x build/default/src/app/kestrel ]; then
-  exec build/default/src/app/kestrel
-fi
-exec build/default/src/app/kestrel-snapshot
+exec build/default/src/app/kestrel
