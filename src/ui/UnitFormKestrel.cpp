@@ -3,9 +3,11 @@
 #include <exception>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "list/Columns.h"
 #include "list/RowRules.h"
+#include "os/Memory.h"
 #include "os/SettingsPath.h"
 #include "os/SystemDirs.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
@@ -299,8 +301,21 @@ void TFormKestrel::storeOption(int tag) {
 
 void TFormKestrel::FillList() {
     m_connections.FillList();
+    releaseSnapshot();
 }
 
 void TFormKestrel::RefreshList() {
     m_connections.RefreshList();
+    releaseSnapshot();
+}
+
+// The rows hold their own copies of what they show, so the snapshot's records are dead once
+// merged; at 100,000 endpoints they weigh as much as the rows, and the heap would keep them.
+void TFormKestrel::releaseSnapshot() {
+    for (std::vector<File_Rec>* records :
+         {m_services.snapshot.tcpRecords, m_services.snapshot.udpRecords}) {
+        if (records != nullptr)
+            std::vector<File_Rec>().swap(*records);
+    }
+    os::ReleaseFreeMemory();
 }

@@ -153,6 +153,7 @@ private:
     void restoreAfterRefresh();
     void FillList();
     void RefreshList();
+    void releaseSnapshot();
     void bindCommandHandlers();
     void unbindCommandHandlers();
     // Sets the four row-dependent menu items enabled exactly when the row has a path.
