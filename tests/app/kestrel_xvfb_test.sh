@@ -9,62 +9,12 @@ artifacts=$2
 mkdir -p "$artifacts"
 rm -f "$artifacts"/*.png
 
-work=$(mktemp -d)
-xvfb_pid=
 first_pid=
 second_pid=
+session_pids() { echo "$second_pid $first_pid"; }
+. "$(dirname "$0")/../xvfb_session.sh"
 
-cleanup() {
-  for pid in $second_pid $first_pid; do
-    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  done
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  if [ -n "${DISPLAY:-}" ]; then
-    import -window root "$artifacts/failure.png" 2>/dev/null
-  fi
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "--- $log"; cat "$log"; } >&2
-  done
-  exit 1
-}
-
-# Polls `$@` every 0.1 s until it succeeds or `limit` seconds have passed.
-wait_for() {
-  local limit=$1
-  shift
-  local tries=$((limit * 10))
-  while [ $tries -gt 0 ]; do
-    "$@" && return 0
-    sleep 0.1
-    tries=$((tries - 1))
-  done
-  return 1
-}
-
-mkdir -p "$work/home" "$work/config" "$work/runtime"
-chmod 700 "$work/runtime"
-
-# A free display: Xvfb picks it and writes its number to the given descriptor.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 30 grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start"
-display=$(head -n 1 "$work/display")
-
-export DISPLAY=":$display"
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$work/config"
-export XDG_RUNTIME_DIR="$work/runtime"
-export QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER QT_STYLE_OVERRIDE QT_SCALE_FACTOR
+start_xvfb
 
 expected_title='Kestrel V3.0(网络连接查看器)'
 ini="$XDG_CONFIG_HOME/kestrel/Kestrel.ini"

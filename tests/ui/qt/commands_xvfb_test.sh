@@ -11,49 +11,12 @@ artifacts=$3
 mkdir -p "$artifacts"
 rm -f "$artifacts"/*.png "$artifacts"/*.txt
 
-work=$(mktemp -d)
-xvfb_pid=
 kestrel_pid=
 holder_pid=
+session_pids() { echo "$kestrel_pid $holder_pid"; }
+. "$(dirname "$0")/../../xvfb_session.sh"
 
-cleanup() {
-  for pid in $kestrel_pid $holder_pid; do
-    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-  done
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  if [ -n "${DISPLAY:-}" ]; then
-    import -window root "$artifacts/failure.png" 2>/dev/null
-  fi
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "--- $log"; cat "$log"; } >&2
-  done
-  exit 1
-}
-
-# Polls `$@` every 0.1 s until it succeeds or `limit` seconds have passed.
-wait_for() {
-  local limit=$1
-  shift
-  local tries=$((limit * 10))
-  while [ $tries -gt 0 ]; do
-    "$@" && return 0
-    sleep 0.1
-    tries=$((tries - 1))
-  done
-  return 1
-}
-
-mkdir -p "$work/home" "$work/config" "$work/runtime" "$work/bin"
-chmod 700 "$work/runtime"
+mkdir -p "$work/bin"
 
 # "~" sorts after every ASCII letter and digit, so the probe is first in a descending list.
 probe_name='~kestrel-probe'
@@ -63,17 +26,7 @@ holder_pid=$!
 wait_for 30 grep -q '^[0-9]' "$work/port" || fail "the socket holder did not start"
 port=$(head -n 1 "$work/port")
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 30 grep -q '^[0-9]' "$work/display" || fail "Xvfb did not start"
-display=$(head -n 1 "$work/display")
-
-export DISPLAY=":$display"
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$work/config"
-export XDG_RUNTIME_DIR="$work/runtime"
-export QT_QPA_PLATFORM=xcb
-unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+start_xvfb
 
 "$kestrel" >"$work/kestrel.log" 2>&1 &
 kestrel_pid=$!
