@@ -22,24 +22,26 @@ void dispatchEvent(ErrorReport& report, const EventHandler& handler) noexcept {
     }
 }
 
-void Button::setEnabled(bool enabled) {
+void CommandControl::setEnabled(bool enabled) {
     if (enabled == m_enabled)
         return;
     m_enabled = enabled;
     enabledChanged();
 }
 
-void Button::setCaption(const std::string& caption) {
+void CommandControl::setCaption(const std::string& caption) {
     if (caption == m_caption)
         return;
     m_caption = caption;
     captionChanged();
 }
 
-void Button::click() {
+void CommandControl::runClickHandler() const {
     if (m_onClick)
         m_onClick();
 }
+
+void Button::click() { runClickHandler(); }
 
 void CheckBox::setChecked(bool checked) {
     if (checked == m_checked)
@@ -83,23 +85,9 @@ void Timer::tick() {
         m_onTimer();
 }
 
-void MenuItem::setEnabled(bool enabled) {
-    if (enabled == m_enabled)
-        return;
-    m_enabled = enabled;
-    enabledChanged();
-}
-
-void MenuItem::setCaption(const std::string& caption) {
-    if (caption == m_caption)
-        return;
-    m_caption = caption;
-    captionChanged();
-}
-
 void MenuItem::click() {
-    if (m_enabled && m_onClick)
-        m_onClick();
+    if (enabled())
+        runClickHandler();
 }
 
 } // namespace ui

@@ -33,12 +33,13 @@ public:
 // (its what() text; "Unknown error" for anything else) and the program goes on. Never throws.
 void dispatchEvent(ErrorReport& report, const EventHandler& handler) noexcept;
 
-class Button {
+// What a button and a menu item share: a caption, an enabled state the toolkit mirrors, and a
+// click handler. They differ only in what a click does while disabled.
+class CommandControl {
 public:
-    Button() = default;
-    virtual ~Button() = default;
-    Button(const Button&) = delete;
-    Button& operator=(const Button&) = delete;
+    virtual ~CommandControl() = default;
+    CommandControl(const CommandControl&) = delete;
+    CommandControl& operator=(const CommandControl&) = delete;
 
     bool enabled() const { return m_enabled; }
     void setEnabled(bool enabled);
@@ -46,11 +47,9 @@ public:
     void setCaption(const std::string& caption);
     void setOnClick(EventHandler handler) { m_onClick = std::move(handler); }
 
-    // A click by the user or from code: runs the click handler, even while the button is
-    // disabled. The handler's errors reach the caller.
-    void click();
-
 protected:
+    CommandControl() = default;
+    void runClickHandler() const;
     virtual void enabledChanged() {}
     virtual void captionChanged() {}
 
@@ -58,6 +57,13 @@ private:
     bool m_enabled = true;
     std::string m_caption;
     EventHandler m_onClick;
+};
+
+class Button : public CommandControl {
+public:
+    // A click by the user or from code: runs the click handler, even while the button is
+    // disabled. The handler's errors reach the caller.
+    void click();
 };
 
 class CheckBox {
@@ -136,31 +142,11 @@ private:
 };
 
 // An item of a popup menu.
-class MenuItem {
+class MenuItem : public CommandControl {
 public:
-    MenuItem() = default;
-    virtual ~MenuItem() = default;
-    MenuItem(const MenuItem&) = delete;
-    MenuItem& operator=(const MenuItem&) = delete;
-
-    bool enabled() const { return m_enabled; }
-    void setEnabled(bool enabled);
-    const std::string& caption() const { return m_caption; }
-    void setCaption(const std::string& caption);
-    void setOnClick(EventHandler handler) { m_onClick = std::move(handler); }
-
     // A click by the user or from code: runs the handler only while the item is enabled.
     // The handler's errors reach the caller.
     void click();
-
-protected:
-    virtual void enabledChanged() {}
-    virtual void captionChanged() {}
-
-private:
-    bool m_enabled = true;
-    std::string m_caption;
-    EventHandler m_onClick;
 };
 
 enum class Answer { Yes, No };
