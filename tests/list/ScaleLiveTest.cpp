@@ -64,14 +64,17 @@ Connection connectPair(int listener, std::uint16_t port) {
     if (c.server < 0 || ::getsockname(c.client, reinterpret_cast<sockaddr*>(&self), &len) != 0)
         ::_exit(5);
     c.clientPort = ntohs(self.sin_port);
+    // Closed with a reset, also when the process is killed: no end lingers in TIME_WAIT, so a
+    // closed connection leaves the tables at once, and none of these ports stays in use for
+    // tests that run afterwards.
+    const linger abort{1, 0};
+    if (::setsockopt(c.client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) != 0 ||
+        ::setsockopt(c.server, SOL_SOCKET, SO_LINGER, &abort, sizeof abort) != 0)
+        ::_exit(10);
     return c;
 }
 
-// A reset instead of an orderly close: neither end lingers in TIME_WAIT, so a closed
-// connection leaves the tables at once.
 void resetPair(Connection& c) {
-    const linger abort{1, 0};
-    ::setsockopt(c.client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     ::close(c.client);
     ::close(c.server);
     c.client = c.server = -1;

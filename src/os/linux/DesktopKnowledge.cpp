@@ -109,6 +109,13 @@ std::string ExecutableKnowledge::iconNameOf(const std::string& path) {
     return names;
 }
 
+void ExecutableKnowledge::prepare() {
+    // Both indexes are built on their first lookup; "/" is nobody's executable.
+    PackageInfo none;
+    m_dpkg.ownerOf("/", none);
+    m_desktop.entryForExecutable("/");
+}
+
 void ExecutableKnowledge::refreshIfChanged() {
     // Every index is asked, not just the first that changed, so each records its new state.
     bool desktop = m_desktop.refreshIfChanged();

@@ -39,6 +39,11 @@ public:
     // Rebuilds whatever index's sources changed and forgets the answers kept so far if so.
     void refreshIfChanged();
 
+    // Builds the indexes describe() reads (package files, desktop entries) if not built yet,
+    // so that they can be made ahead of the first question, on another thread under
+    // SystemKnowledgeLock().
+    void prepare();
+
     // Changes whenever kept answers were forgotten.
     std::uint64_t generation() const { return m_generation; }
 

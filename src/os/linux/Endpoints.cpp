@@ -1,7 +1,11 @@
 #include "os/Endpoints.h"
+#include "os/linux/DesktopKnowledge.h"
 #include "os/linux/LinuxEndpoints.h"
 
 #include <algorithm>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <tuple>
@@ -215,6 +219,20 @@ namespace os {
 bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp) {
     tcp.clear();
     udp.clear();
+    // The owners' descriptions are looked up right after the tables, and their first lookup
+    // builds the package index, which takes about as long as the descriptor scan below; with
+    // a second core both are done at once. Joined before returning.
+    std::jthread prepareDescriptions;
+    if (std::thread::hardware_concurrency() > 1) {
+        try {
+            prepareDescriptions = std::jthread([] {
+                const std::lock_guard<std::mutex> guard(desktop::SystemKnowledgeLock());
+                desktop::SystemKnowledge().prepare();
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: the index is built on the first lookup as usual.
+        }
+    }
     std::vector<linuxnet::Endpoint> tcpRows;
     std::vector<linuxnet::Endpoint> udpRows;
     if (!linuxnet::collectEndpoints("/proc", linuxnet::Source::Auto, tcpRows, udpRows))
