@@ -7,6 +7,7 @@ namespace os {
 // Full name of Kestrel.ini. Linux: $XDG_CONFIG_HOME/kestrel/Kestrel.ini; when XDG_CONFIG_HOME
 // is unset, empty or not absolute, ~/.config/kestrel/Kestrel.ini with the home folder from
 // $HOME (if absolute) or else the user database. Empty when no home folder can be found.
+// Windows: next to the executable (empty when its folder is unknown).
 std::string SettingsFilePath();
 
 enum class FileReadResult { Read, Missing, Failed };

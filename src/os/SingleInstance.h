@@ -7,6 +7,7 @@ namespace os {
 // Holds the claim of "the one running instance" under a name for as long as the object lives.
 // Linux: a socket bound in the abstract namespace to the name and the user ID; the kernel
 // frees the name when the process ends, however it ends, so a crash leaves no stale lock.
+// Windows: a named mutex (CreateMutexW + ERROR_ALREADY_EXISTS), freed by the system likewise.
 class SingleInstance {
 public:
     explicit SingleInstance(const std::string& name);
