@@ -4,7 +4,7 @@
 # The first call creates the prefix (wineboot, bounded in time); concurrent first calls wait
 # for it under a lock instead of booting twice.
 set -euo pipefail
-prefix=$1
+prefix=$(realpath -m "$1") # Wine wants an absolute path
 shift
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all

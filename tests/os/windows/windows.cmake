@@ -15,3 +15,15 @@ if(WIN32)
   target_compile_definitions(windows_layer_test PRIVATE
     UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 endif()
+
+# The command-line program built for Windows, run as a user would.
+if(WIN32 AND TARGET kestrel-snapshot)
+  kestrel_add_gtest(windows_snapshot_program_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/SnapshotProgramTest.cpp
+    LABELS windows)
+  add_dependencies(windows_snapshot_program_test kestrel-snapshot)
+  target_link_libraries(windows_snapshot_program_test PRIVATE ws2_32)
+  target_compile_definitions(windows_snapshot_program_test PRIVATE
+    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
+    KESTREL_SNAPSHOT_EXE="$<TARGET_FILE:kestrel-snapshot>")
+endif()
