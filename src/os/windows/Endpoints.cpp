@@ -3,9 +3,12 @@
 #include <cstdint>
 #include <vector>
 
+// winsock2.h before windows.h, and iphlpapi.h after both.
 #include <winsock2.h>
-#include <ws2tcpip.h>
+
 #include <windows.h>
+#include <ws2tcpip.h>
+
 #include <iphlpapi.h>
 
 #include "os/IpHelperTables.h"
@@ -20,8 +23,7 @@ enum class Protocol { Tcp, Udp };
 constexpr int ReadAttempts = 8;
 
 // The owner-PID table of one protocol and family. False when the system refuses it.
-bool readTable(Protocol protocol, ULONG family, std::vector<std::uint8_t>& table)
-{
+bool readTable(Protocol protocol, ULONG family, std::vector<std::uint8_t>& table) {
     DWORD size = 16 * 1024;
     for (int attempt = 0; attempt < ReadAttempts; ++attempt) {
         table.assign(size, 0);
@@ -30,8 +32,8 @@ bool readTable(Protocol protocol, ULONG family, std::vector<std::uint8_t>& table
             result = ::GetExtendedTcpTable(table.data(), &size, TRUE, family,
                                            TCP_TABLE_OWNER_PID_ALL, 0);
         else
-            result = ::GetExtendedUdpTable(table.data(), &size, TRUE, family,
-                                           UDP_TABLE_OWNER_PID, 0);
+            result =
+                ::GetExtendedUdpTable(table.data(), &size, TRUE, family, UDP_TABLE_OWNER_PID, 0);
         if (result == NO_ERROR) {
             table.resize(size < table.size() ? size : table.size());
             return true;
@@ -47,8 +49,7 @@ bool readTable(Protocol protocol, ULONG family, std::vector<std::uint8_t>& table
 
 } // namespace
 
-bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp)
-{
+bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp) {
     tcp.clear();
     udp.clear();
     std::vector<std::uint8_t> raw;

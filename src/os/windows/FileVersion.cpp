@@ -11,8 +11,7 @@
 
 namespace os {
 
-bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block)
-{
+bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block) {
     block.clear();
     const std::wstring wide = win::WideFromUtf8(path);
     if (wide.empty())
@@ -31,7 +30,8 @@ bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& blo
         return false;
     // The system's copy carries room for its own conversions after the block; the block's
     // length is its first 16-bit field.
-    const std::size_t length = static_cast<std::size_t>(data[0]) | static_cast<std::size_t>(data[1]) << 8;
+    const std::size_t length = static_cast<std::size_t>(data[0]) | static_cast<std::size_t>(data[1])
+                                                                       << 8;
     if (length < 6 || length > data.size() || length > kMaxVersionResourceSize)
         return false;
     data.resize(length);
@@ -39,8 +39,7 @@ bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& blo
     return true;
 }
 
-bool DescribeExecutable(const std::string&, std::string& description, std::string& company)
-{
+bool DescribeExecutable(const std::string&, std::string& description, std::string& company) {
     // A Windows executable describes itself in its version resource; nothing else is asked.
     description.clear();
     company.clear();

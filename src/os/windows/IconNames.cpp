@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include "os/windows/WinText.h"
@@ -17,21 +18,18 @@ namespace {
 
 class IconIndices {
 public:
-    void remember(int index, const std::string& key)
-    {
+    void remember(int index, const std::string& key) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_keys.try_emplace(index, key);
     }
 
-    std::string keyOf(int index)
-    {
+    std::string keyOf(int index) {
         std::lock_guard<std::mutex> guard(m_lock);
         const auto found = m_keys.find(index);
         return found == m_keys.end() ? std::string() : found->second;
     }
 
-    bool cached(const std::string& path, int& index)
-    {
+    bool cached(const std::string& path, int& index) {
         std::lock_guard<std::mutex> guard(m_lock);
         const auto found = m_byPath.find(path);
         if (found == m_byPath.end())
@@ -40,8 +38,7 @@ public:
         return true;
     }
 
-    void cache(const std::string& path, int index)
-    {
+    void cache(const std::string& path, int index) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_byPath.emplace(path, index);
     }
@@ -52,14 +49,12 @@ private:
     std::unordered_map<std::string, int> m_byPath;
 };
 
-IconIndices& Indices()
-{
+IconIndices& Indices() {
     static IconIndices indices;
     return indices;
 }
 
-int shellIconIndex(const std::wstring& path, UINT extraFlags, DWORD attributes)
-{
+int shellIconIndex(const std::wstring& path, UINT extraFlags, DWORD attributes) {
     SHFILEINFOW info{};
     const DWORD_PTR list = ::SHGetFileInfoW(path.c_str(), attributes, &info, sizeof info,
                                             SHGFI_SYSICONINDEX | SHGFI_SMALLICON | extraFlags);
@@ -68,8 +63,7 @@ int shellIconIndex(const std::wstring& path, UINT extraFlags, DWORD attributes)
 
 } // namespace
 
-int SystemIconIndexOfName(const std::string& iconKey)
-{
+int SystemIconIndexOfName(const std::string& iconKey) {
     if (iconKey.empty())
         return -1;
     const std::wstring wide = win::WideFromUtf8(iconKey);
@@ -82,18 +76,15 @@ int SystemIconIndexOfName(const std::string& iconKey)
     return index;
 }
 
-std::string SystemIconName(int systemIndex)
-{
+std::string SystemIconName(int systemIndex) {
     return Indices().keyOf(systemIndex);
 }
 
-std::string IconNameOfPath(const std::string& path)
-{
+std::string IconNameOfPath(const std::string& path) {
     return path;
 }
 
-int SystemIconIndexOfPath(const std::string& path)
-{
+int SystemIconIndexOfPath(const std::string& path) {
     if (path.empty())
         return -1;
     int index = -1;

@@ -9,13 +9,11 @@
 
 namespace os {
 
-std::vector<std::string> DebugPrivilegeNames()
-{
+std::vector<std::string> DebugPrivilegeNames() {
     return {"SeDebugPrivilege"};
 }
 
-bool AdjustOwnPrivilege(const std::string& name, bool enable)
-{
+bool AdjustOwnPrivilege(const std::string& name, bool enable) {
     const std::wstring wide = win::WideFromUtf8(name);
     if (wide.empty())
         return false;

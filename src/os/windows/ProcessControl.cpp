@@ -15,8 +15,7 @@ namespace {
 // its sockets.
 constexpr DWORD TerminateWaitMs = 2000;
 
-EndProcessResult resultOfError(DWORD error)
-{
+EndProcessResult resultOfError(DWORD error) {
     switch (error) {
     case ERROR_INVALID_PARAMETER: // OpenProcess's answer for an ID no process has
         return EndProcessResult::Gone;
@@ -29,8 +28,7 @@ EndProcessResult resultOfError(DWORD error)
 
 } // namespace
 
-EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime)
-{
+EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime) {
     if (expectedStartTime == 0)
         return EndProcessResult::IdentityMismatch;
     // The handle pins the process object: once its creation time matches, the ID cannot be

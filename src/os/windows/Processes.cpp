@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <windows.h>
+
 #include <tlhelp32.h>
 
 #include "os/windows/WinProcess.h"
@@ -12,8 +13,7 @@
 
 namespace os {
 
-bool SnapshotProcesses(std::vector<ProcessEntry>& processes)
-{
+bool SnapshotProcesses(std::vector<ProcessEntry>& processes) {
     processes.clear();
     win::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.valid())
@@ -25,16 +25,14 @@ bool SnapshotProcesses(std::vector<ProcessEntry>& processes)
     do {
         ProcessEntry process;
         process.pid = entry.th32ProcessID;
-        process.exeFile = win::Utf8FromWide(entry.szExeFile,
-                                            ::wcsnlen(entry.szExeFile, MAX_PATH));
+        process.exeFile = win::Utf8FromWide(entry.szExeFile, ::wcsnlen(entry.szExeFile, MAX_PATH));
         processes.push_back(std::move(process));
         entry.dwSize = sizeof entry;
     } while (::Process32NextW(snapshot.get(), &entry));
     return true;
 }
 
-std::string ProcessImagePath(std::uint32_t pid)
-{
+std::string ProcessImagePath(std::uint32_t pid) {
     // The limited right is granted also for protected and elevated processes.
     win::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process.valid())
@@ -53,8 +51,7 @@ std::string ProcessImagePath(std::uint32_t pid)
     }
 }
 
-std::uint64_t ProcessStartTime(std::uint32_t pid)
-{
+std::uint64_t ProcessStartTime(std::uint32_t pid) {
     win::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process.valid())
         return 0;
@@ -65,8 +62,7 @@ std::uint64_t ProcessStartTime(std::uint32_t pid)
 
 namespace os::win {
 
-std::uint64_t CreationTimeOf(HANDLE process)
-{
+std::uint64_t CreationTimeOf(HANDLE process) {
     FILETIME creation{};
     FILETIME exit{};
     FILETIME kernel{};

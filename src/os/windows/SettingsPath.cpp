@@ -14,22 +14,19 @@ namespace {
 // The settings file is small; anything larger is no settings file of ours.
 constexpr LONGLONG MaxFileSize = 16 * 1024 * 1024;
 
-std::wstring parentFolder(const std::wstring& path)
-{
+std::wstring parentFolder(const std::wstring& path) {
     const std::size_t separator = path.find_last_of(L"\\/");
     if (separator == std::wstring::npos)
         return {};
     return path.substr(0, separator);
 }
 
-bool isFolder(const std::wstring& path)
-{
+bool isFolder(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool makeFolders(const std::wstring& folder)
-{
+bool makeFolders(const std::wstring& folder) {
     if (folder.empty() || isFolder(folder))
         return true;
     // A drive ("C:") or a share root cannot be made; it exists or it does not.
@@ -44,8 +41,7 @@ bool makeFolders(const std::wstring& folder)
     return ::GetLastError() == ERROR_ALREADY_EXISTS && isFolder(folder);
 }
 
-bool writeAll(HANDLE file, const std::string& data)
-{
+bool writeAll(HANDLE file, const std::string& data) {
     std::size_t done = 0;
     while (done < data.size()) {
         const std::size_t rest = data.size() - done;
@@ -60,16 +56,14 @@ bool writeAll(HANDLE file, const std::string& data)
 
 } // namespace
 
-std::string SettingsFilePath()
-{
+std::string SettingsFilePath() {
     const std::string dir = ExecutableDir();
     if (dir.empty())
         return {};
     return dir + "Kestrel.ini";
 }
 
-FileReadResult ReadWholeFile(const std::string& path, std::string& contents)
-{
+FileReadResult ReadWholeFile(const std::string& path, std::string& contents) {
     contents.clear();
     const std::wstring wide = win::WideFromUtf8(path);
     if (wide.empty())
@@ -104,8 +98,7 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents)
     return FileReadResult::Read;
 }
 
-bool ReplaceWholeFile(const std::string& path, const std::string& contents)
-{
+bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
     const std::wstring target = win::WideFromUtf8(path);
     if (target.empty())
         return false;
@@ -119,18 +112,15 @@ bool ReplaceWholeFile(const std::string& path, const std::string& contents)
     if (exists) {
         if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
             return false;
-        win::UniqueHandle probe(::CreateFileW(target.c_str(), GENERIC_WRITE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                                  FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                              nullptr));
+        win::UniqueHandle probe(::CreateFileW(
+            target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!probe.valid())
             return false;
     }
 
-    const std::wstring temporary =
-        target + L".tmp" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-        std::to_wstring(::GetTickCount64());
+    const std::wstring temporary = target + L".tmp" + std::to_wstring(::GetCurrentProcessId()) +
+                                   L"-" + std::to_wstring(::GetTickCount64());
     {
         win::UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
                                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -12,8 +12,7 @@ namespace os {
 // Windows: a named mutex in the session's namespace. The system closes it when the process
 // ends, however it ends. The handle is kept in the int member: kernel handles are 32-bit
 // values also in 64-bit processes (so that 32-bit processes can share them).
-SingleInstance::SingleInstance(const std::string& name)
-{
+SingleInstance::SingleInstance(const std::string& name) {
     const std::wstring wide = win::WideFromUtf8(name);
     if (wide.empty() || wide.find(L'\\') != std::wstring::npos)
         return;
@@ -29,8 +28,7 @@ SingleInstance::SingleInstance(const std::string& name)
     m_alreadyRunning = error == ERROR_ALREADY_EXISTS;
 }
 
-SingleInstance::~SingleInstance()
-{
+SingleInstance::~SingleInstance() {
     if (m_fd != -1)
         ::CloseHandle(reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(m_fd)));
 }

@@ -9,8 +9,7 @@
 
 namespace os {
 
-std::vector<std::string> SystemDirectories()
-{
+std::vector<std::string> SystemDirectories() {
     wchar_t buffer[MAX_PATH + 1] = {};
     const UINT length = ::GetSystemDirectoryW(buffer, MAX_PATH + 1);
     if (length == 0 || length > MAX_PATH)
@@ -21,8 +20,7 @@ std::vector<std::string> SystemDirectories()
     return {win::Utf8FromWide(dir)};
 }
 
-std::string ExecutableDir()
-{
+std::string ExecutableDir() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =

@@ -17,29 +17,25 @@ using Bytes = std::vector<std::uint8_t>;
 using V4 = std::array<std::uint8_t, 4>;
 using V6 = std::array<std::uint8_t, 16>;
 
-void le32(Bytes& out, std::uint32_t value)
-{
+void le32(Bytes& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 // A port field as IP Helper fills it: network order in the first two bytes, the other two
 // undefined (filled with garbage here, so that a decoder reading them is caught).
-void port(Bytes& out, std::uint16_t value)
-{
+void port(Bytes& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
     out.push_back(static_cast<std::uint8_t>(value & 0xff));
     out.push_back(0xAB);
     out.push_back(0xCD);
 }
 
-void bytes(Bytes& out, const auto& address)
-{
+void bytes(Bytes& out, const auto& address) {
     out.insert(out.end(), address.begin(), address.end());
 }
 
-V6 mapped(V4 v4)
-{
+V6 mapped(V4 v4) {
     return {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, v4[0], v4[1], v4[2], v4[3]};
 }
 
@@ -64,8 +60,7 @@ struct Tcp6 {
     std::uint32_t pid;
 };
 
-Bytes tcp4Table(const std::vector<Tcp4>& rows, std::uint32_t count)
-{
+Bytes tcp4Table(const std::vector<Tcp4>& rows, std::uint32_t count) {
     Bytes out;
     le32(out, count);
     for (const Tcp4& r : rows) {
@@ -79,8 +74,7 @@ Bytes tcp4Table(const std::vector<Tcp4>& rows, std::uint32_t count)
     return out;
 }
 
-Bytes tcp6Table(const std::vector<Tcp6>& rows)
-{
+Bytes tcp6Table(const std::vector<Tcp6>& rows) {
     Bytes out;
     le32(out, static_cast<std::uint32_t>(rows.size()));
     for (const Tcp6& r : rows) {
@@ -97,8 +91,7 @@ Bytes tcp6Table(const std::vector<Tcp6>& rows)
 }
 
 // The rows in the layout of os/Endpoints.h, unused port bytes 0.
-Bytes expectedTcp(const std::vector<Tcp4>& rows)
-{
+Bytes expectedTcp(const std::vector<Tcp4>& rows) {
     Bytes out;
     le32(out, static_cast<std::uint32_t>(rows.size()));
     for (const Tcp4& r : rows) {
@@ -116,8 +109,7 @@ Bytes expectedTcp(const std::vector<Tcp4>& rows)
 
 } // namespace
 
-TEST(IpHelperTables, Tcp4RowsKeepStatePortsAndLittleEndianPid)
-{
+TEST(IpHelperTables, Tcp4RowsKeepStatePortsAndLittleEndianPid) {
     const std::vector<Tcp4> rows = {
         {2, {0, 0, 0, 0}, 80, {0, 0, 0, 0}, 0, 4},
         {5, {127, 0, 0, 1}, 50123, {127, 0, 0, 1}, 443, 0x12345678},
@@ -129,8 +121,7 @@ TEST(IpHelperTables, Tcp4RowsKeepStatePortsAndLittleEndianPid)
     EXPECT_EQ(out.size(), 4 + 3 * os::TcpRowSize);
 }
 
-TEST(IpHelperTables, Tcp4DropsUnknownStatesAndCutsAnOverlongCount)
-{
+TEST(IpHelperTables, Tcp4DropsUnknownStatesAndCutsAnOverlongCount) {
     const std::vector<Tcp4> rows = {
         {0, {1, 1, 1, 1}, 1, {0, 0, 0, 0}, 0, 1},
         {13, {1, 1, 1, 1}, 2, {0, 0, 0, 0}, 0, 1},
@@ -151,8 +142,7 @@ TEST(IpHelperTables, Tcp4DropsUnknownStatesAndCutsAnOverlongCount)
     }
 }
 
-TEST(IpHelperTables, Tcp6KeepsOnlyIpv4MappedTraffic)
-{
+TEST(IpHelperTables, Tcp6KeepsOnlyIpv4MappedTraffic) {
     const V4 lo{127, 0, 0, 1};
     const std::vector<Tcp6> rows = {
         {mapped(lo), 8080, mapped(lo), 50000, 5, 0xA1B2C3D4}, // IPv4 connection
@@ -171,8 +161,7 @@ TEST(IpHelperTables, Tcp6KeepsOnlyIpv4MappedTraffic)
                    }));
 }
 
-TEST(IpHelperTables, UdpRowsOfBothFamilies)
-{
+TEST(IpHelperTables, UdpRowsOfBothFamilies) {
     Bytes v4;
     le32(v4, 2);
     bytes(v4, V4{127, 0, 0, 1});
@@ -197,9 +186,9 @@ TEST(IpHelperTables, UdpRowsOfBothFamilies)
     Bytes out;
     EXPECT_EQ(AppendUdp4Rows(v4, out), 2u);
     EXPECT_EQ(AppendUdp6MappedRows(v6, out), 1u);
-    const Bytes expected = {3, 0, 0, 0,                                  // count
-                            127, 0, 0, 1, 0, 53, 0, 0, 4, 3, 2, 1,       // 127.0.0.1:53
-                            0, 0, 0, 0, 0x14, 0xE9, 0, 0, 0, 0, 0, 0,    // 0.0.0.0:5353
-                            10, 0, 0, 7, 0, 123, 0, 0, 42, 0, 0, 0};     // from ::ffff:10.0.0.7
+    const Bytes expected = {3,   0, 0, 0,                                 // count
+                            127, 0, 0, 1, 0,    53,   0, 0, 4,  3, 2, 1,  // 127.0.0.1:53
+                            0,   0, 0, 0, 0x14, 0xE9, 0, 0, 0,  0, 0, 0,  // 0.0.0.0:5353
+                            10,  0, 0, 7, 0,    123,  0, 0, 42, 0, 0, 0}; // from ::ffff:10.0.0.7
     EXPECT_EQ(out, expected);
 }

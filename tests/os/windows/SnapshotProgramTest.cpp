@@ -7,8 +7,9 @@
 #include <thread>
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
+
 #include <windows.h>
+#include <ws2tcpip.h>
 
 #ifndef KESTREL_SNAPSHOT_EXE
 #error "KESTREL_SNAPSHOT_EXE comes from the build (tests/os/windows/windows.cmake)"
@@ -17,8 +18,7 @@
 namespace {
 
 // The build tree's path as Windows sees it: Wine maps the Unix root to drive Z:.
-std::wstring programPath()
-{
+std::wstring programPath() {
     std::string path = KESTREL_SNAPSHOT_EXE;
     if (!path.empty() && path.front() == '/')
         path = "Z:" + path;
@@ -30,8 +30,7 @@ std::wstring programPath()
 
 // Runs the program and returns its standard output; false when it cannot be started or does
 // not exit with status 0 within a minute.
-bool runSnapshot(std::string& output)
-{
+bool runSnapshot(std::string& output) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
@@ -70,8 +69,7 @@ bool runSnapshot(std::string& output)
 
 } // namespace
 
-TEST(SnapshotProgram, ListsOwnListener)
-{
+TEST(SnapshotProgram, ListsOwnListener) {
     WSADATA data{};
     ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
     const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, 0);

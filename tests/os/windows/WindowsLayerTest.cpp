@@ -10,8 +10,9 @@
 #include <vector>
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
+
 #include <windows.h>
+#include <ws2tcpip.h>
 
 #include "os/Endpoints.h"
 #include "os/FileVersion.h"
@@ -26,22 +27,19 @@
 
 namespace {
 
-std::uint32_t readLe32(const std::uint8_t* p)
-{
+std::uint32_t readLe32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::uint16_t portAt(const std::uint8_t* p)
-{
+std::uint16_t portAt(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
 }
 
 class WinsockSession {
 public:
     WinsockSession() { m_ok = ::WSAStartup(MAKEWORD(2, 2), &m_data) == 0; }
-    ~WinsockSession()
-    {
+    ~WinsockSession() {
         if (m_ok)
             ::WSACleanup();
     }
@@ -55,8 +53,7 @@ private:
 class Socket {
 public:
     explicit Socket(int type) : m_socket(::socket(AF_INET, type, 0)) {}
-    ~Socket()
-    {
+    ~Socket() {
         if (m_socket != INVALID_SOCKET)
             ::closesocket(m_socket);
     }
@@ -65,8 +62,7 @@ public:
     SOCKET get() const { return m_socket; }
 
     // Binds to 127.0.0.1 on a port the system picks; 0 on failure.
-    std::uint16_t bindLoopback()
-    {
+    std::uint16_t bindLoopback() {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -84,9 +80,7 @@ private:
 
 // Polls the tables until `found` accepts them, for at most 30 s: a busy machine may publish a
 // new socket late.
-template <typename Predicate>
-bool pollTables(Predicate found)
-{
+template <typename Predicate> bool pollTables(Predicate found) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     do {
         std::vector<std::uint8_t> tcp;
@@ -98,8 +92,7 @@ bool pollTables(Predicate found)
     return false;
 }
 
-std::string ownExeName()
-{
+std::string ownExeName() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring wide(path, length);
@@ -110,8 +103,7 @@ std::string ownExeName()
     return name;
 }
 
-std::string lowerAscii(std::string text)
-{
+std::string lowerAscii(std::string text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
@@ -119,16 +111,14 @@ std::string lowerAscii(std::string text)
     return text;
 }
 
-bool endsWithNoCase(const std::string& text, const std::string& suffix)
-{
+bool endsWithNoCase(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
            lowerAscii(text.substr(text.size() - suffix.size())) == lowerAscii(suffix);
 }
 
 } // namespace
 
-TEST(WindowsEndpoints, OwnTcpListenerShowsWithListenStateAndPort)
-{
+TEST(WindowsEndpoints, OwnTcpListenerShowsWithListenStateAndPort) {
     WinsockSession winsock;
     ASSERT_TRUE(winsock.ok());
     Socket listener(SOCK_STREAM);
@@ -143,16 +133,16 @@ TEST(WindowsEndpoints, OwnTcpListenerShowsWithListenStateAndPort)
         EXPECT_EQ(tcp.size(), 4 + rows * os::TcpRowSize);
         for (std::size_t i = 0; i < rows; ++i) {
             const std::uint8_t* row = tcp.data() + 4 + i * os::TcpRowSize;
-            if (readLe32(row) == 2 && row[4] == 127 && row[5] == 0 && row[6] == 0 &&
-                row[7] == 1 && portAt(row + 8) == port)
+            if (readLe32(row) == 2 && row[4] == 127 && row[5] == 0 && row[6] == 0 && row[7] == 1 &&
+                portAt(row + 8) == port)
                 return true;
         }
         return false;
-    })) << "listener on 127.0.0.1:" << port;
+    })) << "listener on 127.0.0.1:"
+        << port;
 }
 
-TEST(WindowsEndpoints, OwnUdpSocketShowsWithItsPort)
-{
+TEST(WindowsEndpoints, OwnUdpSocketShowsWithItsPort) {
     WinsockSession winsock;
     ASSERT_TRUE(winsock.ok());
     Socket udp(SOCK_DGRAM);
@@ -168,11 +158,11 @@ TEST(WindowsEndpoints, OwnUdpSocketShowsWithItsPort)
                 return true;
         }
         return false;
-    })) << "UDP socket on 127.0.0.1:" << port;
+    })) << "UDP socket on 127.0.0.1:"
+        << port;
 }
 
-TEST(WindowsProcesses, SnapshotHoldsThisTestWithItsPathAndStartTime)
-{
+TEST(WindowsProcesses, SnapshotHoldsThisTestWithItsPathAndStartTime) {
     std::vector<os::ProcessEntry> processes;
     ASSERT_TRUE(os::SnapshotProcesses(processes));
     const std::uint32_t self = ::GetCurrentProcessId();
@@ -188,8 +178,7 @@ TEST(WindowsProcesses, SnapshotHoldsThisTestWithItsPathAndStartTime)
     EXPECT_EQ(os::ProcessStartTime(self), started);
 }
 
-TEST(WindowsProcesses, NoProcessGivesEmptyAnswers)
-{
+TEST(WindowsProcesses, NoProcessGivesEmptyAnswers) {
     // Process IDs are multiples of 4; this one is never handed out.
     constexpr std::uint32_t none = 0xFFFFFFF1u;
     EXPECT_EQ(os::ProcessImagePath(none), "");
@@ -200,8 +189,7 @@ TEST(WindowsProcesses, NoProcessGivesEmptyAnswers)
 // A suspended copy of this test: a real process that runs no code of its own.
 class SuspendedChild {
 public:
-    SuspendedChild()
-    {
+    SuspendedChild() {
         wchar_t path[MAX_PATH] = {};
         ::GetModuleFileNameW(nullptr, path, MAX_PATH);
         std::wstring commandLine = L"\"" + std::wstring(path) + L"\" --gtest_list_tests";
@@ -210,8 +198,7 @@ public:
         m_started = ::CreateProcessW(path, commandLine.data(), nullptr, nullptr, FALSE,
                                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &m_info) != 0;
     }
-    ~SuspendedChild()
-    {
+    ~SuspendedChild() {
         if (!m_started)
             return;
         ::TerminateProcess(m_info.hProcess, 0);
@@ -227,8 +214,7 @@ private:
     bool m_started = false;
 };
 
-TEST(WindowsProcesses, EndProcessChecksTheIdentityFirst)
-{
+TEST(WindowsProcesses, EndProcessChecksTheIdentityFirst) {
     SuspendedChild child;
     ASSERT_TRUE(child.started());
     const std::uint64_t started = os::ProcessStartTime(child.pid());
@@ -242,8 +228,7 @@ TEST(WindowsProcesses, EndProcessChecksTheIdentityFirst)
     EXPECT_TRUE(child.exited());
 }
 
-TEST(WindowsSingleInstance, SecondClaimSeesTheFirst)
-{
+TEST(WindowsSingleInstance, SecondClaimSeesTheFirst) {
     const std::string name = "KestrelTest-" + std::to_string(::GetCurrentProcessId());
     os::SingleInstance first(name);
     EXPECT_FALSE(first.alreadyRunning());
@@ -255,16 +240,14 @@ TEST(WindowsSingleInstance, SecondClaimSeesTheFirst)
     EXPECT_FALSE(other.alreadyRunning());
 }
 
-TEST(WindowsSingleInstance, NameIsFreeAgainAfterTheHolderIsGone)
-{
+TEST(WindowsSingleInstance, NameIsFreeAgainAfterTheHolderIsGone) {
     const std::string name = "KestrelTest-again-" + std::to_string(::GetCurrentProcessId());
     { os::SingleInstance first(name); }
     os::SingleInstance later(name);
     EXPECT_FALSE(later.alreadyRunning());
 }
 
-TEST(WindowsVersion, SystemDllDescribesItself)
-{
+TEST(WindowsVersion, SystemDllDescribesItself) {
     const std::vector<std::string> dirs = os::SystemDirectories();
     ASSERT_EQ(dirs.size(), 1u);
     ASSERT_FALSE(dirs[0].empty());
@@ -281,8 +264,7 @@ TEST(WindowsVersion, SystemDllDescribesItself)
     EXPECT_NE(company, "");
 }
 
-TEST(WindowsVersion, NoResourceFromFoldersOrMissingFiles)
-{
+TEST(WindowsVersion, NoResourceFromFoldersOrMissingFiles) {
     std::vector<std::uint8_t> block{1, 2, 3};
     EXPECT_FALSE(os::LoadVersionResource(os::SystemDirectories().at(0), block));
     EXPECT_TRUE(block.empty());
@@ -290,13 +272,12 @@ TEST(WindowsVersion, NoResourceFromFoldersOrMissingFiles)
     EXPECT_FALSE(os::LoadVersionResource("", block));
     std::string description = "x";
     std::string company = "y";
-    EXPECT_FALSE(os::DescribeExecutable(os::ProcessImagePath(::GetCurrentProcessId()),
-                                        description, company));
+    EXPECT_FALSE(os::DescribeExecutable(os::ProcessImagePath(::GetCurrentProcessId()), description,
+                                        company));
     EXPECT_EQ(description + company, "");
 }
 
-TEST(WindowsPrivilege, UnknownPrivilegeIsRefused)
-{
+TEST(WindowsPrivilege, UnknownPrivilegeIsRefused) {
     EXPECT_EQ(os::DebugPrivilegeNames(), std::vector<std::string>{"SeDebugPrivilege"});
     EXPECT_FALSE(os::AdjustOwnPrivilege("SeNoSuchPrivilege", true));
     EXPECT_FALSE(os::AdjustOwnPrivilege("", true));
@@ -305,27 +286,23 @@ TEST(WindowsPrivilege, UnknownPrivilegeIsRefused)
 // A folder named outside any ANSI code page, removed afterwards.
 class UnicodeTempDir {
 public:
-    UnicodeTempDir()
-    {
+    UnicodeTempDir() {
         wchar_t base[MAX_PATH + 1] = {};
         const DWORD length = ::GetTempPathW(MAX_PATH + 1, base);
         m_path = std::wstring(base, length) + L"kestrel-\u6D4B\u8BD5-\u00FC-\u05D0-" +
                  std::to_wstring(::GetCurrentProcessId());
     }
-    ~UnicodeTempDir()
-    {
+    ~UnicodeTempDir() {
         for (const wchar_t* file : {L"\\sub\\Kestrel.ini", L"\\Kestrel.ini"})
             ::DeleteFileW((m_path + file).c_str());
         ::RemoveDirectoryW((m_path + L"\\sub").c_str());
         ::RemoveDirectoryW(m_path.c_str());
     }
-    std::string utf8() const
-    {
-        const int size = ::WideCharToMultiByte(CP_UTF8, 0, m_path.c_str(), -1, nullptr, 0,
-                                               nullptr, nullptr);
+    std::string utf8() const {
+        const int size =
+            ::WideCharToMultiByte(CP_UTF8, 0, m_path.c_str(), -1, nullptr, 0, nullptr, nullptr);
         std::string out(static_cast<std::size_t>(size), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, m_path.c_str(), -1, out.data(), size, nullptr,
-                              nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, m_path.c_str(), -1, out.data(), size, nullptr, nullptr);
         out.resize(out.size() - 1);
         return out;
     }
@@ -335,8 +312,7 @@ private:
     std::wstring m_path;
 };
 
-TEST(WindowsSettings, FileRoundTripsThroughAUnicodeFolder)
-{
+TEST(WindowsSettings, FileRoundTripsThroughAUnicodeFolder) {
     UnicodeTempDir dir;
     const std::string file = dir.utf8() + "\\sub\\Kestrel.ini";
     std::string contents = "left over";
@@ -368,8 +344,7 @@ TEST(WindowsSettings, FileRoundTripsThroughAUnicodeFolder)
     EXPECT_EQ(names, std::vector<std::wstring>{L"Kestrel.ini"});
 }
 
-TEST(WindowsSettings, ReadOnlyFileIsLeftAlone)
-{
+TEST(WindowsSettings, ReadOnlyFileIsLeftAlone) {
     UnicodeTempDir dir;
     const std::string file = dir.utf8() + "\\Kestrel.ini";
     ASSERT_TRUE(os::ReplaceWholeFile(file, "old"));
@@ -384,16 +359,14 @@ TEST(WindowsSettings, ReadOnlyFileIsLeftAlone)
     EXPECT_EQ(os::ReadWholeFile(dir.utf8(), contents), os::FileReadResult::Failed);
 }
 
-TEST(WindowsSettings, SettingsFileLivesNextToTheExecutable)
-{
+TEST(WindowsSettings, SettingsFileLivesNextToTheExecutable) {
     const std::string dir = os::ExecutableDir();
     ASSERT_FALSE(dir.empty());
     EXPECT_EQ(dir.back(), '\\');
     EXPECT_EQ(os::SettingsFilePath(), dir + "Kestrel.ini");
 }
 
-TEST(WindowsIcons, PathsGetShellIndicesThatNameThemBack)
-{
+TEST(WindowsIcons, PathsGetShellIndicesThatNameThemBack) {
     EXPECT_EQ(os::SystemIconIndexOfPath(""), -1);
     EXPECT_EQ(os::SystemIconIndexOfName(""), -1);
     const std::string self = os::ProcessImagePath(::GetCurrentProcessId());
