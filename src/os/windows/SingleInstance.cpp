@@ -14,7 +14,7 @@ namespace os {
 // values also in 64-bit processes (so that 32-bit processes can share them).
 SingleInstance::SingleInstance(const std::string& name) {
     const std::wstring wide = win::WideFromUtf8(name);
-    if (wide.empty() || wide.find(L'\\') != std::wstring::npos)
+    if (wide.empty())
         return;
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, wide.c_str());
     const DWORD error = ::GetLastError();
