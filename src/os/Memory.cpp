@@ -1,9 +1,13 @@
 #include "os/Memory.h"
 
+#include <cstdint>
 #include <cstdlib> // defines __GLIBC__ on glibc systems
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#endif
+#if defined(__linux__)
+#include <sys/mman.h>
 #endif
 
 namespace os {
@@ -11,6 +15,24 @@ namespace os {
 void ReleaseFreeMemory() {
 #if defined(__GLIBC__)
     ::malloc_trim(0);
+#endif
+}
+
+void AdviseLargePages(void* data, std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Only whole large pages inside the buffer: advice for the partial pages at its ends would
+    // cover memory that belongs to other allocations.
+    constexpr std::uintptr_t LargePage = std::uintptr_t{2} << 20;
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    if (data == nullptr || size < LargePage || begin > UINTPTR_MAX - size)
+        return;
+    const std::uintptr_t first = (begin + LargePage - 1) & ~(LargePage - 1);
+    const std::uintptr_t last = (begin + size) & ~(LargePage - 1);
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
 #endif
 }
 

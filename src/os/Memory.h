@@ -1,5 +1,6 @@
 #pragma once
 // The program's own heap.
+#include <cstddef>
 
 namespace os {
 
@@ -7,5 +8,10 @@ namespace os {
 // (glibc keeps freed small blocks, and large ones above a moving threshold, for reuse); a no-op
 // elsewhere. Never fails.
 void ReleaseFreeMemory();
+
+// Asks the system to back the untouched buffer [data, data + size) with large pages where it
+// can, so that filling a buffer of tens of megabytes takes a few page faults instead of
+// thousands. Only advice: nothing happens where the system has no such pages or declines.
+void AdviseLargePages(void* data, std::size_t size);
 
 } // namespace os

@@ -6,6 +6,7 @@
 
 #include "os/Endpoints.h"
 #include "os/FileVersion.h"
+#include "os/Memory.h"
 #include "os/Privilege.h"
 
 namespace {
@@ -137,6 +138,8 @@ int fileReads() {
 } // namespace FakeOs
 
 namespace os {
+
+void AdviseLargePages(void*, std::size_t) {}
 
 bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp) {
     State& s = state();
