@@ -315,7 +315,9 @@ TEST(LiveEndpointsTest, ProcNetFallbackGivesTheSameEndpoints) {
     const Socket dual = tcp6Listener("::", false);
     const Socket client4 = connectTo(localPort(dual));
     const Socket accepted6 = acceptFrom(dual);
-    const std::set<std::uint16_t> ports = {port, localPort(udp), localPort(dual)};
+    // TCP and UDP ports are apart: another test's TCP connection may use this UDP port number.
+    const std::set<std::uint16_t> tcpPorts = {port, localPort(dual)};
+    const std::set<std::uint16_t> udpPorts = {localPort(udp)};
 
     std::vector<Endpoint> netlinkTcp;
     std::vector<Endpoint> netlinkUdp;
@@ -324,12 +326,12 @@ TEST(LiveEndpointsTest, ProcNetFallbackGivesTheSameEndpoints) {
     std::vector<Endpoint> procUdp;
     ASSERT_TRUE(collectEndpoints("/proc", Source::ProcNet, procTcp, procUdp));
 
-    const std::set<Key> tcpKeys = keysFor(netlinkTcp, ports);
+    const std::set<Key> tcpKeys = keysFor(netlinkTcp, tcpPorts);
     EXPECT_EQ(tcpKeys.size(), 6u);
-    EXPECT_EQ(tcpKeys, keysFor(procTcp, ports));
-    const std::set<Key> udpKeys = keysFor(netlinkUdp, ports);
+    EXPECT_EQ(tcpKeys, keysFor(procTcp, tcpPorts));
+    const std::set<Key> udpKeys = keysFor(netlinkUdp, udpPorts);
     EXPECT_EQ(udpKeys.size(), 1u);
-    EXPECT_EQ(udpKeys, keysFor(procUdp, ports));
+    EXPECT_EQ(udpKeys, keysFor(procUdp, udpPorts));
     for (const Key& key : tcpKeys)
         EXPECT_EQ(std::get<5>(key), static_cast<std::uint32_t>(::getpid()));
 }
