@@ -9,46 +9,12 @@
 
 #include "list/ConnectionList.h"
 #include "list/MemoryListControl.h"
+#include "SyntheticSnapshot.h"
 
 namespace {
 
-struct Tables {
-    std::vector<File_Rec> tcp;
-    std::vector<File_Rec> udp;
-};
-
-// A machine with 300 programs; every tenth endpoint is UDP. With `changed`, every 200th TCP
-// endpoint moved to another port and every 200th (offset 100) changed state: 1 % in all.
-Tables makeSnapshot(std::size_t rows, bool changed) {
-    Tables t;
-    for (std::size_t i = 0; i < rows; ++i) {
-        const std::size_t program = i % 300;
-        File_Rec r;
-        r.PID = std::to_string(1000 + program);
-        r.ProcName = "program" + std::to_string(program) + ".bin";
-        r.ProcPath = "/usr/lib/application" + std::to_string(program) + "/bin/" + r.ProcName;
-        r.FileDesc = "Application number " + std::to_string(program);
-        r.Company = "Example Org";
-        r.LocalAddr = "10.0." + std::to_string(i / 250 % 250) + "." + std::to_string(i % 250);
-        r.LocalPort = std::to_string(1024 + i % 60000);
-        if (i % 10 == 9) {
-            t.udp.push_back(std::move(r));
-            continue;
-        }
-        r.RemoteAddr = "192.168." + std::to_string(i / 200 % 200) + "." + std::to_string(i % 200);
-        r.RemotePort = "443";
-        r.State = 5;
-        if (changed && i % 200 == 0)
-            r.LocalPort = "7" + r.LocalPort;
-        if (changed && i % 200 == 100)
-            r.State = 8;
-        t.tcp.push_back(std::move(r));
-    }
-    return t;
-}
-
 struct Harness {
-    Tables current;
+    SyntheticTables current;
     MemoryListControl list;
     ConnectionList conn;
     Harness() : conn(list, hooks()) {}
@@ -70,7 +36,7 @@ std::size_t heapInUse() {
 
 void BM_FillList(benchmark::State& state) {
     const std::size_t rows = static_cast<std::size_t>(state.range(0));
-    const Tables snapshot = makeSnapshot(rows, false);
+    const SyntheticTables snapshot = makeSyntheticSnapshot(rows, false);
     double bytesPerRow = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -90,7 +56,7 @@ void BM_FillList(benchmark::State& state) {
 
 void BM_RefreshList(benchmark::State& state) {
     const std::size_t rows = static_cast<std::size_t>(state.range(0));
-    const Tables snapshots[2] = {makeSnapshot(rows, false), makeSnapshot(rows, true)};
+    const SyntheticTables snapshots[2] = {makeSyntheticSnapshot(rows, false), makeSyntheticSnapshot(rows, true)};
     Harness h;
     h.current = snapshots[0];
     h.conn.FillList();
@@ -108,7 +74,7 @@ void BM_RefreshList(benchmark::State& state) {
 void BM_Sort(benchmark::State& state) {
     const std::size_t rows = static_cast<std::size_t>(state.range(0));
     Harness h;
-    h.current = makeSnapshot(rows, false);
+    h.current = makeSyntheticSnapshot(rows, false);
     h.conn.FillList();
     const int columns[] = {ColumnLocalAddr, ColumnProcess, ColumnRemoteAddr, ColumnLocalPort};
     std::size_t turn = 0;
