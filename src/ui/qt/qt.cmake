@@ -20,12 +20,12 @@ foreach(size IN ITEMS 16 22 24 32 48 64 128 256)
 endforeach()
 qt_add_resources(kestrel_ui_qt kestrel_ui_qt_pictures
   PREFIX /kestrel
-  BASE ${CMAKE_CURRENT_SOURCE_DIR}
+  BASE ${PROJECT_SOURCE_DIR}/src/ui
   FILES
-    pictures/manage.xpm
-    pictures/help.xpm
-    pictures/update.xpm
-    pictures/homepage.xpm
-    pictures/refresh.xpm
-    pictures/endprocess.xpm
+    ${PROJECT_SOURCE_DIR}/src/ui/pictures/manage.xpm
+    ${PROJECT_SOURCE_DIR}/src/ui/pictures/help.xpm
+    ${PROJECT_SOURCE_DIR}/src/ui/pictures/update.xpm
+    ${PROJECT_SOURCE_DIR}/src/ui/pictures/homepage.xpm
+    ${PROJECT_SOURCE_DIR}/src/ui/pictures/refresh.xpm
+    ${PROJECT_SOURCE_DIR}/src/ui/pictures/endprocess.xpm
     ${kestrel_icon_files})
