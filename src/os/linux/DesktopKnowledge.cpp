@@ -1,6 +1,7 @@
 #include "os/linux/DesktopKnowledge.h"
 
 #include <chrono>
+#include <cstdlib>
 
 #include <sys/stat.h>
 
@@ -30,6 +31,15 @@ std::string OneLine(std::string text) {
     return text;
 }
 
+// The user's cache folder as the XDG base directories name it; empty without one.
+std::string UserCacheFolder() {
+    if (const char* value = std::getenv("XDG_CACHE_HOME"); value != nullptr && value[0] == '/')
+        return value;
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/')
+        return std::string(home) + "/.cache";
+    return {};
+}
+
 std::string BaseName(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -41,11 +51,13 @@ KnowledgeSources DefaultKnowledgeSources() {
     KnowledgeSources sources;
     sources.desktop = DefaultDesktopSources();
     sources.dataDirs = DefaultDataDirs();
+    if (const std::string cache = UserCacheFolder(); !cache.empty())
+        sources.dpkgCacheFile = cache + "/kestrel/dpkg-files.cache";
     return sources;
 }
 
 ExecutableKnowledge::ExecutableKnowledge(KnowledgeSources sources)
-    : m_root(sources.desktop.root), m_desktop(sources.desktop), m_dpkg(sources.desktop.root),
+    : m_root(sources.desktop.root), m_desktop(sources.desktop), m_dpkg(sources.desktop.root, sources.dpkgCacheFile),
       m_rpm(sources.desktop.root, sources.rpmCommand),
       m_mime(sources.desktop.root, sources.dataDirs) {}
 

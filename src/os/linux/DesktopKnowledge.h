@@ -17,6 +17,8 @@ struct KnowledgeSources {
     DesktopSources desktop;            // its root is the root of everything below
     std::vector<std::string> dataDirs; // folders holding mime/
     std::string rpmCommand = "/usr/bin/rpm";
+    // Where dpkg's path index is kept between runs; empty: nowhere.
+    std::string dpkgCacheFile;
 };
 
 KnowledgeSources DefaultKnowledgeSources();

@@ -114,7 +114,8 @@ std::string MaintainerName(std::string_view maintainer) {
     return std::string(name);
 }
 
-DpkgDatabase::DpkgDatabase(std::string root) : m_root(std::move(root)) {}
+DpkgDatabase::DpkgDatabase(std::string root, std::string cacheFile)
+    : m_root(std::move(root)), m_cacheFile(std::move(cacheFile)) {}
 
 bool DpkgDatabase::ownerOf(const std::string& path, PackageInfo& info) {
     info = PackageInfo{};
@@ -152,8 +153,16 @@ void DpkgDatabase::build() {
     struct stat st {};
     std::string bin = InRoot(m_root, "/bin");
     m_mergedUsr = ::lstat(bin.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    // Stamped before reading: a change made while reading gives a key that no longer matches.
+    CacheKey key;
+    const bool cacheable = !m_cacheFile.empty() && stampSources(key);
     readStatus();
-    readLists();
+    key.values[7] = m_packages.size();
+    if (!cacheable || !loadCache(key)) {
+        readLists();
+        if (cacheable)
+            saveCache(key);
+    }
     m_built = true;
     ++m_generation;
 }
@@ -236,6 +245,120 @@ void DpkgDatabase::readLists() {
     // Sorted by hash, then by the order read, so the first package naming a path answers.
     std::stable_sort(m_packageByPath.begin(), m_packageByPath.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+namespace {
+
+constexpr std::uint64_t CacheMagic = 0x314b504454534b4bull; // "KKSTDPK1" in memory order
+
+struct CacheEntry {
+    std::uint64_t hash;
+    std::uint32_t package;
+    std::uint32_t unused;
+};
+
+struct CacheHeader {
+    std::uint64_t magic;
+    std::uint64_t key[8];
+    std::uint64_t count;
+};
+
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Creates the folders leading to `file` (private to the user, as a cache should be).
+bool MakeParentFolders(const std::string& file) {
+    for (std::size_t slash = file.find('/', 1); slash != std::string::npos;
+         slash = file.find('/', slash + 1)) {
+        const std::string folder = file.substr(0, slash);
+        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool DpkgDatabase::stampSources(CacheKey& key) const {
+    struct stat status {};
+    struct stat info {};
+    if (::stat(InRoot(m_root, "/var/lib/dpkg/status").c_str(), &status) != 0 ||
+        ::stat(InRoot(m_root, "/var/lib/dpkg/info").c_str(), &info) != 0)
+        return false;
+    auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u +
+               static_cast<std::uint64_t>(time.tv_nsec);
+    };
+    key.values[0] = nanoseconds(status.st_mtim);
+    key.values[1] = static_cast<std::uint64_t>(status.st_size);
+    key.values[2] = status.st_ino;
+    key.values[3] = nanoseconds(info.st_mtim);
+    key.values[4] = info.st_ino;
+    key.values[5] = status.st_dev;
+    key.values[6] = m_mergedUsr ? 1 : 0;
+    return true;
+}
+
+bool DpkgDatabase::loadCache(const CacheKey& key) {
+    FileReader reader;
+    if (!reader.read(m_cacheFile))
+        return false;
+    const std::string_view text = reader.text();
+    if (text.size() < sizeof(CacheHeader))
+        return false;
+    CacheHeader header;
+    std::memcpy(&header, text.data(), sizeof header);
+    if (header.magic != CacheMagic || std::memcmp(header.key, key.values, sizeof header.key) != 0 ||
+        header.count != (text.size() - sizeof header) / sizeof(CacheEntry) ||
+        (text.size() - sizeof header) % sizeof(CacheEntry) != 0)
+        return false;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> index;
+    index.reserve(header.count);
+    const char* at = text.data() + sizeof header;
+    for (std::uint64_t i = 0; i < header.count; ++i, at += sizeof(CacheEntry)) {
+        CacheEntry entry;
+        std::memcpy(&entry, at, sizeof entry);
+        // A damaged file must not name a package that is not there or break the lookup order.
+        if (entry.package >= m_packages.size() || (!index.empty() && entry.hash < index.back().first))
+            return false;
+        index.emplace_back(entry.hash, entry.package);
+    }
+    m_packageByPath = std::move(index);
+    return true;
+}
+
+void DpkgDatabase::saveCache(const CacheKey& key) const {
+    if (!MakeParentFolders(m_cacheFile))
+        return;
+    std::string temporary = m_cacheFile + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0)
+        return;
+    UniqueFd file(fd);
+    CacheHeader header{};
+    header.magic = CacheMagic;
+    std::memcpy(header.key, key.values, sizeof header.key);
+    header.count = m_packageByPath.size();
+    std::vector<CacheEntry> entries;
+    entries.reserve(m_packageByPath.size());
+    for (const auto& [hash, package] : m_packageByPath)
+        entries.push_back(CacheEntry{hash, package, 0});
+    const bool written = WriteAll(fd, &header, sizeof header) &&
+                         WriteAll(fd, entries.data(), entries.size() * sizeof(CacheEntry));
+    file.reset();
+    if (!written || ::rename(temporary.c_str(), m_cacheFile.c_str()) != 0)
+        ::unlink(temporary.c_str());
 }
 
 RpmDatabase::RpmDatabase(std::string root, std::string command)

@@ -2,7 +2,9 @@
 // tests/data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -360,6 +362,109 @@ TEST(DpkgDatabase, RebuildsWhenThePackagesChange) {
     EXPECT_TRUE(dpkg.refreshIfChanged());
     EXPECT_TRUE(dpkg.ownerOf("/usr/bin/two", info));
     EXPECT_EQ(info.description, "second");
+}
+
+namespace {
+
+std::string ReadBytes(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// One installed package "one" whose list names /usr/bin/one and /usr/bin/uno.
+void WriteOnePackage(const ScratchRoot& root) {
+    root.makeFolder("/var/lib/dpkg/info");
+    root.write("/var/lib/dpkg/status",
+               "Package: one\nStatus: install ok installed\nDescription: first\n");
+    root.write("/var/lib/dpkg/info/one.list", "/usr/bin/one\n/usr/bin/uno\n");
+}
+
+} // namespace
+
+TEST(DpkgDatabase, KeepsItsPathIndexBetweenRuns) {
+    ScratchRoot root;
+    ASSERT_FALSE(root.path().empty());
+    WriteOnePackage(root);
+    const std::string cache = root.path() + "/cache/kestrel/dpkg.cache";
+    PackageInfo info;
+    {
+        DpkgDatabase first(root.path(), cache);
+        EXPECT_TRUE(first.ownerOf("/usr/bin/one", info));
+    }
+    const std::string kept = ReadBytes(cache);
+    ASSERT_FALSE(kept.empty()) << "the index was not kept";
+
+    // dpkg replaces lists by renaming, which the info folder's time shows; a list changed in
+    // place is not seen, which proves the second run took the kept index.
+    root.write("/var/lib/dpkg/info/one.list", "/usr/bin/other\n");
+    {
+        DpkgDatabase second(root.path(), cache);
+        EXPECT_TRUE(second.ownerOf("/usr/bin/one", info));
+        EXPECT_EQ(info.description, "first");
+        EXPECT_FALSE(second.ownerOf("/usr/bin/other", info));
+    }
+
+    root.touchLater("/var/lib/dpkg/status", 5);
+    DpkgDatabase third(root.path(), cache);
+    EXPECT_FALSE(third.ownerOf("/usr/bin/one", info));
+    EXPECT_TRUE(third.ownerOf("/usr/bin/other", info));
+    EXPECT_NE(ReadBytes(cache), kept) << "the stale index was not replaced";
+}
+
+TEST(DpkgDatabase, DamagedOrUnwritableCacheIsRebuilt) {
+    ScratchRoot root;
+    ASSERT_FALSE(root.path().empty());
+    WriteOnePackage(root);
+    const std::string cache = root.path() + "/dpkg.cache";
+    {
+        DpkgDatabase build(root.path(), cache);
+        PackageInfo info;
+        ASSERT_TRUE(build.ownerOf("/usr/bin/one", info));
+    }
+    const std::string good = ReadBytes(cache);
+    ASSERT_GT(good.size(), 16u);
+    // The entries follow the header; the first entry's package number is 8 bytes in.
+    const std::size_t entries = good.size() - 2 * 16;
+    struct Case {
+        const char* name;
+        std::string bytes;
+    };
+    std::string badPackage = good;
+    badPackage[entries + 8] = '\x07';
+    std::string unsorted = good;
+    std::swap_ranges(unsorted.begin() + static_cast<std::ptrdiff_t>(entries),
+                     unsorted.begin() + static_cast<std::ptrdiff_t>(entries + 16),
+                     unsorted.begin() + static_cast<std::ptrdiff_t>(entries + 16));
+    const Case cases[] = {
+        {"empty", ""},
+        {"cut inside the header", good.substr(0, 20)},
+        {"cut inside an entry", good.substr(0, good.size() - 3)},
+        {"extra bytes", good + "xyz"},
+        {"other magic", "X" + good.substr(1)},
+        {"package out of range", badPackage},
+        {"entries out of order", unsorted},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(cache, c.bytes);
+        // Changed in place: only a list read afresh knows /usr/bin/two.
+        root.write("/var/lib/dpkg/info/one.list", "/usr/bin/one\n/usr/bin/two\n");
+        DpkgDatabase dpkg(root.path(), cache);
+        PackageInfo info;
+        EXPECT_TRUE(dpkg.ownerOf("/usr/bin/two", info)) << c.name;
+        EXPECT_EQ(info.package, "one") << c.name;
+        EXPECT_EQ(ReadBytes(cache).size(), good.size()) << c.name << ": not rewritten";
+        root.write("/var/lib/dpkg/info/one.list", "/usr/bin/one\n/usr/bin/uno\n");
+    }
+
+    // A cache that cannot be kept changes nothing else.
+    root.write("/plainfile", "x");
+    DpkgDatabase unwritable(root.path(), root.path() + "/plainfile/dpkg.cache");
+    PackageInfo info;
+    EXPECT_TRUE(unwritable.ownerOf("/usr/bin/uno", info));
 }
 
 TEST(RpmDatabase, AsksTheRpmCommand) {
