@@ -156,6 +156,8 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
                       std::vector<Endpoint>& udp) {
     tcp.clear();
     udp.clear();
+    // The descriptor scan takes most of the time; it runs while the tables are read.
+    SocketOwnerScan scan(procRoot);
     std::vector<RawSocket> raw;
     if (!readRaw(procRoot, source, Protocol::Tcp, raw))
         return false;
@@ -174,7 +176,7 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
                 owners.emplace(e.inode, 0);
         }
     }
-    findSocketOwners(procRoot, owners);
+    scan.resolve(owners);
     for (auto* rows : {&tcp, &udp}) {
         for (Endpoint& e : *rows) {
             if (e.inode != 0)

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -74,9 +75,27 @@ void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
 // missing IPv6 file (IPv6 disabled) counts as empty.
 bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out);
 
-// Socket inode -> owning PID, from one scan of <procRoot>/[pid]/fd. Only the inodes already in
-// `owners` are looked for (their PID starts at 0); the first process found wins. Inodes
-// nobody visible holds keep PID 0.
+// Socket inode -> owning PID, from one scan of <procRoot>/[pid]/fd. The scan starts at
+// construction on worker threads (one per further core, at most three), so that the caller
+// can dump the tables meanwhile; resolve() joins in and waits for the end. A process that
+// ends or that we may not inspect is skipped.
+class SocketOwnerScan {
+public:
+    explicit SocketOwnerScan(const std::string& procRoot);
+    ~SocketOwnerScan(); // stops early if resolve() was not called
+    SocketOwnerScan(const SocketOwnerScan&) = delete;
+    SocketOwnerScan& operator=(const SocketOwnerScan&) = delete;
+
+    // Sets the PID of every inode in `owners` that a process holds: the lowest such PID when
+    // several share it. Inodes nobody visible holds keep PID 0. Call once.
+    void resolve(std::unordered_map<std::uint64_t, std::uint32_t>& owners);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// SocketOwnerScan and resolve() in one call.
 void findSocketOwners(const std::string& procRoot,
                       std::unordered_map<std::uint64_t, std::uint32_t>& owners);
 

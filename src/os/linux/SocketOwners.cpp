@@ -1,13 +1,20 @@
 #include "os/linux/LinuxEndpoints.h"
 #include "os/linux/ProcFs.h"
 
+#include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
-#include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace os::linuxnet {
 
@@ -25,52 +32,171 @@ bool socketInode(std::string_view link, std::uint64_t& inode) {
     return res.ec == std::errc() && res.ptr == last;
 }
 
+// A busy server's process holds tens of thousands of descriptors; the lookups of one such
+// process are shared out in pieces of this size, so every core takes part.
+constexpr std::size_t PieceSize = 1024;
+constexpr unsigned MaxHelpers = 3;
+
+struct Descriptors {
+    std::uint32_t pid = 0;
+    linuxfs::DirStream folder;
+    std::vector<int> numbers;
+    explicit Descriptors(int fd) : folder(fd) {}
+};
+
+struct Task {
+    std::uint32_t pid = 0; // a whole process, when `descriptors` is empty
+    std::shared_ptr<const Descriptors> descriptors;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+using Holders = std::vector<std::pair<std::uint64_t, std::uint32_t>>; // inode, PID
+
 } // namespace
+
+struct SocketOwnerScan::State {
+    linuxfs::UniqueFd proc;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<Task> tasks;
+    unsigned busy = 0;
+    std::atomic<bool> stop{false};
+    std::vector<Holders> found; // one per worker, the caller's last
+    std::vector<std::jthread> helpers;
+
+    void work(Holders& holders);
+    void scanProcess(std::uint32_t pid, Holders& holders);
+    void lookUp(const Descriptors& descriptors, std::size_t begin, std::size_t end,
+                Holders& holders) const;
+};
+
+void SocketOwnerScan::State::lookUp(const Descriptors& descriptors, std::size_t begin,
+                                    std::size_t end, Holders& holders) const {
+    const int folder = ::dirfd(descriptors.folder.get());
+    char name[16];
+    char link[64];
+    for (std::size_t i = begin; i < end && !stop.load(std::memory_order_relaxed); ++i) {
+        const auto [last, error] = std::to_chars(name, name + sizeof name - 1, descriptors.numbers[i]);
+        if (error != std::errc())
+            continue;
+        *last = '\0';
+        // Sockets are links of a fixed, short form; anything that fills the buffer is not one.
+        const ssize_t length = ::readlinkat(folder, name, link, sizeof link);
+        if (length <= 0 || static_cast<std::size_t>(length) >= sizeof link)
+            continue;
+        std::uint64_t inode = 0;
+        if (socketInode(std::string_view(link, static_cast<std::size_t>(length)), inode))
+            holders.emplace_back(inode, descriptors.pid);
+    }
+}
+
+void SocketOwnerScan::State::scanProcess(std::uint32_t pid, Holders& holders) {
+    char path[32];
+    const int n = std::snprintf(path, sizeof path, "%u/fd", pid);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path)
+        return;
+    auto descriptors = std::make_shared<Descriptors>(
+        ::openat(proc.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (descriptors->folder.get() == nullptr)
+        return;
+    descriptors->pid = pid;
+    while (const dirent* entry = ::readdir(descriptors->folder.get())) {
+        int number = 0;
+        const std::string_view text = entry->d_name;
+        const auto [last, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (error == std::errc() && last == text.data() + text.size() && number >= 0)
+            descriptors->numbers.push_back(number);
+    }
+    const std::size_t count = descriptors->numbers.size();
+    if (count > PieceSize) {
+        const std::lock_guard<std::mutex> guard(lock);
+        for (std::size_t begin = PieceSize; begin < count; begin += PieceSize)
+            tasks.push_back(Task{pid, descriptors, begin, std::min(count, begin + PieceSize)});
+        changed.notify_all();
+    }
+    lookUp(*descriptors, 0, std::min(count, PieceSize), holders);
+}
+
+void SocketOwnerScan::State::work(Holders& holders) {
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        changed.wait(guard, [this] { return stop || !tasks.empty() || busy == 0; });
+        if (stop || tasks.empty())
+            break; // stopped, or nothing left and no one who could add more
+        Task task = std::move(tasks.front());
+        tasks.pop_front();
+        ++busy;
+        guard.unlock();
+        if (task.descriptors)
+            lookUp(*task.descriptors, task.begin, task.end, holders);
+        else
+            scanProcess(task.pid, holders);
+        guard.lock();
+        --busy;
+        if (busy == 0 && tasks.empty())
+            changed.notify_all();
+    }
+}
+
+SocketOwnerScan::SocketOwnerScan(const std::string& procRoot) : m_state(std::make_unique<State>()) {
+    State& state = *m_state;
+    state.proc = linuxfs::UniqueFd(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!state.proc.valid())
+        return;
+    {
+        // The folder stream owns its own descriptor, so the scan's stays open.
+        const linuxfs::DirStream list(::dup(state.proc.get()));
+        if (list.get() == nullptr)
+            return;
+        ::rewinddir(list.get());
+        while (const dirent* entry = ::readdir(list.get())) {
+            if (const auto pid = linuxfs::parsePid(entry->d_name))
+                state.tasks.push_back(Task{*pid, nullptr, 0, 0});
+        }
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned helpers = cores > 1 ? std::min(cores - 1, MaxHelpers) : 0;
+    state.found.resize(helpers + 1);
+    for (unsigned i = 0; i < helpers; ++i) {
+        try {
+            state.helpers.emplace_back([&state, i] { state.work(state.found[i]); });
+        } catch (const std::system_error&) {
+            break; // no thread to be had: the caller scans what is left
+        }
+    }
+}
+
+SocketOwnerScan::~SocketOwnerScan() {
+    if (!m_state)
+        return;
+    {
+        const std::lock_guard<std::mutex> guard(m_state->lock);
+        m_state->stop = true;
+    }
+    m_state->changed.notify_all();
+    m_state->helpers.clear(); // joins
+}
+
+void SocketOwnerScan::resolve(std::unordered_map<std::uint64_t, std::uint32_t>& owners) {
+    State& state = *m_state;
+    if (state.found.empty())
+        return; // no procfs
+    state.work(state.found.back());
+    state.helpers.clear(); // joins; every task is done
+    for (const Holders& holders : state.found) {
+        for (const auto& [inode, pid] : holders) {
+            const auto it = owners.find(inode);
+            if (it != owners.end() && (it->second == 0 || pid < it->second))
+                it->second = pid;
+        }
+    }
+}
 
 void findSocketOwners(const std::string& procRoot,
                       std::unordered_map<std::uint64_t, std::uint32_t>& owners) {
-    if (owners.empty())
-        return;
-    const linuxfs::DirStream proc(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (proc.get() == nullptr)
-        return;
-    const int procFd = ::dirfd(proc.get());
-    std::size_t unresolved = owners.size();
-    char path[32];
-    char link[64];
-    while (unresolved > 0) {
-        const dirent* entry = ::readdir(proc.get());
-        if (entry == nullptr)
-            break;
-        const auto pid = linuxfs::parsePid(entry->d_name);
-        if (!pid)
-            continue;
-        // A process that ends or that we may not inspect is skipped; its sockets keep PID 0.
-        const int n = std::snprintf(path, sizeof path, "%u/fd", *pid);
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path)
-            continue;
-        const linuxfs::DirStream fds(::openat(procFd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (fds.get() == nullptr)
-            continue;
-        const int fdsFd = ::dirfd(fds.get());
-        while (const dirent* fdEntry = ::readdir(fds.get())) {
-            if (fdEntry->d_name[0] == '.')
-                continue;
-            // Sockets are links of a fixed, short form; anything that fills the buffer is not one.
-            const ssize_t length = ::readlinkat(fdsFd, fdEntry->d_name, link, sizeof link);
-            if (length <= 0 || static_cast<std::size_t>(length) >= sizeof link)
-                continue;
-            std::uint64_t inode = 0;
-            if (!socketInode(std::string_view(link, static_cast<std::size_t>(length)), inode))
-                continue;
-            const auto it = owners.find(inode);
-            if (it == owners.end() || it->second != 0)
-                continue;
-            it->second = *pid;
-            if (--unresolved == 0)
-                break;
-        }
-    }
+    SocketOwnerScan scan(procRoot);
+    scan.resolve(owners);
 }
 
 } // namespace os::linuxnet

@@ -294,6 +294,51 @@ TEST(LiveEndpointsTest, ThousandsOfConnectionsOfAnotherProcessAppearOnceEach) {
         EXPECT_EQ(count, 1) << ends.first << " -> " << ends.second;
 }
 
+TEST(LiveEndpointsTest, SocketSharedByTwoProcessesBelongsToTheLowerPid) {
+    Socket listener = tcp4Listener();
+    ASSERT_GE(listener.fd(), 0);
+    const std::uint16_t port = localPort(listener);
+    int hold[2];
+    int ready[2];
+    ASSERT_EQ(::pipe(hold), 0);
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Holds the inherited listener until the parent is done.
+        ::close(hold[1]);
+        ::close(ready[0]);
+        char byte = 1;
+        if (::write(ready[1], &byte, 1) != 1)
+            ::_exit(1);
+        while (::read(hold[0], &byte, 1) < 0) {
+        }
+        ::_exit(0);
+    }
+    ::close(hold[0]);
+    ::close(ready[1]);
+    char byte = 0;
+    const bool started = ::read(ready[0], &byte, 1) == 1;
+    std::vector<Endpoint> tcp;
+    std::vector<Endpoint> udp;
+    const bool collected = started && collectEndpoints("/proc", Source::Auto, tcp, udp);
+    ::close(hold[1]);
+    ::close(ready[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(collected);
+
+    const auto lower = static_cast<std::uint32_t>(std::min(::getpid(), child));
+    int rows = 0;
+    for (const Endpoint& e : tcp) {
+        if (e.localPort == port && e.state == 2) {
+            ++rows;
+            EXPECT_EQ(e.pid, lower);
+        }
+    }
+    EXPECT_EQ(rows, 1);
+}
+
 using Key = std::tuple<std::uint32_t, std::array<std::uint8_t, 4>, std::uint16_t,
                        std::array<std::uint8_t, 4>, std::uint16_t, std::uint32_t>;
 
