@@ -1,0 +1,68 @@
+// PKestrel on Windows: the program entry of kestrel.exe.
+#include <exception>
+#include <string>
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "os/SingleInstance.h"
+#include "os/windows/WinText.h"
+#include "ui/Components.h"
+#include "ui/UnitFormKestrel.h"
+#include "ui/win32/Win32MainWindow.h"
+
+namespace {
+
+// The shell's verbs and property sheets (the connection commands) need COM on this thread.
+class ComApartment {
+public:
+    ComApartment()
+        : m_initialised(SUCCEEDED(
+              ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ComApartment() {
+        if (m_initialised)
+            ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool m_initialised;
+};
+
+void plainMessage(const std::string& text, UINT icon) {
+    ::MessageBoxW(nullptr, os::win::WideFromUtf8(text).c_str(),
+                  os::win::WideFromUtf8(ui::ApplicationTitle).c_str(), MB_OK | icon);
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES;
+    ::InitCommonControlsEx(&controls);
+    const ComApartment com;
+
+    // The mutex "Kestrel" is held until the process ends; the system frees it then.
+    const os::SingleInstance instance(ui::ApplicationTitle);
+    if (instance.alreadyRunning()) {
+        plainMessage("The program already start", 0);
+        return 0;
+    }
+
+    try {
+        win32ui::Win32MainWindow window(systemFormServices());
+        window.setOnDestroyed([] { ::PostQuitMessage(0); });
+        window.create();
+        window.show(showCommand);
+        return win32ui::runMessageLoop(window.handle());
+    } catch (const std::exception& error) {
+        plainMessage(error.what(), MB_ICONERROR);
+    } catch (...) {
+        plainMessage("Unknown error", MB_ICONERROR);
+    }
+    return 1;
+}
