@@ -275,6 +275,8 @@ TEST(FormProcInfo, ViewCallbacksAreClearedWithTheForm) {
     EXPECT_FALSE(view.onOkClick);
 }
 
+// Windows keeps its help next to the program only: tests/ui/win32/Win32CommandsTest.cpp.
+#ifndef _WIN32
 TEST(HelpFile, NextToTheExecutableFirstThenTheDataFolder) {
     TempDir tree;
     const std::string exeDir = tree.path() + "/bin/";
@@ -293,6 +295,7 @@ TEST(HelpFile, NextToTheExecutableFirstThenTheDataFolder) {
 
     EXPECT_EQ(HelpFileCandidates("").size(), 1u);
 }
+#endif
 
 TEST(HelpFile, TheHelpDocumentCoversTheWindow) {
     const std::string help =
