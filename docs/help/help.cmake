@@ -35,8 +35,8 @@ if(CMAKE_SCRIPT_MODE_FILE)
       WORKING_DIRECTORY ${KESTREL_HELP_WORK}
       RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output TIMEOUT 120)
     if(result EQUAL 0 AND EXISTS ${KESTREL_HELP_WORK}/KestrelHelp.chm)
-      file(READ ${KESTREL_HELP_WORK}/KestrelHelp.chm signature LIMIT 4)
-      if(signature STREQUAL "ITSF")
+      file(READ ${KESTREL_HELP_WORK}/KestrelHelp.chm signature LIMIT 4 HEX)
+      if(signature STREQUAL "49545346") # "ITSF"
         set(compiled TRUE)
       endif()
     endif()

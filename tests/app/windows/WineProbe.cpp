@@ -1,0 +1,106 @@
+// Reads what the test of the real kestrel.exe cannot see from the X server: the texts of a
+// window's controls and where a control sits on the screen. Runs in the same Wine prefix as
+// the program.
+//   kestrel_wine_probe texts <window caption>            one line per child control's text
+//   kestrel_wine_probe point <window caption> <text>     "x y" in screen pixels: a point of
+//                                                        the control near its left end, where
+//                                                        a check box has its square
+//   kestrel_wine_probe checked <window caption> <text>   "1" ticked, "0" not
+// Captions and texts are UTF-8; exit status 1 when the window or control is not there.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "os/windows/WinText.h"
+
+namespace {
+
+struct Search {
+    std::wstring text;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectTopLevel(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<Search*>(data);
+    wchar_t caption[256] = {};
+    ::GetWindowTextW(window, caption, 256);
+    if (::IsWindowVisible(window) && search->text == caption)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK collectChild(HWND window, LPARAM data) {
+    reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+    return TRUE;
+}
+
+std::wstring textOf(HWND window) {
+    const int length = ::GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+    const int copied = ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
+void print(const std::string& line) {
+    const std::string out = line + "\n";
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()),
+                &written, nullptr);
+}
+
+HWND findChild(HWND top, const std::wstring& text) {
+    std::vector<HWND> children;
+    ::EnumChildWindows(top, &collectChild, reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children) {
+        if (textOf(child) == text)
+            return child;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int main() {
+    int count = 0;
+    LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (arguments == nullptr || count < 3)
+        return 2;
+    const std::wstring command = arguments[1];
+    Search search{arguments[2], {}};
+    const std::wstring childText = count > 3 ? arguments[3] : L"";
+    ::LocalFree(arguments);
+
+    ::EnumWindows(&collectTopLevel, reinterpret_cast<LPARAM>(&search));
+    if (search.found.empty())
+        return 1;
+    const HWND top = search.found.front();
+
+    if (command == L"texts") {
+        std::vector<HWND> children;
+        ::EnumChildWindows(top, &collectChild, reinterpret_cast<LPARAM>(&children));
+        for (HWND child : children)
+            print(os::win::Utf8FromWide(textOf(child)));
+        return 0;
+    }
+    const HWND child = findChild(top, childText);
+    if (child == nullptr)
+        return 1;
+    if (command == L"point") {
+        RECT rect{};
+        ::GetWindowRect(child, &rect);
+        const int half = (rect.bottom - rect.top) / 2;
+        const int x = rect.left + std::min<int>(half, (rect.right - rect.left) / 2);
+        print(std::to_string(x) + " " + std::to_string(rect.top + half));
+        return 0;
+    }
+    if (command == L"checked") {
+        print(::SendMessageW(child, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0");
+        return 0;
+    }
+    return 2;
+}

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# The real kestrel.exe under Wine on a virtual X display, as a user meets it: the window with
+# its caption, a second start that shows "The program already start" and ends while the first
+# runs on, a click on "显示文件详细信息" that writes Kestrel.ini next to the program, and
+# screenshots kept as artifacts (Chinese text must be readable in them).
+# Usage: kestrel_wine_test.sh <kestrel.exe> <probe.exe> <template prefix> <prefix> <artifacts>
+#   <template prefix>: the tests' Wine prefix, copied once into <prefix>, which draws through
+#   X11 and links a CJK font to the faces Windows programs ask for.
+set -u
+kestrel=$1
+probe=$2
+template=$3
+prefix=$(realpath -m "$4")
+artifacts=$5
+mkdir -p "$artifacts"
+rm -f "$artifacts"/*.png
+
+first_pid=
+second_pid=
+session_pids() { echo "$second_pid $first_pid"; }
+. "$(dirname "$0")/../../xvfb_session.sh"
+
+wine=$(command -v wine64 || command -v wine) || fail "wine is not installed"
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+export WINEPREFIX=$prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine turns the command line's bytes into wide text through the locale.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8
+
+# Wine's processes of this prefix are all the test's own; end them before the display goes.
+end_wine() {
+  timeout 20 "$wineserver" -k 2>/dev/null
+  cleanup
+}
+trap end_wine EXIT
+
+# The prefix, made once and kept in the build tree: a copy of the tests' prefix with the X11
+# driver and WenQuanYi Micro Hei (fonts-wqy-microhei) behind the Chinese and the dialog faces.
+make_prefix() {
+  [ -f "$template/.kestrel-ready" ] || fail "the tests' Wine prefix $template is not ready"
+  rm -rf "$prefix"
+  cp -a "$template" "$prefix" || fail "cannot copy the Wine prefix"
+  rm -f "$prefix/.kestrel-ready"
+  python3 - "$work/fonts.reg" <<'EOF' || fail "cannot write the registry file"
+import sys
+cjk = "WenQuanYi Micro Hei"
+link = "wqy-microhei.ttc," + cjk
+substitutes = ["Microsoft YaHei", "Microsoft YaHei UI", "微软雅黑", "SimSun", "宋体",
+               "NSimSun", "新宋体", "SimHei", "黑体"]
+linked = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Arial", "Segoe UI",
+          "Microsoft Sans Serif", "Times New Roman", "Courier New"]
+def multi_sz(text):
+    data = (text + "\0\0").encode("utf-16-le")
+    return "hex(7):" + ",".join("%02x" % b for b in data)
+lines = ["Windows Registry Editor Version 5.00", "",
+         "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]", '"Graphics"="x11"', "",
+         "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]"]
+lines += ['"%s"="%s"' % (face, cjk) for face in substitutes]
+lines += ["", "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]"]
+lines += ['"%s"=%s' % (face, multi_sz(link)) for face in linked]
+with open(sys.argv[1], "wb") as out:
+    out.write(("\r\n".join(lines) + "\r\n").encode("utf-16"))
+EOF
+  timeout 120 env -u DISPLAY "$wine" regedit /S "$(winepath_of "$work/fonts.reg")" >/dev/null 2>&1 ||
+    fail "regedit could not set up the prefix"
+  timeout 60 "$wineserver" -w
+  touch "$prefix/.kestrel-x11-ready"
+}
+winepath_of() { echo "Z:${1//\//\\}"; }
+
+(
+  flock 9
+  [ -f "$prefix/.kestrel-x11-ready" ] || make_prefix
+) 9>"$prefix.lock" || exit 1
+[ -f "$prefix/.kestrel-x11-ready" ] || fail "the Wine prefix $prefix was not made"
+
+start_xvfb
+
+probe() { timeout 60 "$wine" "$probe" "$@" 2>/dev/null | tr -d '\r'; }
+
+# The program in a folder of its own, so that its Kestrel.ini starts absent.
+app="$work/app"
+mkdir -p "$app"
+cp "$kestrel" "$app/kestrel.exe" || fail "no $kestrel"
+for help in "$(dirname "$kestrel")"/KestrelHelp.*; do
+  [ -f "$help" ] && cp "$help" "$app/"
+done
+ini="$app/Kestrel.ini"
+
+expected_title='Kestrel V3.0(网络连接查看器)'
+"$wine" "$app/kestrel.exe" >"$work/first.log" 2>&1 &
+first_pid=$!
+window=$(timeout 120 xdotool search --all --sync --onlyvisible --name '^Kestrel V' 2>/dev/null | head -n 1)
+[ -n "$window" ] || fail "the main window did not appear"
+title=$(xdotool getwindowname "$window")
+[ "$title" = "$expected_title" ] || fail "window title is '$title', expected '$expected_title'"
+echo "ok: main window '$title'"
+[ -e "$ini" ] && fail "a settings file was written at start"
+
+# The controls are there once the probe reads the check box's caption.
+has_controls() { probe texts "$expected_title" | grep -q '^显示文件详细信息$'; }
+wait_for 60 has_controls || fail "the main window has no check box 显示文件详细信息"
+probe texts "$expected_title" >"$work/main-texts.txt"
+sleep 1
+import -window root "$artifacts/kestrel-wine-start.png" || fail "no screenshot"
+
+# A second start: a message box captioned "Kestrel" with the text, then the end.
+"$wine" "$app/kestrel.exe" >"$work/second.log" 2>&1 &
+second_pid=$!
+box_shown() { probe texts Kestrel | grep -q 'The program already start'; }
+wait_for 90 box_shown || fail "the second instance showed no box 'The program already start'"
+box=$(timeout 30 xdotool search --all --sync --onlyvisible --name '^Kestrel$' 2>/dev/null | head -n 1)
+[ -n "$box" ] || fail "the message box has no X window captioned Kestrel"
+[ "$(xdotool search --all --onlyvisible --name '^Kestrel V' 2>/dev/null | wc -l)" -eq 1 ] ||
+  fail "the second instance opened a main window"
+import -window root "$artifacts/kestrel-wine-second-instance.png"
+xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
+xdotool key --clearmodifiers Return
+second_done() {
+  local state
+  state=$(ps -o stat= -p "$second_pid" 2>/dev/null)
+  [ -z "$state" ] || [[ $state == Z* ]]
+}
+wait_for 60 second_done || fail "the second instance did not end after its message"
+wait "$second_pid"
+status=$?
+second_pid=
+[ "$status" -eq 0 ] || fail "the second instance ended with status $status"
+kill -0 "$first_pid" 2>/dev/null || fail "the first instance ended too"
+echo "ok: second instance showed 'The program already start' and ended, first runs on"
+
+# A real click on the check box's square.
+point=$(probe point "$expected_title" '显示文件详细信息')
+[ -n "$point" ] || fail "the probe found no check box 显示文件详细信息"
+set -- $point
+[ "$(probe checked "$expected_title" '显示文件详细信息')" = 0 ] || fail "显示文件详细信息 ticked at start"
+xdotool mousemove --sync "$1" "$2" click 1
+written() { grep -q '^ShowInfo=1' "$ini" 2>/dev/null; }
+wait_for 30 written || fail "Kestrel.ini has no ShowInfo=1 after the click at $point"
+grep -q '^\[Set\]' "$ini" || fail "Kestrel.ini has no [Set] section"
+[ "$(probe checked "$expected_title" '显示文件详细信息')" = 1 ] || fail "the check box is not ticked"
+echo "ok: the click wrote $(tr -d '\r' <"$ini" | tr '\n' ' ')"
+
+sleep 1
+import -window root "$artifacts/kestrel-wine-show-info.png" || fail "no screenshot"
+echo "ok: screenshots in $artifacts"
+exit 0
