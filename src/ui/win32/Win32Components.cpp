@@ -50,7 +50,8 @@ private:
 // Selects an object into a device context for as long as it lives.
 class Selection {
 public:
-    Selection(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(object ? ::SelectObject(dc, object) : nullptr) {}
+    Selection(HDC dc, HGDIOBJ object)
+        : m_dc(dc), m_previous(object ? ::SelectObject(dc, object) : nullptr) {}
     ~Selection() {
         if (m_previous)
             ::SelectObject(m_dc, m_previous);
@@ -91,8 +92,9 @@ std::wstring chooseInterfaceFace() {
     // The faces Chinese Windows uses for its interface first, then those a Linux desktop
     // offers under Wine, then any face that covers the GB2312 characters.
     static constexpr std::array preferred = {
-        L"Microsoft YaHei UI", L"Microsoft YaHei", L"SimSun", L"NSimSun", L"WenQuanYi Micro Hei",
-        L"WenQuanYi Zen Hei", L"Noto Sans CJK SC", L"Source Han Sans SC", L"Droid Sans Fallback",
+        L"Microsoft YaHei UI",  L"Microsoft YaHei",   L"SimSun",           L"NSimSun",
+        L"WenQuanYi Micro Hei", L"WenQuanYi Zen Hei", L"Noto Sans CJK SC", L"Source Han Sans SC",
+        L"Droid Sans Fallback",
     };
     std::wstring face;
     for (const wchar_t* candidate : preferred) {
@@ -164,13 +166,13 @@ const std::wstring& interfaceFontFace() {
 }
 
 HFONT createInterfaceFont(int pixelHeight, bool bold) {
-    HFONT font = ::CreateFontW(-pixelHeight, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                               FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                               CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                               interfaceFontFace().c_str());
+    HFONT font =
+        ::CreateFontW(-pixelHeight, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                      DEFAULT_PITCH | FF_SWISS, interfaceFontFace().c_str());
     if (!font)
-        font = ::CreateFontW(-pixelHeight, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                             FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+        font = ::CreateFontW(-pixelHeight, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                              DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Arial");
     return font;
 }
@@ -320,8 +322,8 @@ bool Win32Button::reflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     return false;
 }
 
-LRESULT CALLBACK Win32Button::subclassProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+LRESULT CALLBACK Win32Button::subclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR, DWORD_PTR data) {
     auto* button = reinterpret_cast<Win32Button*>(data);
     switch (message) {
     case WM_MOUSEMOVE:
@@ -398,7 +400,8 @@ void Win32Button::draw(const DRAWITEMSTRUCT& item) const {
     }
     if (!text.empty()) {
         ::SetBkMode(dc, TRANSPARENT);
-        ::SetTextColor(dc, disabled ? ButtonDisabledText : (pressed ? RGB(255, 255, 255) : RGB(0, 0, 0)));
+        ::SetTextColor(dc, disabled ? ButtonDisabledText
+                                    : (pressed ? RGB(255, 255, 255) : RGB(0, 0, 0)));
         RECT textBounds{x, bounds.top, bounds.right - 2, bounds.bottom};
         ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textBounds,
                     DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX | DT_END_ELLIPSIS);
@@ -550,8 +553,8 @@ namespace {
 int messageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags) {
     const std::wstring wideText = os::win::WideFromUtf8(text);
     const std::wstring wideCaption = os::win::WideFromUtf8(caption);
-    return ::MessageBoxW(::IsWindow(owner) ? owner : nullptr, wideText.c_str(),
-                         wideCaption.c_str(), flags);
+    return ::MessageBoxW(::IsWindow(owner) ? owner : nullptr, wideText.c_str(), wideCaption.c_str(),
+                         flags);
 }
 
 } // namespace

@@ -81,8 +81,7 @@ enum MenuId : UINT {
     IdProperty,
 };
 
-template <std::size_t N>
-Picture picture(const char* const (&lines)[N]) {
+template <std::size_t N> Picture picture(const char* const (&lines)[N]) {
     return parseXpm(lines, N);
 }
 
@@ -259,14 +258,13 @@ void Win32MainWindow::makeControls() {
         const char* caption;
     };
     const MenuLine lines[] = {
-        {IdProcInfo, "进程信息"}, {0, nullptr},       {IdEndProc, "结束进程(&E)"}, {0, nullptr},
+        {IdProcInfo, "进程信息"}, {0, nullptr},           {IdEndProc, "结束进程(&E)"}, {0, nullptr},
         {IdCopy, "拷贝到剪贴板"}, {IdLocate, "定位文件"}, {IdProperty, "属性(&R)"},
     };
     for (const MenuLine& line : lines) {
-        const BOOL added =
-            line.caption ? ::AppendMenuW(m_popup, MF_STRING, line.id,
-                                         os::win::WideFromUtf8(line.caption).c_str())
-                         : ::AppendMenuW(m_popup, MF_SEPARATOR, 0, nullptr);
+        const BOOL added = line.caption ? ::AppendMenuW(m_popup, MF_STRING, line.id,
+                                                        os::win::WideFromUtf8(line.caption).c_str())
+                                        : ::AppendMenuW(m_popup, MF_SEPARATOR, 0, nullptr);
         if (!added)
             throw std::runtime_error("Cannot fill the context menu");
     }
@@ -299,13 +297,10 @@ void Win32MainWindow::applyDpi(int dpi) {
     m_dpi = dpi > 0 ? dpi : 96;
     HFONT font = createInterfaceFont(scaled(FontPixels, m_dpi), false);
     HFONT boldFont = createInterfaceFont(scaled(FontPixels, m_dpi), true);
-    for (Win32Control* control :
-         std::initializer_list<Win32Control*>{m_label1.get(), m_label3.get(), m_label5.get(),
-                                              m_btnHelp.get(), m_btnUpdate.get(),
-                                              m_btnHomePage.get(), m_btnRefresh.get(),
-                                              m_btnEndPro.get(), m_cbShowLocal.get(),
-                                              m_cbAutoRefresh.get(), m_cbAlwaysTop.get(),
-                                              m_cbShowInfo.get()})
+    for (Win32Control* control : std::initializer_list<Win32Control*>{
+             m_label1.get(), m_label3.get(), m_label5.get(), m_btnHelp.get(), m_btnUpdate.get(),
+             m_btnHomePage.get(), m_btnRefresh.get(), m_btnEndPro.get(), m_cbShowLocal.get(),
+             m_cbAutoRefresh.get(), m_cbAlwaysTop.get(), m_cbShowInfo.get()})
         control->setFont(font);
     m_labAppCount->setFont(boldFont);
     m_labNetCount->setFont(boldFont);
@@ -444,7 +439,8 @@ std::string Win32MainWindow::countersText() const {
         const int length = ::GetWindowTextLengthW(label->handle());
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
         const int copied = ::GetWindowTextW(label->handle(), text.data(), length + 1);
-        sentence += os::win::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
+        sentence +=
+            os::win::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
     }
     return sentence;
 }
@@ -535,21 +531,18 @@ LRESULT CALLBACK Win32MainWindow::windowProc(HWND window, UINT message, WPARAM w
         self->destroyed();
         return result;
     }
-    // No exception may cross the system's frames.
+    // No exception may cross the system's frames: one escaping a handler is reported and the
+    // message gets the default answer.
     LRESULT result = 0;
-    bool failed = false;
+    bool handled = false;
     ui::dispatchEvent(self->m_messages, [&] {
-        try {
-            result = self->handleMessage(message, wParam, lParam);
-        } catch (...) {
-            failed = true;
-            throw;
-        }
+        result = self->handleMessage(window, message, wParam, lParam);
+        handled = true;
     });
-    return failed ? ::DefWindowProcW(window, message, wParam, lParam) : result;
+    return handled ? result : ::DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT Win32MainWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
     switch (message) {
     case WM_COMMAND:
@@ -571,7 +564,8 @@ LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header && m_listView &&
-            (header->hwndFrom == m_listView->handle() || header->hwndFrom == m_listView->header()) &&
+            (header->hwndFrom == m_listView->handle() ||
+             header->hwndFrom == m_listView->header()) &&
             m_listView->handleNotify(*header, result))
             return result;
         break;
@@ -621,7 +615,7 @@ LRESULT Win32MainWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lPara
     default:
         break;
     }
-    return ::DefWindowProcW(m_window, message, wParam, lParam);
+    return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
 int runMessageLoop(HWND mainWindow) {

@@ -17,8 +17,8 @@
 #include "ui/Components.h"
 #include "ui/pictures/refresh.xpm"
 #include "ui/win32/Win32Components.h"
-#include "ui/win32/XpmPicture.h"
 #include "ui/win32/Win32WindowTestSupport.h"
+#include "ui/win32/XpmPicture.h"
 
 using namespace win32ui;
 using win32test::windowText;
@@ -57,9 +57,9 @@ public:
             return ::RegisterClassExW(&windowClass) != 0;
         }();
         EXPECT_TRUE(registered);
-        m_window = ::CreateWindowExW(0, L"KestrelComponentsTestParent", L"parent",
-                                     WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
-                                     ::GetModuleHandleW(nullptr), nullptr);
+        m_window =
+            ::CreateWindowExW(0, L"KestrelComponentsTestParent", L"parent", WS_OVERLAPPEDWINDOW, 0,
+                              0, 400, 300, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     }
     ~ParentWindow() { ::DestroyWindow(m_window); }
     HWND handle() const { return m_window; }
@@ -161,9 +161,8 @@ TEST_F(Win32ComponentsTest, ThrowingHandlersReachTheReportAndTheProgramGoesOn) {
     notify(button, BN_CLICKED);
     notify(button, BN_CLICKED);
     EXPECT_EQ(clicks, 2);
-    EXPECT_EQ(report.errors,
-              (std::vector<std::string>{"Unable to write to C:\\Kestrel.ini",
-                                        "Unable to write to C:\\Kestrel.ini"}));
+    EXPECT_EQ(report.errors, (std::vector<std::string>{"Unable to write to C:\\Kestrel.ini",
+                                                       "Unable to write to C:\\Kestrel.ini"}));
 
     Win32CheckBox box(parent.handle(), 11, report);
     box.setOnClick([] { throw 42; });
@@ -284,9 +283,9 @@ TEST_F(Win32ComponentsTest, StaticColoursAnswerTheParentsQuestion) {
     Win32Label label(parent.handle(), 13);
     label.setColours(RGB(255, 0, 0), RGB(0xEC, 0xF5, 0xF8));
     HDC dc = ::CreateCompatibleDC(nullptr);
-    const LRESULT brush = ::SendMessageW(parent.handle(), WM_CTLCOLORSTATIC,
-                                         reinterpret_cast<WPARAM>(dc),
-                                         reinterpret_cast<LPARAM>(label.handle()));
+    const LRESULT brush =
+        ::SendMessageW(parent.handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                       reinterpret_cast<LPARAM>(label.handle()));
     EXPECT_NE(brush, 0);
     EXPECT_EQ(::GetTextColor(dc), RGB(255, 0, 0));
     EXPECT_EQ(::GetBkColor(dc), RGB(0xEC, 0xF5, 0xF8));

@@ -155,8 +155,8 @@ TEST_F(Win32MainWindowTest, ControlsShowTheirDesignState) {
         const char* caption;
     };
     const Button buttons[] = {
-        {window->helpButton(), "帮助"},         {window->updateButton(), "更新"},
-        {window->homePageButton(), "主页"},     {window->refreshButton(), "刷新"},
+        {window->helpButton(), "帮助"},           {window->updateButton(), "更新"},
+        {window->homePageButton(), "主页"},       {window->refreshButton(), "刷新"},
         {window->endProcessButton(), "结束进程"},
     };
     for (const Button& b : buttons) {
@@ -166,15 +166,15 @@ TEST_F(Win32MainWindowTest, ControlsShowTheirDesignState) {
     }
     // The context menu PmTree: five items and two separators, in order.
     HMENU menu = window->popupMenu();
-    const std::vector<std::wstring> expected = {L"进程信息", L"",         L"结束进程(&E)", L"",
+    const std::vector<std::wstring> expected = {L"进程信息",     L"",         L"结束进程(&E)", L"",
                                                 L"拷贝到剪贴板", L"定位文件", L"属性(&R)"};
     ASSERT_EQ(::GetMenuItemCount(menu), static_cast<int>(expected.size()));
     for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
         wchar_t text[64] = {};
         ::GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
         EXPECT_EQ(std::wstring(text), expected[static_cast<std::size_t>(i)]) << "item " << i;
-        const bool separator = (::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) &
-                                MF_SEPARATOR) != 0;
+        const bool separator =
+            (::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR) != 0;
         EXPECT_EQ(separator, expected[static_cast<std::size_t>(i)].empty()) << "item " << i;
     }
     EXPECT_FALSE(window->timer().running());
@@ -253,8 +253,8 @@ TEST_F(Win32MainWindowTest, PanelsAreLaidOutAsDesigned) {
 
     // Bottom panel, from the left: three boxes, the two buttons, the fourth box; all visible at
     // the design size, none overlapping.
-    const HWND order[] = {window->showLocalBox().handle(), window->autoRefreshBox().handle(),
-                          window->alwaysTopBox().handle(), window->refreshButton().handle(),
+    const HWND order[] = {window->showLocalBox().handle(),     window->autoRefreshBox().handle(),
+                          window->alwaysTopBox().handle(),     window->refreshButton().handle(),
                           window->endProcessButton().handle(), window->showInfoBox().handle()};
     int previousRight = 0;
     std::vector<RECT> before;

@@ -63,7 +63,8 @@ private:
     static int defaultButtonOf(HWND box) {
         for (const int id : {IDOK, IDCANCEL, IDYES, IDNO}) {
             HWND button = ::GetDlgItem(box, id);
-            if (button && (::GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            if (button &&
+                (::GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
                 return id;
         }
         GUITHREADINFO info{};
