@@ -178,6 +178,22 @@ TEST_F(Win32MainWindowTest, ControlsShowTheirDesignState) {
         EXPECT_EQ(separator, expected[static_cast<std::size_t>(i)].empty()) << "item " << i;
     }
     EXPECT_FALSE(window->timer().running());
+
+    // Tab moves from the list through the bottom panel in the designed order, then on to the
+    // top buttons.
+    const HWND tabOrder[] = {window->listHandle(),
+                             window->refreshButton().handle(),
+                             window->endProcessButton().handle(),
+                             window->showLocalBox().handle(),
+                             window->autoRefreshBox().handle(),
+                             window->alwaysTopBox().handle(),
+                             window->showInfoBox().handle(),
+                             window->helpButton().handle(),
+                             window->updateButton().handle(),
+                             window->homePageButton().handle()};
+    for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
+        EXPECT_EQ(::GetNextDlgTabItem(window->handle(), tabOrder[i], FALSE), tabOrder[i + 1])
+            << "after control " << i;
 }
 
 TEST_F(Win32MainWindowTest, ClientAreaIsTheDesignSizeCentredAndMinimumSizeScales) {
