@@ -6,6 +6,8 @@
 //                                                        the control near its left end, where
 //                                                        a check box has its square
 //   kestrel_wine_probe checked <window caption> <text>   "1" ticked, "0" not
+//   kestrel_wine_probe details                           shows the process details dialog
+//                                                        for a sample row until it is closed
 // Captions and texts are UTF-8; exit status 1 when the window or control is not there.
 #include <algorithm>
 #include <string>
@@ -16,6 +18,7 @@
 #include <shellapi.h>
 
 #include "os/windows/WinText.h"
+#include "ui/win32/Win32ProcInfoDialog.h"
 
 namespace {
 
@@ -46,6 +49,28 @@ std::wstring textOf(HWND window) {
     return text;
 }
 
+class NoShell : public ShellRequests {
+public:
+    void openDocument(const std::string&) override {}
+    void selectInFileManager(const std::string&) override {}
+    void showProperties(const std::string&) override {}
+};
+
+int showDetails() {
+    TMyRec rec;
+    rec.Protocol = "TCP";
+    rec.PID = "1234";
+    rec.ProcName = "kestrel.exe";
+    rec.ProcPath = "C:\\Program Files\\Kestrel 网络\\kestrel.exe";
+    rec.FileDesc = "网络连接查看器";
+    rec.Company = "示例公司";
+    NoShell shell;
+    win32ui::Win32ProcInfoDialog dialog(nullptr, {});
+    TFormProcInfo form(dialog, shell);
+    form.Show(rec, -1);
+    return 0;
+}
+
 void print(const std::string& line) {
     const std::string out = line + "\n";
     DWORD written = 0;
@@ -68,6 +93,10 @@ HWND findChild(HWND top, const std::wstring& text) {
 int main() {
     int count = 0;
     LPWSTR* arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (arguments != nullptr && count == 2 && std::wstring(arguments[1]) == L"details") {
+        ::LocalFree(arguments);
+        return showDetails();
+    }
     if (arguments == nullptr || count < 3)
         return 2;
     const std::wstring command = arguments[1];

@@ -7,7 +7,8 @@ if(WIN32 AND TARGET kestrel AND KESTREL_WINE)
   find_program(KESTREL_PYTHON3 python3)
   if(KESTREL_XVFB AND KESTREL_XDOTOOL AND KESTREL_IMPORT AND KESTREL_PYTHON3)
     add_executable(kestrel_wine_probe ${CMAKE_CURRENT_LIST_DIR}/WineProbe.cpp)
-    target_link_libraries(kestrel_wine_probe PRIVATE kestrel_os shell32 kestrel_warnings)
+    target_link_libraries(kestrel_wine_probe PRIVATE kestrel_ui_win32 kestrel_ui kestrel_list
+      kestrel_snapshot kestrel_os shell32 kestrel_warnings)
     target_include_directories(kestrel_wine_probe PRIVATE ${PROJECT_SOURCE_DIR}/src)
     target_compile_definitions(kestrel_wine_probe PRIVATE
       UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
