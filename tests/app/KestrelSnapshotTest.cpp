@@ -16,6 +16,28 @@
 
 namespace {
 
+// Started with this variable set, the test program only holds a loopback listener: it writes
+// the port to standard output and ends when standard input closes.
+const bool HoldListenerMode = [] {
+    if (std::getenv("KESTREL_TEST_HOLD_LISTENER") == nullptr)
+        return false;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(fd, 1) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        ::_exit(1);
+    const std::string port = std::to_string(ntohs(a.sin_port)) + "\n";
+    if (::write(1, port.data(), port.size()) != static_cast<ssize_t>(port.size()))
+        ::_exit(1);
+    char byte;
+    while (::read(0, &byte, 1) > 0) {
+    }
+    ::_exit(0);
+}();
+
 struct RunResult {
     int status = -1;
     std::string out;
@@ -154,6 +176,64 @@ TEST(KestrelSnapshotTest, PrintsOwnListenerAndUdpSocketAsTabSeparatedLines) {
     }
     EXPECT_TRUE(foundTcp);
     EXPECT_TRUE(foundUdp);
+}
+
+TEST(KestrelSnapshotTest, OddCharactersInAPathAreEscapedOnOneLine) {
+    ASSERT_FALSE(HoldListenerMode);
+    char folderName[] = "/tmp/kestrel-odd-XXXXXX";
+    ASSERT_NE(::mkdtemp(folderName), nullptr);
+    const std::string folder = folderName;
+    const std::string program = folder + "/odd\tname\\with\nbreak";
+    {
+        std::ifstream in("/proc/self/exe", std::ios::binary);
+        std::ofstream out(program, std::ios::binary);
+        out << in.rdbuf();
+    }
+    ASSERT_EQ(::chmod(program.c_str(), 0755), 0);
+
+    int toChild[2];
+    int fromChild[2];
+    // Close-on-exec, so that neither end outlives its use in the programs started here.
+    ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(toChild[0], 0);
+        ::dup2(fromChild[1], 1);
+        ::setenv("KESTREL_TEST_HOLD_LISTENER", "1", 1);
+        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(toChild[0]);
+    ::close(fromChild[1]);
+    std::string port;
+    char c;
+    while (::read(fromChild[0], &c, 1) == 1 && c != '\n')
+        port += c;
+    const RunResult run = port.empty() ? RunResult{} : runSnapshot({});
+    ::close(toChild[1]);
+    ::close(fromChild[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::unlink(program.c_str());
+    ::rmdir(folder.c_str());
+    ASSERT_FALSE(port.empty()) << "the listener did not start";
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    std::istringstream lines(run.out);
+    std::string line;
+    bool found = false;
+    while (std::getline(lines, line)) {
+        const std::vector<std::string> f = fields(line);
+        ASSERT_EQ(f.size(), 11u) << line;
+        if (f[0] == "TCP" && f[2] == "127.0.0.1" && f[3] == port) {
+            found = true;
+            EXPECT_EQ(f[6], std::to_string(child));
+            EXPECT_EQ(f[8], folder + "/odd\\tname\\\\with\\nbreak");
+        }
+    }
+    EXPECT_TRUE(found);
 }
 
 } // namespace
