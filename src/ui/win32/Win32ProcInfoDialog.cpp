@@ -209,14 +209,12 @@ void Win32ProcInfoDialog::createControls() {
         const int width = place.width > 0 ? std::max(1, scale(place.width)) : 1;
         const HWND window = ::CreateWindowExW(
             0, windowClass, caption, style, scale(place.left), scale(place.top), width, height,
-            m_dialog,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(place.control))), instance,
-            nullptr);
+            m_dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId(place.control))),
+            instance, nullptr);
         if (window == nullptr)
             continue;
         m_controls[place.control] = window;
-        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : fallback),
-                       FALSE);
+        ::SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font ? font : fallback), FALSE);
         if (place.width == 0)
             sizeLabelToText(place.control);
     }
@@ -258,8 +256,7 @@ void Win32ProcInfoDialog::sizeLabelToText(ProcInfoControl control) {
     ::ReleaseDC(label, dc);
     const int width = std::max<int>(1, bounds.right - bounds.left);
     const int height = std::max<int>(lineHeight, bounds.bottom - bounds.top);
-    ::SetWindowPos(label, nullptr, 0, 0, width, height,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(label, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Win32ProcInfoDialog::drawImage(const DRAWITEMSTRUCT& item) const {
@@ -275,13 +272,13 @@ void Win32ProcInfoDialog::drawButton(const DRAWITEMSTRUCT& item) const {
     using namespace ProcInfoLook;
     const HDC dc = item.hDC;
     RECT face = item.rcItem;
-    const HBRUSH faceBrush =
-        ::CreateSolidBrush(colour(m_buttonHot ? ButtonHotTrack : ButtonFace));
+    const HBRUSH faceBrush = ::CreateSolidBrush(colour(m_buttonHot ? ButtonHotTrack : ButtonFace));
     const HBRUSH edgeBrush = ::CreateSolidBrush(colour(ButtonHighlight));
     if (faceBrush != nullptr)
         ::FillRect(dc, &face, faceBrush);
     if (edgeBrush != nullptr) {
-        const int edge = (item.itemState & ODS_FOCUS) ? std::max(2, scale(2)) : std::max(1, scale(1));
+        const int edge =
+            (item.itemState & ODS_FOCUS) ? std::max(2, scale(2)) : std::max(1, scale(1));
         for (int i = 0; i < edge; ++i) {
             ::FrameRect(dc, &face, edgeBrush);
             ::InflateRect(&face, -1, -1);
@@ -294,8 +291,8 @@ void Win32ProcInfoDialog::drawButton(const DRAWITEMSTRUCT& item) const {
             ::OffsetRect(&textBox, 1, 1);
         const HGDIOBJ previous = m_font ? ::SelectObject(dc, m_font) : nullptr;
         ::SetBkMode(dc, TRANSPARENT);
-        ::SetTextColor(dc, ::GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT
-                                                                          : COLOR_BTNTEXT));
+        ::SetTextColor(
+            dc, ::GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
         ::DrawTextW(dc, found->second.c_str(), static_cast<int>(found->second.size()), &textBox,
                     DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
         if (previous != nullptr)
@@ -384,8 +381,7 @@ INT_PTR Win32ProcInfoDialog::handleMessage(UINT message, WPARAM wParam, LPARAM l
             left = std::max<int>(work.left, std::min<int>(left, work.right - width));
             top = std::max<int>(work.top, std::min<int>(top, work.bottom - height));
         }
-        ::SetWindowPos(m_dialog, nullptr, left, top, width, height,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(m_dialog, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 
         createControls();
         ::SendMessageW(m_dialog, DM_SETDEFID, IDOK, 0);

@@ -270,11 +270,13 @@ TEST(Win32PopupMenu, AChosenItemRunsItsCommandAfterTheMenuClosed) {
 TEST(Win32PopupMenu, WithoutMenuOrOwnerNothingOpens) {
     TestWindow owner;
     std::vector<unsigned> run;
-    win32ui::Win32PopupMenu(owner.handle(), nullptr, [&](unsigned id) { run.push_back(id); })
-        .popup(ScreenPoint{0, 0});
+    win32ui::Win32PopupMenu(owner.handle(), nullptr, [&](unsigned id) {
+        run.push_back(id);
+    }).popup(ScreenPoint{0, 0});
     const HMENU menu = ::CreatePopupMenu();
-    win32ui::Win32PopupMenu(nullptr, menu, [&](unsigned id) { run.push_back(id); })
-        .popup(ScreenPoint{0, 0});
+    win32ui::Win32PopupMenu(nullptr, menu, [&](unsigned id) {
+        run.push_back(id);
+    }).popup(ScreenPoint{0, 0});
     ::DestroyMenu(menu);
     EXPECT_TRUE(run.empty());
 }

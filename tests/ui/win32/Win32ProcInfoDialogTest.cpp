@@ -69,8 +69,8 @@ struct DialogRun {
         }
     }
 
-    static void run(Win32ProcInfoDialog& dialog, ShellRequests& shell, const TMyRec& rec,
-                    int icon, std::function<void(Win32ProcInfoDialog&)> step) {
+    static void run(Win32ProcInfoDialog& dialog, ShellRequests& shell, const TMyRec& rec, int icon,
+                    std::function<void(Win32ProcInfoDialog&)> step) {
         view = &dialog;
         whileOpen = std::move(step);
         ran = false;
@@ -262,9 +262,8 @@ TEST(Win32ProcInfoDialog, EveryWayOfClosingEndsTheModalRun) {
              ::SetFocus(path);
              ::PostMessageW(path, WM_KEYDOWN, VK_RETURN, 0);
          }},
-        {"close button", [](Win32ProcInfoDialog& view) {
-             ::PostMessageW(view.handle(), WM_CLOSE, 0, 0);
-         }},
+        {"close button",
+         [](Win32ProcInfoDialog& view) { ::PostMessageW(view.handle(), WM_CLOSE, 0, 0); }},
         {"from code", [](Win32ProcInfoDialog& view) { view.closeDialog(); }},
     };
     for (const auto& c : cases) {
@@ -302,8 +301,8 @@ TEST(Win32ProcInfoDialog, TheLinkLocatesTheFileAndTheDialogStaysOpen) {
 
 TEST(Win32ProcInfoDialog, OwnerIsDisabledWhileOpenAndTheDialogSitsOverIt) {
     const HWND owner =
-        ::CreateWindowExW(0, L"STATIC", L"Kestrel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100,
-                          700, 500, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+        ::CreateWindowExW(0, L"STATIC", L"Kestrel", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 700,
+                          500, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(owner, nullptr);
     RecordingShell shell;
     Win32ProcInfoDialog dialog(owner, {});
