@@ -32,9 +32,12 @@ private:
     bool m_initialised;
 };
 
+// A box of its own, before any window: above the running instance's window, which is usually
+// topmost, and in the foreground, so that the user sees it.
 void plainMessage(const std::string& text, UINT icon) {
     ::MessageBoxW(nullptr, os::win::WideFromUtf8(text).c_str(),
-                  os::win::WideFromUtf8(ui::ApplicationTitle).c_str(), MB_OK | icon);
+                  os::win::WideFromUtf8(ui::ApplicationTitle).c_str(),
+                  MB_OK | MB_TOPMOST | MB_SETFOREGROUND | icon);
 }
 
 } // namespace
