@@ -35,6 +35,27 @@ private:
     HWND m_window;
 };
 
+// Tests running side by side share Wine's one clipboard: each clipboard test holds this
+// machine-wide lock while it runs.
+class ClipboardLock {
+public:
+    ClipboardLock() : m_mutex(::CreateMutexW(nullptr, FALSE, L"KestrelTestClipboard")) {
+        if (m_mutex != nullptr)
+            ::WaitForSingleObject(m_mutex, 60000);
+    }
+    ~ClipboardLock() {
+        if (m_mutex != nullptr) {
+            ::ReleaseMutex(m_mutex);
+            ::CloseHandle(m_mutex);
+        }
+    }
+    ClipboardLock(const ClipboardLock&) = delete;
+    ClipboardLock& operator=(const ClipboardLock&) = delete;
+
+private:
+    HANDLE m_mutex;
+};
+
 std::wstring clipboardText(HWND owner) {
     std::wstring text;
     if (!::OpenClipboard(owner))
@@ -52,6 +73,7 @@ std::wstring clipboardText(HWND owner) {
 }
 
 TEST(Win32Clipboard, ChineseTextRoundTripsWithCrLfLineEnds) {
+    const ClipboardLock lock;
     TestWindow owner;
     ASSERT_NE(owner.handle(), nullptr);
     win32ui::Win32Clipboard clipboard(owner.handle());
@@ -66,6 +88,7 @@ TEST(Win32Clipboard, ChineseTextRoundTripsWithCrLfLineEnds) {
 }
 
 TEST(Win32Clipboard, ReportIsCopiedAsItIs) {
+    const ClipboardLock lock;
     TestWindow owner;
     win32ui::Win32Clipboard clipboard(owner.handle());
     TMyRec rec;
@@ -95,6 +118,7 @@ TEST(Win32Clipboard, LineFeedsGainCarriageReturnsOnce) {
 }
 
 TEST(Win32Clipboard, HeldByAnotherProgramLeavesTheContent) {
+    const ClipboardLock lock;
     TestWindow owner;
     win32ui::Win32Clipboard clipboard(owner.handle());
     clipboard.setText("before");
@@ -121,6 +145,7 @@ TEST(Win32Clipboard, HeldByAnotherProgramLeavesTheContent) {
 }
 
 TEST(Win32Clipboard, WithoutOwnerNothingHappens) {
+    const ClipboardLock lock;
     TestWindow owner;
     win32ui::Win32Clipboard(owner.handle()).setText("kept");
     win32ui::Win32Clipboard(nullptr).setText("lost");
@@ -195,6 +220,22 @@ TEST(Win32Shell, EmptyTargetsAskNothing) {
     EXPECT_TRUE(recorder.calls.empty());
 }
 
+BOOL CALLBACK findMenuWindow(HWND window, LPARAM found) {
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, 16);
+    if (std::wstring(name) != L"#32768" || !::IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The open popup menu of this thread (other tests may have menus open meanwhile).
+HWND openMenuWindow() {
+    HWND found = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), &findMenuWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 // The menu's modal loop is ended by a thread timer firing inside it.
 struct MenuDriver {
     static inline std::vector<WPARAM> keys;
@@ -204,7 +245,7 @@ struct MenuDriver {
     static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
         ++ticks;
         if (!keys.empty()) {
-            const HWND menuWindow = ::FindWindowW(L"#32768", nullptr);
+            const HWND menuWindow = openMenuWindow();
             if (menuWindow == nullptr && ticks < 200)
                 return; // not shown yet
             for (WPARAM key : keys) {
@@ -251,8 +292,7 @@ TEST(Win32PopupMenu, AChosenItemRunsItsCommandAfterTheMenuClosed) {
     bool menuOpenWhileRunning = false;
     win32ui::Win32PopupMenu popup(owner.handle(), menu, [&](unsigned id) {
         run.push_back(id);
-        menuOpenWhileRunning = ::FindWindowW(L"#32768", nullptr) != nullptr &&
-                               ::IsWindowVisible(::FindWindowW(L"#32768", nullptr));
+        menuOpenWhileRunning = openMenuWindow() != nullptr;
     });
 
     // Down to the third item (past the disabled one), Enter.
@@ -282,6 +322,7 @@ TEST(Win32PopupMenu, WithoutMenuOrOwnerNothingOpens) {
 }
 
 TEST(Win32CommandComponents, GiveEveryPieceTheCommandsNeed) {
+    const ClipboardLock lock;
     TestWindow owner;
     const HMENU menu = ::CreatePopupMenu();
     win32ui::Win32CommandComponents components(

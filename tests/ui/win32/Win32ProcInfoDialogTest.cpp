@@ -247,14 +247,16 @@ TEST(Win32ProcInfoDialog, EveryWayOfClosingEndsTheModalRun) {
              ::PostMessageW(view.control(ProcInfoControl::BTNOK), BM_CLICK, 0, 0);
          }},
         {"Enter",
-         [](Win32ProcInfoDialog&) {
-             ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, 0);
-             ::PostMessageW(::GetFocus(), WM_KEYUP, VK_RETURN, 0);
+         [](Win32ProcInfoDialog& view) {
+             const HWND ok = view.control(ProcInfoControl::BTNOK);
+             ::PostMessageW(ok, WM_KEYDOWN, VK_RETURN, 0);
+             ::PostMessageW(ok, WM_KEYUP, VK_RETURN, 0);
          }},
         {"Esc",
-         [](Win32ProcInfoDialog&) {
-             ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
-             ::PostMessageW(::GetFocus(), WM_KEYUP, VK_ESCAPE, 0);
+         [](Win32ProcInfoDialog& view) {
+             const HWND ok = view.control(ProcInfoControl::BTNOK);
+             ::PostMessageW(ok, WM_KEYDOWN, VK_ESCAPE, 0);
+             ::PostMessageW(ok, WM_KEYUP, VK_ESCAPE, 0);
          }},
         {"Enter on the path",
          [](Win32ProcInfoDialog& view) {
