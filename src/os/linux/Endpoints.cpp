@@ -168,19 +168,16 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
     }
     convert(raw, Protocol::Udp, udp);
 
-    std::unordered_map<std::uint64_t, std::uint32_t> owners;
-    owners.reserve(tcp.size() + udp.size());
+    InodeOwners owners(tcp.size() + udp.size());
     for (const auto* rows : {&tcp, &udp}) {
-        for (const Endpoint& e : *rows) {
-            if (e.inode != 0)
-                owners.emplace(e.inode, 0);
-        }
+        for (const Endpoint& e : *rows)
+            owners.add(e.inode);
     }
     scan.resolve(owners);
     for (auto* rows : {&tcp, &udp}) {
         for (Endpoint& e : *rows) {
-            if (e.inode != 0)
-                e.pid = owners[e.inode];
+            if (const std::uint32_t* owner = owners.find(e.inode))
+                e.pid = *owner;
         }
         sortUnique(*rows);
     }

@@ -75,6 +75,26 @@ void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
 // missing IPv6 file (IPv6 disabled) counts as empty.
 bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out);
 
+// Socket inode -> owning PID for a known set of inodes: a flat table, since a busy server
+// has a hundred thousand of them and a node per entry would cost more than the lookups.
+class InodeOwners {
+public:
+    explicit InodeOwners(std::size_t expected);
+    // Adds `inode` (not 0) with PID 0; adding it again changes nothing.
+    void add(std::uint64_t inode);
+    // The PID slot of `inode`; nullptr when it was never added.
+    std::uint32_t* find(std::uint64_t inode);
+    std::size_t size() const { return m_size; }
+
+private:
+    std::size_t slotOf(std::uint64_t inode) const;
+    std::vector<std::uint64_t> m_inodes; // 0: empty slot
+    std::vector<std::uint32_t> m_pids;
+    std::size_t m_mask = 0;
+    int m_shift = 60;
+    std::size_t m_size = 0;
+};
+
 // Socket inode -> owning PID, from one scan of <procRoot>/[pid]/fd. The scan starts at
 // construction on worker threads (one per further core, at most three), so that the caller
 // can dump the tables meanwhile; resolve() joins in and waits for the end. A process that
@@ -88,7 +108,7 @@ public:
 
     // Sets the PID of every inode in `owners` that a process holds: the lowest such PID when
     // several share it. Inodes nobody visible holds keep PID 0. Call once.
-    void resolve(std::unordered_map<std::uint64_t, std::uint32_t>& owners);
+    void resolve(InodeOwners& owners);
 
 private:
     struct State;
@@ -96,8 +116,7 @@ private:
 };
 
 // SocketOwnerScan and resolve() in one call.
-void findSocketOwners(const std::string& procRoot,
-                      std::unordered_map<std::uint64_t, std::uint32_t>& owners);
+void findSocketOwners(const std::string& procRoot, InodeOwners& owners);
 
 enum class Source { Auto, Netlink, ProcNet };
 

@@ -55,6 +55,55 @@ using Holders = std::vector<std::pair<std::uint64_t, std::uint32_t>>; // inode, 
 
 } // namespace
 
+InodeOwners::InodeOwners(std::size_t expected) {
+    // At most half full, so that probe runs stay short.
+    std::size_t capacity = 16;
+    m_shift = 60;
+    while (capacity < expected * 2) {
+        capacity *= 2;
+        --m_shift;
+    }
+    m_inodes.assign(capacity, 0);
+    m_pids.assign(capacity, 0);
+    m_mask = capacity - 1;
+}
+
+std::size_t InodeOwners::slotOf(std::uint64_t inode) const {
+    // Inodes are handed out in sequence; the multiplication spreads neighbours apart.
+    std::size_t slot = static_cast<std::size_t>((inode * 0x9e3779b97f4a7c15ull) >> m_shift);
+    while (m_inodes[slot] != 0 && m_inodes[slot] != inode)
+        slot = (slot + 1) & m_mask;
+    return slot;
+}
+
+void InodeOwners::add(std::uint64_t inode) {
+    if (inode == 0)
+        return;
+    if ((m_size + 1) * 2 > m_inodes.size()) {
+        // More than promised: grow, keeping what is there.
+        InodeOwners bigger(m_size + 1);
+        for (std::size_t i = 0; i < m_inodes.size(); ++i) {
+            if (m_inodes[i] != 0) {
+                bigger.add(m_inodes[i]);
+                *bigger.find(m_inodes[i]) = m_pids[i];
+            }
+        }
+        *this = std::move(bigger);
+    }
+    const std::size_t slot = slotOf(inode);
+    if (m_inodes[slot] == 0) {
+        m_inodes[slot] = inode;
+        ++m_size;
+    }
+}
+
+std::uint32_t* InodeOwners::find(std::uint64_t inode) {
+    if (inode == 0)
+        return nullptr;
+    const std::size_t slot = slotOf(inode);
+    return m_inodes[slot] == inode ? &m_pids[slot] : nullptr;
+}
+
 struct SocketOwnerScan::State {
     linuxfs::UniqueFd proc;
     std::mutex lock;
@@ -178,7 +227,7 @@ SocketOwnerScan::~SocketOwnerScan() {
     m_state->helpers.clear(); // joins
 }
 
-void SocketOwnerScan::resolve(std::unordered_map<std::uint64_t, std::uint32_t>& owners) {
+void SocketOwnerScan::resolve(InodeOwners& owners) {
     State& state = *m_state;
     if (state.found.empty())
         return; // no procfs
@@ -186,15 +235,14 @@ void SocketOwnerScan::resolve(std::unordered_map<std::uint64_t, std::uint32_t>& 
     state.helpers.clear(); // joins; every task is done
     for (const Holders& holders : state.found) {
         for (const auto& [inode, pid] : holders) {
-            const auto it = owners.find(inode);
-            if (it != owners.end() && (it->second == 0 || pid < it->second))
-                it->second = pid;
+            std::uint32_t* owner = owners.find(inode);
+            if (owner != nullptr && (*owner == 0 || pid < *owner))
+                *owner = pid;
         }
     }
 }
 
-void findSocketOwners(const std::string& procRoot,
-                      std::unordered_map<std::uint64_t, std::uint32_t>& owners) {
+void findSocketOwners(const std::string& procRoot, InodeOwners& owners) {
     SocketOwnerScan scan(procRoot);
     scan.resolve(owners);
 }

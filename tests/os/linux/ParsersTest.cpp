@@ -113,6 +113,36 @@ TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4Rows) {
     }
 }
 
+TEST(InodeOwnersTest, KeepsEveryInodeOnceAndGrowsPastWhatWasPromised) {
+    InodeOwners owners(4);
+    // Neighbouring inodes as the kernel hands them out, and far-apart ones, well past the
+    // promised size.
+    std::vector<std::uint64_t> inodes;
+    for (std::uint64_t i = 0; i < 5000; ++i)
+        inodes.push_back(1000000 + i);
+    for (std::uint64_t i = 1; i <= 64; ++i)
+        inodes.push_back(i << 40);
+    for (std::uint64_t inode : inodes)
+        owners.add(inode);
+    for (std::uint64_t inode : inodes)
+        owners.add(inode); // again: no second entry
+    owners.add(0);
+    EXPECT_EQ(owners.size(), inodes.size());
+    EXPECT_EQ(owners.find(0), nullptr);
+    EXPECT_EQ(owners.find(999999), nullptr);
+    EXPECT_EQ(owners.find(1u << 20), nullptr);
+    for (std::uint64_t inode : inodes) {
+        std::uint32_t* pid = owners.find(inode);
+        ASSERT_NE(pid, nullptr) << inode;
+        EXPECT_EQ(*pid, 0u);
+        *pid = static_cast<std::uint32_t>(inode % 65521 + 1);
+    }
+    for (std::uint64_t i = 0; i < 20000; ++i) // grows further; the PIDs set so far stay
+        owners.add(5000000 + i);
+    for (std::uint64_t inode : inodes)
+        EXPECT_EQ(*owners.find(inode), inode % 65521 + 1) << inode;
+}
+
 TEST(LinuxProcNetTest, FixtureTreeGivesRowsWithOwners) {
     std::vector<Endpoint> tcp;
     std::vector<Endpoint> udp;
