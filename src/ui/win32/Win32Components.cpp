@@ -154,10 +154,55 @@ bool answerColours(HBRUSH brush, COLORREF text, COLORREF background, WPARAM wPar
     return true;
 }
 
+// A function of user32 that older systems lack, or nullptr.
+template <typename Function> Function user32Function(const char* name) {
+    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    if (!user32)
+        return nullptr;
+    // GetProcAddress gives a generic function pointer; the caller names the real type.
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(user32, name)));
+}
+
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+using GetSystemMetricsForDpiFunction = int(WINAPI*)(int, UINT);
+using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+
 } // namespace
 
 int scaled(int designPixels, int dpi) {
     return ::MulDiv(designPixels, dpi, 96);
+}
+
+int windowDpi(HWND window) {
+    static const auto getDpiForWindow = user32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+    if (getDpiForWindow) {
+        const UINT dpi = getDpiForWindow(window);
+        if (dpi > 0)
+            return static_cast<int>(dpi);
+    }
+    int dpi = 96;
+    if (HDC dc = ::GetDC(nullptr)) {
+        const int screenDpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+        if (screenDpi > 0)
+            dpi = screenDpi;
+        ::ReleaseDC(nullptr, dc);
+    }
+    return dpi;
+}
+
+int systemMetricForDpi(int index, int dpi) {
+    static const auto getSystemMetricsForDpi =
+        user32Function<GetSystemMetricsForDpiFunction>("GetSystemMetricsForDpi");
+    return getSystemMetricsForDpi ? getSystemMetricsForDpi(index, static_cast<UINT>(dpi))
+                                  : ::GetSystemMetrics(index);
+}
+
+bool adjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi) {
+    static const auto adjustWindowRectExForDpi =
+        user32Function<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
+    if (adjustWindowRectExForDpi)
+        return adjustWindowRectExForDpi(&rect, style, FALSE, exStyle, static_cast<UINT>(dpi)) != 0;
+    return ::AdjustWindowRectEx(&rect, style, FALSE, exStyle) != 0;
 }
 
 const std::wstring& interfaceFontFace() {

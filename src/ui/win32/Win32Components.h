@@ -19,6 +19,14 @@ namespace win32ui {
 // A design pixel size at `dpi` (96 = 100 %), rounded.
 int scaled(int designPixels, int dpi);
 
+// The DPI `window` is drawn at (96 = 100 %). The per-monitor functions of Windows 10 are looked
+// up at run time, so that the program also starts on older systems: there the screen's DPI.
+int windowDpi(HWND window);
+// GetSystemMetricsForDpi where the system has it, else GetSystemMetrics.
+int systemMetricForDpi(int index, int dpi);
+// AdjustWindowRectExForDpi where the system has it, else AdjustWindowRectEx.
+bool adjustWindowRectForDpi(RECT& rect, DWORD style, DWORD exStyle, int dpi);
+
 // A font for the window's texts: `pixelHeight` pixels high (character height), regular or
 // bold. The face is the first one installed that shows Chinese texts (so that the captions do
 // not turn into boxes), else Arial; nullptr only when the system refuses any font. The

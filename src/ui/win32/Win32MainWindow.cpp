@@ -109,11 +109,6 @@ HICON loadApplicationIcon(int side) {
     return icon;
 }
 
-int windowDpi(HWND window) {
-    const UINT dpi = ::GetDpiForWindow(window);
-    return dpi > 0 ? static_cast<int>(dpi) : 96;
-}
-
 } // namespace
 
 Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
@@ -277,7 +272,7 @@ void Win32MainWindow::placeAtDesignSize() {
     RECT frame{0, 0, scaled(ClientWidth, m_dpi), scaled(ClientHeight, m_dpi)};
     const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(m_window, GWL_STYLE));
     const DWORD exStyle = static_cast<DWORD>(::GetWindowLongPtrW(m_window, GWL_EXSTYLE));
-    ::AdjustWindowRectExForDpi(&frame, style, FALSE, exStyle, static_cast<UINT>(m_dpi));
+    adjustWindowRectForDpi(frame, style, exStyle, m_dpi);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
 
@@ -319,8 +314,8 @@ void Win32MainWindow::applyDpi(int dpi) {
     m_font = font;
     m_boldFont = boldFont;
 
-    HICON bigIcon = loadApplicationIcon(::GetSystemMetricsForDpi(SM_CXICON, m_dpi));
-    HICON smallIcon = loadApplicationIcon(::GetSystemMetricsForDpi(SM_CXSMICON, m_dpi));
+    HICON bigIcon = loadApplicationIcon(systemMetricForDpi(SM_CXICON, m_dpi));
+    HICON smallIcon = loadApplicationIcon(systemMetricForDpi(SM_CXSMICON, m_dpi));
     if (bigIcon && smallIcon) {
         ::SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon));
         ::SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));

@@ -424,4 +424,13 @@ TEST(Win32InterfaceFont, IsMadeAndScales) {
     EXPECT_EQ(scaled(17, 120), 21);
 }
 
+TEST(Win32Dpi, FramesAndMetricsFollowTheDpi) {
+    EXPECT_EQ(windowDpi(::GetDesktopWindow()), 96);
+    RECT frame{0, 0, 746, 433};
+    ASSERT_TRUE(adjustWindowRectForDpi(frame, WS_OVERLAPPEDWINDOW, 0, 96));
+    EXPECT_GT(frame.right - frame.left, 746);
+    EXPECT_GT(frame.bottom - frame.top, 433);
+    EXPECT_GT(systemMetricForDpi(SM_CXICON, 96), 0);
+}
+
 } // namespace
