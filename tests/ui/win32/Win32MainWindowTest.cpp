@@ -1,5 +1,6 @@
 // The Win32 main window over the real window logic, with a snapshot the test controls and the
 // settings file in a folder of its own, under Wine's null display driver.
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -71,6 +72,8 @@ struct FakeSystem {
     std::vector<File_Rec> udpOut;
     std::string failure;
     int snapshots = 0;
+    // The same count, for other threads.
+    std::atomic<int> snapshotsSeen{0};
 
     TFormKestrelServices services(const std::string& settingsFile) {
         TFormKestrelServices services;
@@ -82,6 +85,7 @@ struct FakeSystem {
         services.snapshot.udpRecords = &udpOut;
         services.snapshot.takeSnapshot = [this] {
             ++snapshots;
+            ++snapshotsSeen;
             if (!failure.empty())
                 throw std::runtime_error(failure);
             tcpOut = tcp;
@@ -414,6 +418,23 @@ TEST_F(Win32MainWindowTest, ClosingAsksAndEndsOnlyOnYes) {
     }
     // The window object goes after its window without touching it.
     window.reset();
+}
+
+TEST_F(Win32MainWindowTest, AutoRefreshGoesOnWhileTheCloseQuestionIsOpen) {
+    auto window = makeWindow();
+    window->create();
+    ::SendMessageW(window->autoRefreshBox().handle(), BM_CLICK, 0, 0);
+    // Short intervals, so that the test need not wait ten seconds.
+    window->timer().setInterval(20);
+    const int before = system.snapshots;
+    BoxAnswerer answerer(L"Kestrel", IDNO,
+                         [this, before] { return system.snapshotsSeen >= before + 2; });
+    ::SendMessageW(window->handle(), WM_CLOSE, 0, 0);
+    answerer.finish();
+    EXPECT_TRUE(answerer.seen()) << "the box's own loop did not refresh the list";
+    EXPECT_GE(system.snapshots, before + 2);
+    EXPECT_TRUE(::IsWindow(window->handle()));
+    EXPECT_TRUE(window->timer().running());
 }
 
 TEST_F(Win32MainWindowTest, ContextMenuCommandsRunTheirItems) {

@@ -42,8 +42,11 @@ inline bool pumpUntil(const std::function<bool()>& done,
 // IDOK). Join with finish() after the box's call has returned.
 class BoxAnswerer {
 public:
-    BoxAnswerer(std::wstring caption, int button)
-        : m_caption(std::move(caption)), m_button(button), m_thread([this] { run(); }) {}
+    // `ready` (called on the answering thread, so it may only read atomics) holds the answer
+    // back until it gives true.
+    BoxAnswerer(std::wstring caption, int button, std::function<bool()> ready = {})
+        : m_caption(std::move(caption)), m_button(button), m_ready(std::move(ready)),
+          m_thread([this] { run(); }) {}
     ~BoxAnswerer() { finish(); }
     BoxAnswerer(const BoxAnswerer&) = delete;
     BoxAnswerer& operator=(const BoxAnswerer&) = delete;
@@ -78,7 +81,7 @@ private:
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!m_stop && std::chrono::steady_clock::now() < end) {
             HWND box = ::FindWindowW(L"#32770", m_caption.c_str());
-            if (box) {
+            if (box && (!m_ready || m_ready())) {
                 // The message text is the static control 0xFFFF of the box.
                 if (HWND text = ::GetDlgItem(box, 0xFFFF))
                     m_text = windowText(text);
@@ -95,6 +98,7 @@ private:
 
     std::wstring m_caption;
     int m_button;
+    std::function<bool()> m_ready;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_seen{false};
     std::string m_text;
