@@ -7,6 +7,7 @@
 
 #include "os/windows/WinText.h"
 #include "ui/Components.h"
+#include "ui/win32/Win32Components.h"
 
 namespace win32ui {
 
@@ -355,8 +356,8 @@ INT_PTR CALLBACK Win32ProcInfoDialog::dialogProc(HWND dialog, UINT message, WPAR
 INT_PTR Win32ProcInfoDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: {
-        UINT dpi = ::GetDpiForWindow(m_owner != nullptr ? m_owner : m_dialog);
-        m_dpi = dpi != 0 ? static_cast<int>(dpi) : 96;
+        const int dpi = windowDpi(m_owner != nullptr ? m_owner : m_dialog);
+        m_dpi = dpi > 0 ? dpi : 96;
         createFonts();
         ::SetWindowTextW(m_dialog, os::win::WideFromUtf8(ProcInfoLook::Caption).c_str());
 
