@@ -53,8 +53,8 @@ std::vector<DWORD> dialogTemplate() {
 
 } // namespace
 
-Win32ProcInfoDialog::Win32ProcInfoDialog(HWND owner, IconList largeIcons)
-    : m_owner(owner), m_largeIcons(std::move(largeIcons)) {
+Win32ProcInfoDialog::Win32ProcInfoDialog(HWND owner, IconList largeIcons, int dpi)
+    : m_owner(owner), m_largeIcons(std::move(largeIcons)), m_fixedDpi(dpi) {
     m_texts[ProcInfoControl::Label5] = os::win::WideFromUtf8(ProcInfoLook::PathLabel);
     m_texts[ProcInfoControl::LabLocate] = os::win::WideFromUtf8(ProcInfoLook::LocateCaption);
     m_texts[ProcInfoControl::BTNOK] = os::win::WideFromUtf8(ProcInfoLook::OkCaption);
@@ -356,7 +356,8 @@ INT_PTR CALLBACK Win32ProcInfoDialog::dialogProc(HWND dialog, UINT message, WPAR
 INT_PTR Win32ProcInfoDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: {
-        const int dpi = windowDpi(m_owner != nullptr ? m_owner : m_dialog);
+        const int dpi =
+            m_fixedDpi > 0 ? m_fixedDpi : windowDpi(m_owner != nullptr ? m_owner : m_dialog);
         m_dpi = dpi > 0 ? dpi : 96;
         createFonts();
         ::SetWindowTextW(m_dialog, os::win::WideFromUtf8(ProcInfoLook::Caption).c_str());

@@ -22,7 +22,8 @@ public:
     using IconList = std::function<HIMAGELIST()>;
 
     // `owner` (may be null) is disabled while the dialog runs and the dialog is centred on it.
-    Win32ProcInfoDialog(HWND owner, IconList largeIcons);
+    // The layout follows the owner's DPI, or `dpi` when it is not 0.
+    Win32ProcInfoDialog(HWND owner, IconList largeIcons, int dpi = 0);
     ~Win32ProcInfoDialog() override;
     Win32ProcInfoDialog(const Win32ProcInfoDialog&) = delete;
     Win32ProcInfoDialog& operator=(const Win32ProcInfoDialog&) = delete;
@@ -66,6 +67,7 @@ private:
     std::map<ProcInfoControl, std::wstring> m_texts;
     std::map<ProcInfoControl, HWND> m_controls;
     int m_iconIndex = -1;
+    int m_fixedDpi = 0;
     int m_dpi = 96;
     bool m_closeRequested = false;
     bool m_buttonHot = false;

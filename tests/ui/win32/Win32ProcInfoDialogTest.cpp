@@ -175,10 +175,19 @@ private:
     HIMAGELIST m_list;
 };
 
-TEST(Win32ProcInfoDialog, ShowsACopyOfTheRowInTheLaidOutControls) {
+class ProcInfoDialogAtDpi : public testing::TestWithParam<int> {};
+
+// 0: the system's DPI; 144: 150 %, where every design pixel size must be scaled.
+INSTANTIATE_TEST_SUITE_P(Win32ProcInfoDialog, ProcInfoDialogAtDpi, testing::Values(0, 144));
+
+TEST_P(ProcInfoDialogAtDpi, ShowsACopyOfTheRowInTheLaidOutControls) {
     RecordingShell shell;
-    Win32ProcInfoDialog dialog(nullptr, {});
-    DialogRun::run(dialog, shell, sampleRow(), -1, [](Win32ProcInfoDialog& view) {
+    const int fixedDpi = GetParam();
+    Win32ProcInfoDialog dialog(nullptr, {}, fixedDpi);
+    DialogRun::run(dialog, shell, sampleRow(), -1, [fixedDpi](Win32ProcInfoDialog& view) {
+        if (fixedDpi != 0) {
+            EXPECT_EQ(view.dpi(), fixedDpi);
+        }
         const HWND window = view.handle();
         EXPECT_EQ(windowText(window), "进程详细信息");
         const struct {
@@ -218,6 +227,9 @@ TEST(Win32ProcInfoDialog, ShowsACopyOfTheRowInTheLaidOutControls) {
                 EXPECT_GT(rect.bottom - rect.top, 0) << "a label sized to its text";
             }
         }
+        // The font is scaled too: a label is as tall as a line of it.
+        const RECT pidBox = childRect(window, view.control(ProcInfoControl::LabPID));
+        EXPECT_GE(pidBox.bottom - pidBox.top, scaled(ProcInfoLook::FontPixelHeight));
         // Labels grow with their text.
         const RECT name = childRect(window, view.control(ProcInfoControl::LabExe));
         const RECT pid = childRect(window, view.control(ProcInfoControl::LabPID));
