@@ -6,10 +6,15 @@
 //                                                        the control near its left end, where
 //                                                        a check box has its square
 //   kestrel_wine_probe checked <window caption> <text>   "1" ticked, "0" not
+//   kestrel_wine_probe row <window caption>              "x y" of a point in the first row
+//                                                        of the window's list view
+//   kestrel_wine_probe menu                              status 0 while a popup menu is open
+//   kestrel_wine_probe clipboard                         the clipboard's Unicode text
 //   kestrel_wine_probe details                           shows the process details dialog
 //                                                        for a sample row until it is closed
 // Captions and texts are UTF-8; exit status 1 when the window or control is not there.
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -71,6 +76,19 @@ int showDetails() {
     return 0;
 }
 
+std::wstring classOf(HWND window) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    return name;
+}
+
+BOOL CALLBACK findOpenMenu(HWND window, LPARAM found) {
+    if (classOf(window) != L"#32768" || !::IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
 void print(const std::string& line) {
     const std::string out = line + "\n";
     DWORD written = 0;
@@ -97,6 +115,30 @@ int main() {
         ::LocalFree(arguments);
         return showDetails();
     }
+    if (arguments != nullptr && count == 2 && std::wstring(arguments[1]) == L"menu") {
+        ::LocalFree(arguments);
+        bool open = false;
+        ::EnumWindows(&findOpenMenu, reinterpret_cast<LPARAM>(&open));
+        return open ? 0 : 1;
+    }
+    if (arguments != nullptr && count == 2 && std::wstring(arguments[1]) == L"clipboard") {
+        ::LocalFree(arguments);
+        if (!::OpenClipboard(nullptr))
+            return 1;
+        std::string text;
+        bool found = false;
+        if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+            if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+                text = os::win::Utf8FromWide(chars, std::wcslen(chars));
+                found = true;
+                ::GlobalUnlock(data);
+            }
+        }
+        ::CloseClipboard();
+        if (found)
+            print(text);
+        return found ? 0 : 1;
+    }
     if (arguments == nullptr || count < 3)
         return 2;
     const std::wstring command = arguments[1];
@@ -114,6 +156,30 @@ int main() {
         ::EnumChildWindows(top, &collectChild, reinterpret_cast<LPARAM>(&children));
         for (HWND child : children)
             print(os::win::Utf8FromWide(textOf(child)));
+        return 0;
+    }
+    if (command == L"row") {
+        std::vector<HWND> children;
+        ::EnumChildWindows(top, &collectChild, reinterpret_cast<LPARAM>(&children));
+        HWND list = nullptr;
+        HWND header = nullptr;
+        for (HWND child : children) {
+            if (classOf(child) == L"SysListView32" && list == nullptr)
+                list = child;
+            else if (classOf(child) == L"SysHeader32" && header == nullptr)
+                header = child;
+        }
+        if (list == nullptr)
+            return 1;
+        RECT listBox{};
+        ::GetWindowRect(list, &listBox);
+        RECT headerBox = listBox;
+        headerBox.bottom = listBox.top;
+        if (header != nullptr)
+            ::GetWindowRect(header, &headerBox);
+        // Rows are at least 22 design pixels high: 8 below the header is inside the first.
+        print(std::to_string(listBox.left + (listBox.right - listBox.left) / 3) + " " +
+              std::to_string(headerBox.bottom + 8));
         return 0;
     }
     const HWND child = findChild(top, childText);

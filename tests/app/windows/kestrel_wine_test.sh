@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real kestrel.exe under Wine on a virtual X display, as a user meets it: the window with
 # its caption, a second start that shows "The program already start" and ends while the first
-# runs on, a click on "显示文件详细信息" that writes Kestrel.ini next to the program, and
-# screenshots kept as artifacts (Chinese text must be readable in them).
+# runs on, a click on "显示文件详细信息" that writes Kestrel.ini next to the program, the context
+# menu copying a row's report to the clipboard, the process details dialog, and screenshots
+# kept as artifacts (Chinese text must be readable in them).
 # Usage: kestrel_wine_test.sh <kestrel.exe> <probe.exe> <template prefix> <prefix> <artifacts>
 #   <template prefix>: the tests' Wine prefix, copied once into <prefix>, which draws through
 #   X11 and links a CJK font to the faces Windows programs ask for.
@@ -172,6 +173,24 @@ echo "ok ($SECONDS s): the click wrote $(tr -d '\r' <"$ini" | tr '\n' ' ')"
 
 sleep 1
 import -window root "$artifacts/kestrel-wine-show-info.png" || fail "no screenshot"
+
+# The context menu of the first row (a right click), "拷贝到剪贴板" chosen with the keyboard
+# (the first items: 进程信息, 结束进程(&E), 拷贝到剪贴板): the row's report on the clipboard.
+row=$(probe row "$expected_title")
+[ -n "$row" ] || fail "the probe found no list in the main window"
+set -- $row
+xdotool mousemove --sync "$1" "$2" click 3
+menu_open() { probe menu; }
+wait_for 30 menu_open || fail "a right click on the first row at $row opened no menu"
+import -window root "$artifacts/kestrel-wine-menu.png"
+xdotool key --clearmodifiers Down Down Down Return
+report_copied() { probe clipboard >"$work/clipboard.txt" && grep -q '^生成:Kestrel$' "$work/clipboard.txt"; }
+wait_for 30 report_copied || fail "拷贝到剪贴板 put no report on the clipboard"
+for line in '―――――――――――――――――――――――' '本机地址:127.0.0.1' '网络协议:(TCP|UDP)' 'PID:[0-9]+'; do
+  grep -qxE "$line" "$work/clipboard.txt" || fail "the report has no line '$line'"
+done
+[ "$(wc -l <"$work/clipboard.txt")" -ge 14 ] || fail "the report is not 14 lines"
+echo "ok ($SECONDS s): the context menu copied the first row's report"
 
 # The process details dialog (the rows' owners are unknown under Wine, so the program itself
 # cannot open it): shown by the probe for a sample row, closed with Esc.
