@@ -23,6 +23,12 @@ constexpr int IconMargin = 2;
 constexpr UINT_PTR SubclassId = 1;
 constexpr UINT_PTR TipId = 1;
 
+// Posted to the list itself to bring it up to date with rows changed in the meantime.
+UINT flushMessage() {
+    static const UINT message = ::RegisterWindowMessageW(L"KestrelListViewFlush");
+    return message;
+}
+
 std::wstring wideOf(std::string_view text) {
     if (text.empty())
         return {};
@@ -391,8 +397,7 @@ void Win32ListView::rowsAboutToBeRemoved(std::size_t first, std::size_t) {
 
 void Win32ListView::rowsRemoved() {
     --m_structure;
-    syncItemCount(true, m_changeFirst);
-    syncFromList();
+    countChanged(m_changeFirst);
 }
 
 void Win32ListView::rowsAboutToBeInserted(std::size_t first, std::size_t) {
@@ -402,7 +407,26 @@ void Win32ListView::rowsAboutToBeInserted(std::size_t first, std::size_t) {
 
 void Win32ListView::rowsInserted() {
     --m_structure;
-    syncItemCount(true, m_changeFirst);
+    countChanged(m_changeFirst);
+}
+
+// A refresh reports every run of removed rows on its own, and each new item count costs the
+// ListView time in proportion to the rows: the count, the repaint and the selection are brought
+// over once, when the ListView next handles a message (at the latest the one posted here).
+void Win32ListView::countChanged(std::size_t first) {
+    if (!m_hwnd)
+        return;
+    m_pendingFirst = m_countPending ? std::min(m_pendingFirst, first) : first;
+    m_countPending = true;
+    if (!m_flushPosted && flushMessage() != 0)
+        m_flushPosted = ::PostMessageW(m_hwnd, flushMessage(), 0, 0) != FALSE;
+}
+
+void Win32ListView::flushPending() {
+    if (!m_countPending)
+        return;
+    m_countPending = false;
+    syncItemCount(true, m_pendingFirst);
     syncFromList();
 }
 
@@ -473,18 +497,19 @@ void Win32ListView::syncItemCount(bool invalidateFrom, std::size_t first) {
 }
 
 // Puts the list control's selection and focused row onto the ListView's items by position.
+// Asks only about the wanted items and the selected count: a search for the selected or
+// focused item walks every item in some implementations.
 void Win32ListView::syncFromList() {
-    if (!m_hwnd || m_syncing > 0 || m_structure > 0)
+    if (!m_hwnd || m_syncing > 0 || m_structure > 0 || m_countPending)
         return;
     ++m_syncing;
     const int wanted = itemOf(m_list.selectedRow());
-    const int have =
-        static_cast<int>(::SendMessageW(m_hwnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
-                                        MAKELPARAM(LVNI_SELECTED, 0)));
-    const bool more =
-        have >= 0 && ::SendMessageW(m_hwnd, LVM_GETNEXTITEM, static_cast<WPARAM>(have),
-                                    MAKELPARAM(LVNI_SELECTED, 0)) >= 0;
-    if (wanted != have || more) {
+    const auto selected = ::SendMessageW(m_hwnd, LVM_GETSELECTEDCOUNT, 0, 0);
+    const bool selectionRight =
+        wanted < 0 ? selected == 0
+                   : selected == 1 && ::SendMessageW(m_hwnd, LVM_GETITEMSTATE,
+                                                     static_cast<WPARAM>(wanted), LVIS_SELECTED);
+    if (!selectionRight) {
         LVITEMW state{};
         state.stateMask = LVIS_SELECTED;
         state.state = 0;
@@ -497,18 +522,24 @@ void Win32ListView::syncFromList() {
         }
     }
     const int wantedFocus = itemOf(m_list.focusedRow());
-    const int haveFocus =
-        static_cast<int>(::SendMessageW(m_hwnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
-                                        MAKELPARAM(LVNI_FOCUSED, 0)));
-    if (wantedFocus != haveFocus) {
-        LVITEMW state{};
-        state.stateMask = LVIS_FOCUSED;
-        state.state = wantedFocus >= 0 ? LVIS_FOCUSED : 0;
-        ::SendMessageW(m_hwnd, LVM_SETITEMSTATE,
-                       static_cast<WPARAM>(wantedFocus >= 0 ? wantedFocus : haveFocus),
-                       reinterpret_cast<LPARAM>(&state));
-        if (wantedFocus >= 0)
+    LVITEMW focus{};
+    focus.stateMask = LVIS_FOCUSED;
+    if (wantedFocus >= 0) {
+        if (!::SendMessageW(m_hwnd, LVM_GETITEMSTATE, static_cast<WPARAM>(wantedFocus),
+                            LVIS_FOCUSED)) {
+            focus.state = LVIS_FOCUSED;
+            ::SendMessageW(m_hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(wantedFocus),
+                           reinterpret_cast<LPARAM>(&focus));
             ::SendMessageW(m_hwnd, LVM_SETSELECTIONMARK, 0, wantedFocus);
+        }
+    } else {
+        const int haveFocus = static_cast<int>(::SendMessageW(
+            m_hwnd, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), MAKELPARAM(LVNI_FOCUSED, 0)));
+        if (haveFocus >= 0) {
+            focus.state = 0;
+            ::SendMessageW(m_hwnd, LVM_SETITEMSTATE, static_cast<WPARAM>(haveFocus),
+                           reinterpret_cast<LPARAM>(&focus));
+        }
     }
     --m_syncing;
 }
@@ -959,6 +990,14 @@ LRESULT CALLBACK Win32ListView::headerProc(HWND hwnd, UINT message, WPARAM wPara
 
 LRESULT Win32ListView::onListMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                      bool& handled) {
+    if (message == flushMessage() && message != 0) {
+        m_flushPosted = false;
+        flushPending();
+        handled = true;
+        return 0;
+    }
+    if (m_countPending && message != WM_NCDESTROY && message != WM_DESTROY)
+        flushPending();
     switch (message) {
     case WM_NOTIFY: {
         const auto* notify = reinterpret_cast<const NMHDR*>(lParam);

@@ -95,6 +95,8 @@ private:
     void insertViewColumn(int listColumn);
     void syncSortIndicator();
     void syncItemCount(bool invalidateFrom, std::size_t first);
+    void countChanged(std::size_t first);
+    void flushPending();
     void syncFromList();
     void takeViewState();
     void applyRowHeight();
@@ -138,6 +140,11 @@ private:
     int m_syncing = 0;   // our own changes of the ListView's state are not the user's
     int m_structure = 0; // rows being removed, inserted or moved
     std::size_t m_changeFirst = 0;
+    // Rows were removed or inserted and the ListView has not heard yet: it hears once, before
+    // the next message it handles, however many groups of rows a refresh changed.
+    bool m_countPending = false;
+    bool m_flushPosted = false;
+    std::size_t m_pendingFirst = 0;
     bool m_settingWidth = false;
     int m_pressedColumn = -1; // header item under a left press, -1 for none
     int m_clickedColumn = ColumnProcess;
