@@ -14,11 +14,13 @@
 
 #include "list/Columns.h"
 #include "list/ConnectionList.h"
+#include "list/ImageListEx.h"
 #include "list/ListControl.h"
 #include "list/MemoryListControl.h"
 #include "os/windows/WinText.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/Components.h"
+#include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
 
 using win32ui::Win32ListView;
@@ -56,6 +58,11 @@ public:
         columnClicks.push_back(column);
         focusedAtClick = m_list.focusedRow();
     }
+    int VTSGetImageIndex(RowHandle node, int column) override {
+        if (throwOnImage)
+            throw std::runtime_error("no icon");
+        return column == ColumnProcess && node && !node->Rec.ProcPath.empty() ? 0 : -1;
+    }
     void VTSDblClick() override {
         ++doubleClicks;
         if (!throwOnDoubleClick.empty())
@@ -70,6 +77,7 @@ public:
     RowHandle focusedAtPopup = nullptr;
     RowHandle focusedAtClick = nullptr;
     std::string throwOnDoubleClick;
+    bool throwOnImage = false;
 
 private:
     ListControl& m_list;
@@ -358,6 +366,33 @@ TEST_F(ListViewTest, ItemCountFollowsTheRows) {
     list.clear();
     EXPECT_EQ(itemCount(), 0);
     EXPECT_EQ(itemText(0, 1), ""); // a stale position reads as empty, never as freed memory
+}
+
+// Counts the item-count messages the ListView receives.
+LRESULT CALLBACK countingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                              DWORD_PTR counter) {
+    if (message == LVM_SETITEMCOUNT)
+        ++*reinterpret_cast<int*>(counter);
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+TEST_F(ListViewTest, ARefreshOfManyScatteredRowsSetsTheCountOnce) {
+    std::vector<RowHandle> rows;
+    for (int i = 0; i < 400; ++i)
+        rows.push_back(list.addRow());
+    list.selectRow(rows[399]);
+    ASSERT_EQ(itemCount(), 400);
+    int counts = 0;
+    ASSERT_TRUE(::SetWindowSubclass(listHwnd(), countingProc, 77, reinterpret_cast<DWORD_PTR>(&counts)));
+    list.beginUpdate();
+    for (int i = 0; i < 400; i += 2) // 200 separate runs of removed rows
+        list.deleteRow(rows[static_cast<std::size_t>(i)]);
+    list.addRow();
+    list.endUpdate();
+    EXPECT_EQ(itemCount(), 201);
+    EXPECT_EQ(nextItem(LVNI_SELECTED), 199);
+    EXPECT_EQ(counts, 1);
+    ::RemoveWindowSubclass(listHwnd(), countingProc, 77);
 }
 
 TEST_F(ListViewTest, SelectedRowStaysSelectedThroughRemovalsInsertionsAndSorts) {
@@ -736,6 +771,77 @@ TEST_F(ListViewTest, PaintsTheSelectionBlendedTheGlyphAndTheColumnBackground) {
     EXPECT_GT(coloured, 40);
     for (int y = manage.top; y < manage.bottom - 1; ++y)
         EXPECT_EQ(canvas.pixel(manage.left + 6, y), 0xFFFFFFu) << y;
+    EXPECT_TRUE(report.errors.empty());
+}
+
+// A system that has no icons: the cache here only holds what the test puts into it.
+class NoSystemIcons : public SystemImageList {
+public:
+    int iconIndexOfPath(const std::string&) override { return -1; }
+    int copyIcon(int, bool, ImageStore&) override { return -1; }
+};
+
+// A 16 x 16 icon of one opaque colour (0xRRGGBB); the caller destroys it.
+HICON solidIcon(std::uint32_t rgb) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = 16;
+    info.bmiHeader.biHeight = -16;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP colour = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!colour || !bits)
+        return nullptr;
+    auto* pixels = static_cast<std::uint32_t*>(bits);
+    for (int i = 0; i < 16 * 16; ++i)
+        pixels[i] = 0xFF000000u | rgb;
+    const std::vector<BYTE> maskBits(16 * 2, 0);
+    HBITMAP mask = ::CreateBitmap(16, 16, 1, 1, maskBits.data());
+    ICONINFO parts{};
+    parts.fIcon = TRUE;
+    parts.hbmColor = colour;
+    parts.hbmMask = mask;
+    HICON icon = ::CreateIconIndirect(&parts);
+    ::DeleteObject(colour);
+    ::DeleteObject(mask);
+    return icon;
+}
+
+TEST_F(ListViewTest, PaintsTheProcessIconBeforeItsName) {
+    NoSystemIcons system;
+    TImageListEx smallIcons(std::make_unique<win32ui::Win32ImageStore>(16, 16), system);
+    HICON red = solidIcon(0xFF0000);
+    ASSERT_NE(red, nullptr);
+    ASSERT_EQ(static_cast<win32ui::Win32ImageStore&>(smallIcons.Images()).addIcon(red), 0);
+    ::DestroyIcon(red);
+    view->setSmallIcons([&smallIcons] { return &smallIcons; });
+    add(TcpRow);
+    Row noPath = UdpRow;
+    noPath.path = "";
+    add(noPath);
+    list.sort(NoColumn, SortDirection::Ascending);
+
+    Canvas canvas(880, 400);
+    ASSERT_TRUE(canvas.ready());
+    ::SendMessageW(listHwnd(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+    const int process = view->viewColumnOf(ColumnProcess);
+    const RECT withIcon = itemRect(0, process);
+    const int middle = (withIcon.top + withIcon.bottom) / 2;
+    EXPECT_EQ(canvas.pixel(withIcon.left + 10, middle), 0xFF0000u);
+    const RECT without = itemRect(1, process);
+    // A row without a path has no icon.
+    for (int x = without.left + 2; x < without.left + 18; ++x)
+        EXPECT_NE(canvas.pixel(x, (without.top + without.bottom) / 2), 0xFF0000u) << x;
+
+    // An icon lookup that fails leaves the icon out; painting goes on and reports nothing.
+    events.throwOnImage = true;
+    Canvas again(880, 400);
+    ::SendMessageW(listHwnd(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(again.dc()),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+    EXPECT_NE(again.pixel(withIcon.left + 10, middle), 0xFF0000u);
     EXPECT_TRUE(report.errors.empty());
 }
 
