@@ -138,9 +138,12 @@ Win32ListView::Win32ListView(HWND parent, int controlId, MemoryListControl& list
     m_header = ListView_GetHeader(m_hwnd);
     ::SetWindowSubclass(m_hwnd, &Win32ListView::listProc, SubclassId,
                         reinterpret_cast<DWORD_PTR>(this));
-    if (m_header)
+    if (m_header) {
         ::SetWindowSubclass(m_header, &Win32ListView::headerProc, SubclassId,
                             reinterpret_cast<DWORD_PTR>(this));
+        ::SetWindowLongPtrW(m_header, GWL_STYLE,
+                            ::GetWindowLongPtrW(m_header, GWL_STYLE) | HDS_HOTTRACK);
+    }
     const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER;
     ListView_SetExtendedListViewStyleEx(m_hwnd, extended, extended);
     // The selection is drawn as a blended rectangle; no dotted focus frame over it.
@@ -886,6 +889,19 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
     ::RestoreDC(dc, savedDc);
 }
 
+// The header's title under the mouse turns blue.
+LRESULT Win32ListView::headerCustomDraw(NMCUSTOMDRAW& draw) {
+    switch (draw.dwDrawStage) {
+    case CDDS_PREPAINT:
+        return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT:
+        ::SetTextColor(draw.hdc, (draw.uItemState & CDIS_HOT) ? RGB(0, 0, 255) : RGB(0, 0, 0));
+        return CDRF_NEWFONT;
+    default:
+        return CDRF_DODEFAULT;
+    }
+}
+
 void Win32ListView::drawSelection(HDC dc, int item) {
     RECT row{};
     row.left = LVIR_BOUNDS;
@@ -898,6 +914,64 @@ void Win32ListView::drawSelection(HDC dc, int item) {
     const BLENDFUNCTION blend{AC_SRC_OVER, 0, SelectionAlpha, 0};
     ::GdiAlphaBlend(dc, row.left, row.top, row.right - row.left, row.bottom - row.top, dot.dc(), 0,
                     0, 1, 1, blend);
+}
+
+// Room the process icon takes before the text of `row` in `listColumn`; 0 without an icon.
+int Win32ListView::iconRoom(RowHandle row, int listColumn) const {
+    if (listColumn != ColumnProcess || !row || !m_smallIcons)
+        return 0;
+    TImageListEx* icons = m_smallIcons();
+    if (!icons || icons->Count() == 0)
+        return 0;
+    int index = -1;
+    try {
+        if (ListControlEvents* handler = events())
+            index = handler->VTSGetImageIndex(row, listColumn);
+    } catch (...) {
+        index = -1;
+    }
+    return index >= 0 && index < icons->Count() ? scaled(IconMargin) + icons->Width() : 0;
+}
+
+void Win32ListView::fitColumn(int viewColumn) {
+    const int column = listColumnAt(viewColumn);
+    if (column == NoColumn || !m_hwnd)
+        return;
+    const HDC dc = ::GetDC(m_hwnd);
+    if (!dc)
+        return;
+    int widest = 0;
+    {
+        const Selected font(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
+        const auto measure = [dc](const std::wstring& text) {
+            SIZE size{};
+            if (text.empty() || !::GetTextExtentPoint32W(dc, text.c_str(),
+                                                         static_cast<int>(text.size()), &size))
+                return 0;
+            return static_cast<int>(size.cx);
+        };
+        // As many rows as a few screens hold, from a little above the first visible row: a
+        // list of 100,000 rows is not measured whole on a double click.
+        constexpr std::size_t MeasuredRows = 1000;
+        const std::size_t count = m_list.viewRowCount();
+        const auto top = static_cast<std::size_t>(
+            std::max<LRESULT>(0, ::SendMessageW(m_hwnd, LVM_GETTOPINDEX, 0, 0)));
+        const std::size_t first = top > MeasuredRows / 2 ? top - MeasuredRows / 2 : 0;
+        for (std::size_t item = first; item < count && item < first + MeasuredRows; ++item) {
+            const RowHandle row = m_list.viewRowAt(item);
+            if (!row)
+                continue;
+            widest = std::max(widest, measure(wideOf(VTSGetText(row->Rec, column))) +
+                                          iconRoom(row, column));
+        }
+        widest = std::max(widest, measure(wideOf(m_list.column(column).title)) + scaled(12));
+    }
+    ::ReleaseDC(m_hwnd, dc);
+    setViewColumnWidth(viewColumn, limitWidth(column, widest + 2 * scaled(TextMargin) + 1));
+    m_designWidth[static_cast<std::size_t>(column)] =
+        ::MulDiv(static_cast<int>(::SendMessageW(m_hwnd, LVM_GETCOLUMNWIDTH,
+                                                 static_cast<WPARAM>(viewColumn), 0)),
+                 96, m_dpi);
 }
 
 std::wstring Win32ListView::clippedText(int item, int viewColumn) const {
@@ -914,12 +988,8 @@ std::wstring Win32ListView::clippedText(int item, int viewColumn) const {
     if (!::SendMessageW(m_hwnd, LVM_GETSUBITEMRECT, static_cast<WPARAM>(item),
                         reinterpret_cast<LPARAM>(&cell)))
         return {};
-    int room = static_cast<int>(cell.right - cell.left) - 1 - 2 * scaled(TextMargin);
-    if (column == ColumnProcess) {
-        TImageListEx* icons = m_smallIcons ? m_smallIcons() : nullptr;
-        if (icons && icons->Count() > 0)
-            room -= scaled(IconMargin) + icons->Width();
-    }
+    const int room = static_cast<int>(cell.right - cell.left) - 1 - 2 * scaled(TextMargin) -
+                     iconRoom(row, column);
     const HDC dc = ::GetDC(m_hwnd);
     if (!dc)
         return {};
@@ -1010,6 +1080,10 @@ LRESULT Win32ListView::onListMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
             handled = true;
             return 0;
         }
+        if (notify->hwndFrom == m_header && m_header && notify->code == NM_CUSTOMDRAW) {
+            handled = true;
+            return headerCustomDraw(*reinterpret_cast<NMCUSTOMDRAW*>(lParam));
+        }
         if (notify->hwndFrom == m_header && m_header) {
             LRESULT result = 0;
             if (onHeaderNotify(*reinterpret_cast<const NMHEADERW*>(lParam), result)) {
@@ -1081,11 +1155,16 @@ bool Win32ListView::onHeaderNotify(const NMHEADERW& notify, LRESULT& result) {
     switch (notify.hdr.code) {
     case HDN_BEGINTRACKW:
     case HDN_BEGINTRACKA:
-    case HDN_DIVIDERDBLCLICKW:
-    case HDN_DIVIDERDBLCLICKA:
         if (!fixed)
             return false;
         result = TRUE;
+        return true;
+    case HDN_DIVIDERDBLCLICKW:
+    case HDN_DIVIDERDBLCLICKA:
+        // The ListView's own fitting knows nothing of the icon and the margins drawn here.
+        if (!fixed)
+            fitColumn(viewColumn);
+        result = 0;
         return true;
     case HDN_ITEMCHANGINGW:
     case HDN_ITEMCHANGINGA: {

@@ -58,6 +58,10 @@ public:
     // The full text of the cell if it does not fit its cell, else empty: what its tooltip shows.
     std::wstring clippedText(int item, int viewColumn) const;
 
+    // Fits a shown column to its title and the texts of the rows around the visible ones (a
+    // double click on its header divider does this), within its limits.
+    void fitColumn(int viewColumn);
+
     // Characters typed less than this apart extend one search text.
     static constexpr DWORD SearchIntervalMs = 200;
     // Incremental search: `typed` extends the search text when it comes less than
@@ -119,6 +123,8 @@ private:
     void leftClick(const NMITEMACTIVATE& click);
     void doubleClick(const NMITEMACTIVATE& click);
     void updateTooltip(POINT client);
+    int iconRoom(RowHandle row, int listColumn) const;
+    LRESULT headerCustomDraw(NMCUSTOMDRAW& draw);
     ListControlEvents* events() const { return m_list.eventHandler(); }
     RowHandle rowAt(int item) const;
     int itemOf(RowHandle row) const;

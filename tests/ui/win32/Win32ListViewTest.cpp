@@ -344,6 +344,45 @@ TEST_F(ListViewTest, UserWidthSurvivesHidingAndLimitsHold) {
     EXPECT_EQ(columnWidth(0), 0);
 }
 
+TEST_F(ListViewTest, DividerDoubleClickFitsTheColumnToItsTexts) {
+    addNamed({"a", "a-rather-long-process-name-that-does-not-fit.exe", "b"});
+    const int process = view->viewColumnOf(ColumnProcess);
+    EXPECT_FALSE(view->clippedText(1, process).empty());
+    NMHEADERW divider{};
+    divider.hdr.hwndFrom = view->header();
+    divider.hdr.code = HDN_DIVIDERDBLCLICKW;
+    divider.iItem = process;
+    // As the header sends it to the ListView.
+    ::SendMessageW(listHwnd(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&divider));
+    EXPECT_GT(columnWidth(process), 120);
+    EXPECT_TRUE(view->clippedText(1, process).empty());
+
+    // The manage column keeps its one width.
+    divider.iItem = view->viewColumnOf(ColumnManage);
+    ::SendMessageW(listHwnd(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&divider));
+    EXPECT_EQ(columnWidth(divider.iItem), 40);
+}
+
+TEST_F(ListViewTest, HeaderTitleUnderTheMouseIsBlue) {
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    ASSERT_NE(dc, nullptr);
+    NMCUSTOMDRAW draw{};
+    draw.hdr.hwndFrom = view->header();
+    draw.hdr.code = NM_CUSTOMDRAW;
+    draw.hdc = dc;
+    draw.dwDrawStage = CDDS_PREPAINT;
+    EXPECT_EQ(::SendMessageW(listHwnd(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&draw)),
+              CDRF_NOTIFYITEMDRAW);
+    draw.dwDrawStage = CDDS_ITEMPREPAINT;
+    draw.uItemState = CDIS_HOT;
+    ::SendMessageW(listHwnd(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&draw));
+    EXPECT_EQ(::GetTextColor(dc), RGB(0, 0, 255));
+    draw.uItemState = 0;
+    ::SendMessageW(listHwnd(), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&draw));
+    EXPECT_EQ(::GetTextColor(dc), RGB(0, 0, 0));
+    ::DeleteDC(dc);
+}
+
 TEST_F(ListViewTest, ItemCountFollowsTheRows) {
     EXPECT_EQ(itemCount(), 0);
     const std::vector<RowHandle> rows = addNamed({"a", "b", "c", "d"});
