@@ -465,6 +465,28 @@ TEST_F(ListViewTest, SelectedRowStaysSelectedThroughRemovalsInsertionsAndSorts) 
     EXPECT_EQ(nextItem(LVNI_FOCUSED), -1);
 }
 
+TEST_F(ListViewTest, ScrollPositionSurvivesARefresh) {
+    std::vector<RowHandle> rows;
+    for (int i = 0; i < 120; ++i)
+        rows.push_back(list.addRow());
+    // The focused row is far above: the view must not jump back to it.
+    list.selectRow(rows[0]);
+    list.setFocusedRow(rows[0]);
+    ::SendMessageW(listHwnd(), LVM_ENSUREVISIBLE, 80, FALSE);
+    const auto top = ::SendMessageW(listHwnd(), LVM_GETTOPINDEX, 0, 0);
+    ASSERT_GT(top, 40);
+    list.beginUpdate();
+    for (int i = 100; i < 110; ++i)
+        list.deleteRow(rows[static_cast<std::size_t>(i)]);
+    list.addRow();
+    list.addRow();
+    list.endUpdate();
+    EXPECT_EQ(itemCount(), 112);
+    EXPECT_EQ(::SendMessageW(listHwnd(), LVM_GETTOPINDEX, 0, 0), top);
+    list.repaint();
+    EXPECT_EQ(::SendMessageW(listHwnd(), LVM_GETTOPINDEX, 0, 0), top);
+}
+
 TEST_F(ListViewTest, UsersSelectionAndFocusReachTheList) {
     const std::vector<RowHandle> rows = addNamed({"a", "b", "c"});
     LVITEMW state{};
