@@ -144,7 +144,9 @@ Win32ListView::Win32ListView(HWND parent, int controlId, MemoryListControl& list
         ::SetWindowLongPtrW(m_header, GWL_STYLE,
                             ::GetWindowLongPtrW(m_header, GWL_STYLE) | HDS_HOTTRACK);
     }
-    const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER;
+    // No LVS_EX_GRIDLINES: its colour cannot be chosen, so each cell draws its own grid lines,
+    // and only rows have them.
+    const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER;
     ListView_SetExtendedListViewStyleEx(m_hwnd, extended, extended);
     // The selection is drawn as a blended rectangle; no dotted focus frame over it.
     ::SendMessageW(m_hwnd, WM_UPDATEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
@@ -827,7 +829,7 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
                         reinterpret_cast<LPARAM>(&cell)))
         return;
     const ListColumn& header = m_list.column(column);
-    // The grid lines lie on the cells' right and bottom pixels.
+    // The grid lines, in the active caption's colour, take the cell's right and bottom pixels.
     RECT fill = cell;
     fill.right = std::max(fill.left, fill.right - 1);
     fill.bottom = std::max(fill.top, fill.bottom - 1);
@@ -887,6 +889,13 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
         }
     }
     ::RestoreDC(dc, savedDc);
+    const int gridDc = ::SaveDC(dc);
+    ::SetBkColor(dc, ::GetSysColor(COLOR_ACTIVECAPTION));
+    const RECT right{fill.right, cell.top, cell.right, cell.bottom};
+    const RECT bottom{cell.left, fill.bottom, cell.right, cell.bottom};
+    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &right, nullptr, 0, nullptr);
+    ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &bottom, nullptr, 0, nullptr);
+    ::RestoreDC(dc, gridDc);
 }
 
 // The header's title under the mouse turns blue.

@@ -811,6 +811,12 @@ TEST_F(ListViewTest, PaintsTheSelectionBlendedTheGlyphAndTheColumnBackground) {
 
     const RECT plain = itemRect(0, view->viewColumnOf(ColumnProtocol));
     EXPECT_EQ(canvas.pixel(plain.left + 2, plain.top + 2), 0xFFFFFFu);
+    // Grid lines in the active caption's colour on each cell's right and bottom edge.
+    const COLORREF caption = ::GetSysColor(COLOR_ACTIVECAPTION);
+    const std::uint32_t grid = (std::uint32_t{GetRValue(caption)} << 16) |
+                               (std::uint32_t{GetGValue(caption)} << 8) | GetBValue(caption);
+    EXPECT_EQ(canvas.pixel(plain.right - 1, plain.top + 5), grid);
+    EXPECT_EQ(canvas.pixel(plain.left + 5, plain.bottom - 1), grid);
 
     // Half the selection colour over white, across the row.
     const RECT selected = itemRect(1, view->viewColumnOf(ColumnProtocol));
