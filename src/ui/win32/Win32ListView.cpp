@@ -32,8 +32,8 @@ UINT flushMessage() {
 std::wstring wideOf(std::string_view text) {
     if (text.empty())
         return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                             nullptr, 0);
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (length <= 0)
         return {};
     std::wstring wide(static_cast<std::size_t>(length), L'\0');
@@ -102,7 +102,8 @@ private:
 // Selects a GDI object into a DC for one scope.
 class Selected {
 public:
-    Selected(HDC dc, HGDIOBJ object) : m_dc(dc), m_old(object ? ::SelectObject(dc, object) : nullptr) {}
+    Selected(HDC dc, HGDIOBJ object)
+        : m_dc(dc), m_old(object ? ::SelectObject(dc, object) : nullptr) {}
     ~Selected() {
         if (m_old)
             ::SelectObject(m_dc, m_old);
@@ -126,13 +127,12 @@ Win32ListView::Win32ListView(HWND parent, int controlId, MemoryListControl& list
         m_designWidth[static_cast<std::size_t>(column)] = m_list.column(column).width;
 
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    m_hwnd = ::CreateWindowExW(0, WC_LISTVIEWW, L"",
-                               WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT |
-                                   LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
-                                   LVS_SHAREIMAGELISTS,
-                               0, 0, 0, 0, parent,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), instance,
-                               nullptr);
+    m_hwnd = ::CreateWindowExW(
+        0, WC_LISTVIEWW, L"",
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_OWNERDATA |
+            LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS,
+        0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(controlId)), instance,
+        nullptr);
     if (!m_hwnd)
         return;
     m_header = ListView_GetHeader(m_hwnd);
@@ -156,10 +156,10 @@ Win32ListView::Win32ListView(HWND parent, int controlId, MemoryListControl& list
     m_manageSize = SIZE{glyph.width, glyph.height};
 
     // Our own tooltip: the ListView's label tips only cover its first column.
-    m_tooltip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                  WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hwnd, nullptr,
-                                  instance, nullptr);
+    m_tooltip =
+        ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                          WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                          CW_USEDEFAULT, CW_USEDEFAULT, m_hwnd, nullptr, instance, nullptr);
     if (m_tooltip) {
         TTTOOLINFOW tool{};
         tool.cbSize = sizeof tool;
@@ -314,16 +314,17 @@ void Win32ListView::applyColumn(int listColumn) {
 void Win32ListView::setViewColumnWidth(int viewColumn, int width) {
     const bool wasSetting = m_settingWidth;
     m_settingWidth = true;
-    ::SendMessageW(m_hwnd, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(viewColumn), MAKELPARAM(width, 0));
+    ::SendMessageW(m_hwnd, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(viewColumn),
+                   MAKELPARAM(width, 0));
     m_settingWidth = wasSetting;
 }
 
 void Win32ListView::applyColumnWidths() {
     for (int viewColumn = 1; viewColumn <= static_cast<int>(m_shown.size()); ++viewColumn) {
         const int listColumn = listColumnAt(viewColumn);
-        setViewColumnWidth(viewColumn,
-                           limitWidth(listColumn,
-                                      scaled(m_designWidth[static_cast<std::size_t>(listColumn)])));
+        setViewColumnWidth(
+            viewColumn,
+            limitWidth(listColumn, scaled(m_designWidth[static_cast<std::size_t>(listColumn)])));
     }
 }
 
@@ -361,8 +362,8 @@ int Win32ListView::measuredRowHeight() {
         ::SendMessageW(m_hwnd, LVM_SETITEMCOUNT, 1, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     RECT bounds{};
     bounds.left = LVIR_BOUNDS;
-    const bool measured = ::SendMessageW(m_hwnd, LVM_GETITEMRECT, 0,
-                                         reinterpret_cast<LPARAM>(&bounds)) != FALSE;
+    const bool measured =
+        ::SendMessageW(m_hwnd, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&bounds)) != FALSE;
     if (empty)
         ::SendMessageW(m_hwnd, LVM_SETITEMCOUNT, 0, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     --m_syncing;
@@ -749,8 +750,8 @@ void Win32ListView::rightClick(POINT client, bool fromKeyboard) {
 void Win32ListView::leftClick(const NMITEMACTIVATE& click) {
     LVHITTESTINFO hit{};
     hit.pt = click.ptAction;
-    const int item =
-        static_cast<int>(::SendMessageW(m_hwnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    const int item = static_cast<int>(
+        ::SendMessageW(m_hwnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
     const RowHandle row = rowAt(item >= 0 ? item : click.iItem);
     if (!row)
         return;
@@ -770,8 +771,8 @@ void Win32ListView::leftClick(const NMITEMACTIVATE& click) {
 void Win32ListView::doubleClick(const NMITEMACTIVATE& click) {
     LVHITTESTINFO hit{};
     hit.pt = click.ptAction;
-    const int item =
-        static_cast<int>(::SendMessageW(m_hwnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    const int item = static_cast<int>(
+        ::SendMessageW(m_hwnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
     if (!rowAt(item >= 0 ? item : click.iItem))
         return;
     ui::dispatchEvent(m_report, [this] {
@@ -833,7 +834,8 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
     RECT fill = cell;
     fill.right = std::max(fill.left, fill.right - 1);
     fill.bottom = std::max(fill.top, fill.bottom - 1);
-    const COLORREF background = header.hasBackground ? colourOf(header.background) : RGB(255, 255, 255);
+    const COLORREF background =
+        header.hasBackground ? colourOf(header.background) : RGB(255, 255, 255);
     const int savedDc = ::SaveDC(dc);
     ::SetBkColor(dc, background);
     ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &fill, nullptr, 0, nullptr);
@@ -881,9 +883,10 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
         if (glyphDc) {
             const HGDIOBJ old = ::SelectObject(glyphDc, m_manageGlyph);
             const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-            ::GdiAlphaBlend(dc, cell.left + scaled(ManageGlyphLeft), cell.top + scaled(ManageGlyphTop),
-                            scaled(m_manageSize.cx), scaled(m_manageSize.cy), glyphDc, 0, 0,
-                            m_manageSize.cx, m_manageSize.cy, blend);
+            ::GdiAlphaBlend(dc, cell.left + scaled(ManageGlyphLeft),
+                            cell.top + scaled(ManageGlyphTop), scaled(m_manageSize.cx),
+                            scaled(m_manageSize.cy), glyphDc, 0, 0, m_manageSize.cx,
+                            m_manageSize.cy, blend);
             ::SelectObject(glyphDc, old);
             ::DeleteDC(glyphDc);
         }
@@ -951,11 +954,12 @@ void Win32ListView::fitColumn(int viewColumn) {
         return;
     int widest = 0;
     {
-        const Selected font(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
+        const Selected font(dc,
+                            reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
         const auto measure = [dc](const std::wstring& text) {
             SIZE size{};
-            if (text.empty() || !::GetTextExtentPoint32W(dc, text.c_str(),
-                                                         static_cast<int>(text.size()), &size))
+            if (text.empty() ||
+                !::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size))
                 return 0;
             return static_cast<int>(size.cx);
         };
@@ -1005,7 +1009,8 @@ std::wstring Win32ListView::clippedText(int item, int viewColumn) const {
     SIZE size{};
     bool measured = false;
     {
-        const Selected font(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
+        const Selected font(dc,
+                            reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
         measured = ::GetTextExtentPoint32W(dc, content.c_str(), static_cast<int>(content.size()),
                                            &size) != FALSE;
     }
@@ -1020,8 +1025,8 @@ void Win32ListView::updateTooltip(POINT client) {
         return;
     LVHITTESTINFO hit{};
     hit.pt = client;
-    int item =
-        static_cast<int>(::SendMessageW(m_hwnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    int item = static_cast<int>(
+        ::SendMessageW(m_hwnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
     int viewColumn = hit.iSubItem;
     if (item < 0 || !(hit.flags & LVHT_ONITEM) || viewColumn < 1)
         item = viewColumn = -1;
@@ -1227,8 +1232,8 @@ LRESULT Win32ListView::onHeaderMessage(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_LBUTTONDBLCLK: {
         HDHITTESTINFO hit{};
         hit.pt = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        const int item = static_cast<int>(
-            ::SendMessageW(hwnd, HDM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+        const int item =
+            static_cast<int>(::SendMessageW(hwnd, HDM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
         // A press on a divider starts a resize, not a click.
         const bool onLabel = item > 0 && (hit.flags & HHT_ONHEADER) &&
                              !(hit.flags & (HHT_ONDIVIDER | HHT_ONDIVOPEN));

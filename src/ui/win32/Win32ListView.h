@@ -5,7 +5,6 @@
 // blended selection), and forwards the user's clicks to the window's list events.
 #include <array>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>

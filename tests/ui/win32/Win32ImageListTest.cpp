@@ -20,7 +20,9 @@ namespace {
 // The shell's icon functions want COM on the calling thread.
 class ImageListTest : public ::testing::Test {
 protected:
-    void SetUp() override { m_com = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
+    void SetUp() override {
+        m_com = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    }
     void TearDown() override {
         if (m_com)
             ::CoUninitialize();

@@ -123,9 +123,9 @@ class ListViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(parentClass(), nullptr);
-        m_parent = ::CreateWindowExW(0, parentClass(), L"Kestrel test", WS_OVERLAPPEDWINDOW, 0, 0,
-                                     900, 500, nullptr, nullptr, ::GetModuleHandleW(nullptr),
-                                     nullptr);
+        m_parent =
+            ::CreateWindowExW(0, parentClass(), L"Kestrel test", WS_OVERLAPPEDWINDOW, 0, 0, 900,
+                              500, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(m_parent, nullptr);
         list.setEventHandler(&events);
         view = std::make_unique<Win32ListView>(m_parent, ListId, list, report);
@@ -268,22 +268,30 @@ private:
     HWND m_parent = nullptr;
 };
 
-const Row TcpRow{"TCP", "已建立", "192.168.1.5", "51000", "93.184.216.34", "443",
-                 "202",  "firefox.exe", "C:\\Program Files\\Firefox\\firefox.exe"};
-const Row UdpRow{"UDP", "", "0.0.0.0", "5353", "", "", "404", "svchost.exe",
+const Row TcpRow{"TCP",   "已建立",        "192.168.1.5",
+                 "51000", "93.184.216.34", "443",
+                 "202",   "firefox.exe",   "C:\\Program Files\\Firefox\\firefox.exe"};
+const Row UdpRow{"UDP",
+                 "",
+                 "0.0.0.0",
+                 "5353",
+                 "",
+                 "",
+                 "404",
+                 "svchost.exe",
                  "C:\\Windows\\System32\\svchost.exe"};
 
 TEST_F(ListViewTest, ShowsOnlyTheVisibleColumnsInTheirOrder) {
     add(TcpRow);
     // ListView column 0 is a zero-width stand-in; the list's visible columns follow.
-    const std::vector<int> shown{ColumnProcess,  ColumnProtocol,   ColumnLocalAddr,
+    const std::vector<int> shown{ColumnProcess,   ColumnProtocol,   ColumnLocalAddr,
                                  ColumnLocalPort, ColumnRemoteAddr, ColumnRemotePort,
-                                 ColumnState,    ColumnManage};
+                                 ColumnState,     ColumnManage};
     ASSERT_EQ(headerCount(), 1 + static_cast<int>(shown.size()));
     EXPECT_EQ(columnWidth(0), 0);
     EXPECT_EQ(itemText(0, 0), "");
-    const std::vector<std::string> texts{"firefox.exe", "TCP", "192.168.1.5", "51000",
-                                         "93.184.216.34", "443", "已建立", ""};
+    const std::vector<std::string> texts{"firefox.exe",   "TCP", "192.168.1.5", "51000",
+                                         "93.184.216.34", "443", "已建立",      ""};
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const int viewColumn = static_cast<int>(i) + 1;
         SCOPED_TRACE(viewColumn);
@@ -292,8 +300,8 @@ TEST_F(ListViewTest, ShowsOnlyTheVisibleColumnsInTheirOrder) {
         EXPECT_EQ(itemText(0, viewColumn), texts[i]);
         EXPECT_EQ(columnWidth(viewColumn), list.column(shown[i]).width);
     }
-    for (int hidden : {ColumnPID, ColumnSecurity, ColumnPath, ColumnDescription, ColumnCompany,
-                       ColumnMark})
+    for (int hidden :
+         {ColumnPID, ColumnSecurity, ColumnPath, ColumnDescription, ColumnCompany, ColumnMark})
         EXPECT_EQ(view->viewColumnOf(hidden), -1) << hidden;
     EXPECT_EQ(headerFormat(view->viewColumnOf(ColumnManage)) & HDF_JUSTIFYMASK, HDF_CENTER);
 }
@@ -422,7 +430,8 @@ TEST_F(ListViewTest, ARefreshOfManyScatteredRowsSetsTheCountOnce) {
     list.selectRow(rows[399]);
     ASSERT_EQ(itemCount(), 400);
     int counts = 0;
-    ASSERT_TRUE(::SetWindowSubclass(listHwnd(), countingProc, 77, reinterpret_cast<DWORD_PTR>(&counts)));
+    ASSERT_TRUE(
+        ::SetWindowSubclass(listHwnd(), countingProc, 77, reinterpret_cast<DWORD_PTR>(&counts)));
     list.beginUpdate();
     for (int i = 0; i < 400; i += 2) // 200 separate runs of removed rows
         list.deleteRow(rows[static_cast<std::size_t>(i)]);
@@ -928,10 +937,9 @@ File_Rec endpoint(int state, const char* localPort, const char* pid, const char*
 }
 
 TEST_F(ListViewTest, RefreshKeepsTheSelectedConnectionSelected) {
-    std::vector<File_Rec> next{endpoint(5, "1001", "11", "alpha.exe"),
-                               endpoint(5, "1002", "12", "beta.exe"),
-                               endpoint(5, "1003", "13", "gamma.exe"),
-                               endpoint(2, "1004", "14", "delta.exe")};
+    std::vector<File_Rec> next{
+        endpoint(5, "1001", "11", "alpha.exe"), endpoint(5, "1002", "12", "beta.exe"),
+        endpoint(5, "1003", "13", "gamma.exe"), endpoint(2, "1004", "14", "delta.exe")};
     std::vector<File_Rec> tcp;
     std::vector<File_Rec> udp;
     std::size_t netCount = 0;
