@@ -306,6 +306,23 @@ TEST_F(ListViewTest, ShowsOnlyTheVisibleColumnsInTheirOrder) {
     EXPECT_EQ(headerFormat(view->viewColumnOf(ColumnManage)) & HDF_JUSTIFYMASK, HDF_CENTER);
 }
 
+TEST_F(ListViewTest, OddBytesAndLongTextsAreShownSafely) {
+    RowHandle row = add(TcpRow);
+    row->Rec.ProcName = "bad\xff\xfe.exe"; // not UTF-8
+    const std::string longPath(5000, 'p');
+    row->Rec.LocalAddr = longPath;
+    EXPECT_EQ(itemText(0, view->viewColumnOf(ColumnProcess)), "bad\xEF\xBF\xBD\xEF\xBF\xBD.exe");
+    EXPECT_EQ(itemText(0, view->viewColumnOf(ColumnLocalAddr)), std::string(511, 'p'));
+    wchar_t small[8] = {};
+    LVITEMW request{};
+    request.iSubItem = view->viewColumnOf(ColumnLocalAddr);
+    request.pszText = small;
+    request.cchTextMax = 8;
+    ::SendMessageW(listHwnd(), LVM_GETITEMTEXTW, 0, reinterpret_cast<LPARAM>(&request));
+    EXPECT_EQ(std::wstring(small), L"ppppppp");
+    EXPECT_EQ(view->clippedText(0, view->viewColumnOf(ColumnLocalAddr)), std::wstring(5000, L'p'));
+}
+
 TEST_F(ListViewTest, FileDetailColumnsComeAndGoInPlace) {
     add(UdpRow);
     for (int column : {ColumnPath, ColumnDescription, ColumnCompany})
