@@ -24,6 +24,7 @@
 #include <QByteArray>
 #include <QCoreApplication>
 
+#include "os/Memory.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/KestrelMainWindow.h"
@@ -182,6 +183,7 @@ long residentBytes() {
 } // namespace
 
 int main(int argc, char** argv) {
+    os::KeepOneHeap(); // as the program does
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: gui_refresh [--tcp-sockets N] [--udp-sockets M] [--runs R] "

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QString>
 
+#include "os/Memory.h"
 #include "os/SingleInstance.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
@@ -32,6 +33,9 @@ std::string instanceName() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The snapshot's worker threads would otherwise keep heaps of their own, several megabytes
+    // with a hundred thousand rows, that trimming never gives back.
+    os::KeepOneHeap();
     qtui::KestrelApplication application(argc, argv);
     const QString title = QString::fromUtf8(ui::ApplicationTitle);
     QApplication::setApplicationName(title);

@@ -18,6 +18,12 @@ void ReleaseFreeMemory() {
 #endif
 }
 
+void KeepOneHeap() {
+#if defined(__GLIBC__)
+    ::mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
 void AdviseLargePages(void* data, std::size_t size) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // Only whole large pages inside the buffer: advice for the partial pages at its ends would

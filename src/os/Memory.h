@@ -9,6 +9,11 @@ namespace os {
 // elsewhere. Never fails.
 void ReleaseFreeMemory();
 
+// Makes every thread allocate from the one main heap, whose free memory ReleaseFreeMemory can
+// hand back in full: glibc otherwise gives further threads heaps of their own and keeps the
+// free memory at their ends. A no-op elsewhere. Call at start, before any thread exists.
+void KeepOneHeap();
+
 // Asks the system to back the untouched buffer [data, data + size) with large pages where it
 // can, so that filling a buffer of tens of megabytes takes a few page faults instead of
 // thousands. Only advice: nothing happens where the system has no such pages or declines.
