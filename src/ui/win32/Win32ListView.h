@@ -73,8 +73,8 @@ public:
 private:
     static LRESULT CALLBACK listProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                      UINT_PTR id, DWORD_PTR self);
-    static LRESULT CALLBACK headerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                       UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK headerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void releaseHeader();
     LRESULT onListMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
     LRESULT onHeaderMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
     bool onHeaderNotify(const NMHEADERW& notify, LRESULT& result);
@@ -132,6 +132,7 @@ private:
     ui::ErrorReport& m_report;
     HWND m_hwnd = nullptr;
     HWND m_header = nullptr;
+    WNDPROC m_headerDefault = nullptr; // the header's own window procedure
     HWND m_tooltip = nullptr;
     int m_dpi = 96;
     // List columns in ListView order, after the leading zero-width column.
