@@ -12,6 +12,7 @@
 #include <commctrl.h>
 
 #include "os/windows/WinText.h"
+#include "ui/win32/GdiScope.h"
 
 namespace win32ui {
 
@@ -30,39 +31,6 @@ constexpr int PictureGap = 4;
 // The check mark and the space between it and the caption, at 96 DPI.
 constexpr int CheckBoxGlyph = 13;
 constexpr int CheckBoxGap = 9;
-
-// Owns a GDI object.
-class GdiObject {
-public:
-    explicit GdiObject(HGDIOBJ object) : m_object(object) {}
-    ~GdiObject() {
-        if (m_object)
-            ::DeleteObject(m_object);
-    }
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    HGDIOBJ get() const { return m_object; }
-
-private:
-    HGDIOBJ m_object;
-};
-
-// Selects an object into a device context for as long as it lives.
-class Selection {
-public:
-    Selection(HDC dc, HGDIOBJ object)
-        : m_dc(dc), m_previous(object ? ::SelectObject(dc, object) : nullptr) {}
-    ~Selection() {
-        if (m_previous)
-            ::SelectObject(m_dc, m_previous);
-    }
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-
-private:
-    HDC m_dc;
-    HGDIOBJ m_previous;
-};
 
 int CALLBACK faceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
     *reinterpret_cast<bool*>(found) = true;

@@ -6,6 +6,7 @@
 
 #include <windowsx.h>
 
+#include "ui/win32/GdiScope.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/XpmPicture.h"
 
@@ -97,23 +98,6 @@ private:
     HDC m_dc;
     HBITMAP m_bitmap;
     HGDIOBJ m_old = nullptr;
-};
-
-// Selects a GDI object into a DC for one scope.
-class Selected {
-public:
-    Selected(HDC dc, HGDIOBJ object)
-        : m_dc(dc), m_old(object ? ::SelectObject(dc, object) : nullptr) {}
-    ~Selected() {
-        if (m_old)
-            ::SelectObject(m_dc, m_old);
-    }
-    Selected(const Selected&) = delete;
-    Selected& operator=(const Selected&) = delete;
-
-private:
-    HDC m_dc;
-    HGDIOBJ m_old;
 };
 
 } // namespace
@@ -968,7 +952,7 @@ void Win32ListView::fitColumn(int viewColumn) {
         return;
     int widest = 0;
     {
-        const Selected font(dc,
+        const Selection font(dc,
                             reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
         const auto measure = [dc](const std::wstring& text) {
             SIZE size{};
@@ -1023,7 +1007,7 @@ std::wstring Win32ListView::clippedText(int item, int viewColumn) const {
     SIZE size{};
     bool measured = false;
     {
-        const Selected font(dc,
+        const Selection font(dc,
                             reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
         measured = ::GetTextExtentPoint32W(dc, content.c_str(), static_cast<int>(content.size()),
                                            &size) != FALSE;
