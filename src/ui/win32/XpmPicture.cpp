@@ -29,11 +29,11 @@ int hexDigit(char c) {
 }
 
 // The colour of one colour line's "c" key: "#RRGGBB" or "None".
-bool readColour(std::string_view spec, std::uint32_t& colour) {
-    const std::size_t key = spec.find(" c ");
+bool readColour(std::string_view definition, std::uint32_t& colour) {
+    const std::size_t key = definition.find(" c ");
     if (key == std::string_view::npos)
         return false;
-    std::string_view value = spec.substr(key + 3);
+    std::string_view value = definition.substr(key + 3);
     while (!value.empty() && value.front() == ' ')
         value.remove_prefix(1);
     if (value.substr(0, 4) == "None") {
@@ -76,11 +76,11 @@ Picture parseXpm(const char* const* lines, std::size_t lineCount) {
         const char* line = lines[1 + i];
         if (line == nullptr)
             return {};
-        const std::string_view spec = line;
+        const std::string_view definition = line;
         std::uint32_t colour = 0;
-        if (spec.size() < cpp || !readColour(spec.substr(cpp), colour))
+        if (definition.size() < cpp || !readColour(definition.substr(cpp), colour))
             return {};
-        palette[spec.substr(0, cpp)] = colour;
+        palette[definition.substr(0, cpp)] = colour;
     }
 
     Picture picture;
