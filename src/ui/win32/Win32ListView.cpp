@@ -1103,6 +1103,8 @@ LRESULT Win32ListView::onListMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
             break;
         if (notify->hwndFrom == m_tooltip && m_tooltip && notify->code == TTN_GETDISPINFOW) {
             auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+            // A refresh may have put another row under the resting mouse since it came there.
+            m_tipText = m_tipItem >= 0 ? clippedText(m_tipItem, m_tipColumn) : std::wstring();
             info->lpszText = m_tipText.data();
             info->hinst = nullptr;
             handled = true;

@@ -780,6 +780,67 @@ TEST_F(ListViewTest, OnlyClippedCellsHaveATooltip) {
     EXPECT_EQ(view->clippedText(5, process), L"");                          // no such row
 }
 
+// The text the list's tooltip shows now, as the tooltip asks the list for it.
+std::wstring tooltipText(HWND list) {
+    struct Search {
+        HWND owner;
+        HWND tooltip;
+    } search{list, nullptr};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            // The list's own tip: its tool is the list, drawn where the cell is.
+            auto* wanted = reinterpret_cast<Search*>(data);
+            wchar_t name[64] = {};
+            ::GetClassNameW(window, name, 64);
+            if (std::wstring(name) != TOOLTIPS_CLASSW)
+                return TRUE;
+            TTTOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.hwnd = wanted->owner;
+            tool.uId = 1;
+            if (::SendMessageW(window, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)) &&
+                (tool.uFlags & TTF_TRANSPARENT)) {
+                wanted->tooltip = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (!search.tooltip)
+        return L"<no tooltip>";
+    wchar_t buffer[512] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = list;
+    tool.uId = 1;
+    tool.lpszText = buffer;
+    ::SendMessageW(search.tooltip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+    return buffer;
+}
+
+TEST_F(ListViewTest, TooltipShowsTheCellUnderTheMouseAfterARefresh) {
+    const std::vector<RowHandle> rows = addNamed({"first-process.exe", "second-process.exe"});
+    const int process = view->viewColumnOf(ColumnProcess);
+    ::SendMessageW(listHwnd(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(process), MAKELPARAM(30, 0));
+    const POINT over = centreOf(0, process);
+    ::SendMessageW(listHwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(over.x, over.y));
+    EXPECT_EQ(tooltipText(listHwnd()), L"first-process.exe");
+
+    // A refresh moves the second row up under the resting mouse.
+    list.deleteRow(rows[0]);
+    EXPECT_EQ(tooltipText(listHwnd()), L"second-process.exe");
+    ::SendMessageW(listHwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(over.x + 1, over.y));
+    EXPECT_EQ(tooltipText(listHwnd()), L"second-process.exe");
+
+    // A text that fits now has no tip; a row that is gone has none either.
+    list.viewRowAt(0)->Rec.ProcName = "s";
+    list.repaint();
+    EXPECT_EQ(tooltipText(listHwnd()), L"");
+    list.clear();
+    EXPECT_EQ(tooltipText(listHwnd()), L"");
+}
+
 // --- Painting: the control paints into a bitmap of ours ---
 
 class Canvas {
