@@ -65,6 +65,19 @@ int Win32ImageStore::addIcon(HICON icon) {
     return ::ImageList_ReplaceIcon(m_list, -1, icon);
 }
 
+bool drawImage(HIMAGELIST list, int index, HDC dc, int x, int y, int width, int height) {
+    if (!list || !dc || index < 0 || index >= ::ImageList_GetImageCount(list))
+        return false;
+    int listWidth = 0;
+    int listHeight = 0;
+    if (!::ImageList_GetIconSize(list, &listWidth, &listHeight))
+        return false;
+    if (listWidth == width && listHeight == height)
+        return ::ImageList_Draw(list, index, dc, x, y, ILD_TRANSPARENT) != FALSE;
+    const UniqueIcon icon(::ImageList_GetIcon(list, index, ILD_NORMAL));
+    return icon.get() && ::DrawIconEx(dc, x, y, icon.get(), width, height, 0, nullptr, DI_NORMAL);
+}
+
 HIMAGELIST Win32SystemImageList::systemList(bool small) {
     // Any name gives the list; with SHGFI_USEFILEATTRIBUTES the shell touches no file.
     SHFILEINFOW info{};

@@ -42,6 +42,11 @@ private:
     HIMAGELIST m_list = nullptr;
 };
 
+// Draws picture `index` of `list` with its top left corner at (x, y), `width` x `height` pixels
+// large: the list's own size is drawn as it is, any other stretched (a screen of more than
+// 96 DPI shows the 16- and 32-pixel pictures larger). False when there is nothing to draw.
+bool drawImage(HIMAGELIST list, int index, HDC dc, int x, int y, int width, int height);
+
 // The shell's system image lists. Indices are the shell's, the same in the small and the
 // large list.
 class Win32SystemImageList : public SystemImageList {

@@ -861,10 +861,12 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
             }
         }
         if (icon.list) {
+            const int width = scaled(icon.width);
+            const int height = scaled(icon.height);
             const int x = fill.left + scaled(IconMargin);
-            const int y = fill.top + (fill.bottom - fill.top - icon.height) / 2;
-            ::ImageList_Draw(icon.list, icon.index, dc, x, y, ILD_TRANSPARENT);
-            text.left = x + icon.width + scaled(TextMargin);
+            const int y = fill.top + (fill.bottom - fill.top - height) / 2;
+            drawImage(icon.list, icon.index, dc, x, y, width, height);
+            text.left = x + width + scaled(TextMargin);
         }
     }
     const std::wstring content = wideOf(VTSGetText(row->Rec, column));
@@ -940,7 +942,7 @@ int Win32ListView::iconRoom(RowHandle row, int listColumn) const {
     } catch (...) {
         index = -1;
     }
-    return index >= 0 && index < icons->Count() ? scaled(IconMargin) + icons->Width() : 0;
+    return index >= 0 && index < icons->Count() ? scaled(IconMargin) + scaled(icons->Width()) : 0;
 }
 
 void Win32ListView::fitColumn(int viewColumn) {

@@ -8,6 +8,7 @@
 #include "os/windows/WinText.h"
 #include "ui/Components.h"
 #include "ui/win32/Win32Components.h"
+#include "ui/win32/Win32ImageList.h"
 
 namespace win32ui {
 
@@ -265,8 +266,13 @@ void Win32ProcInfoDialog::drawImage(const DRAWITEMSTRUCT& item) const {
     const HIMAGELIST icons = m_largeIcons ? m_largeIcons() : nullptr;
     if (m_iconIndex < 0 || icons == nullptr || m_iconIndex >= ::ImageList_GetImageCount(icons))
         return;
-    ::ImageList_Draw(icons, m_iconIndex, item.hDC, item.rcItem.left + scale(ProcInfoLook::IconLeft),
-                     item.rcItem.top + scale(ProcInfoLook::IconTop), ILD_TRANSPARENT);
+    int width = 0;
+    int height = 0;
+    if (!::ImageList_GetIconSize(icons, &width, &height))
+        return;
+    win32ui::drawImage(icons, m_iconIndex, item.hDC,
+                       item.rcItem.left + scale(ProcInfoLook::IconLeft),
+                       item.rcItem.top + scale(ProcInfoLook::IconTop), scale(width), scale(height));
 }
 
 void Win32ProcInfoDialog::drawButton(const DRAWITEMSTRUCT& item) const {

@@ -999,6 +999,32 @@ TEST_F(ListViewTest, PaintsTheProcessIconBeforeItsName) {
     EXPECT_TRUE(report.errors.empty());
 }
 
+TEST_F(ListViewTest, TheProcessIconGrowsWithTheDpi) {
+    NoSystemIcons system;
+    TImageListEx smallIcons(std::make_unique<win32ui::Win32ImageStore>(16, 16), system);
+    HICON red = solidIcon(0xFF0000);
+    ASSERT_NE(red, nullptr);
+    ASSERT_EQ(static_cast<win32ui::Win32ImageStore&>(smallIcons.Images()).addIcon(red), 0);
+    ::DestroyIcon(red);
+    view->setSmallIcons([&smallIcons] { return &smallIcons; });
+    add(TcpRow);
+    view->setDpi(144);
+
+    Canvas canvas(880, 400);
+    ASSERT_TRUE(canvas.ready());
+    ::SendMessageW(listHwnd(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+    const RECT cell = itemRect(0, view->viewColumnOf(ColumnProcess));
+    const int middle = (cell.top + cell.bottom) / 2;
+    // 24 x 24 from 3 pixels in, centred in the 33-pixel row.
+    for (const int x : {3, 14, 26})
+        EXPECT_EQ(canvas.pixel(cell.left + x, middle), 0xFF0000u) << x;
+    for (const int y : {-11, 11})
+        EXPECT_EQ(canvas.pixel(cell.left + 14, middle + y), 0xFF0000u) << y;
+    EXPECT_NE(canvas.pixel(cell.left + 28, middle), 0xFF0000u);
+    view->setDpi(96);
+}
+
 // --- The real fill and refresh over a snapshot the test controls ---
 
 File_Rec endpoint(int state, const char* localPort, const char* pid, const char* name) {

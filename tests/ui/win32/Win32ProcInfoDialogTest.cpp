@@ -356,6 +356,22 @@ TEST(Win32ProcInfoDialog, DrawsTheCachedIconOverThePanel) {
     }
 }
 
+TEST(Win32ProcInfoDialog, TheIconGrowsWithTheDpi) {
+    RedIconList icons;
+    RecordingShell shell;
+    Win32ProcInfoDialog dialog(
+        nullptr, [&icons] { return icons.handle(); }, 144);
+    DialogRun::run(dialog, shell, sampleRow(), 0, [&](Win32ProcInfoDialog& view) {
+        const ControlPicture image(view.control(ProcInfoControl::Image1));
+        // 48 x 48 from (2, 2).
+        EXPECT_EQ(image.rgb(1, 1), rgbOf(ProcInfoLook::PanelColour));
+        EXPECT_EQ(image.rgb(2, 2), 0xFF0000u);
+        EXPECT_EQ(image.rgb(40, 40), 0xFF0000u);
+        EXPECT_EQ(image.rgb(47, 47), 0xFF0000u);
+        view.closeDialog();
+    });
+}
+
 TEST(Win32ProcInfoDialog, PaintsTheLinesTheButtonAndItsHotTrack) {
     RecordingShell shell;
     Win32ProcInfoDialog dialog(nullptr, {});
