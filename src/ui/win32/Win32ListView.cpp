@@ -1141,6 +1141,14 @@ LRESULT Win32ListView::onListMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
             rightClick(POINT{}, true);
         } else {
             POINT where{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+            // The header passes its own right clicks up here: the column titles are not a
+            // row, and the row scrolled under them must not get the menu.
+            RECT titles{};
+            if (m_header && (::GetWindowLongPtrW(m_header, GWL_STYLE) & WS_VISIBLE) &&
+                ::GetWindowRect(m_header, &titles) && ::PtInRect(&titles, where)) {
+                handled = true;
+                return 0;
+            }
             ::ScreenToClient(hwnd, &where);
             rightClick(where, false);
         }

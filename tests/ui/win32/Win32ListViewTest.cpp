@@ -652,6 +652,30 @@ TEST_F(ListViewTest, RightClickSelectsTheRowUnderTheMouseThenAsksForTheMenu) {
     EXPECT_EQ(events.popups[2].node, rows[2]);
 }
 
+TEST_F(ListViewTest, RightClickOnTheHeaderOpensNoRowsMenu) {
+    std::vector<const char*> names(100, "p");
+    const std::vector<RowHandle> rows = addNamed(names);
+    list.selectRow(rows[0]);
+    list.setFocusedRow(rows[0]);
+    ::SendMessageW(listHwnd(), LVM_ENSUREVISIBLE, 60, FALSE);
+    ASSERT_GT(::SendMessageW(listHwnd(), LVM_GETTOPINDEX, 0, 0), 0);
+    RECT title{};
+    ::SendMessageW(view->header(), HDM_GETITEMRECT,
+                   static_cast<WPARAM>(view->viewColumnOf(ColumnProtocol)),
+                   reinterpret_cast<LPARAM>(&title));
+    const POINT at{(title.left + title.right) / 2, (title.top + title.bottom) / 2};
+    ::SendMessageW(view->header(), WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(at.x, at.y));
+    ::SendMessageW(view->header(), WM_RBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    POINT screen = at;
+    ::ClientToScreen(view->header(), &screen);
+    ::SendMessageW(view->header(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(view->header()),
+                   MAKELPARAM(screen.x, screen.y));
+    for (const PopupCall& call : events.popups)
+        ADD_FAILURE() << "menu for row " << list.viewIndexOf(call.node);
+    EXPECT_EQ(list.selectedRow(), rows[0]);
+    EXPECT_EQ(list.focusedRow(), rows[0]);
+}
+
 TEST_F(ListViewTest, ClicksAndDoubleClicksReachTheWindow) {
     const std::vector<RowHandle> rows = addNamed({"a", "b", "c"});
     const int port = view->viewColumnOf(ColumnLocalPort);
