@@ -513,6 +513,24 @@ TEST_F(ListViewTest, ScrollPositionSurvivesARefresh) {
     EXPECT_EQ(::SendMessageW(listHwnd(), LVM_GETTOPINDEX, 0, 0), top);
 }
 
+TEST_F(ListViewTest, ARefreshThatShrinksTheListBelowTheViewShowsItsRows) {
+    std::vector<RowHandle> rows;
+    for (int i = 0; i < 120; ++i)
+        rows.push_back(list.addRow());
+    ::SendMessageW(listHwnd(), LVM_ENSUREVISIBLE, 119, FALSE);
+    ASSERT_GT(::SendMessageW(listHwnd(), LVM_GETTOPINDEX, 0, 0), 40);
+    list.beginUpdate();
+    for (int i = 5; i < 120; ++i)
+        list.deleteRow(rows[static_cast<std::size_t>(i)]);
+    list.endUpdate();
+    EXPECT_EQ(itemCount(), 5);
+    EXPECT_EQ(::SendMessageW(listHwnd(), LVM_GETTOPINDEX, 0, 0), 0);
+    // The first row sits right under the header.
+    RECT header{};
+    ::GetWindowRect(view->header(), &header);
+    EXPECT_EQ(itemRect(0).top, header.bottom - header.top);
+}
+
 TEST_F(ListViewTest, UsersSelectionAndFocusReachTheList) {
     const std::vector<RowHandle> rows = addNamed({"a", "b", "c"});
     LVITEMW state{};
