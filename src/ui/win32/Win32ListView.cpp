@@ -1,6 +1,7 @@
 #include "ui/win32/Win32ListView.h"
 
 #include <algorithm>
+#include <exception>
 #include <iterator>
 #include <string_view>
 
@@ -1056,10 +1057,22 @@ LRESULT CALLBACK Win32ListView::listProc(HWND hwnd, UINT message, WPARAM wParam,
                                          UINT_PTR, DWORD_PTR self) {
     auto* view = reinterpret_cast<Win32ListView*>(self);
     bool handled = false;
-    const LRESULT result = view->onListMessage(hwnd, message, wParam, lParam, handled);
+    LRESULT result = 0;
+    try {
+        result = view->onListMessage(hwnd, message, wParam, lParam, handled);
+    } catch (...) {
+        view->reportEscaped(std::current_exception());
+        handled = false;
+    }
     if (handled)
         return result;
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+// No exception may cross the system's frames: one escaping a message of the list or its header
+// goes to the error report, and the message gets the control's own answer.
+void Win32ListView::reportEscaped(std::exception_ptr error) {
+    ui::dispatchEvent(m_report, [&error] { std::rethrow_exception(error); });
 }
 
 LRESULT CALLBACK Win32ListView::headerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -1072,9 +1085,17 @@ LRESULT CALLBACK Win32ListView::headerProc(HWND hwnd, UINT message, WPARAM wPara
         return ::CallWindowProcW(original, hwnd, message, wParam, lParam);
     }
     bool handled = false;
-    const LRESULT result = view->onHeaderMessage(hwnd, message, wParam, lParam, handled);
+    LRESULT result = 0;
+    try {
+        result = view->onHeaderMessage(hwnd, message, wParam, lParam, handled);
+    } catch (...) {
+        view->reportEscaped(std::current_exception());
+        handled = false;
+    }
     if (handled)
         return result;
+    if (!view->m_headerDefault)
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
     return ::CallWindowProcW(view->m_headerDefault, hwnd, message, wParam, lParam);
 }
 

@@ -5,6 +5,7 @@
 // blended selection), and forwards the user's clicks to the window's list events.
 #include <array>
 #include <cstddef>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -75,6 +76,7 @@ private:
                                      UINT_PTR id, DWORD_PTR self);
     static LRESULT CALLBACK headerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void releaseHeader();
+    void reportEscaped(std::exception_ptr error);
     LRESULT onListMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
     LRESULT onHeaderMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
     bool onHeaderNotify(const NMHEADERW& notify, LRESULT& result);

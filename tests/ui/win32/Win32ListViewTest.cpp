@@ -747,6 +747,60 @@ TEST_F(ListViewTest, AnErrorInAHandlerGoesToTheReportAndTheListGoesOn) {
     EXPECT_EQ(report.errors.size(), 1u);
 }
 
+// The text the list's tooltip shows now, as the tooltip asks the list for it.
+std::wstring tooltipText(HWND list) {
+    struct Search {
+        HWND owner;
+        HWND tooltip;
+    } search{list, nullptr};
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+            // The list's own tip: its tool is the list, drawn where the cell is.
+            auto* wanted = reinterpret_cast<Search*>(data);
+            wchar_t name[64] = {};
+            ::GetClassNameW(window, name, 64);
+            if (std::wstring(name) != TOOLTIPS_CLASSW)
+                return TRUE;
+            TTTOOLINFOW tool{};
+            tool.cbSize = sizeof tool;
+            tool.hwnd = wanted->owner;
+            tool.uId = 1;
+            if (::SendMessageW(window, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)) &&
+                (tool.uFlags & TTF_TRANSPARENT)) {
+                wanted->tooltip = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (!search.tooltip)
+        return L"<no tooltip>";
+    wchar_t buffer[512] = {};
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = list;
+    tool.uId = 1;
+    tool.lpszText = buffer;
+    ::SendMessageW(search.tooltip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
+    return buffer;
+}
+
+TEST_F(ListViewTest, AnErrorInTheListsOwnMessagesGoesToTheReport) {
+    add(TcpRow);
+    const int process = view->viewColumnOf(ColumnProcess);
+    ::SendMessageW(listHwnd(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(process), MAKELPARAM(30, 0));
+    view->setSmallIcons([]() -> TImageListEx* { throw std::runtime_error("图标缓存失败"); });
+    // The mouse over a clipped cell measures its text and icon for the tooltip.
+    const POINT over = centreOf(0, process);
+    ::SendMessageW(listHwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(over.x, over.y));
+    EXPECT_EQ(report.errors, std::vector<std::string>{"图标缓存失败"});
+    view->setSmallIcons({});
+    ::SendMessageW(listHwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(over.x, over.y + 1));
+    EXPECT_EQ(tooltipText(listHwnd()), L"firefox.exe");
+    EXPECT_EQ(report.errors.size(), 1u);
+}
+
 TEST_F(ListViewTest, FocusRequestGivesTheListTheKeyboard) {
     ::ShowWindow(::GetParent(listHwnd()), SW_SHOW);
     ::SetFocus(nullptr);
@@ -820,45 +874,6 @@ TEST_F(ListViewTest, OnlyClippedCellsHaveATooltip) {
     EXPECT_EQ(view->clippedText(0, process), L"firefox.exe");
     EXPECT_EQ(view->clippedText(0, view->viewColumnOf(ColumnManage)), L""); // no text at all
     EXPECT_EQ(view->clippedText(5, process), L"");                          // no such row
-}
-
-// The text the list's tooltip shows now, as the tooltip asks the list for it.
-std::wstring tooltipText(HWND list) {
-    struct Search {
-        HWND owner;
-        HWND tooltip;
-    } search{list, nullptr};
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND window, LPARAM data) -> BOOL {
-            // The list's own tip: its tool is the list, drawn where the cell is.
-            auto* wanted = reinterpret_cast<Search*>(data);
-            wchar_t name[64] = {};
-            ::GetClassNameW(window, name, 64);
-            if (std::wstring(name) != TOOLTIPS_CLASSW)
-                return TRUE;
-            TTTOOLINFOW tool{};
-            tool.cbSize = sizeof tool;
-            tool.hwnd = wanted->owner;
-            tool.uId = 1;
-            if (::SendMessageW(window, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool)) &&
-                (tool.uFlags & TTF_TRANSPARENT)) {
-                wanted->tooltip = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (!search.tooltip)
-        return L"<no tooltip>";
-    wchar_t buffer[512] = {};
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof tool;
-    tool.hwnd = list;
-    tool.uId = 1;
-    tool.lpszText = buffer;
-    ::SendMessageW(search.tooltip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&tool));
-    return buffer;
 }
 
 TEST_F(ListViewTest, TooltipShowsTheCellUnderTheMouseAfterARefresh) {
