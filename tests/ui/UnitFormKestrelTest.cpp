@@ -15,6 +15,7 @@
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/FakeComponents.h"
 #include "ui/TempDir.h"
+#include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
 
 namespace {
@@ -22,31 +23,6 @@ namespace {
 const std::string StampedCaption = "Kestrel V3.0(网络连接查看器)";
 const std::string LayoutCaption = "Kestrel V$V$(网络连接查看器)";
 const std::string ConfirmExit = "您确认要退出网络连接查看器?";
-
-File_Rec tcpRecord(int state, const char* localAddr, const char* localPort, const char* remoteAddr,
-                   const char* remotePort, const char* pid, const char* name, const char* path) {
-    File_Rec r;
-    r.State = state;
-    r.LocalAddr = localAddr;
-    r.LocalPort = localPort;
-    r.RemoteAddr = remoteAddr;
-    r.RemotePort = remotePort;
-    r.PID = pid;
-    r.ProcName = name;
-    r.ProcPath = path;
-    return r;
-}
-
-File_Rec udpRecord(const char* localAddr, const char* localPort, const char* pid, const char* name,
-                   const char* path) {
-    File_Rec r;
-    r.LocalAddr = localAddr;
-    r.LocalPort = localPort;
-    r.PID = pid;
-    r.ProcName = name;
-    r.ProcPath = path;
-    return r;
-}
 
 enum Option { OptShowLocal, OptAutoRefresh, OptAlwaysTop, OptShowInfo };
 const char* const OptionKeys[] = {"ShowLocal", "AutoRefresh", "AlwaysTop", "ShowInfo"};

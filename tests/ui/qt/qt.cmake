@@ -6,6 +6,7 @@ set_target_properties(test_kestrel_main_window PROPERTIES AUTOMOC ON)
 target_link_libraries(test_kestrel_main_window PRIVATE
   kestrel_ui_qt kestrel_ui kestrel_list kestrel_snapshot kestrel_os Qt6::Widgets Qt6::Test
   kestrel_warnings)
+target_include_directories(test_kestrel_main_window PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 add_test(NAME qt.KestrelMainWindow COMMAND test_kestrel_main_window)
 set_tests_properties(qt.KestrelMainWindow PROPERTIES
   LABELS "qt"

@@ -22,6 +22,7 @@
 #include "list/Columns.h"
 #include "list/MemoryListControl.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
+#include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
@@ -31,31 +32,6 @@
 using qtui::KestrelMainWindow;
 
 namespace {
-
-File_Rec tcp(int state, const char* local, const char* localPort, const char* remote,
-             const char* remotePort, const char* pid, const char* name, const char* path = "") {
-    File_Rec record;
-    record.State = state;
-    record.LocalAddr = local;
-    record.LocalPort = localPort;
-    record.RemoteAddr = remote;
-    record.RemotePort = remotePort;
-    record.PID = pid;
-    record.ProcName = name;
-    record.ProcPath = path;
-    return record;
-}
-
-File_Rec udp(const char* local, const char* localPort, const char* pid, const char* name,
-             const char* path = "") {
-    File_Rec record;
-    record.LocalAddr = local;
-    record.LocalPort = localPort;
-    record.PID = pid;
-    record.ProcName = name;
-    record.ProcPath = path;
-    return record;
-}
 
 // The endpoints the next snapshot reports; a snapshot can be made to fail.
 struct FakeSystem {
@@ -87,20 +63,20 @@ struct FakeSystem {
 
 std::vector<File_Rec> baseTcp() {
     return {
-        tcp(2, "0.0.0.0", "22", "0.0.0.0", "0", "101", "sshd", "/usr/sbin/sshd"),
-        tcp(5, "10.0.0.5", "51000", "93.184.216.34", "443", "202", "firefox",
-            "/usr/lib/firefox/firefox"),
-        tcp(5, "10.0.0.5", "51001", "93.184.216.34", "443", "202", "firefox",
-            "/usr/lib/firefox/firefox"),
-        tcp(2, "127.0.0.1", "631", "0.0.0.0", "0", "303", "cupsd", "/usr/sbin/cupsd"),
-        tcp(11, "10.0.0.5", "40000", "10.0.0.9", "80", "0", "", ""),
+        tcpRecord(2, "0.0.0.0", "22", "0.0.0.0", "0", "101", "sshd", "/usr/sbin/sshd"),
+        tcpRecord(5, "10.0.0.5", "51000", "93.184.216.34", "443", "202", "firefox",
+                  "/usr/lib/firefox/firefox"),
+        tcpRecord(5, "10.0.0.5", "51001", "93.184.216.34", "443", "202", "firefox",
+                  "/usr/lib/firefox/firefox"),
+        tcpRecord(2, "127.0.0.1", "631", "0.0.0.0", "0", "303", "cupsd", "/usr/sbin/cupsd"),
+        tcpRecord(11, "10.0.0.5", "40000", "10.0.0.9", "80", "0", "", ""),
     };
 }
 
 std::vector<File_Rec> baseUdp() {
     return {
-        udp("0.0.0.0", "5353", "404", "avahi-daemon", "/usr/sbin/avahi-daemon"),
-        udp("127.0.0.1", "323", "505", "chronyd", "/usr/sbin/chronyd"),
+        udpRecord("0.0.0.0", "5353", "404", "avahi-daemon", "/usr/sbin/avahi-daemon"),
+        udpRecord("127.0.0.1", "323", "505", "chronyd", "/usr/sbin/chronyd"),
     };
 }
 
@@ -289,7 +265,7 @@ void KestrelMainWindowTest::refreshKeepsSelectedRowWithoutReset() {
     m_system->tcp.erase(m_system->tcp.begin(), m_system->tcp.begin() + 2);
     m_system->tcp.front().State = 8;
     m_system->tcp.push_back(
-        tcp(3, "10.0.0.5", "51002", "1.1.1.1", "853", "606", "dnsmasq", "/usr/sbin/dnsmasq"));
+        tcpRecord(3, "10.0.0.5", "51002", "1.1.1.1", "853", "606", "dnsmasq", "/usr/sbin/dnsmasq"));
     QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
 
     QCOMPARE(resets.count(), 0);
@@ -487,8 +463,8 @@ void KestrelMainWindowTest::selectionAndManageGlyphArePainted() {
 }
 
 void KestrelMainWindowTest::clippedCellsOnlyGetTooltips() {
-    m_system->tcp.push_back(tcp(5, "10.0.0.5", "52000", "10.0.0.9", "80", "707",
-                                "a-program-with-a-really-long-executable-name", "/opt/x"));
+    m_system->tcp.push_back(tcpRecord(5, "10.0.0.5", "52000", "10.0.0.9", "80", "707",
+                                      "a-program-with-a-really-long-executable-name", "/opt/x"));
     KestrelMainWindow& window = makeWindow();
     auto* delegate = qobject_cast<qtui::ListDelegate*>(window.view()->itemDelegate());
     QVERIFY(delegate);
@@ -580,7 +556,7 @@ void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow() {
     QFETCH(bool, timerRuns);
     QFETCH(int, rows);
     m_system->tcp.push_back(
-        tcp(5, "127.0.0.1", "45000", "127.0.0.1", "631", "808", "lpstat", "/usr/bin/lpstat"));
+        tcpRecord(5, "127.0.0.1", "45000", "127.0.0.1", "631", "808", "lpstat", "/usr/bin/lpstat"));
     if (!settings.isEmpty()) {
         QFile file(m_dir->filePath("Kestrel.ini"));
         QVERIFY(file.open(QIODevice::WriteOnly));

@@ -16,6 +16,7 @@
 
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/TempDir.h"
+#include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32WindowTestSupport.h"
@@ -26,47 +27,22 @@ using win32ui::Win32MainWindow;
 
 namespace {
 
-File_Rec tcp(int state, const char* local, const char* localPort, const char* remote,
-             const char* remotePort, const char* pid, const char* name, const char* path = "") {
-    File_Rec record;
-    record.State = state;
-    record.LocalAddr = local;
-    record.LocalPort = localPort;
-    record.RemoteAddr = remote;
-    record.RemotePort = remotePort;
-    record.PID = pid;
-    record.ProcName = name;
-    record.ProcPath = path;
-    return record;
-}
-
-File_Rec udp(const char* local, const char* localPort, const char* pid, const char* name,
-             const char* path = "") {
-    File_Rec record;
-    record.LocalAddr = local;
-    record.LocalPort = localPort;
-    record.PID = pid;
-    record.ProcName = name;
-    record.ProcPath = path;
-    return record;
-}
-
 // The endpoints the next snapshot reports; a snapshot can be made to fail.
 struct FakeSystem {
     std::vector<File_Rec> tcp = {
-        ::tcp(2, "0.0.0.0", "135", "0.0.0.0", "0", "640", "svchost.exe",
-              "C:\\windows\\system32\\svchost.exe"),
-        ::tcp(5, "10.0.0.5", "51000", "93.184.216.34", "443", "2020", "firefox.exe",
-              "C:\\Program Files\\Mozilla Firefox\\firefox.exe"),
-        ::tcp(5, "10.0.0.5", "51001", "93.184.216.34", "443", "2020", "firefox.exe",
-              "C:\\Program Files\\Mozilla Firefox\\firefox.exe"),
+        tcpRecord(2, "0.0.0.0", "135", "0.0.0.0", "0", "640", "svchost.exe",
+                  "C:\\windows\\system32\\svchost.exe"),
+        tcpRecord(5, "10.0.0.5", "51000", "93.184.216.34", "443", "2020", "firefox.exe",
+                  "C:\\Program Files\\Mozilla Firefox\\firefox.exe"),
+        tcpRecord(5, "10.0.0.5", "51001", "93.184.216.34", "443", "2020", "firefox.exe",
+                  "C:\\Program Files\\Mozilla Firefox\\firefox.exe"),
         // A loopback connection: hidden while ShowLocal is off.
-        ::tcp(5, "127.0.0.1", "50500", "127.0.0.1", "8080", "3030", "node.exe",
-              "C:\\Program Files\\nodejs\\node.exe"),
-        ::tcp(11, "10.0.0.5", "40000", "10.0.0.9", "80", "0", "", ""),
+        tcpRecord(5, "127.0.0.1", "50500", "127.0.0.1", "8080", "3030", "node.exe",
+                  "C:\\Program Files\\nodejs\\node.exe"),
+        tcpRecord(11, "10.0.0.5", "40000", "10.0.0.9", "80", "0", "", ""),
     };
     std::vector<File_Rec> udp = {
-        ::udp("0.0.0.0", "5353", "4040", "mdnsd.exe", "C:\\Program Files\\Bonjour\\mdnsd.exe"),
+        udpRecord("0.0.0.0", "5353", "4040", "mdnsd.exe", "C:\\Program Files\\Bonjour\\mdnsd.exe"),
     };
     std::vector<File_Rec> tcpOut;
     std::vector<File_Rec> udpOut;
@@ -373,7 +349,7 @@ TEST_F(Win32MainWindowTest, TimerAndRefreshButtonRefresh) {
     EXPECT_TRUE(window->timer().running());
 
     // A new endpoint shows up in the list and the counters.
-    system.udp.push_back(udp("0.0.0.0", "68", "5050", "dhcp.exe", "C:\\dhcp.exe"));
+    system.udp.push_back(udpRecord("0.0.0.0", "68", "5050", "dhcp.exe", "C:\\dhcp.exe"));
     ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
     EXPECT_EQ(window->countersText(), "当前有5个程序已连接或尝试连接网络，共建立7个连接。");
     EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 7);
