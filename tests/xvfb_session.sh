@@ -42,6 +42,13 @@ wait_for() {
   return 1
 }
 
+# Whether process $1 has ended: gone, or a zombie waiting for `wait`.
+process_ended() {
+  local state
+  state=$(ps -o stat= -p "$1" 2>/dev/null)
+  [ -z "$state" ] || [[ $state == Z* ]]
+}
+
 # Starts Xvfb on a display it picks itself (so parallel runs never clash) and gives the
 # programs started afterwards a private home, settings folder and runtime folder.
 start_xvfb() {

@@ -44,13 +44,7 @@ import -window root "$artifacts/kestrel-second-instance.png"
 # The box takes the keyboard: Escape closes it, and the second instance ends.
 xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
 xdotool key --clearmodifiers Escape
-# Ended: gone, or a zombie waiting for `wait`.
-second_done() {
-  local state
-  state=$(ps -o stat= -p "$second_pid" 2>/dev/null)
-  [ -z "$state" ] || [[ $state == Z* ]]
-}
-wait_for 30 second_done || fail "the second instance did not end after its message"
+wait_for 30 process_ended "$second_pid" || fail "the second instance did not end after its message"
 wait "$second_pid"
 status=$?
 second_pid=

@@ -146,12 +146,7 @@ box=$(timeout 30 xdotool search --all --sync --onlyvisible --name '^Kestrel$' 2>
 import -window root "$artifacts/kestrel-wine-second-instance.png"
 xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
 xdotool key --clearmodifiers Return
-second_done() {
-  local state
-  state=$(ps -o stat= -p "$second_pid" 2>/dev/null)
-  [ -z "$state" ] || [[ $state == Z* ]]
-}
-wait_for 60 second_done || fail "the second instance did not end after its message"
+wait_for 60 process_ended "$second_pid" || fail "the second instance did not end after its message"
 wait "$second_pid"
 status=$?
 second_pid=
