@@ -49,5 +49,17 @@ fi
 # Windows programs end their lines with CR LF; the tools reading the output (GoogleTest's test
 # discovery among them) expect LF.
 set +e
-"$wine" "$@" | tr -d '\r'
-exit "${PIPESTATUS[0]}"
+output=$(mktemp)
+trap 'rm -f "$output"' EXIT
+for attempt in 1 2; do
+  "$wine" "$@" | tr -d '\r' | tee "$output"
+  status=${PIPESTATUS[0]}
+  # Now and then Wine fails to start a program at all (its server changing hands, say) and
+  # it ends at once without a word; a test program that ran has always printed something.
+  # Such a start is tried once more.
+  if [ "$status" -eq 0 ] || [ -s "$output" ] || [ "$attempt" -eq 2 ]; then
+    exit "$status"
+  fi
+  echo "wine-run: $1 ended with status $status before printing anything; starting it again" >&2
+  sleep 1
+done
