@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <set>
+#include <span>
 #include <string>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -140,6 +141,23 @@ const File_Rec* findRecord(const std::vector<File_Rec>& table, const Expected& e
     return found;
 }
 
+// Each expected record is listed once, owned by this process with its executable.
+void expectOwnRecords(std::span<const Expected> expected) {
+    const std::string pid = std::to_string(::getpid());
+    const std::string path = selfExe();
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.what);
+        const File_Rec* rec = findRecord(*e.table, e);
+        ASSERT_NE(rec, nullptr);
+        EXPECT_EQ(rec->State, e.state);
+        EXPECT_EQ(rec->PID, pid);
+        EXPECT_EQ(rec->ProcName, baseName(path));
+        EXPECT_EQ(rec->ProcPath, path);
+        EXPECT_NE(rec->ProcStartTime, 0u);
+        EXPECT_EQ(rec->Mark, "");
+    }
+}
+
 // Polls a snapshot until `done` holds, for states the kernel reaches on its own.
 template <typename Pred> bool pollSnapshot(Pred done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -183,19 +201,7 @@ TEST(LiveEndpointsTest, OwnSocketsAreFoundWithOwnerAndState) {
         {"its IPv6 server end", &TcpRecords, 5, "127.0.0.1", dualPort, "127.0.0.1", client4Port,
          true},
     };
-    const std::string pid = std::to_string(::getpid());
-    const std::string path = selfExe();
-    for (const Expected& e : expected) {
-        SCOPED_TRACE(e.what);
-        const File_Rec* rec = findRecord(*e.table, e);
-        ASSERT_NE(rec, nullptr);
-        EXPECT_EQ(rec->State, e.state);
-        EXPECT_EQ(rec->PID, pid);
-        EXPECT_EQ(rec->ProcName, baseName(path));
-        EXPECT_EQ(rec->ProcPath, path);
-        EXPECT_NE(rec->ProcStartTime, 0u);
-        EXPECT_EQ(rec->Mark, "");
-    }
+    expectOwnRecords(expected);
     for (const File_Rec& rec : TcpRecords) {
         EXPECT_NE(rec.LocalPort, std::to_string(localPort(v6only))) << "v6-only listener listed";
         EXPECT_NE(rec.LocalPort, std::to_string(localPort(loopback6))) << "IPv6 listener listed";
@@ -442,20 +448,12 @@ TEST(LiveEndpointsTest, Ipv6ListenerAndConnectionOnLoopbackAreIpv6Records) {
 
     Snapshot snapshot;
     TakeSnapshot(snapshot);
-    const std::string pid = std::to_string(::getpid());
     const Expected expected[] = {
         {"IPv6 listener", &snapshot.Tcp6, 2, "::1", port, "::", 0, true},
         {"IPv6 client end", &snapshot.Tcp6, 5, "::1", clientPort, "::1", port, true},
         {"IPv6 server end", &snapshot.Tcp6, 5, "::1", port, "::1", clientPort, true},
     };
-    for (const Expected& e : expected) {
-        SCOPED_TRACE(e.what);
-        const File_Rec* rec = findRecord(*e.table, e);
-        ASSERT_NE(rec, nullptr);
-        EXPECT_EQ(rec->State, e.state);
-        EXPECT_EQ(rec->PID, pid);
-        EXPECT_EQ(rec->ProcPath, selfExe());
-    }
+    expectOwnRecords(expected);
     for (const File_Rec& rec : snapshot.Tcp)
         EXPECT_NE(rec.LocalPort, std::to_string(port)) << "IPv6 endpoint among the IPv4 records";
 }
