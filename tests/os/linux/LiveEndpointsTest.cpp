@@ -10,9 +10,11 @@
 #include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sched.h>
 #include <set>
 #include <span>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -584,6 +586,76 @@ TEST(LiveEndpointsTest, SocketMadeAfterTheFirstPassIsFoundByTheSecond) {
     EXPECT_EQ(owners.find(inode)->pid, static_cast<std::uint32_t>(::getpid()));
     EXPECT_EQ(owners.find(inode)->startTime,
               os::ProcessStartTime(static_cast<std::uint32_t>(::getpid())));
+}
+
+// systemd passes a listening socket to the service it starts for it and keeps its own copy: the
+// row belongs to the service. Run in a PID namespace of its own (root only), whose first process
+// is PID 1 there, with that namespace's procfs.
+TEST(LiveEndpointsTest, ListenerThatInitPassedToAServiceBelongsToTheService) {
+    char dir[] = "/tmp/kestrel-pidns-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    int result[2];
+    ASSERT_EQ(::pipe(result), 0);
+    const pid_t outer = ::fork();
+    ASSERT_GE(outer, 0);
+    if (outer == 0) {
+        ::close(result[0]);
+        if (::unshare(CLONE_NEWPID | CLONE_NEWNS) != 0)
+            ::_exit(77);
+        const pid_t init = ::fork();
+        if (init == 0) {
+            if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("proc", dir, "proc", 0, nullptr) != 0)
+                ::_exit(77);
+            const Socket passed = tcp4Listener();
+            int hold[2];
+            if (::pipe(hold) != 0)
+                ::_exit(1);
+            const pid_t service = ::fork();
+            if (service == 0) {
+                ::close(hold[1]);
+                char byte = 0;
+                while (::read(hold[0], &byte, 1) < 0) {
+                }
+                ::_exit(0);
+            }
+            ::close(hold[0]);
+            const Socket own = tcp4Listener(); // made after the fork: init's alone
+            std::vector<Endpoint> tcp;
+            std::vector<Endpoint> udp;
+            std::uint32_t owners[2] = {0, 0};
+            if (collectEndpoints(dir, Source::Netlink, tcp, udp)) {
+                for (const Endpoint& e : tcp) {
+                    if (e.state == 2 && e.localPort == localPort(passed))
+                        owners[0] = e.pid;
+                    if (e.state == 2 && e.localPort == localPort(own))
+                        owners[1] = e.pid;
+                }
+            }
+            ::close(hold[1]);
+            ::waitpid(service, nullptr, 0);
+            const bool written = ::write(result[1], owners, sizeof owners) == sizeof owners;
+            ::_exit(written && ::getpid() == 1 && service == 2 ? 0 : 1);
+        }
+        int status = 0;
+        if (init < 0 || ::waitpid(init, &status, 0) != init || !WIFEXITED(status))
+            ::_exit(1);
+        ::_exit(WEXITSTATUS(status));
+    }
+    ::close(result[1]);
+    std::uint32_t owners[2] = {0, 0};
+    const bool read = ::read(result[0], owners, sizeof owners) == sizeof owners;
+    ::close(result[0]);
+    int status = 0;
+    ::waitpid(outer, &status, 0);
+    ::rmdir(dir);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no PID namespace of our own here (needs root)";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(owners[0], 2u) << "the listener init handed to the service";
+    EXPECT_EQ(owners[1], 1u) << "a listener only init holds";
 }
 
 } // namespace
