@@ -21,7 +21,8 @@ struct Endpoint {
     // dual-stack IPv6 socket is an IPv4 endpoint (a listener on :: one on 0.0.0.0).
     std::array<std::uint8_t, 16> localAddr{};
     std::array<std::uint8_t, 16> remoteAddr{}; // all 0 for UDP and listeners
-    std::uint32_t localScopeId = 0;            // IPv6 scope (interface) ID; 0 for IPv4 or unknown
+    // IPv6 scope (interface) ID of an address that needs one (AddressNeedsScope), else 0.
+    std::uint32_t localScopeId = 0;
     std::uint32_t remoteScopeId = 0;
     std::uint16_t localPort = 0; // host order
     std::uint16_t remotePort = 0;
@@ -43,6 +44,10 @@ struct Endpoint {
 
     friend bool operator==(const Endpoint&, const Endpoint&) = default;
 };
+
+// Whether an IPv6 address is told apart only with its scope ID: link-local (fe80::/10) and
+// multicast of interface or link scope. Other addresses carry scope ID 0 in the rows.
+bool AddressNeedsScope(const std::array<std::uint8_t, 16>& address);
 
 // Fills `tcp` and `udp` with every TCP endpoint (connections and listeners) and every UDP
 // endpoint, IPv4 and IPv6, both read in one go so that the owners are looked up once (Linux:

@@ -102,10 +102,13 @@ std::size_t AppendTcp6Rows(std::span<const std::uint8_t> table, std::vector<Endp
                 e.remoteAddr = ipv4(remote + 12);
         } else {
             e.family = Family::V6;
+            // Only addresses of a limited scope keep their scope ID: Wine gives ::1 one too.
             e.localAddr = ipv6(local);
-            e.localScopeId = readLe32(row + 16);
+            if (AddressNeedsScope(e.localAddr))
+                e.localScopeId = readLe32(row + 16);
             e.remoteAddr = ipv6(remote);
-            e.remoteScopeId = readLe32(row + 40);
+            if (AddressNeedsScope(e.remoteAddr))
+                e.remoteScopeId = readLe32(row + 40);
         }
         ++added;
     }
@@ -137,7 +140,8 @@ std::size_t AppendUdp6Rows(std::span<const std::uint8_t> table, std::vector<Endp
         } else {
             e.family = Family::V6;
             e.localAddr = ipv6(row);
-            e.localScopeId = readLe32(row + 16);
+            if (AddressNeedsScope(e.localAddr))
+                e.localScopeId = readLe32(row + 16);
         }
         e.localPort = readPort(row + 20);
         e.pid = readLe32(row + 24);

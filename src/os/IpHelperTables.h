@@ -26,7 +26,7 @@ std::size_t AppendTcp4Rows(std::span<const std::uint8_t> table, std::vector<Endp
 
 // Appends the rows of an AF_INET6 TCP table: IPv4 traffic (a local address that is
 // IPv4-mapped, ::ffff:a.b.c.d, and a remote address that is IPv4-mapped or unspecified) as
-// IPv4 rows, every other row as an IPv6 row with its scope IDs.
+// IPv4 rows, every other row as an IPv6 row (with the scope IDs of addresses that need one).
 std::size_t AppendTcp6Rows(std::span<const std::uint8_t> table, std::vector<Endpoint>& out);
 
 // The same for UDP: AF_INET rows as they are, AF_INET6 rows with an IPv4-mapped local address

@@ -30,13 +30,6 @@ std::array<std::uint8_t, 16> unmapped(const std::array<std::uint8_t, 16>& addres
     return out;
 }
 
-// IPv6 addresses that need a scope ID to be told apart (link-local fe80::/10, multicast of
-// link or interface scope).
-bool needsScope(const std::array<std::uint8_t, 16>& address) {
-    return (address[0] == 0xfe && (address[1] & 0xc0) == 0x80) ||
-           (address[0] == 0xff && ((address[1] & 0x0f) == 1 || (address[1] & 0x0f) == 2));
-}
-
 auto sortKey(const Endpoint& e) {
     return std::tie(e.family, e.localAddr, e.localPort, e.remoteAddr, e.remotePort, e.inode);
 }
@@ -173,11 +166,11 @@ bool toEndpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint) 
     } else {
         endpoint.family = Family::V6;
         endpoint.localAddr = socket.local;
-        if (needsScope(socket.local))
+        if (AddressNeedsScope(socket.local))
             endpoint.localScopeId = socket.interfaceIndex;
         if (tcp) {
             endpoint.remoteAddr = socket.remote;
-            if (needsScope(socket.remote))
+            if (AddressNeedsScope(socket.remote))
                 endpoint.remoteScopeId = socket.interfaceIndex;
         }
     }

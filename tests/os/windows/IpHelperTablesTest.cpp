@@ -39,6 +39,7 @@ V6 mapped(V4 v4) {
 
 constexpr V6 Unspecified6{};
 constexpr V6 Loopback6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+constexpr V6 LinkLocal6{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x22};
 
 struct Tcp4 {
     std::uint32_t state;
@@ -185,18 +186,21 @@ TEST(IpHelperTables, Tcp6IsIpv4TrafficWhenMappedAndIpv6RowsOtherwise) {
         {Unspecified6, 22, Unspecified6, 0, 2, 99},           // IPv6 listener on ::
         {mapped(lo), 1, Loopback6, 2, 5, 100},                // mixed: not IPv4 traffic
         {mapped(lo), 3, mapped(lo), 4, 0, 101},               // no state
+        {LinkLocal6, 23, LinkLocal6, 50002, 5, 102},          // needs its scope IDs
     };
     std::vector<os::Endpoint> out = expectedTcp({{5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3}});
-    EXPECT_EQ(AppendTcp6Rows(tcp6Table(rows), out), 5u);
+    EXPECT_EQ(AppendTcp6Rows(tcp6Table(rows), out), 6u);
     std::vector<os::Endpoint> expected = expectedTcp({
         {5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3},
         {5, lo, 8080, lo, 50000, 0xA1B2C3D4},
         {2, {0, 0, 0, 0}, 9090, {0, 0, 0, 0}, 0, 77},
     });
-    // The scope IDs the table builder writes: 7 local, 9 remote.
-    expected.push_back(tcp6Row(Loopback6, 7, 8080, Loopback6, 9, 50001, 5, 88));
-    expected.push_back(tcp6Row(Unspecified6, 7, 22, Unspecified6, 9, 0, 2, 99));
-    expected.push_back(tcp6Row(mapped(lo), 7, 1, Loopback6, 9, 2, 5, 100));
+    // The table builder writes scope IDs 7 (local) and 9 (remote) into every row; only
+    // link-local addresses keep them.
+    expected.push_back(tcp6Row(Loopback6, 0, 8080, Loopback6, 0, 50001, 5, 88));
+    expected.push_back(tcp6Row(Unspecified6, 0, 22, Unspecified6, 0, 0, 2, 99));
+    expected.push_back(tcp6Row(mapped(lo), 0, 1, Loopback6, 0, 2, 5, 100));
+    expected.push_back(tcp6Row(LinkLocal6, 7, 23, LinkLocal6, 9, 50002, 5, 102));
     EXPECT_EQ(out, expected);
 }
 
@@ -216,7 +220,7 @@ TEST(IpHelperTables, UdpRowsOfBothFamilies) {
     for (const auto& [address, scope, number, pid] :
          {std::tuple{mapped({10, 0, 0, 7}), std::uint32_t{0}, std::uint16_t{123},
                      std::uint32_t{42}},
-          std::tuple{Loopback6, std::uint32_t{0}, std::uint16_t{124}, std::uint32_t{43}},
+          std::tuple{Loopback6, std::uint32_t{4096}, std::uint16_t{124}, std::uint32_t{43}},
           std::tuple{Unspecified6, std::uint32_t{0}, std::uint16_t{125}, std::uint32_t{44}},
           std::tuple{linkLocal, std::uint32_t{12}, std::uint16_t{126}, std::uint32_t{45}}}) {
         bytes(v6, address);
