@@ -56,10 +56,6 @@ bool isUnspecified(const std::uint8_t* address) {
     return std::all_of(address, address + 16, [](std::uint8_t b) { return b == 0; });
 }
 
-bool validState(std::uint32_t state) {
-    return state >= 1 && state <= 12;
-}
-
 } // namespace
 
 std::size_t AppendTcp4Rows(std::span<const std::uint8_t> table, std::vector<std::uint8_t>& out) {
@@ -68,10 +64,9 @@ std::size_t AppendTcp4Rows(std::span<const std::uint8_t> table, std::vector<std:
     std::size_t added = 0;
     for (std::size_t i = 0; i < rows; ++i) {
         const std::uint8_t* row = table.data() + 4 + i * Tcp4RowSize;
-        const std::uint32_t state = readLe32(row);
-        if (!validState(state))
-            continue;
-        putLe32(out, state);
+        // Every state number is passed on as it came: one outside the known states is still an
+        // endpoint, and the list names it as an unknown state.
+        putLe32(out, readLe32(row));
         out.insert(out.end(), row + 4, row + 8);
         putPort(out, row + 8);
         out.insert(out.end(), row + 12, row + 16);
@@ -95,7 +90,7 @@ std::size_t AppendTcp6MappedRows(std::span<const std::uint8_t> table,
         const std::uint8_t* local = row;
         const std::uint8_t* remote = row + 24;
         const std::uint32_t state = readLe32(row + 48);
-        if (!validState(state) || !isMapped(local))
+        if (!isMapped(local))
             continue;
         const bool remoteMapped = isMapped(remote);
         if (!remoteMapped && !isUnspecified(remote))

@@ -17,9 +17,10 @@ inline constexpr std::size_t Udp4RowSize = 12;
 inline constexpr std::size_t Udp6RowSize = 28;
 
 // Appends the rows of an AF_INET TCP table to `out` (an os::ReadEndpointTables TCP table
-// whose count is kept up to date; an empty `out` is started with a count of 0). Rows with a
-// state outside 1..12 are left out. A count promising more rows than the bytes hold is cut to
-// the whole rows present. Returns the number of rows appended.
+// whose count is kept up to date; an empty `out` is started with a count of 0). Every row is
+// kept with its state number as the table gives it, also one outside 1..12. A count promising
+// more rows than the bytes hold is cut to the whole rows present. Returns the number of rows
+// appended.
 std::size_t AppendTcp4Rows(std::span<const std::uint8_t> table, std::vector<std::uint8_t>& out);
 
 // Appends the IPv4 traffic of an AF_INET6 TCP table: rows whose local address is

@@ -121,18 +121,20 @@ TEST(IpHelperTables, Tcp4RowsKeepStatePortsAndLittleEndianPid) {
     EXPECT_EQ(out.size(), 4 + 3 * os::TcpRowSize);
 }
 
-TEST(IpHelperTables, Tcp4DropsUnknownStatesAndCutsAnOverlongCount) {
+TEST(IpHelperTables, Tcp4KeepsUnknownStatesAndCutsAnOverlongCount) {
     const std::vector<Tcp4> rows = {
         {0, {1, 1, 1, 1}, 1, {0, 0, 0, 0}, 0, 1},
         {13, {1, 1, 1, 1}, 2, {0, 0, 0, 0}, 0, 1},
         {12, {1, 1, 1, 1}, 3, {0, 0, 0, 0}, 0, 1},
+        {0xFFFFFFFF, {1, 1, 1, 1}, 5, {0, 0, 0, 0}, 0, 1},
         {1, {1, 1, 1, 1}, 4, {0, 0, 0, 0}, 0, 1},
     };
     Bytes table = tcp4Table(rows, 1000);
     table.resize(table.size() - 5); // the last row is cut short
     Bytes out;
-    EXPECT_EQ(AppendTcp4Rows(table, out), 1u);
-    EXPECT_EQ(out, expectedTcp({rows[2]}));
+    // A state the list does not know is still an endpoint: it is shown as an unknown state.
+    EXPECT_EQ(AppendTcp4Rows(table, out), 4u);
+    EXPECT_EQ(out, expectedTcp({rows[0], rows[1], rows[2], rows[3]}));
 
     for (std::size_t size : {0u, 1u, 3u, 4u, 27u}) {
         Bytes none;
@@ -150,14 +152,16 @@ TEST(IpHelperTables, Tcp6KeepsOnlyIpv4MappedTraffic) {
         {Loopback6, 8080, Loopback6, 50001, 5, 88},           // IPv6 connection
         {Unspecified6, 22, Unspecified6, 0, 2, 99},           // IPv6 listener on ::
         {mapped(lo), 1, Loopback6, 2, 5, 100},                // mixed: not IPv4 traffic
-        {mapped(lo), 3, mapped(lo), 4, 0, 101},               // no state
+        {mapped(lo), 3, mapped(lo), 4, 0, 101},               // an unknown state
+        {Loopback6, 5, Loopback6, 6, 13, 102},                // IPv6, an unknown state
     };
     Bytes out = expectedTcp({{5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3}});
-    EXPECT_EQ(AppendTcp6MappedRows(tcp6Table(rows), out), 2u);
+    EXPECT_EQ(AppendTcp6MappedRows(tcp6Table(rows), out), 3u);
     EXPECT_EQ(out, expectedTcp({
                        {5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3},
                        {5, lo, 8080, lo, 50000, 0xA1B2C3D4},
                        {2, {0, 0, 0, 0}, 9090, {0, 0, 0, 0}, 0, 77},
+                       {0, lo, 3, lo, 4, 101},
                    }));
 }
 
