@@ -2,6 +2,7 @@
 // fallback to the default handler, the clipboard, and the details dialog on the offscreen
 // platform.
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -224,13 +225,14 @@ TMyRec rowOf(const std::string& path) {
 TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton) {
     QPixmap red(32, 32);
     red.fill(Qt::red);
-    auto* dialog =
-        new QtFormProcInfo(nullptr, [&red](int index) { return index == 3 ? red : QPixmap(); });
+    // Declared before the window logic that refers to it, so that it is freed after it.
+    const auto dialog = std::make_unique<QtFormProcInfo>(
+        nullptr, [&red](int index) { return index == 3 ? red : QPixmap(); });
     RecordingShell shell;
     TFormProcInfo form(*dialog, shell);
 
     bool inspected = false;
-    QTimer::singleShot(0, dialog, [&] {
+    QTimer::singleShot(0, dialog.get(), [&] {
         inspected = true;
         EXPECT_TRUE(dialog->isModal());
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("进程详细信息"));
@@ -268,21 +270,19 @@ TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton) {
     EXPECT_TRUE(inspected);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(shell.selected, std::vector<std::string>{"/no/such dir/server"});
-    delete dialog;
 }
 
 TEST(QtFormProcInfo, NoIconLeavesThePictureEmpty) {
-    auto* dialog = new QtFormProcInfo(nullptr, [](int) { return QPixmap(); });
+    const auto dialog = std::make_unique<QtFormProcInfo>(nullptr, [](int) { return QPixmap(); });
     RecordingShell shell;
     TFormProcInfo form(*dialog, shell);
-    QTimer::singleShot(0, dialog, [&] {
+    QTimer::singleShot(0, dialog.get(), [&] {
         const QImage icon =
             qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
         EXPECT_EQ(qAlpha(icon.pixel(1, 1)), 0);
         dialog->reject();
     });
     form.Show(rowOf("/usr/bin/x"), -1);
-    delete dialog;
 }
 
 } // namespace
