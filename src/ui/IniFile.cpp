@@ -43,20 +43,30 @@ struct Line {
     std::size_t next = 0;
 };
 
+// The length of the line break at `at` (CR LF, a lone CR or a lone LF, as the system's profile
+// functions take them), 0 when none starts there.
+std::size_t lineBreakLength(std::string_view text, std::size_t at) {
+    if (at >= text.size())
+        return 0;
+    if (text[at] == '\r')
+        return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+    return text[at] == '\n' ? 1 : 0;
+}
+
 std::vector<Line> splitLines(std::string_view text) {
     std::vector<Line> lines;
     // Editors may save the file with a UTF-8 byte order mark; it is kept, but not read as part
     // of the first line.
     std::size_t begin = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (begin < text.size()) {
-        const std::size_t newline = text.find('\n', begin);
+        const std::size_t lineBreak = text.find_first_of("\r\n", begin);
         Line line;
         line.begin = begin;
-        if (newline == std::string_view::npos) {
+        if (lineBreak == std::string_view::npos) {
             line.end = line.next = text.size();
         } else {
-            line.end = newline > begin && text[newline - 1] == '\r' ? newline - 1 : newline;
-            line.next = newline + 1;
+            line.end = lineBreak;
+            line.next = lineBreak + lineBreakLength(text, lineBreak);
         }
         lines.push_back(line);
         begin = line.next;
@@ -119,11 +129,12 @@ std::optional<SectionSpan> findSection(std::string_view text, const std::vector<
     return std::nullopt;
 }
 
+// The file's first line break, LF for a file without one.
 std::string_view lineBreakOf(std::string_view text) {
-    const std::size_t newline = text.find('\n');
-    if (newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r')
-        return "\r\n";
-    return "\n";
+    const std::size_t at = text.find_first_of("\r\n");
+    if (at == std::string_view::npos)
+        return "\n";
+    return text.substr(at, lineBreakLength(text, at));
 }
 
 // A quoted value means its inside, as the profile functions read it.
@@ -212,7 +223,7 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
     const auto span = findSection(text, lines, section);
     if (!span) {
         result.append(text);
-        if (!lines.empty() && result.back() != '\n')
+        if (!lines.empty() && result.back() != '\n' && result.back() != '\r')
             result.append(lineBreak);
         result.append("[").append(section).append("]").append(lineBreak);
         result.append(key).append("=").append(value).append(lineBreak);

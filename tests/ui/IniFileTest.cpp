@@ -81,9 +81,16 @@ TEST(ProfileText, FindsValuesWithoutRegardToCase) {
         {"", "ShowLocal", std::nullopt},
         {"\xEF\xBB\xBF[Set]\r\nShowLocal=0\r\n", "ShowLocal", "0"},
         {"\xff\xfe garbage\n[Set]\nShowLocal=0\n", "ShowLocal", "0"},
+        // A lone CR ends a line.
+        {"[Set]\r\nAutoRefresh=0\rShowInfo=1\r\n", "AutoRefresh", "0"},
+        {"[Set]\r\nAutoRefresh=0\rShowInfo=1\r\n", "ShowInfo", "1"},
+        {"[Set]\rShowInfo=1", "ShowInfo", "1"},
+        {"[Other]\rShowInfo=0\r[Set]\rShowInfo=1\r", "ShowInfo", "1"},
+        {"[Set]\r\r\nShowInfo=1\r\r\n", "ShowInfo", "1"},
+        {"[Set]\nShowLocal=0\r;ShowInfo=1\n", "ShowInfo", std::nullopt},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(FindProfileValue(c.text, "Set", c.key), c.expected) << c.text;
+        EXPECT_EQ(FindProfileValue(c.text, "Set", c.key), c.expected) << c.text << c.key;
 }
 
 TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte) {
@@ -123,6 +130,15 @@ TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte) {
         {"[Set]\nShowInfo=0\nshowinfo=0\n", "ShowInfo", "1", "[Set]\nShowInfo=1\nshowinfo=0\n"},
         // A key of another section is not touched.
         {"[Other]\nShowInfo=0\n", "ShowInfo", "1", "[Other]\nShowInfo=0\n[Set]\nShowInfo=1\n"},
+        // A lone CR ends a line, so the entry after it stays; a file of lone CRs gets its new
+        // lines with the same break.
+        {"[Set]\r\nAutoRefresh=0\rShowInfo=1\r\n", "AutoRefresh", "1",
+         "[Set]\r\nAutoRefresh=1\rShowInfo=1\r\n"},
+        {"[Set]\r\nAutoRefresh=0\rShowInfo=1\r\n", "ShowInfo", "0",
+         "[Set]\r\nAutoRefresh=0\rShowInfo=0\r\n"},
+        {"[Set]\rShowLocal=0\r", "ShowInfo", "1", "[Set]\rShowLocal=0\rShowInfo=1\r"},
+        {"[Other]\rX=1\r", "ShowInfo", "1", "[Other]\rX=1\r[Set]\rShowInfo=1\r"},
+        {"[Set]\rShowLocal=0", "ShowInfo", "1", "[Set]\rShowLocal=0\rShowInfo=1\r"},
     };
     for (const Case& c : cases) {
         const std::string after = SetProfileValue(c.before, "Set", c.key, c.value);
