@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -145,6 +146,64 @@ TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte) {
         EXPECT_EQ(after, c.after) << c.before;
         EXPECT_EQ(FindProfileValue(after, "Set", c.key), std::string(c.value)) << c.before;
     }
+}
+
+// `text` in UTF-16 with its byte order mark, little- or big-endian.
+std::string utf16File(std::u16string_view text, bool littleEndian) {
+    std::string bytes;
+    const auto put = [&](char16_t unit) {
+        const char low = static_cast<char>(unit & 0xFF);
+        const char high = static_cast<char>(unit >> 8);
+        bytes.push_back(littleEndian ? low : high);
+        bytes.push_back(littleEndian ? high : low);
+    };
+    put(u'\uFEFF');
+    for (const char16_t unit : text)
+        put(unit);
+    return bytes;
+}
+
+TEST(IniFileOnDisk, Utf16FilesAreReadAndWrittenInTheirOwnEncoding) {
+    for (const bool littleEndian : {true, false}) {
+        SCOPED_TRACE(littleEndian ? "little-endian" : "big-endian");
+        TempDir dir;
+        const std::string name = dir.file("Kestrel.ini");
+        // A comment in Chinese, a character outside the basic plane and an unpaired surrogate
+        // must all survive the write unchanged.
+        const std::u16string before = u"; 设置 \U0001F600 \xD800x\r\n[Set]\r\nShowInfo=1\r\n"
+                                      u"AutoRefresh=0x10\r\nName=网络\r\n";
+        writeTextFile(name, utf16File(before, littleEndian));
+
+        IniFile ini(name);
+        EXPECT_TRUE(ini.ReadBool("Set", "ShowInfo", false));
+        EXPECT_TRUE(ini.ReadBool("Set", "AutoRefresh", false));
+        EXPECT_EQ(ini.ReadString("Set", "Name", ""), "网络");
+
+        ini.WriteBool("Set", "AlwaysTop", false);
+        EXPECT_EQ(readTextFile(name), utf16File(before + u"AlwaysTop=0\r\n", littleEndian));
+        ini.WriteBool("Set", "ShowInfo", false);
+        EXPECT_EQ(readTextFile(name),
+                  utf16File(u"; 设置 \U0001F600 \xD800x\r\n[Set]\r\nShowInfo=0\r\n"
+                            u"AutoRefresh=0x10\r\nName=网络\r\nAlwaysTop=0\r\n",
+                            littleEndian));
+        EXPECT_FALSE(ini.ReadBool("Set", "AlwaysTop", true));
+        EXPECT_FALSE(ini.ReadBool("Set", "ShowInfo", true));
+    }
+}
+
+TEST(IniFileOnDisk, Utf16FileWithOnlyItsMarkOrAnOddLastByte) {
+    TempDir dir;
+    const std::string name = dir.file("Kestrel.ini");
+    writeTextFile(name, "\xFF\xFE");
+    IniFile ini(name);
+    ini.WriteBool("Set", "ShowInfo", true);
+    EXPECT_EQ(readTextFile(name), utf16File(u"[Set]\nShowInfo=1\n", true));
+
+    // A file cut in the middle of a code unit keeps its last byte where it was.
+    writeTextFile(name, utf16File(u"[Set]\r\nShowInfo=1\r\n", false) + "\x41");
+    EXPECT_TRUE(ini.ReadBool("Set", "ShowInfo", false));
+    ini.WriteBool("Set", "ShowInfo", false);
+    EXPECT_EQ(readTextFile(name), utf16File(u"[Set]\r\nShowInfo=0\r\n", false) + "\x41");
 }
 
 TEST(IniFileOnDisk, MissingFileGivesDefaultsAndCreatesNothing) {
