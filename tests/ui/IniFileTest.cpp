@@ -1,4 +1,5 @@
 // The settings file: value parsing, the in-place edit of one entry, and the real file on disk.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
@@ -6,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -277,6 +279,94 @@ TEST(IniFileOnDisk, ReplacingKeepsPermissionsAndSymbolicLinks) {
     struct stat st {};
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// The names in `folder`, sorted.
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void expectRefusedWrite(IniFile& ini) {
+    try {
+        ini.WriteBool("Set", "ShowInfo", true);
+        ADD_FAILURE() << "no error for " << ini.fileName();
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to write to " + ini.fileName());
+    }
+}
+
+TEST(IniFileOnDisk, ALinkIsOnlyFollowedToARegularFileOfThisUser) {
+    TempDir dir;
+    const std::string targets = dir.file("targets");
+    writeTextFile(dir.file("targets/passwd"), "root:x:0:0::/root:/bin/sh\n");
+    std::filesystem::create_directories(dir.file("targets/folder"));
+    ASSERT_EQ(::mkfifo(dir.file("targets/fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("passwd-gone", dir.file("targets/dangling"));
+    const std::vector<std::string> targetsBefore = namesIn(targets);
+
+    struct Case {
+        const char* what;
+        std::string linkTarget;
+    };
+    const Case cases[] = {
+        {"dangling, in a missing folder", dir.file("missing/deeper/Kestrel.ini")},
+        {"dangling, in an existing folder", dir.file("targets/new.ini")},
+        {"a folder", dir.file("targets/folder")},
+        {"a pipe", dir.file("targets/fifo")},
+        {"a link that dangles", dir.file("targets/dangling")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string link = dir.file("config/kestrel/Kestrel.ini");
+        std::filesystem::create_directories(dir.file("config/kestrel"));
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(c.linkTarget, link);
+        IniFile ini(link);
+        expectRefusedWrite(ini);
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(std::filesystem::read_symlink(link), c.linkTarget);
+        EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"config", "targets"}));
+        EXPECT_EQ(namesIn(targets), targetsBefore);
+        EXPECT_EQ(namesIn(dir.file("config/kestrel")), std::vector<std::string>{"Kestrel.ini"});
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("targets/folder")));
+    EXPECT_EQ(readTextFile(dir.file("targets/passwd")), "root:x:0:0::/root:/bin/sh\n");
+}
+
+TEST(IniFileOnDisk, ALinkToAnotherUsersFileIsNotFollowed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    TempDir dir;
+    const std::string other = dir.file("etc/passwd");
+    writeTextFile(other, "[Set]\nShowInfo=0\n");
+    ASSERT_EQ(::chown(other.c_str(), 65534, 65534), 0);
+    const std::string link = dir.file("Kestrel.ini");
+    std::filesystem::create_symlink("etc/passwd", link);
+    // Two hops lead there as well.
+    const std::string chain = dir.file("chain.ini");
+    std::filesystem::create_symlink("Kestrel.ini", chain);
+
+    for (const std::string& name : {link, chain}) {
+        IniFile ini(name);
+        expectRefusedWrite(ini);
+    }
+    EXPECT_EQ(readTextFile(other), "[Set]\nShowInfo=0\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(other.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(namesIn(dir.file("etc")), std::vector<std::string>{"passwd"});
+
+    // The same file as this user's own is written through the link.
+    ASSERT_EQ(::chown(other.c_str(), 0, 0), 0);
+    IniFile ini(chain);
+    ini.WriteBool("Set", "ShowInfo", true);
+    EXPECT_EQ(readTextFile(other), "[Set]\nShowInfo=1\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(chain));
 }
 
 TEST(IniFileOnDisk, RefusedWriteThrowsWithTheFullFileName) {
