@@ -8,10 +8,13 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -161,6 +164,8 @@ private slots:
     void secondInstanceMessageIsPlain();
     void storedOptionsApplyBeforeFirstShow_data();
     void storedOptionsApplyBeforeFirstShow();
+    void contextMenuCommandActsOnTheMenusRow_data();
+    void contextMenuCommandActsOnTheMenusRow();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -574,6 +579,63 @@ void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow() {
     QCOMPARE(m_system->snapshots, 1);
     m_window->show();
     QCOMPARE(m_window->stayOnTop(), onTop);
+}
+
+void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow_data() {
+    QTest::addColumn<bool>("rowRemoved");
+    QTest::newRow("focus moved meanwhile") << false;
+    QTest::newRow("row removed meanwhile") << true;
+}
+
+void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow() {
+    QFETCH(bool, rowRemoved);
+    KestrelMainWindow& window = makeWindow();
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    const int firefox = rowOfPort(window, QStringLiteral("51000"));
+    QVERIFY(firefox >= 0);
+    const QRect cell = window.view()->visualRect(window.model()->index(firefox, ColumnProcess));
+
+    // While the menu is open the focus goes elsewhere, or a refresh removes the row; then
+    // "拷贝到剪贴板" is chosen.
+    QMenu* menu = window.popupMenu();
+    bool chosen = false;
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+        if (!menu->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (rowRemoved) {
+            m_system->tcp.erase(m_system->tcp.begin() + 1);
+            window.refreshButton()->click();
+        } else {
+            const RowHandle sshd = window.model()->rowAt(rowOfPort(window, QStringLiteral("22")));
+            window.list().selectRow(sshd);
+            window.list().setFocusedRow(sshd);
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QStringLiteral("拷贝到剪贴板"))
+                action->trigger();
+        }
+        chosen = true;
+        menu->close();
+    });
+    poll->start();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, cell.center(),
+                            window.view()->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(window.view()->viewport(), &event);
+
+    QVERIFY(chosen);
+    QVERIFY(window.list().focusedRow() != nullptr);
+    const QString copied = QApplication::clipboard()->text();
+    if (rowRemoved) {
+        QCOMPARE(rowOfPort(window, QStringLiteral("51000")), -1);
+        QCOMPARE(copied, QStringLiteral("before"));
+    } else {
+        QVERIFY(window.list().focusedRow()->Rec.LocalPort == "22");
+        QVERIFY2(copied.contains(QStringLiteral("本地端口:51000")), qPrintable(copied));
+    }
 }
 
 QTEST_MAIN(KestrelMainWindowTest)

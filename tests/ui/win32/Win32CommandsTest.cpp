@@ -11,9 +11,12 @@
 #include "ui/ClipboardReport.h"
 #include "ui/HelpFile.h"
 #include "ui/TempDir.h"
+#include "ui/win32/Win32WindowTestSupport.h"
 
 namespace {
 
+using win32test::MenuDriver;
+using win32test::openMenuWindow;
 using win32ui::ShellExecuteCall;
 using win32ui::Win32Shell;
 
@@ -219,47 +222,6 @@ TEST(Win32Shell, EmptyTargetsAskNothing) {
     recorder.shell.showProperties("");
     EXPECT_TRUE(recorder.calls.empty());
 }
-
-BOOL CALLBACK findMenuWindow(HWND window, LPARAM found) {
-    wchar_t name[16] = {};
-    ::GetClassNameW(window, name, 16);
-    if (std::wstring(name) != L"#32768" || !::IsWindowVisible(window))
-        return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
-// The open popup menu of this thread (other tests may have menus open meanwhile).
-HWND openMenuWindow() {
-    HWND found = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), &findMenuWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-// The menu's modal loop is ended by a thread timer firing inside it.
-struct MenuDriver {
-    static inline std::vector<WPARAM> keys;
-    static inline bool ended = false;
-    static inline int ticks = 0;
-
-    static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
-        ++ticks;
-        if (!keys.empty()) {
-            const HWND menuWindow = openMenuWindow();
-            if (menuWindow == nullptr && ticks < 200)
-                return; // not shown yet
-            for (WPARAM key : keys) {
-                ::PostMessageW(menuWindow, WM_KEYDOWN, key, 0);
-                ::PostMessageW(menuWindow, WM_KEYUP, key, 0);
-            }
-            keys.clear();
-            return;
-        }
-        ::KillTimer(nullptr, id);
-        ::EndMenu();
-        ended = true;
-    }
-};
 
 TEST(Win32PopupMenu, ClosedWithoutAChoiceRunsNothing) {
     TestWindow owner;
