@@ -335,6 +335,13 @@ TEST(IniFileOnDisk, ALinkIsOnlyFollowedToARegularFileOfThisUser) {
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.file("targets/folder")));
     EXPECT_EQ(readTextFile(dir.file("targets/passwd")), "root:x:0:0::/root:/bin/sh\n");
+
+    // A dangling link where the settings folder belongs makes no folder either.
+    std::filesystem::remove_all(dir.file("config/kestrel"));
+    std::filesystem::create_symlink(dir.file("missing/kestrel"), dir.file("config/kestrel"));
+    IniFile ini(dir.file("config/kestrel/Kestrel.ini"));
+    expectRefusedWrite(ini);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
 }
 
 TEST(IniFileOnDisk, ALinkToAnotherUsersFileIsNotFollowed) {
