@@ -159,6 +159,8 @@ private slots:
     void incrementalSearchJoinsQuickKeys();
     void bottomControlsAllVisibleAtDesignSize();
     void secondInstanceMessageIsPlain();
+    void arrowKeysMoveOneRowPerPress();
+    void homeEndAndPagesKeepTheFocusedRowInView();
     void storedOptionsApplyBeforeFirstShow_data();
     void storedOptionsApplyBeforeFirstShow();
 
@@ -529,6 +531,95 @@ void KestrelMainWindowTest::secondInstanceMessageIsPlain() {
     QCOMPARE(seen.title, QStringLiteral("Kestrel"));
     QCOMPARE(seen.text, QStringLiteral("The program already start"));
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
+}
+
+// Rows enough to scroll: listeners of one program on ports 2000, 2001, ...
+std::vector<File_Rec> manyListeners(int count) {
+    std::vector<File_Rec> rows;
+    for (int i = 0; i < count; ++i) {
+        const std::string port = std::to_string(2000 + i);
+        rows.push_back(tcpRecord(2, "0.0.0.0", port.c_str(), "0.0.0.0", "0", "909", "listener",
+                                 "/usr/bin/listener"));
+    }
+    return rows;
+}
+
+// The list control's selected and focused row and the view's current row, as model rows.
+struct ListPlace {
+    int selected;
+    int focused;
+    int current;
+};
+
+ListPlace placeOf(KestrelMainWindow& window) {
+    return {window.model()->rowOf(window.list().selectedRow()),
+            window.model()->rowOf(window.list().focusedRow()), window.view()->currentIndex().row()};
+}
+
+void KestrelMainWindowTest::arrowKeysMoveOneRowPerPress() {
+    m_system->tcp = manyListeners(12);
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    qtui::ConnectionView* view = window.view();
+    view->setFocus();
+    const QRect first = view->visualRect(window.model()->index(0, ColumnLocalPort));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first.center());
+    QCOMPARE(placeOf(window).focused, 0);
+    for (int press = 1; press <= 6; ++press) {
+        QTest::keyClick(view, Qt::Key_Down);
+        const ListPlace place = placeOf(window);
+        QCOMPARE(place.selected, press);
+        QCOMPARE(place.focused, press);
+        QCOMPARE(place.current, press);
+    }
+    for (int press = 1; press <= 3; ++press) {
+        QTest::keyClick(view, Qt::Key_Up);
+        const ListPlace place = placeOf(window);
+        QCOMPARE(place.selected, 6 - press);
+        QCOMPARE(place.focused, 6 - press);
+        QCOMPARE(place.current, 6 - press);
+    }
+}
+
+void KestrelMainWindowTest::homeEndAndPagesKeepTheFocusedRowInView() {
+    m_system->tcp = manyListeners(80);
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    qtui::ConnectionView* view = window.view();
+    view->setFocus();
+    const int last = window.model()->rowCount() - 1;
+    const QRect first = view->visualRect(window.model()->index(0, ColumnLocalPort));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first.center());
+    const int column = view->currentIndex().column();
+
+    const auto inView = [&] {
+        const QRect cell = view->visualRect(window.model()->index(placeOf(window).focused, 0));
+        return view->viewport()->rect().contains(QPoint(1, cell.center().y()));
+    };
+    struct Step {
+        Qt::Key key;
+        int expected; // -1: anywhere further down than before
+    };
+    int before = 0;
+    for (const Step step :
+         {Step{Qt::Key_End, last}, Step{Qt::Key_Home, 0}, Step{Qt::Key_PageDown, -1},
+          Step{Qt::Key_PageDown, -1}, Step{Qt::Key_PageDown, -1}, Step{Qt::Key_End, last},
+          Step{Qt::Key_PageUp, -2}, Step{Qt::Key_Home, 0}}) {
+        QTest::keyClick(view, step.key);
+        const ListPlace place = placeOf(window);
+        if (step.expected >= 0)
+            QCOMPARE(place.focused, step.expected);
+        else if (step.expected == -1)
+            QVERIFY2(place.focused > before, qPrintable(QString::number(place.focused)));
+        else
+            QVERIFY2(place.focused < before, qPrintable(QString::number(place.focused)));
+        QCOMPARE(place.selected, place.focused);
+        QCOMPARE(place.current, place.focused);
+        QVERIFY2(inView(), qPrintable(QStringLiteral("row %1 out of view").arg(place.focused)));
+        // Home and End change the row, not the column.
+        QCOMPARE(view->currentIndex().column(), column);
+        before = place.focused;
+    }
 }
 
 void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow_data() {
