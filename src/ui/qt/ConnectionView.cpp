@@ -180,12 +180,7 @@ ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, 
                 handler->VTSColumnClick(index.column(), ScreenPoint{where.x(), where.y()});
         });
     });
-    connect(this, &QAbstractItemView::doubleClicked, this, [this] {
-        ui::dispatchEvent(m_report, [this] {
-            if (ListControlEvents* handler = events())
-                handler->VTSDblClick();
-        });
-    });
+    connect(this, &QAbstractItemView::doubleClicked, this, [this] { doubleClickInList(); });
     syncFromList();
 }
 
@@ -324,6 +319,22 @@ void ConnectionView::keyboardSearch(const QString& search) {
         scrollTo(cell);
         return;
     }
+}
+
+void ConnectionView::doubleClickInList() {
+    ui::dispatchEvent(m_report, [this] {
+        if (ListControlEvents* handler = events())
+            handler->VTSDblClick();
+    });
+}
+
+// The view reports double clicks on rows only; one below the last row is a double click in the
+// list as well.
+void ConnectionView::mouseDoubleClickEvent(QMouseEvent* event) {
+    const bool onRow = indexAt(event->position().toPoint()).isValid();
+    QTableView::mouseDoubleClickEvent(event);
+    if (!onRow && event->button() == Qt::LeftButton)
+        doubleClickInList();
 }
 
 void ConnectionView::contextMenuEvent(QContextMenuEvent* event) {

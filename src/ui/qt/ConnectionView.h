@@ -68,6 +68,7 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
 
 private:
@@ -75,6 +76,7 @@ private:
     void applyAllColumns();
     void syncSortIndicator();
     void takeViewState();
+    void doubleClickInList();
     void clampSection(int column, int newSize);
     ListControlEvents* events() const;
 

@@ -8,6 +8,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QFile>
 #include <QHeaderView>
 #include <QImage>
@@ -161,6 +162,7 @@ private slots:
     void secondInstanceMessageIsPlain();
     void arrowKeysMoveOneRowPerPress();
     void homeEndAndPagesKeepTheFocusedRowInView();
+    void doubleClickBelowTheRowsOpensTheFocusedRowsDetails();
     void storedOptionsApplyBeforeFirstShow_data();
     void storedOptionsApplyBeforeFirstShow();
 
@@ -620,6 +622,40 @@ void KestrelMainWindowTest::homeEndAndPagesKeepTheFocusedRowInView() {
         QCOMPARE(view->currentIndex().column(), column);
         before = place.focused;
     }
+}
+
+void KestrelMainWindowTest::doubleClickBelowTheRowsOpensTheFocusedRowsDetails() {
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    qtui::ConnectionView* view = window.view();
+    const int chosen = rowOfPort(window, QStringLiteral("5353"));
+    const QRect cell = view->visualRect(window.model()->index(chosen, ColumnLocalPort));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    const QRect last =
+        view->visualRect(window.model()->index(window.model()->rowCount() - 1, ColumnLocalPort));
+    const QPoint below(last.center().x(), last.bottom() + 40);
+    QVERIFY(view->viewport()->rect().contains(below));
+    QVERIFY(!view->indexAt(below).isValid());
+
+    QString opened;
+    QString name;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&poll, &opened, &name] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        opened = dialog->windowTitle();
+        for (const QLabel* label : dialog->findChildren<QLabel*>())
+            name += label->text() + QLatin1Char('|');
+        dialog->reject();
+        poll.stop();
+    });
+    poll.start();
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, below);
+    QTRY_COMPARE(opened, QStringLiteral("进程详细信息"));
+    QVERIFY2(name.contains(QStringLiteral("avahi-daemon")), qPrintable(name));
+    QCOMPARE(window.list().focusedRow()->Rec.LocalPort, std::string("5353"));
 }
 
 void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow_data() {
