@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +30,7 @@
 #include "ui/qt/ConnectionView.h"
 #include "ui/qt/KestrelApplication.h"
 #include "ui/qt/KestrelMainWindow.h"
+#include "ui/qt/QtComponents.h"
 
 using qtui::KestrelMainWindow;
 
@@ -86,6 +88,9 @@ struct BoxAnswer {
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+    int width = 0;
+    bool onTop = false;
     bool seen = false;
 };
 
@@ -99,6 +104,11 @@ void answerNextBox(BoxAnswer& seen, QMessageBox::StandardButton answer) {
         seen.title = box->windowTitle();
         seen.text = box->text();
         seen.icon = box->icon();
+        for (const QAbstractButton* button : box->buttons())
+            seen.buttons << button->text();
+        seen.buttons.sort();
+        seen.width = box->width();
+        seen.onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
         seen.seen = true;
         if (QAbstractButton* button = box->button(answer))
             button->click();
@@ -160,6 +170,7 @@ private slots:
     void incrementalSearchJoinsQuickKeys();
     void bottomControlsAllVisibleAtDesignSize();
     void secondInstanceMessageIsPlain();
+    void shortMessagesKeepTheirCaption();
     void arrowKeysMoveOneRowPerPress();
     void homeEndAndPagesKeepTheFocusedRowInView();
     void doubleClickBelowTheRowsOpensTheFocusedRowsDetails();
@@ -410,6 +421,8 @@ void KestrelMainWindowTest::closeAsksAndNoKeepsTheWindow() {
     QCOMPARE(declined.text, QStringLiteral("您确认要退出网络连接查看器?"));
     QCOMPARE(declined.title, QStringLiteral("Kestrel"));
     QCOMPARE(declined.icon, QMessageBox::Question);
+    // Qt's own texts are Chinese too, whatever the locale.
+    QCOMPARE(declined.buttons, (QStringList{QStringLiteral("否(&N)"), QStringLiteral("是(&Y)")}));
     QVERIFY(window.isVisible());
 
     BoxAnswer confirmed;
@@ -533,6 +546,36 @@ void KestrelMainWindowTest::secondInstanceMessageIsPlain() {
     QCOMPARE(seen.title, QStringLiteral("Kestrel"));
     QCOMPARE(seen.text, QStringLiteral("The program already start"));
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
+    QCOMPARE(seen.buttons, QStringList{QStringLiteral("确定")});
+    // Above the first instance's window, which stays on top of the others.
+    QVERIFY(seen.onTop);
+    QVERIFY(seen.width >= qtui::MessageBoxMinimumWidth);
+}
+
+// A short text makes a narrow box, whose caption the window manager would cut.
+void KestrelMainWindowTest::shortMessagesKeepTheirCaption() {
+    KestrelMainWindow& window = makeWindow();
+    qtui::QtMessageBoxes boxes(&window);
+    BoxAnswer message;
+    answerNextBox(message, QMessageBox::Ok);
+    boxes.showMessage("无法结束进程!");
+    QVERIFY(message.seen);
+    QCOMPARE(message.buttons, QStringList{QStringLiteral("确定")});
+    QVERIFY2(message.width >= qtui::MessageBoxMinimumWidth,
+             qPrintable(QString::number(message.width)));
+    // Boxes of the window are its own, above it through it.
+    QVERIFY(!message.onTop);
+
+    BoxAnswer question;
+    answerNextBox(question, QMessageBox::No);
+    QCOMPARE(boxes.askYesNo("结束?", "Kestrel", ui::DefaultButton::No), ui::Answer::No);
+    QVERIFY(question.width >= qtui::MessageBoxMinimumWidth);
+
+    BoxAnswer error;
+    answerNextBox(error, QMessageBox::Ok);
+    qtui::QtMessageBoxes(nullptr).showError("x");
+    QVERIFY(error.width >= qtui::MessageBoxMinimumWidth);
+    QVERIFY(error.onTop);
 }
 
 // Rows enough to scroll: listeners of one program on ports 2000, 2001, ...
@@ -703,5 +746,12 @@ void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow() {
     QCOMPARE(m_window->stayOnTop(), onTop);
 }
 
-QTEST_MAIN(KestrelMainWindowTest)
+// The program's own application object, with the translations it installs.
+int main(int argc, char** argv) {
+    qtui::KestrelApplication application(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    KestrelMainWindowTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_KestrelMainWindow.moc"
