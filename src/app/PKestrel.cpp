@@ -10,6 +10,7 @@
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/KestrelApplication.h"
 #include "ui/qt/KestrelMainWindow.h"
+#include "ui/qt/QtShell.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     // The snapshot's worker threads would otherwise keep heaps of their own, several megabytes
     // with a hundred thousand rows, that trimming never gives back.
     os::KeepOneHeap();
+    qtui::keepSessionBusFromStarting();
     qtui::KestrelApplication application(argc, argv);
     const QString title = QString::fromUtf8(ui::ApplicationTitle);
     QApplication::setApplicationName(title);
