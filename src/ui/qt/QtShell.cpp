@@ -42,6 +42,14 @@ void QtShell::openDocument(const std::string& urlOrPath) {
         m_openUrl(QUrl(QString::fromStdString(urlOrPath)));
 }
 
+void QtShell::openHelpSection(const std::string& helpFile, const std::string& section) {
+    if (helpFile.empty())
+        return;
+    QUrl url = localFileUrl(helpFile);
+    url.setFragment(QString::fromStdString(section));
+    m_openUrl(url);
+}
+
 void QtShell::selectInFileManager(const std::string& path) {
     if (path.empty())
         return;

@@ -19,6 +19,7 @@ public:
     explicit QtShell(UrlOpener openUrl = {}, int dbusTimeoutMs = 1500);
 
     void openDocument(const std::string& urlOrPath) override;
+    void openHelpSection(const std::string& helpFile, const std::string& section) override;
     // With no file manager answering on the session bus, or no session bus (this never starts
     // one), the containing folder is opened with the desktop's default handler instead.
     void selectInFileManager(const std::string& path) override;

@@ -257,6 +257,17 @@ TEST(QtShell, DocumentsGoToTheDefaultHandler) {
               QUrl::fromLocalFile(QStringLiteral("/usr/share/kestrel/KestrelHelp.html")));
 }
 
+TEST(QtShell, HelpSectionsOpenTheFileAtTheirAnchor) {
+    OpenedUrls opened;
+    QtShell shell(opened.opener());
+    shell.openHelpSection("/usr/share/kestrel/Kestrel Help#1.html", "about");
+    shell.openHelpSection("", "about");
+    ASSERT_EQ(opened.urls.size(), 1u);
+    EXPECT_EQ(opened.urls[0].toLocalFile(),
+              QStringLiteral("/usr/share/kestrel/Kestrel Help#1.html"));
+    EXPECT_EQ(opened.urls[0].fragment(), QStringLiteral("about"));
+}
+
 TEST(QtClipboardText, KeepsTheTextWithItsLineEnds) {
     QtClipboardText clipboard;
     const std::string text = "\xE2\x80\x95\r\n程序名称:x\r\n";
