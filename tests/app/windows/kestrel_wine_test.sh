@@ -77,7 +77,7 @@ winepath_of() { echo "Z:${1//\//\\}"; }
 [ -f "$prefix/.kestrel-x11-ready" ] || fail "the Wine prefix $prefix was not made"
 echo "ok ($SECONDS s): Wine prefix $prefix"
 
-start_xvfb
+start_xvfb bare
 
 probe() { timeout 60 "$wine" "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 
