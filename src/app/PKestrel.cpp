@@ -10,6 +10,7 @@
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/KestrelApplication.h"
 #include "ui/qt/KestrelMainWindow.h"
+#include "ui/qt/QtPlatformChoice.h"
 #include "ui/qt/QtShell.h"
 
 namespace {
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     // with a hundred thousand rows, that trimming never gives back.
     os::KeepOneHeap();
     qtui::keepSessionBusFromStarting();
+    qtui::applyQtPlatformChoice();
     qtui::KestrelApplication application(argc, argv);
     const QString title = QString::fromUtf8(ui::ApplicationTitle);
     QApplication::setApplicationName(title);
