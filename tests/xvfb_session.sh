@@ -1,8 +1,8 @@
 # Shared by the tests that drive the real window under a virtual X display with a real window
 # manager (openbox). Source it after setting `artifacts`, and define `session_pids` to print
 # the pids to stop at the end.
-# Provides: $work (a private folder, removed at exit), fail, wait_for, start_xvfb, stacked_above,
-# active_window_is.
+# Provides: $work (a private folder, removed at exit), fail, wait_for, process_ended,
+# expect_clean_end, start_xvfb, stacked_above, active_window_is.
 
 work=$(mktemp -d)
 xvfb_pid=
@@ -83,6 +83,16 @@ window_manager_runs() {
 # Whether the window manager has given window $1 the focus.
 active_window_is() {
   [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]
+}
+
+# Waits up to $2 seconds for process $1 (a child of this shell) to end and fails unless it
+# ended with status 0; $3 names it in the messages.
+expect_clean_end() {
+  local status
+  wait_for "$2" process_ended "$1" || fail "$3 did not end"
+  wait "$1"
+  status=$?
+  [ "$status" -eq 0 ] || fail "$3 ended with status $status"
 }
 
 # Starts Xvfb on a display it picks itself (so parallel runs never clash) with openbox as its

@@ -65,11 +65,8 @@ box=$(timeout 60 xdotool search --all --sync --onlyvisible --pid "$second_pid" -
 # sent to its window.
 sleep 0.5
 xdotool key --window "$box" Escape
-wait_for 30 process_ended "$second_pid" || fail "the second start did not end after its message"
-wait "$second_pid"
-status=$?
+expect_clean_end "$second_pid" 30 "the second start, after its message,"
 second_pid=
-[ "$status" -eq 0 ] || fail "the second start ended with status $status"
 kill -0 "$first_pid" 2>/dev/null || fail "the first instance ended too"
 echo "ok: a second start was refused with its message"
 kill "$first_pid"

@@ -65,11 +65,8 @@ import -window root "$artifacts/kestrel-second-instance.png"
 # Its text cannot be read from the X server; the QtTest checks it, the screenshot shows it.
 # The box has the keyboard: Escape closes it, and the second instance ends.
 xdotool key --clearmodifiers Escape
-wait_for 30 process_ended "$second_pid" || fail "the second instance did not end after its message"
-wait "$second_pid"
-status=$?
+expect_clean_end "$second_pid" 30 "the second instance, after its message,"
 second_pid=
-[ "$status" -eq 0 ] || fail "the second instance ended with status $status"
 kill -0 "$first_pid" 2>/dev/null || fail "the first instance ended too"
 echo "ok: second instance showed its message box and ended, first runs on"
 
@@ -136,11 +133,8 @@ sleep 0.5
 kill -0 "$first_pid" 2>/dev/null || fail "declining the question ended the program"
 ask_to_close
 xdotool key --clearmodifiers Return
-wait_for 30 process_ended "$first_pid" || fail "confirming the question did not end the program"
-wait "$first_pid"
-status=$?
+expect_clean_end "$first_pid" 30 "the program, after Yes to the question,"
 first_pid=
-[ "$status" -eq 0 ] || fail "the program ended with status $status"
 echo "ok: the close question opened above the window; No kept it, Yes ended the program"
 echo "ok: screenshots in $artifacts"
 exit 0

@@ -601,40 +601,44 @@ ListPlace placeOf(KestrelMainWindow& window) {
             window.model()->rowOf(window.list().focusedRow()), window.view()->currentIndex().row()};
 }
 
-void KestrelMainWindowTest::arrowKeysMoveOneRowPerPress() {
-    m_system->tcp = manyListeners(12);
-    KestrelMainWindow& window = makeWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+// Clicks the first row of the shown window, whose list then has the keyboard.
+qtui::ConnectionView* clickFirstRow(KestrelMainWindow& window) {
+    if (!QTest::qWaitForWindowExposed(&window))
+        return nullptr;
     qtui::ConnectionView* view = window.view();
     view->setFocus();
     const QRect first = view->visualRect(window.model()->index(0, ColumnLocalPort));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first.center());
+    return view;
+}
+
+void KestrelMainWindowTest::arrowKeysMoveOneRowPerPress() {
+    m_system->tcp = manyListeners(12);
+    KestrelMainWindow& window = makeWindow();
+    qtui::ConnectionView* view = clickFirstRow(window);
+    QVERIFY(view);
     QCOMPARE(placeOf(window).focused, 0);
-    for (int press = 1; press <= 6; ++press) {
-        QTest::keyClick(view, Qt::Key_Down);
+    const struct {
+        Qt::Key key;
+        int row;
+    } steps[] = {{Qt::Key_Down, 1}, {Qt::Key_Down, 2}, {Qt::Key_Down, 3},
+                 {Qt::Key_Down, 4}, {Qt::Key_Down, 5}, {Qt::Key_Down, 6},
+                 {Qt::Key_Up, 5},   {Qt::Key_Up, 4},   {Qt::Key_Up, 3}};
+    for (const auto& step : steps) {
+        QTest::keyClick(view, step.key);
         const ListPlace place = placeOf(window);
-        QCOMPARE(place.selected, press);
-        QCOMPARE(place.focused, press);
-        QCOMPARE(place.current, press);
-    }
-    for (int press = 1; press <= 3; ++press) {
-        QTest::keyClick(view, Qt::Key_Up);
-        const ListPlace place = placeOf(window);
-        QCOMPARE(place.selected, 6 - press);
-        QCOMPARE(place.focused, 6 - press);
-        QCOMPARE(place.current, 6 - press);
+        QCOMPARE(place.selected, step.row);
+        QCOMPARE(place.focused, step.row);
+        QCOMPARE(place.current, step.row);
     }
 }
 
 void KestrelMainWindowTest::homeEndAndPagesKeepTheFocusedRowInView() {
     m_system->tcp = manyListeners(80);
     KestrelMainWindow& window = makeWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    qtui::ConnectionView* view = window.view();
-    view->setFocus();
+    qtui::ConnectionView* view = clickFirstRow(window);
+    QVERIFY(view);
     const int last = window.model()->rowCount() - 1;
-    const QRect first = view->visualRect(window.model()->index(0, ColumnLocalPort));
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first.center());
     const int column = view->currentIndex().column();
 
     const auto inView = [&] {
