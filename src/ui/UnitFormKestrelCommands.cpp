@@ -176,13 +176,22 @@ void TFormKestrel::BTNHelpClick() {
         m_commands.Shell->openDocument(HelpFilePath(ExeDir));
 }
 
+// An address that is not set opens the help file's section in its place.
 void TFormKestrel::BTNHomePageClick() {
-    if (m_commands.Shell)
+    if (!m_commands.Shell)
+        return;
+    if (HomePageURL.empty())
+        m_commands.Shell->openHelpSection(HelpFilePath(ExeDir), HelpSectionAbout);
+    else
         m_commands.Shell->openDocument(HomePageURL);
 }
 
 void TFormKestrel::BTNUpdateClick() {
-    if (m_commands.Shell)
+    if (!m_commands.Shell)
+        return;
+    if (UpdateURL.empty())
+        m_commands.Shell->openHelpSection(HelpFilePath(ExeDir), HelpSectionUpdates);
+    else
         m_commands.Shell->openDocument(UpdateURL);
 }
 

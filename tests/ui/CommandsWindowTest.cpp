@@ -2,7 +2,9 @@
 // menu's enabled states, the clicks from code, ending a process, locate, properties, the
 // report, the details dialog and the link buttons.
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -41,6 +43,9 @@ public:
 class FakeShell : public ShellRequests {
 public:
     void openDocument(const std::string& target) override { opened.push_back(target); }
+    void openHelpSection(const std::string& helpFile, const std::string& section) override {
+        opened.push_back(helpFile + "#" + section);
+    }
     void selectInFileManager(const std::string& path) override { selected.push_back(path); }
     void showProperties(const std::string& path) override { properties.push_back(path); }
     std::vector<std::string> opened, selected, properties;
@@ -394,11 +399,26 @@ TEST_F(CommandsTest, LinkButtonsOpenTheirAddresses) {
     event([&] { w.BTNUpdate.click(); });
     event([&] { w.BTNHelp.click(); });
     ASSERT_EQ(shell.opened.size(), 3u);
-    EXPECT_EQ(shell.opened[0], form->homePageURL());
-    EXPECT_EQ(shell.opened[1], form->updateURL());
-    EXPECT_EQ(shell.opened[2], HelpFilePath("/opt/kestrel/bin/"));
+    // An address the build did not set opens the help file's section instead.
+    const std::string help = HelpFilePath("/opt/kestrel/bin/");
+    const std::string home = form->homePageURL();
+    const std::string update = form->updateURL();
+    EXPECT_EQ(shell.opened[0], home.empty() ? help + "#" + HelpSectionAbout : home);
+    EXPECT_EQ(shell.opened[1], update.empty() ? help + "#" + HelpSectionUpdates : update);
+    EXPECT_EQ(shell.opened[2], help);
     EXPECT_FALSE(shell.opened[0].empty());
     EXPECT_NE(shell.opened[0], shell.opened[1]);
+}
+
+// The sections the buttons open exist in the help file.
+TEST(HelpFile, HoldsTheSectionsTheLinkButtonsOpen) {
+    std::ifstream file(std::string(KESTREL_TEST_DATA) + "/../../docs/help/KestrelHelp.html");
+    ASSERT_TRUE(file.is_open());
+    const std::string page((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    for (const char* section : {HelpSectionAbout, HelpSectionUpdates})
+        EXPECT_NE(page.find(std::string("<h2 id=\"") + section + "\">"), std::string::npos)
+            << section;
 }
 
 TEST_F(CommandsTest, DetailsDialogShowsACopyOfTheRow) {

@@ -215,6 +215,26 @@ TEST(Win32Shell, DocumentsOpenAndAddressesTakeTheirDefaultAction) {
     }
 }
 
+TEST(Win32Shell, HelpSectionsOpenAtTheirAnchor) {
+    RecordingShell compiled;
+    compiled.shell.openHelpSection("C:\\Program Files\\Kestrel\\KestrelHelp.CHM", "about");
+    ASSERT_EQ(compiled.calls.size(), 1u);
+    EXPECT_EQ(compiled.calls[0].file, L"hh.exe");
+    EXPECT_EQ(
+        compiled.calls[0].parameters,
+        L"mk:@MSITStore:C:\\Program Files\\Kestrel\\KestrelHelp.CHM::/KestrelHelp.html#about");
+
+    RecordingShell page;
+    page.shell.openHelpSection("C:\\My Kestrel#2\\KestrelHelp.html", "updates");
+    ASSERT_EQ(page.calls.size(), 1u);
+    EXPECT_EQ(page.calls[0].file, L"file:///C:/My%20Kestrel%232/KestrelHelp.html#updates");
+    EXPECT_TRUE(page.calls[0].parameters.empty());
+
+    RecordingShell none;
+    none.shell.openHelpSection("", "about");
+    EXPECT_TRUE(none.calls.empty());
+}
+
 TEST(Win32Shell, EmptyTargetsAskNothing) {
     RecordingShell recorder;
     recorder.shell.openDocument("");
