@@ -1,0 +1,27 @@
+# kestrel-helper: its protocol and policy as units, the real program against a hostile
+# parent, and (as root) an unprivileged user's view with and without its capabilities.
+kestrel_add_gtest(helper_protocol_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HelperProtocolTest.cpp
+  LIBS kestrel_helper_protocol
+  LABELS helper)
+kestrel_add_gtest(helper_policy_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HelperPolicyTest.cpp
+  LIBS kestrel_helper_core
+  LABELS helper)
+kestrel_add_gtest(helper_process_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HelperProcessTest.cpp
+  LIBS kestrel_helper_protocol
+  LABELS "helper;live")
+add_dependencies(helper_process_test kestrel-helper)
+target_compile_definitions(helper_process_test
+  PRIVATE KESTREL_HELPER_PATH="$<TARGET_FILE:kestrel-helper>")
+
+# A short libFuzzer run over both sides' parsing, built with clang in its own folder.
+if(NOT CMAKE_CROSSCOMPILING)
+  find_program(KESTREL_CLANGXX NAMES clang++ clang++-14)
+  add_test(NAME helper_protocol_fuzz
+    COMMAND ${CMAKE_COMMAND} -DCLANGXX=${KESTREL_CLANGXX} -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+            -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/fuzz_helper -DSECONDS=15
+            -P ${PROJECT_SOURCE_DIR}/tests/fuzz/RunHelperFuzzer.cmake)
+  set_tests_properties(helper_protocol_fuzz PROPERTIES TIMEOUT 240 LABELS "fuzz;helper")
+endif()
