@@ -25,3 +25,18 @@ if(NOT CMAKE_CROSSCOMPILING)
             -P ${PROJECT_SOURCE_DIR}/tests/fuzz/RunHelperFuzzer.cmake)
   set_tests_properties(helper_protocol_fuzz PROPERTIES TIMEOUT 240 LABELS "fuzz;helper")
 endif()
+
+# An ordinary user's view of a root listener through kestrel-snapshot, with and without the
+# helper's capabilities (needs root; skipped otherwise).
+add_test(NAME helper.UnprivilegedUserSnapshot
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/helper_user_test.sh $<TARGET_FILE:kestrel-snapshot>
+          $<TARGET_FILE:kestrel-helper>)
+set_tests_properties(helper.UnprivilegedUserSnapshot PROPERTIES
+  LABELS "helper;live" SKIP_RETURN_CODE 77 TIMEOUT 120)
+
+# What `cmake --install` does with the helper (needs root; skipped otherwise).
+add_test(NAME helper.InstallGivesCapabilities
+  COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/helper_install_test.sh ${PROJECT_BINARY_DIR}
+          ${PROJECT_SOURCE_DIR})
+set_tests_properties(helper.InstallGivesCapabilities PROPERTIES
+  LABELS "helper;live" SKIP_RETURN_CODE 77 TIMEOUT 300)

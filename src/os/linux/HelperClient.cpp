@@ -23,6 +23,9 @@
 #ifndef KESTREL_HELPER_INSTALLED
 #define KESTREL_HELPER_INSTALLED "/usr/libexec/kestrel/kestrel-helper"
 #endif
+#ifndef KESTREL_HELPER_RELATIVE
+#define KESTREL_HELPER_RELATIVE "../libexec/kestrel/kestrel-helper"
+#endif
 
 namespace os::linuxhelper {
 
@@ -286,16 +289,21 @@ Connection& connection() {
 } // namespace
 
 std::string helperPath() {
+    std::vector<std::string> candidates;
     if (const auto self = linuxfs::readLinkAt(AT_FDCWD, "/proc/self/exe")) {
         const std::size_t slash = self->rfind('/');
         if (slash != std::string::npos) {
-            const std::string beside = self->substr(0, slash + 1) + "kestrel-helper";
-            if (isExecutableFile(beside))
-                return beside;
+            const std::string folder = self->substr(0, slash + 1);
+            candidates.push_back(folder + "kestrel-helper"); // the build tree
+            candidates.push_back(folder + KESTREL_HELPER_RELATIVE);
         }
     }
-    const std::string installed = KESTREL_HELPER_INSTALLED;
-    return isExecutableFile(installed) ? installed : std::string();
+    candidates.push_back(KESTREL_HELPER_INSTALLED);
+    for (const std::string& candidate : candidates) {
+        if (isExecutableFile(candidate))
+            return candidate;
+    }
+    return {};
 }
 
 OwnerScan::OwnerScan(const std::string& procRoot) : m_procRoot(procRoot) {
