@@ -40,3 +40,12 @@ add_test(NAME helper.InstallGivesCapabilities
           ${PROJECT_SOURCE_DIR})
 set_tests_properties(helper.InstallGivesCapabilities PROPERTIES
   LABELS "helper;live" SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# The Linux layer with a real helper: started once, restarted once, then the own scan.
+kestrel_add_gtest(helper_client_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HelperClientTest.cpp
+  LIBS kestrel_os
+  LABELS "helper;live")
+add_dependencies(helper_client_test kestrel-helper)
+target_compile_definitions(helper_client_test
+  PRIVATE KESTREL_HELPER_PATH="$<TARGET_FILE:kestrel-helper>")
