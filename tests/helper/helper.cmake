@@ -49,3 +49,15 @@ kestrel_add_gtest(helper_client_test
 add_dependencies(helper_client_test kestrel-helper)
 target_compile_definitions(helper_client_test
   PRIVATE KESTREL_HELPER_PATH="$<TARGET_FILE:kestrel-helper>")
+
+# The real window as an ordinary user with the helper (needs root and Xvfb; skipped otherwise).
+find_program(KESTREL_XVFB Xvfb)
+find_program(KESTREL_XDOTOOL xdotool)
+find_program(KESTREL_IMPORT import)
+if(TARGET kestrel AND KESTREL_XVFB AND KESTREL_XDOTOOL AND KESTREL_IMPORT)
+  add_test(NAME helper.WindowAsUser
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/helper_window_test.sh $<TARGET_FILE:kestrel>
+            $<TARGET_FILE:kestrel-helper> ${CMAKE_CURRENT_BINARY_DIR}/artifacts)
+  set_tests_properties(helper.WindowAsUser PROPERTIES
+    LABELS "helper;xvfb" SKIP_RETURN_CODE 77 TIMEOUT 300)
+endif()

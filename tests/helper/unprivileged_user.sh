@@ -1,32 +1,41 @@
-# Shared by the tests that look at root's sockets as an ordinary user. Source it as root.
+# Shared by the tests that look at root's sockets as an ordinary user. Source it as root
+# (after tests/xvfb_session.sh, if that is used: its folder and clean-up are then shared).
 # Provides: $work (a folder every user may read, removed at exit), $test_user (created here,
-# removed at exit), fail, start_root_listener, listener_line.
+# removed at exit), fail, start_root_listener, listener_line, owned_by_listener.
 
-work=$(mktemp -d)
+if [ -z "${work:-}" ]; then
+  work=$(mktemp -d)
+fi
 chmod 755 "$work"
 test_user=kst$$
 listener_pid=
 
-cleanup() {
+user_cleanup() {
   if [ -n "$listener_pid" ]; then
     kill "$listener_pid" 2>/dev/null
     wait "$listener_pid" 2>/dev/null
   fi
-  userdel "$test_user" 2>/dev/null
-  rm -rf "$work"
   if declare -F extra_cleanup >/dev/null; then
     extra_cleanup
   fi
+  if declare -F cleanup >/dev/null; then
+    cleanup # the session's, which also removes $work
+  else
+    rm -rf "$work"
+  fi
+  userdel "$test_user" 2>/dev/null
 }
-trap cleanup EXIT
+trap user_cleanup EXIT
 
-fail() {
-  echo "FAIL: $*" >&2
-  for log in "$work"/*.log; do
-    [ -s "$log" ] && { echo "--- $log"; cat "$log"; } >&2
-  done
-  exit 1
-}
+if ! declare -F fail >/dev/null; then
+  fail() {
+    echo "FAIL: $*" >&2
+    for log in "$work"/*.log; do
+      [ -s "$log" ] && { echo "--- $log"; cat "$log"; } >&2
+    done
+    exit 1
+  }
+fi
 
 useradd --system --no-create-home --user-group --shell /usr/sbin/nologin "$test_user" ||
   fail "cannot create the test user"
