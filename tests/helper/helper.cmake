@@ -8,13 +8,14 @@ kestrel_add_gtest(helper_policy_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/HelperPolicyTest.cpp
   LIBS kestrel_helper_core
   LABELS helper)
-kestrel_add_gtest(helper_process_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HelperProcessTest.cpp
-  LIBS kestrel_helper_protocol
-  LABELS "helper;live")
-add_dependencies(helper_process_test kestrel-helper)
-target_compile_definitions(helper_process_test
-  PRIVATE KESTREL_HELPER_PATH="$<TARGET_FILE:kestrel-helper>")
+# A test that starts the built helper (KESTREL_HELPER_PATH).
+function(kestrel_add_helper_gtest name source lib)
+  kestrel_add_gtest(${name} SOURCES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${source} LIBS ${lib}
+                    LABELS "helper;live")
+  add_dependencies(${name} kestrel-helper)
+  target_compile_definitions(${name} PRIVATE KESTREL_HELPER_PATH="$<TARGET_FILE:kestrel-helper>")
+endfunction()
+kestrel_add_helper_gtest(helper_process_test HelperProcessTest.cpp kestrel_helper_protocol)
 
 # A short libFuzzer run over both sides' parsing, built with clang in its own folder.
 if(NOT CMAKE_CROSSCOMPILING)
@@ -42,13 +43,7 @@ set_tests_properties(helper.InstallGivesCapabilities PROPERTIES
   LABELS "helper;live" SKIP_RETURN_CODE 77 TIMEOUT 300)
 
 # The Linux layer with a real helper: started once, restarted once, then the own scan.
-kestrel_add_gtest(helper_client_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HelperClientTest.cpp
-  LIBS kestrel_os
-  LABELS "helper;live")
-add_dependencies(helper_client_test kestrel-helper)
-target_compile_definitions(helper_client_test
-  PRIVATE KESTREL_HELPER_PATH="$<TARGET_FILE:kestrel-helper>")
+kestrel_add_helper_gtest(helper_client_test HelperClientTest.cpp kestrel_os)
 
 # The real window as an ordinary user with the helper (needs root and Xvfb; skipped otherwise).
 find_program(KESTREL_XVFB Xvfb)
