@@ -18,7 +18,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -500,43 +502,88 @@ TEST_F(HelperCapabilities, RefusesAnAmbientSet) {
         "");
 }
 
-TEST_F(HelperCapabilities, ItsTwoShowOtherUsersSockets) {
-    // A listener of this (root) process: nobody sees its owner only through the helper.
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(listener, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
-    const std::uint32_t self = static_cast<std::uint32_t>(::getpid());
-    const std::string selfPath = std::filesystem::read_symlink("/proc/self/exe").string();
+// Holds a listener of this (root) process, which nobody sees the owner of only through the
+// helper.
+class HelperView : public HelperCapabilities {
+protected:
+    void SetUp() override {
+        HelperCapabilities::SetUp();
+        if (IsSkipped())
+            return;
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(m_listener, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        ASSERT_EQ(::listen(m_listener, 4), 0);
+    }
+    void TearDown() override {
+        if (m_listener >= 0)
+            ::close(m_listener);
+    }
 
-    const auto sees = [&](bool expected) {
-        return asParent([&] {
-            Started helper = startHelper(m_copy, {VersionArgument});
-            const auto flags = readHello(helper.fd);
-            if (!flags)
-                return std::string("no hello");
-            if (((*flags & HelloCapabilities) != 0) != expected)
-                return std::string("hello flags ") + std::to_string(*flags);
-            const auto result = scanOnce(helper);
-            ::close(helper.fd);
-            waitExit(helper.pid, 15s);
-            if (!result)
-                return std::string("no reply");
-            bool found = false;
-            for (const ProcessFacts& process : result->processes) {
-                if (process.pid == self)
-                    found = process.exePath == selfPath && process.startTime != 0;
-            }
-            return found == expected ? std::string()
-                                     : std::string(found ? "saw" : "missed") + " root's listener";
-        });
-    };
+    // In the parent process: starts the helper copy and scans once. "" when the hello's flags
+    // are `flags` and the reply names this process (with its path) exactly when `seen`.
+    std::string scanFinds(std::uint32_t flags, bool seen) {
+        const std::uint32_t self = static_cast<std::uint32_t>(::getppid());
+        const std::string selfPath = std::filesystem::read_symlink("/proc/self/exe").string();
+        Started helper = startHelper(m_copy, {VersionArgument});
+        const auto hello = readHello(helper.fd);
+        if (!hello)
+            return "no hello";
+        if (*hello != flags)
+            return "hello flags " + std::to_string(*hello);
+        const auto result = scanOnce(helper);
+        ::close(helper.fd);
+        waitExit(helper.pid, 15s);
+        if (!result)
+            return "no reply";
+        bool found = false;
+        for (const ProcessFacts& process : result->processes) {
+            if (process.pid == self)
+                found = process.exePath == selfPath && process.startTime != 0;
+        }
+        return found == seen ? "" : std::string(found ? "saw" : "missed") + " root's listener";
+    }
+
+    int m_listener = -1;
+};
+
+TEST_F(HelperView, ItsTwoShowOtherUsersSockets) {
     ASSERT_TRUE(setcap("cap_dac_read_search,cap_sys_ptrace=ep"));
-    EXPECT_EQ(sees(true), "");
+    EXPECT_EQ(asParent([&] { return scanFinds(HelloCapabilities, true); }), "");
     ASSERT_TRUE(setcap("-r"));
-    EXPECT_EQ(sees(false), "");
-    ::close(listener);
+    EXPECT_EQ(asParent([&] { return scanFinds(0, false); }), "");
+}
+
+TEST_F(HelperView, FollowsHidepid) {
+    // A /proc of its own with the mount options of each case, in a mount namespace of the
+    // parent process; the helper then runs as nobody (group nogroup, 65534) with its two.
+    ASSERT_TRUE(setcap("cap_dac_read_search,cap_sys_ptrace=ep"));
+    const struct Case {
+        const char* options;
+        bool hidden;
+    } cases[] = {
+        {"hidepid=2", true},  {"hidepid=invisible,gid=12345", true},
+        {"hidepid=1", true},  {"hidepid=2,gid=65534", false},
+        {"hidepid=0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        EXPECT_EQ(asParent(
+                      [&] {
+                          if (::unshare(CLONE_NEWNS) != 0 ||
+                              ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                              ::mount("proc", "/proc", "proc", 0, c.options) != 0)
+                              return std::string("cannot mount a /proc of its own");
+                          if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 ||
+                              ::setuid(Nobody) != 0)
+                              return std::string("cannot become nobody");
+                          return scanFinds(HelloCapabilities | (c.hidden ? HelloOthersHidden : 0),
+                                           !c.hidden);
+                      },
+                      false),
+                  "");
+    }
 }
