@@ -3,10 +3,11 @@
 // from this process's own descriptor scan.
 //
 // The helper is looked for next to this program's executable (a build tree), then in the
-// libexec folder beside the program's installed folder, then in the configured one. It is started on first use and kept for the program's life; if it
-// dies it is started once more. A helper that does not hold its capabilities, or to which
-// /proc hides other users' processes, would see no more than this process and is not used.
-// A program that holds both capabilities itself (root) never starts it.
+// libexec folder beside the program's installed folder, then in the configured one. It is started
+// on first use and kept for the program's life; if it dies it is started once more. A helper that
+// does not hold its capabilities, or to which /proc hides other users' processes, would see no more
+// than this process and is not used. A program that holds both capabilities itself (root) never
+// starts it.
 #include <memory>
 #include <mutex>
 #include <string>
