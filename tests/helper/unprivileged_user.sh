@@ -23,7 +23,13 @@ user_cleanup() {
   else
     rm -rf "$work"
   fi
-  userdel "$test_user" 2>/dev/null
+  # Processes the user's programs left (a D-Bus daemon that ends with the display) may
+  # still be ending.
+  local tries=50
+  while ! userdel "$test_user" 2>/dev/null && [ $tries -gt 0 ]; do
+    sleep 0.2
+    tries=$((tries - 1))
+  done
 }
 trap user_cleanup EXIT
 
