@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace os::linuxnet {
@@ -95,6 +96,14 @@ private:
     std::size_t m_size = 0;
 };
 
+// (socket inode, PID of a process holding it) pairs; a socket held by several processes
+// appears once per holder.
+using SocketHolders = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+
+// Sets the PID of every inode in `owners` that `holders` names: the lowest PID when several
+// share it. Can be called for several lists in turn.
+void assignHolders(const SocketHolders& holders, InodeOwners& owners);
+
 // Socket inode -> owning PID, from one scan of <procRoot>/[pid]/fd. The scan starts at
 // construction on worker threads (one per further core, at most three), so that the caller
 // can dump the tables meanwhile; resolve() joins in and waits for the end. A process that
@@ -109,8 +118,11 @@ public:
     // Sets the PID of every inode in `owners` that a process holds: the lowest such PID when
     // several share it. Inodes nobody visible holds keep PID 0. Call once.
     void resolve(InodeOwners& owners);
+    // Every pair the scan found, in no order; instead of resolve(). Call once.
+    SocketHolders holders();
 
 private:
+    void finish();
     struct State;
     std::unique_ptr<State> m_state;
 };

@@ -51,7 +51,7 @@ struct Task {
     std::size_t end = 0;
 };
 
-using Holders = std::vector<std::pair<std::uint64_t, std::uint32_t>>; // inode, PID
+using Holders = SocketHolders;
 
 } // namespace
 
@@ -227,18 +227,35 @@ SocketOwnerScan::~SocketOwnerScan() {
     m_state->helpers.clear(); // joins
 }
 
-void SocketOwnerScan::resolve(InodeOwners& owners) {
+void SocketOwnerScan::finish() {
     State& state = *m_state;
     if (state.found.empty())
         return; // no procfs
     state.work(state.found.back());
     state.helpers.clear(); // joins; every task is done
-    for (const Holders& holders : state.found) {
-        for (const auto& [inode, pid] : holders) {
-            std::uint32_t* owner = owners.find(inode);
-            if (owner != nullptr && (*owner == 0 || pid < *owner))
-                *owner = pid;
-        }
+}
+
+void SocketOwnerScan::resolve(InodeOwners& owners) {
+    finish();
+    for (const Holders& holders : m_state->found)
+        assignHolders(holders, owners);
+}
+
+SocketHolders SocketOwnerScan::holders() {
+    finish();
+    SocketHolders all;
+    for (Holders& holders : m_state->found) {
+        all.insert(all.end(), holders.begin(), holders.end());
+        Holders().swap(holders);
+    }
+    return all;
+}
+
+void assignHolders(const SocketHolders& holders, InodeOwners& owners) {
+    for (const auto& [inode, pid] : holders) {
+        std::uint32_t* owner = owners.find(inode);
+        if (owner != nullptr && (*owner == 0 || pid < *owner))
+            *owner = pid;
     }
 }
 
