@@ -438,7 +438,9 @@ TEST(HelperProcess, EndsWithItsParent) {
     ASSERT_GT(helperPid, 0);
     ::kill(parent, SIGKILL);
     EXPECT_EQ(waitExit(parent, 10s), 128 + SIGKILL);
-    EXPECT_EQ(waitExit(helperPid, 10s), 128 + SIGKILL);
+    // The parent's death signal and the end of its socket race: either ends the helper.
+    const int status = waitExit(helperPid, 10s);
+    EXPECT_TRUE(status == 128 + SIGKILL || status == 0) << "exit " << status;
     ::prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0);
 }
 
