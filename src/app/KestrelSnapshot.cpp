@@ -9,6 +9,10 @@
 
 #include "snapshot/UnitGetTcpUdpTable.h"
 
+#ifndef KESTREL_HELPER_INSTALLED
+#define KESTREL_HELPER_INSTALLED "/usr/libexec/kestrel/kestrel-helper"
+#endif
+
 namespace {
 
 constexpr const char* Usage =
@@ -32,9 +36,11 @@ constexpr const char* Usage =
     "A tab, line break, carriage return or backslash inside a field is written as \\t, \\n,\n"
     "\\r or \\\\.\n"
     "\n"
-    "To see the owners of other users' sockets, run it as root or grant it the two\n"
-    "capabilities once:\n"
-    "  sudo setcap cap_dac_read_search,cap_sys_ptrace+ep kestrel-snapshot\n"
+    "The owners of other users' sockets are seen through kestrel-helper (next to this\n"
+    "program in a build tree, else in the libexec folder kestrel/) once it holds its two\n"
+    "capabilities; a package install grants them, or once by hand:\n"
+    "  sudo setcap cap_dac_read_search,cap_sys_ptrace+ep " KESTREL_HELPER_INSTALLED "\n"
+    "Run as root, it sees them without the helper.\n"
     "\n"
     "Exit status: 0 on success, 1 on failure (with a message on standard error).\n";
 

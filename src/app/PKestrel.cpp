@@ -10,6 +10,8 @@
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/KestrelApplication.h"
 #include "ui/qt/KestrelMainWindow.h"
+#include "ui/qt/QtPlatformChoice.h"
+#include "ui/qt/QtShell.h"
 
 namespace {
 
@@ -36,6 +38,8 @@ int main(int argc, char** argv) {
     // The snapshot's worker threads would otherwise keep heaps of their own, several megabytes
     // with a hundred thousand rows, that trimming never gives back.
     os::KeepOneHeap();
+    qtui::keepSessionBusFromStarting();
+    qtui::applyQtPlatformChoice();
     qtui::KestrelApplication application(argc, argv);
     const QString title = QString::fromUtf8(ui::ApplicationTitle);
     QApplication::setApplicationName(title);

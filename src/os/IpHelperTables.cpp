@@ -37,10 +37,6 @@ bool isUnspecified(const std::uint8_t* address) {
     return std::all_of(address, address + 16, [](std::uint8_t b) { return b == 0; });
 }
 
-bool validState(std::uint32_t state) {
-    return state >= 1 && state <= 12;
-}
-
 Address ipv4(const std::uint8_t* address) {
     Address out{};
     std::copy(address, address + 4, out.begin());
@@ -57,40 +53,33 @@ Address ipv6(const std::uint8_t* address) {
 
 std::size_t AppendTcp4Rows(std::span<const std::uint8_t> table, std::vector<Endpoint>& out) {
     const std::size_t rows = rowCount(table, Tcp4RowSize);
-    std::size_t added = 0;
     for (std::size_t i = 0; i < rows; ++i) {
         const std::uint8_t* row = table.data() + 4 + i * Tcp4RowSize;
-        const std::uint32_t state = readLe32(row);
-        if (!validState(state))
-            continue;
+        // Every state number is passed on as it came: one outside the known states is still an
+        // endpoint, and the list names it as an unknown state.
         Endpoint& e = out.emplace_back();
         e.protocol = Protocol::Tcp;
-        e.state = state;
+        e.state = readLe32(row);
         e.localAddr = ipv4(row + 4);
         e.localPort = readPort(row + 8);
         e.remoteAddr = ipv4(row + 12);
         e.remotePort = readPort(row + 16);
         e.pid = readLe32(row + 20);
-        ++added;
     }
-    return added;
+    return rows;
 }
 
 // MIB_TCP6ROW_OWNER_PID: local address (16), local scope (4), local port (4), remote address
 // (16), remote scope (4), remote port (4), state (4), owner PID (4).
 std::size_t AppendTcp6Rows(std::span<const std::uint8_t> table, std::vector<Endpoint>& out) {
     const std::size_t rows = rowCount(table, Tcp6RowSize);
-    std::size_t added = 0;
     for (std::size_t i = 0; i < rows; ++i) {
         const std::uint8_t* row = table.data() + 4 + i * Tcp6RowSize;
         const std::uint8_t* local = row;
         const std::uint8_t* remote = row + 24;
-        const std::uint32_t state = readLe32(row + 48);
-        if (!validState(state))
-            continue;
         Endpoint& e = out.emplace_back();
         e.protocol = Protocol::Tcp;
-        e.state = state;
+        e.state = readLe32(row + 48);
         e.localPort = readPort(row + 20);
         e.remotePort = readPort(row + 44);
         e.pid = readLe32(row + 52);
@@ -110,9 +99,8 @@ std::size_t AppendTcp6Rows(std::span<const std::uint8_t> table, std::vector<Endp
             if (AddressNeedsScope(e.remoteAddr))
                 e.remoteScopeId = readLe32(row + 40);
         }
-        ++added;
     }
-    return added;
+    return rows;
 }
 
 std::size_t AppendUdp4Rows(std::span<const std::uint8_t> table, std::vector<Endpoint>& out) {

@@ -18,8 +18,9 @@ inline constexpr std::size_t Tcp6RowSize = 56;
 inline constexpr std::size_t Udp4RowSize = 12;
 inline constexpr std::size_t Udp6RowSize = 28;
 
-// Appends the rows of an AF_INET TCP table to `out`. Rows with a state outside 1..12 are left
-// out. A count promising more rows than the bytes hold is cut to the whole rows present.
+// Appends the rows of an AF_INET TCP table to `out`. Every row is kept with its state number as
+// the table gives it, also one outside 1..12. A count promising more rows than the bytes hold
+// is cut to the whole rows present.
 // Returns the number of rows appended. The tables tell no user ID, identity, byte counters
 // or start time: those fields keep their "not told" values.
 std::size_t AppendTcp4Rows(std::span<const std::uint8_t> table, std::vector<Endpoint>& out);

@@ -20,9 +20,11 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents);
 // Replaces the file `path` by `contents` so that a crash leaves either the old or the new
 // file, never a mix: a temporary file beside it, flushed to disk, renamed over it. Missing
 // folders on the way are created (Linux: mode 0700). A replaced file keeps its permission
-// bits; a symbolic link keeps its place and the file it points to is replaced. False when any
-// step is refused, also when an existing file may not be written; the old file is then
-// unchanged and no temporary file is left behind.
+// bits; a symbolic link keeps its place and the file it points to is replaced, but only when
+// that is an existing regular file owned by the user running the program (Linux). False when
+// any step is refused, also when an existing file may not be written or a link leads
+// elsewhere (nowhere, a folder, another user's file); the old file is then unchanged, no
+// folder is made and no temporary file is left behind.
 bool ReplaceWholeFile(const std::string& path, const std::string& contents);
 
 } // namespace os

@@ -14,7 +14,9 @@ class PopupMenu {
 public:
     virtual ~PopupMenu() = default;
     // Shows the menu at screen position `where`, modally: it returns once the menu has closed
-    // and the chosen item's handler (if any) has run.
+    // and the chosen item has been clicked (MenuItem::click, so only while enabled). The click
+    // must come before popup returns: the window logic tells by it that a command was chosen
+    // from the menu, and for which row.
     virtual void popup(ScreenPoint where) = 0;
 };
 

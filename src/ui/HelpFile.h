@@ -10,6 +10,11 @@
 // `exeDir` ends with a separator; an empty one is skipped.
 std::vector<std::string> HelpFileCandidates(const std::string& exeDir);
 
+// The help file's sections that stand in for the home page and the update page while these
+// addresses are not set (the build's KESTREL_HOME_PAGE_URL, KESTREL_UPDATE_URL).
+constexpr const char* HelpSectionAbout = "about";
+constexpr const char* HelpSectionUpdates = "updates";
+
 // The first candidate that is an existing file; when none is, the installed location (on
 // Windows the compiled help next to the executable), so the desktop can say what is missing.
 std::string HelpFilePath(const std::string& exeDir);

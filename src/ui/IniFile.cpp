@@ -1,6 +1,7 @@
 #include "ui/IniFile.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,20 +44,30 @@ struct Line {
     std::size_t next = 0;
 };
 
+// The length of the line break at `at` (CR LF, a lone CR or a lone LF, as the system's profile
+// functions take them), 0 when none starts there.
+std::size_t lineBreakLength(std::string_view text, std::size_t at) {
+    if (at >= text.size())
+        return 0;
+    if (text[at] == '\r')
+        return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+    return text[at] == '\n' ? 1 : 0;
+}
+
 std::vector<Line> splitLines(std::string_view text) {
     std::vector<Line> lines;
     // Editors may save the file with a UTF-8 byte order mark; it is kept, but not read as part
     // of the first line.
     std::size_t begin = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (begin < text.size()) {
-        const std::size_t newline = text.find('\n', begin);
+        const std::size_t lineBreak = text.find_first_of("\r\n", begin);
         Line line;
         line.begin = begin;
-        if (newline == std::string_view::npos) {
+        if (lineBreak == std::string_view::npos) {
             line.end = line.next = text.size();
         } else {
-            line.end = newline > begin && text[newline - 1] == '\r' ? newline - 1 : newline;
-            line.next = newline + 1;
+            line.end = lineBreak;
+            line.next = lineBreak + lineBreakLength(text, lineBreak);
         }
         lines.push_back(line);
         begin = line.next;
@@ -119,11 +130,12 @@ std::optional<SectionSpan> findSection(std::string_view text, const std::vector<
     return std::nullopt;
 }
 
+// The file's first line break, LF for a file without one.
 std::string_view lineBreakOf(std::string_view text) {
-    const std::size_t newline = text.find('\n');
-    if (newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r')
-        return "\r\n";
-    return "\n";
+    const std::size_t at = text.find_first_of("\r\n");
+    if (at == std::string_view::npos)
+        return "\n";
+    return text.substr(at, lineBreakLength(text, at));
 }
 
 // A quoted value means its inside, as the profile functions read it.
@@ -142,6 +154,127 @@ int hexDigit(char c) {
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
+}
+
+// A settings file as text: its bytes as they are, or a UTF-16 file (told by its byte order
+// mark) as UTF-8. Unpaired surrogates become the three-byte forms of their code units, and an
+// odd last byte is kept aside, so that encoding the text again gives the file's bytes back.
+enum class FileEncoding { Bytes, Utf16Le, Utf16Be };
+
+struct FileText {
+    FileEncoding encoding = FileEncoding::Bytes;
+    std::string text;
+    std::string oddByte;
+};
+
+void appendUtf8(std::string& out, std::uint32_t code) {
+    if (code < 0x80) {
+        out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+}
+
+FileText decodeFile(std::string bytes) {
+    FileText file;
+    const bool littleEndian = bytes.starts_with("\xFF\xFE");
+    if (!littleEndian && !bytes.starts_with("\xFE\xFF")) {
+        file.text = std::move(bytes);
+        return file;
+    }
+    file.encoding = littleEndian ? FileEncoding::Utf16Le : FileEncoding::Utf16Be;
+    const auto unitAt = [&](std::size_t i) {
+        const auto a = static_cast<unsigned char>(bytes[i]);
+        const auto b = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<std::uint32_t>(littleEndian ? a | b << 8 : b | a << 8);
+    };
+    const std::size_t units = bytes.size() / 2;
+    file.text.reserve(bytes.size() * 3 / 2);
+    for (std::size_t i = 0; i < units; ++i) {
+        std::uint32_t code = unitAt(2 * i);
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < units) {
+            const std::uint32_t low = unitAt(2 * (i + 1));
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        appendUtf8(file.text, code);
+    }
+    if (bytes.size() % 2 != 0)
+        file.oddByte = bytes.substr(bytes.size() - 1);
+    return file;
+}
+
+// The next code point of UTF-8 `text` at `at` (advanced past it); a byte that starts no
+// sequence stands for U+FFFD.
+std::uint32_t nextCodePoint(std::string_view text, std::size_t& at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (lead < 0x80) {
+        ++at;
+        return lead;
+    }
+    if (lead >= 0xC2 && lead < 0xE0) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        length = 4;
+        code = lead & 0x07;
+    }
+    if (length == 0 || at + length > text.size()) {
+        ++at;
+        return 0xFFFD;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80) {
+            ++at;
+            return 0xFFFD;
+        }
+        code = code << 6 | (next & 0x3F);
+    }
+    at += length;
+    return code > 0x10FFFF ? 0xFFFD : code;
+}
+
+std::string encodeFile(const FileText& file) {
+    if (file.encoding == FileEncoding::Bytes)
+        return file.text;
+    const bool littleEndian = file.encoding == FileEncoding::Utf16Le;
+    std::string bytes;
+    bytes.reserve(file.text.size() * 2 + file.oddByte.size());
+    const auto putUnit = [&](std::uint32_t unit) {
+        const char low = static_cast<char>(unit & 0xFF);
+        const char high = static_cast<char>(unit >> 8);
+        bytes.push_back(littleEndian ? low : high);
+        bytes.push_back(littleEndian ? high : low);
+    };
+    for (std::size_t at = 0; at < file.text.size();) {
+        const std::uint32_t code = nextCodePoint(file.text, at);
+        if (code >= 0x10000) {
+            putUnit(0xD800 + ((code - 0x10000) >> 10));
+            putUnit(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            putUnit(code);
+        }
+    }
+    bytes.append(file.oddByte);
+    return bytes;
 }
 
 [[noreturn]] void refuseWrite(const std::string& fileName) {
@@ -212,7 +345,7 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
     const auto span = findSection(text, lines, section);
     if (!span) {
         result.append(text);
-        if (!lines.empty() && result.back() != '\n')
+        if (!lines.empty() && result.back() != '\n' && result.back() != '\r')
             result.append(lineBreak);
         result.append("[").append(section).append("]").append(lineBreak);
         result.append(key).append("=").append(value).append(lineBreak);
@@ -248,10 +381,11 @@ std::string SetProfileValue(std::string_view text, std::string_view section, std
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
-    std::string text;
-    if (m_storage.read(m_fileName, text) != os::FileReadResult::Read)
+    std::string bytes;
+    if (m_storage.read(m_fileName, bytes) != os::FileReadResult::Read)
         return std::string(defaultValue);
-    std::optional<std::string> value = FindProfileValue(text, section, key);
+    const FileText file = decodeFile(std::move(bytes));
+    std::optional<std::string> value = FindProfileValue(file.text, section, key);
     if (!value)
         return std::string(defaultValue);
     if (value->size() > MaxValueLength)
@@ -275,15 +409,18 @@ void IniFile::WriteString(std::string_view section, std::string_view key, std::s
         if (c == '\n' || c == '\r')
             c = ' ';
     }
-    std::string text;
-    const os::FileReadResult read = m_storage.read(m_fileName, text);
+    std::string bytes;
+    const os::FileReadResult read = m_storage.read(m_fileName, bytes);
     // A file that exists but cannot be read would lose its other lines: leave it alone.
     if (read == os::FileReadResult::Failed)
         refuseWrite(m_fileName);
-    const std::string changed = SetProfileValue(text, section, key, oneLine);
-    if (read == os::FileReadResult::Read && changed == text)
+    FileText file = decodeFile(std::move(bytes));
+    std::string changed = SetProfileValue(file.text, section, key, oneLine);
+    if (read == os::FileReadResult::Read && changed == file.text)
         return;
-    if (!m_storage.replace(m_fileName, changed))
+    // The file keeps its encoding.
+    file.text = std::move(changed);
+    if (!m_storage.replace(m_fileName, encodeFile(file)))
         refuseWrite(m_fileName);
 }
 

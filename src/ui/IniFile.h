@@ -1,9 +1,11 @@
 #pragma once
 // The settings file: a profile (INI) file of section lines "[Name]" and entry lines
-// "Key=Value". Section and key names match without regard to ASCII case; the first section
-// and the first entry of a name count. A write changes the one entry and keeps every other
-// byte of the file; a new entry goes after the last entry of its section, a new section at
-// the end of the file.
+// "Key=Value". A line ends at CR LF, a lone CR or a lone LF. Section and key names match
+// without regard to ASCII case; the first section and the first entry of a name count. A
+// write changes the one entry and keeps every other byte of the file; a new entry goes after
+// the last entry of its section, a new section at the end of the file. A file that starts with
+// a UTF-16 byte order mark (little- or big-endian) is read and written in that encoding; any
+// other file is taken byte for byte (UTF-8, or the system's 8-bit code page).
 #include <cstdint>
 #include <functional>
 #include <optional>

@@ -8,6 +8,12 @@ public:
     virtual ~ShellRequests() = default;
     // Opens a web address or a local file (full path) with the desktop's default handler.
     virtual void openDocument(const std::string& urlOrPath) = 0;
+    // Opens the help file `helpFile` (full path) at its section `section`; by default at its
+    // beginning.
+    virtual void openHelpSection(const std::string& helpFile, const std::string& section) {
+        (void)section;
+        openDocument(helpFile);
+    }
     // Shows the folder of the file `path` in the file manager with the file selected.
     virtual void selectInFileManager(const std::string& path) = 0;
     // Shows the file manager's properties of the file `path`.

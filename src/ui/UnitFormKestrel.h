@@ -108,8 +108,10 @@ public:
     int VTSGetImageIndex(RowHandle node, int column) override;
     void VTSHeaderClick(int column) override;
 
-    // The connection commands. Each reads the focused row when it runs, so a refresh while a
-    // menu or a message box was open is taken into account.
+    // The connection commands. A command chosen from the context menu acts on the row the
+    // menu was opened for, and does nothing once a refresh has removed that row; otherwise
+    // (the button, the double click, a click from code) it reads the focused row when it runs.
+    // Either way a refresh while a menu or a message box was open is taken into account.
     void SetCommandComponents(const TFormKestrelCommands& commands) { m_commands = commands; }
     void VTSGetPopupMenu(RowHandle node, int column, ScreenPoint where) override;
     void VTSColumnClick(int column, ScreenPoint where) override;
@@ -160,11 +162,24 @@ private:
     void unbindCommandHandlers();
     // Sets the four row-dependent menu items enabled exactly when the row has a path.
     void prepareMenu(const TMyRec& row);
+    // Prepares PmTree for `row` and shows it; the item chosen acts on that row.
+    void showMenuFor(RowHandle row, ScreenPoint where);
+    // The row a connection command acts on (see above); nullptr when there is none.
+    RowHandle commandRow() const;
+
+    // While the context menu is open: the row it was opened for, by its address (compared,
+    // never read, until it is found in the list again) and a copy of its record.
+    struct MenuRow {
+        bool active = false;
+        std::uintptr_t address = 0;
+        TMyRec rec;
+    };
 
     TFormKestrelControls m_c;
     TFormKestrelCommands m_commands;
     TFormKestrelServices m_services;
     ConnectionList m_connections;
+    MenuRow m_menuRow;
     bool m_loadingSettings = false;
 
     bool Creating = false;

@@ -60,12 +60,50 @@ void TFormKestrel::prepareMenu(const TMyRec& row) {
     m_c.NProperty.setEnabled(hasPath);
 }
 
+namespace {
+
+// A row that survives refreshes keeps its endpoint and owner; a new row that happens to get
+// the memory of a deleted one does not.
+bool sameRow(const TMyRec& a, const TMyRec& b) {
+    return a.Protocol == b.Protocol && a.LocalAddr == b.LocalAddr && a.LocalPort == b.LocalPort &&
+           a.RemoteAddr == b.RemoteAddr && a.RemotePort == b.RemotePort && a.PID == b.PID &&
+           a.ProcPath == b.ProcPath && a.ProcStartTime == b.ProcStartTime;
+}
+
+} // namespace
+
+void TFormKestrel::showMenuFor(RowHandle row, ScreenPoint where) {
+    prepareMenu(row->Rec);
+    if (m_commands.PmTree == nullptr)
+        return;
+    // The menu's modal loop lets refreshes run, which may move the focus or delete the row;
+    // what is chosen from the menu is meant for this row.
+    const MenuRow previous = m_menuRow;
+    m_menuRow = MenuRow{true, reinterpret_cast<std::uintptr_t>(row), row->Rec};
+    try {
+        m_commands.PmTree->popup(where);
+    } catch (...) {
+        m_menuRow = previous;
+        throw;
+    }
+    m_menuRow = previous;
+}
+
+RowHandle TFormKestrel::commandRow() const {
+    if (!m_menuRow.active)
+        return m_c.VTS.focusedRow();
+    // The menu's row may be gone: its handle is only compared until it is found in the list.
+    for (RowHandle row = m_c.VTS.firstRow(); row != nullptr; row = m_c.VTS.nextRow(row)) {
+        if (reinterpret_cast<std::uintptr_t>(row) == m_menuRow.address)
+            return sameRow(row->Rec, m_menuRow.rec) ? row : nullptr;
+    }
+    return nullptr;
+}
+
 void TFormKestrel::VTSGetPopupMenu(RowHandle node, int /*column*/, ScreenPoint where) {
     if (node == nullptr)
         return;
-    prepareMenu(node->Rec);
-    if (m_commands.PmTree)
-        m_commands.PmTree->popup(where);
+    showMenuFor(node, where);
 }
 
 void TFormKestrel::VTSColumnClick(int column, ScreenPoint where) {
@@ -74,9 +112,7 @@ void TFormKestrel::VTSColumnClick(int column, ScreenPoint where) {
     const RowHandle row = m_c.VTS.focusedRow();
     if (row == nullptr)
         return;
-    prepareMenu(row->Rec);
-    if (m_commands.PmTree)
-        m_commands.PmTree->popup(where);
+    showMenuFor(row, where);
 }
 
 void TFormKestrel::VTSDblClick() {
@@ -88,7 +124,7 @@ void TFormKestrel::BTNEndProClick() {
 }
 
 void TFormKestrel::NEndProcClick() {
-    const RowHandle row = m_c.VTS.focusedRow();
+    const RowHandle row = commandRow();
     if (row == nullptr)
         return;
     // The question below runs a modal loop in which a refresh may delete this row, so all
@@ -119,7 +155,7 @@ void TFormKestrel::NEndProcClick() {
 }
 
 void TFormKestrel::NLocateClick() {
-    const RowHandle row = m_c.VTS.focusedRow();
+    const RowHandle row = commandRow();
     if (row == nullptr || m_commands.Shell == nullptr)
         return;
     const std::string path = row->Rec.ProcPath;
@@ -129,7 +165,7 @@ void TFormKestrel::NLocateClick() {
 }
 
 void TFormKestrel::NPropertyClick() {
-    const RowHandle row = m_c.VTS.focusedRow();
+    const RowHandle row = commandRow();
     if (row == nullptr || m_commands.Shell == nullptr)
         return;
     m_commands.Shell->showProperties(row->Rec.ProcPath);
@@ -140,25 +176,34 @@ void TFormKestrel::BTNHelpClick() {
         m_commands.Shell->openDocument(HelpFilePath(ExeDir));
 }
 
+// An address that is not set opens the help file's section in its place.
 void TFormKestrel::BTNHomePageClick() {
-    if (m_commands.Shell)
+    if (!m_commands.Shell)
+        return;
+    if (HomePageURL.empty())
+        m_commands.Shell->openHelpSection(HelpFilePath(ExeDir), HelpSectionAbout);
+    else
         m_commands.Shell->openDocument(HomePageURL);
 }
 
 void TFormKestrel::BTNUpdateClick() {
-    if (m_commands.Shell)
+    if (!m_commands.Shell)
+        return;
+    if (UpdateURL.empty())
+        m_commands.Shell->openHelpSection(HelpFilePath(ExeDir), HelpSectionUpdates);
+    else
         m_commands.Shell->openDocument(UpdateURL);
 }
 
 void TFormKestrel::NCopyClick() {
-    const RowHandle row = m_c.VTS.focusedRow();
+    const RowHandle row = commandRow();
     if (row == nullptr || m_commands.Clipboard == nullptr)
         return;
     m_commands.Clipboard->setText(BuildClipboardReport(row->Rec));
 }
 
 void TFormKestrel::NProcInfoClick() {
-    const RowHandle row = m_c.VTS.focusedRow();
+    const RowHandle row = commandRow();
     if (row == nullptr || row->Rec.ProcPath.empty())
         return;
     if (m_commands.ProcInfoDialogs == nullptr || m_commands.Shell == nullptr)

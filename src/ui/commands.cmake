@@ -1,4 +1,5 @@
-# The connection commands: the clipboard report's own home page address and the help file.
+# The connection commands: the clipboard report's own home page address (by default the home
+# page option's, so that an empty one names no address) and the help file.
 set(KESTREL_REPORT_HOME_URL "${KESTREL_HOME_PAGE_URL}" CACHE STRING
   "Home page address named in the clipboard report")
 set_property(SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/ClipboardReport.cpp APPEND PROPERTY

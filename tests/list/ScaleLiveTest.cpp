@@ -208,13 +208,16 @@ private:
         char command = 0;
         while (readAll(commands, &command, 1)) {
             if (command == 'h') {
-                for (std::size_t i = 1; i < held.size(); i += 2)
-                    resetPair(held[i]);
+                // The fresh connections are made while the odd half still holds its ports, so
+                // none can take over the ports of a connection that is then closed.
+                const std::size_t before = held.size();
                 std::vector<std::uint16_t> freshPorts;
                 for (int i = 0; i < fresh; ++i) {
                     held.push_back(connectPair(listener, port));
                     freshPorts.push_back(held.back().clientPort);
                 }
+                for (std::size_t i = 1; i < before; i += 2)
+                    resetPair(held[i]);
                 if (!writeAll(replies, freshPorts.data(),
                               freshPorts.size() * sizeof(std::uint16_t)))
                     ::_exit(7);

@@ -139,10 +139,12 @@ TEST(ClipboardReport, FramingAndLineStructure) {
     EXPECT_EQ(report.find("md"), std::string::npos);
 }
 
-TEST(ClipboardReport, OwnHomePageAddressIsSet) {
+// One line, and no made-up address: by default the report names the home page option's
+// address, empty until the project has a web site.
+TEST(ClipboardReport, OwnHomePageAddressIsOneLineAndReal) {
     const std::string url = ReportHomePageURL;
-    EXPECT_FALSE(url.empty());
     EXPECT_EQ(url.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(url.find("example.org"), std::string::npos) << url;
 }
 
 TEST(SystemProcessCheck, UpperCasesAsciiLettersOnly) {

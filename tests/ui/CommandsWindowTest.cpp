@@ -2,7 +2,9 @@
 // menu's enabled states, the clicks from code, ending a process, locate, properties, the
 // report, the details dialog and the link buttons.
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -41,6 +43,9 @@ public:
 class FakeShell : public ShellRequests {
 public:
     void openDocument(const std::string& target) override { opened.push_back(target); }
+    void openHelpSection(const std::string& helpFile, const std::string& section) override {
+        opened.push_back(helpFile + "#" + section);
+    }
     void selectInFileManager(const std::string& path) override { selected.push_back(path); }
     void showProperties(const std::string& path) override { properties.push_back(path); }
     std::vector<std::string> opened, selected, properties;
@@ -394,11 +399,26 @@ TEST_F(CommandsTest, LinkButtonsOpenTheirAddresses) {
     event([&] { w.BTNUpdate.click(); });
     event([&] { w.BTNHelp.click(); });
     ASSERT_EQ(shell.opened.size(), 3u);
-    EXPECT_EQ(shell.opened[0], form->homePageURL());
-    EXPECT_EQ(shell.opened[1], form->updateURL());
-    EXPECT_EQ(shell.opened[2], HelpFilePath("/opt/kestrel/bin/"));
+    // An address the build did not set opens the help file's section instead.
+    const std::string help = HelpFilePath("/opt/kestrel/bin/");
+    const std::string home = form->homePageURL();
+    const std::string update = form->updateURL();
+    EXPECT_EQ(shell.opened[0], home.empty() ? help + "#" + HelpSectionAbout : home);
+    EXPECT_EQ(shell.opened[1], update.empty() ? help + "#" + HelpSectionUpdates : update);
+    EXPECT_EQ(shell.opened[2], help);
     EXPECT_FALSE(shell.opened[0].empty());
     EXPECT_NE(shell.opened[0], shell.opened[1]);
+}
+
+// The sections the buttons open exist in the help file.
+TEST(HelpFile, HoldsTheSectionsTheLinkButtonsOpen) {
+    std::ifstream file(std::string(KESTREL_TEST_DATA) + "/../../docs/help/KestrelHelp.html");
+    ASSERT_TRUE(file.is_open());
+    const std::string page((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    for (const char* section : {HelpSectionAbout, HelpSectionUpdates})
+        EXPECT_NE(page.find(std::string("<h2 id=\"") + section + "\">"), std::string::npos)
+            << section;
 }
 
 TEST_F(CommandsTest, DetailsDialogShowsACopyOfTheRow) {
@@ -418,9 +438,9 @@ TEST_F(CommandsTest, DetailsDialogNeverOpensForARowWithoutPath) {
     EXPECT_TRUE(w.Messages.messages.empty());
 }
 
-TEST_F(CommandsTest, ChoosingAnItemAfterARefreshActsOnTheFocusedRowThen) {
-    // The menu opens for browser; while it is open a refresh removes browser's row, so the
-    // command finds no focused row and does nothing.
+TEST_F(CommandsTest, ChoosingAnItemAfterARefreshRemovedItsRowDoesNothing) {
+    // The menu opens for browser; while it is open a refresh removes browser's row and
+    // focuses another one; the command chosen then must not reach that other row.
     menu.choose = [this] {
         nextTcp.erase(nextTcp.begin());
         w.BTNRefresh.click();
@@ -428,9 +448,128 @@ TEST_F(CommandsTest, ChoosingAnItemAfterARefreshActsOnTheFocusedRowThen) {
     };
     rightClick(rowOf("browser"));
     EXPECT_EQ(rowOf("browser"), nullptr);
+    EXPECT_NE(w.VTS.focusedRow(), nullptr);
     EXPECT_TRUE(w.Messages.errors.empty());
-    for (const EndCall& call : endCalls)
-        EXPECT_NE(call.pid, 1200u);
+    EXPECT_TRUE(endCalls.empty());
+    EXPECT_TRUE(w.Messages.questions.empty());
+    EXPECT_TRUE(w.Messages.messages.empty());
+}
+
+// Each command of the context menu, and what it did.
+struct MenuCommand {
+    const char* name;
+    ui::MenuItem& (*item)(FakeKestrelWindow&);
+};
+
+const MenuCommand MenuCommands[] = {
+    {"NProcInfo", [](FakeKestrelWindow& w) -> ui::MenuItem& { return w.NProcInfo; }},
+    {"NEndProc", [](FakeKestrelWindow& w) -> ui::MenuItem& { return w.NEndProc; }},
+    {"NCopy", [](FakeKestrelWindow& w) -> ui::MenuItem& { return w.NCopy; }},
+    {"NLocate", [](FakeKestrelWindow& w) -> ui::MenuItem& { return w.NLocate; }},
+    {"NProperty", [](FakeKestrelWindow& w) -> ui::MenuItem& { return w.NProperty; }},
+};
+
+TEST_F(CommandsTest, MenuCommandsActOnTheRowTheMenuWasOpenedFor) {
+    TempDir files;
+    const std::string program = files.file("browser");
+    writeTextFile(program, "#!/bin/sh\n");
+    rowOf("browser")->Rec.ProcPath = program;
+
+    for (const MenuCommand& command : MenuCommands) {
+        SCOPED_TRACE(command.name);
+        endCalls.clear();
+        dialogs.shown.clear();
+        shell.selected.clear();
+        shell.properties.clear();
+        clipboard.content.clear();
+        w.Messages.messages.clear();
+        // While the menu for browser is open, the focus goes to the row of System.
+        menu.choose = [&] {
+            focus("System");
+            command.item(w).click();
+        };
+        rightClick(rowOf("browser"));
+        ASSERT_EQ(w.VTS.focusedRow(), rowOf("System"));
+        const std::string name = command.name;
+        EXPECT_EQ(dialogs.shown.size(), name == "NProcInfo" ? 1u : 0u);
+        if (!dialogs.shown.empty()) {
+            EXPECT_EQ(dialogs.shown[0].front(), "browser");
+        }
+        EXPECT_EQ(endCalls.size(), name == "NEndProc" ? 1u : 0u);
+        if (!endCalls.empty()) {
+            EXPECT_EQ(endCalls[0].pid, 1200u);
+        }
+        EXPECT_EQ(clipboard.content,
+                  name == "NCopy" ? BuildClipboardReport(rowOf("browser")->Rec) : "");
+        EXPECT_EQ(shell.selected, name == "NLocate" ? std::vector<std::string>{program}
+                                                    : std::vector<std::string>{});
+        EXPECT_EQ(shell.properties, name == "NProperty" ? std::vector<std::string>{program}
+                                                        : std::vector<std::string>{});
+        EXPECT_TRUE(w.Messages.messages.empty());
+        EXPECT_TRUE(w.Messages.errors.empty());
+    }
+}
+
+TEST_F(CommandsTest, MenuCommandsDoNothingOnceARefreshRemovedTheirRow) {
+    TempDir files;
+    // sshd's program exists, outside the system folders: nothing would stop a command on it.
+    writeTextFile(files.file("sshd"), "#!/bin/sh\n");
+    rowOf("sshd")->Rec.ProcPath = files.file("sshd");
+    for (const MenuCommand& command : MenuCommands) {
+        SCOPED_TRACE(command.name);
+        nextTcp.insert(nextTcp.begin(),
+                       record(5, "40009", "1900", "vanishing", "/opt/vanishing", 1900));
+        event([&] { w.BTNRefresh.click(); });
+        ASSERT_NE(rowOf("vanishing"), nullptr);
+        endCalls.clear();
+        clipboard.writes = 0;
+        // While the menu is open, the program exits and a refresh removes its row; the focus
+        // goes to another row, one with a path.
+        menu.choose = [&] {
+            nextTcp.erase(nextTcp.begin());
+            w.BTNRefresh.click();
+            ASSERT_EQ(rowOf("vanishing"), nullptr);
+            ASSERT_NE(w.VTS.focusedRow(), nullptr);
+            focus("sshd");
+            command.item(w).click();
+        };
+        rightClick(rowOf("vanishing"));
+        EXPECT_TRUE(endCalls.empty());
+        EXPECT_TRUE(dialogs.shown.empty());
+        EXPECT_EQ(clipboard.writes, 0);
+        EXPECT_TRUE(shell.selected.empty());
+        EXPECT_TRUE(shell.properties.empty());
+        EXPECT_TRUE(w.Messages.questions.empty());
+        EXPECT_TRUE(w.Messages.messages.empty());
+        EXPECT_TRUE(w.Messages.errors.empty());
+    }
+}
+
+TEST_F(CommandsTest, AfterTheMenuClosedButtonAndDoubleClickReadTheFocusedRowAgain) {
+    menu.choose = [this] { w.NCopy.click(); };
+    rightClick(rowOf("browser"));
+    focus("server");
+    w.Messages.answers = {ui::Answer::Yes};
+    event([&] { w.BTNEndPro.click(); });
+    ASSERT_EQ(endCalls.size(), 1u);
+    EXPECT_EQ(endCalls[0].pid, 1300u);
+    focus("resolver");
+    event([&] { form->VTSDblClick(); });
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].front(), "resolver");
+    // A command clicked from code outside any menu reads the focused row too.
+    event([&] { w.NCopy.click(); });
+    EXPECT_EQ(clipboard.content, BuildClipboardReport(rowOf("resolver")->Rec));
+}
+
+TEST_F(CommandsTest, TheManageColumnsMenuActsOnItsRow) {
+    focus("browser");
+    menu.choose = [this] {
+        focus("System");
+        w.NCopy.click();
+    };
+    event([&] { form->VTSColumnClick(ColumnManage, {5, 6}); });
+    EXPECT_NE(clipboard.content.find("PID:1200\r\n"), std::string::npos);
 }
 
 } // namespace

@@ -1,10 +1,13 @@
 // The settings file: value parsing, the in-place edit of one entry, and the real file on disk.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -81,9 +84,16 @@ TEST(ProfileText, FindsValuesWithoutRegardToCase) {
         {"", "ShowLocal", std::nullopt},
         {"\xEF\xBB\xBF[Set]\r\nShowLocal=0\r\n", "ShowLocal", "0"},
         {"\xff\xfe garbage\n[Set]\nShowLocal=0\n", "ShowLocal", "0"},
+        // A lone CR ends a line.
+        {"[Set]\r\nAutoRefresh=0\rShowInfo=1\r\n", "AutoRefresh", "0"},
+        {"[Set]\r\nAutoRefresh=0\rShowInfo=1\r\n", "ShowInfo", "1"},
+        {"[Set]\rShowInfo=1", "ShowInfo", "1"},
+        {"[Other]\rShowInfo=0\r[Set]\rShowInfo=1\r", "ShowInfo", "1"},
+        {"[Set]\r\r\nShowInfo=1\r\r\n", "ShowInfo", "1"},
+        {"[Set]\nShowLocal=0\r;ShowInfo=1\n", "ShowInfo", std::nullopt},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(FindProfileValue(c.text, "Set", c.key), c.expected) << c.text;
+        EXPECT_EQ(FindProfileValue(c.text, "Set", c.key), c.expected) << c.text << c.key;
 }
 
 TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte) {
@@ -123,12 +133,79 @@ TEST(ProfileText, WritingChangesOneEntryAndKeepsEveryOtherByte) {
         {"[Set]\nShowInfo=0\nshowinfo=0\n", "ShowInfo", "1", "[Set]\nShowInfo=1\nshowinfo=0\n"},
         // A key of another section is not touched.
         {"[Other]\nShowInfo=0\n", "ShowInfo", "1", "[Other]\nShowInfo=0\n[Set]\nShowInfo=1\n"},
+        // A lone CR ends a line, so the entry after it stays; a file of lone CRs gets its new
+        // lines with the same break.
+        {"[Set]\r\nAutoRefresh=0\rShowInfo=1\r\n", "AutoRefresh", "1",
+         "[Set]\r\nAutoRefresh=1\rShowInfo=1\r\n"},
+        {"[Set]\r\nAutoRefresh=0\rShowInfo=1\r\n", "ShowInfo", "0",
+         "[Set]\r\nAutoRefresh=0\rShowInfo=0\r\n"},
+        {"[Set]\rShowLocal=0\r", "ShowInfo", "1", "[Set]\rShowLocal=0\rShowInfo=1\r"},
+        {"[Other]\rX=1\r", "ShowInfo", "1", "[Other]\rX=1\r[Set]\rShowInfo=1\r"},
+        {"[Set]\rShowLocal=0", "ShowInfo", "1", "[Set]\rShowLocal=0\rShowInfo=1\r"},
     };
     for (const Case& c : cases) {
         const std::string after = SetProfileValue(c.before, "Set", c.key, c.value);
         EXPECT_EQ(after, c.after) << c.before;
         EXPECT_EQ(FindProfileValue(after, "Set", c.key), std::string(c.value)) << c.before;
     }
+}
+
+// `text` in UTF-16 with its byte order mark, little- or big-endian.
+std::string utf16File(std::u16string_view text, bool littleEndian) {
+    std::string bytes;
+    const auto put = [&](char16_t unit) {
+        const char low = static_cast<char>(unit & 0xFF);
+        const char high = static_cast<char>(unit >> 8);
+        bytes.push_back(littleEndian ? low : high);
+        bytes.push_back(littleEndian ? high : low);
+    };
+    put(u'\uFEFF');
+    for (const char16_t unit : text)
+        put(unit);
+    return bytes;
+}
+
+TEST(IniFileOnDisk, Utf16FilesAreReadAndWrittenInTheirOwnEncoding) {
+    for (const bool littleEndian : {true, false}) {
+        SCOPED_TRACE(littleEndian ? "little-endian" : "big-endian");
+        TempDir dir;
+        const std::string name = dir.file("Kestrel.ini");
+        // A comment in Chinese, a character outside the basic plane and an unpaired surrogate
+        // must all survive the write unchanged.
+        const std::u16string before = u"; 设置 \U0001F600 \xD800x\r\n[Set]\r\nShowInfo=1\r\n"
+                                      u"AutoRefresh=0x10\r\nName=网络\r\n";
+        writeTextFile(name, utf16File(before, littleEndian));
+
+        IniFile ini(name);
+        EXPECT_TRUE(ini.ReadBool("Set", "ShowInfo", false));
+        EXPECT_TRUE(ini.ReadBool("Set", "AutoRefresh", false));
+        EXPECT_EQ(ini.ReadString("Set", "Name", ""), "网络");
+
+        ini.WriteBool("Set", "AlwaysTop", false);
+        EXPECT_EQ(readTextFile(name), utf16File(before + u"AlwaysTop=0\r\n", littleEndian));
+        ini.WriteBool("Set", "ShowInfo", false);
+        EXPECT_EQ(readTextFile(name),
+                  utf16File(u"; 设置 \U0001F600 \xD800x\r\n[Set]\r\nShowInfo=0\r\n"
+                            u"AutoRefresh=0x10\r\nName=网络\r\nAlwaysTop=0\r\n",
+                            littleEndian));
+        EXPECT_FALSE(ini.ReadBool("Set", "AlwaysTop", true));
+        EXPECT_FALSE(ini.ReadBool("Set", "ShowInfo", true));
+    }
+}
+
+TEST(IniFileOnDisk, Utf16FileWithOnlyItsMarkOrAnOddLastByte) {
+    TempDir dir;
+    const std::string name = dir.file("Kestrel.ini");
+    writeTextFile(name, "\xFF\xFE");
+    IniFile ini(name);
+    ini.WriteBool("Set", "ShowInfo", true);
+    EXPECT_EQ(readTextFile(name), utf16File(u"[Set]\nShowInfo=1\n", true));
+
+    // A file cut in the middle of a code unit keeps its last byte where it was.
+    writeTextFile(name, utf16File(u"[Set]\r\nShowInfo=1\r\n", false) + "\x41");
+    EXPECT_TRUE(ini.ReadBool("Set", "ShowInfo", false));
+    ini.WriteBool("Set", "ShowInfo", false);
+    EXPECT_EQ(readTextFile(name), utf16File(u"[Set]\r\nShowInfo=0\r\n", false) + "\x41");
 }
 
 TEST(IniFileOnDisk, MissingFileGivesDefaultsAndCreatesNothing) {
@@ -202,6 +279,101 @@ TEST(IniFileOnDisk, ReplacingKeepsPermissionsAndSymbolicLinks) {
     struct stat st {};
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// The names in `folder`, sorted.
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void expectRefusedWrite(IniFile& ini) {
+    try {
+        ini.WriteBool("Set", "ShowInfo", true);
+        ADD_FAILURE() << "no error for " << ini.fileName();
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to write to " + ini.fileName());
+    }
+}
+
+TEST(IniFileOnDisk, ALinkIsOnlyFollowedToARegularFileOfThisUser) {
+    TempDir dir;
+    const std::string targets = dir.file("targets");
+    writeTextFile(dir.file("targets/passwd"), "root:x:0:0::/root:/bin/sh\n");
+    std::filesystem::create_directories(dir.file("targets/folder"));
+    ASSERT_EQ(::mkfifo(dir.file("targets/fifo").c_str(), 0600), 0);
+    std::filesystem::create_symlink("passwd-gone", dir.file("targets/dangling"));
+    const std::vector<std::string> targetsBefore = namesIn(targets);
+
+    struct Case {
+        const char* what;
+        std::string linkTarget;
+    };
+    const Case cases[] = {
+        {"dangling, in a missing folder", dir.file("missing/deeper/Kestrel.ini")},
+        {"dangling, in an existing folder", dir.file("targets/new.ini")},
+        {"a folder", dir.file("targets/folder")},
+        {"a pipe", dir.file("targets/fifo")},
+        {"a link that dangles", dir.file("targets/dangling")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string link = dir.file("config/kestrel/Kestrel.ini");
+        std::filesystem::create_directories(dir.file("config/kestrel"));
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(c.linkTarget, link);
+        IniFile ini(link);
+        expectRefusedWrite(ini);
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(std::filesystem::read_symlink(link), c.linkTarget);
+        EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"config", "targets"}));
+        EXPECT_EQ(namesIn(targets), targetsBefore);
+        EXPECT_EQ(namesIn(dir.file("config/kestrel")), std::vector<std::string>{"Kestrel.ini"});
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("targets/folder")));
+    EXPECT_EQ(readTextFile(dir.file("targets/passwd")), "root:x:0:0::/root:/bin/sh\n");
+
+    // A dangling link where the settings folder belongs makes no folder either.
+    std::filesystem::remove_all(dir.file("config/kestrel"));
+    std::filesystem::create_symlink(dir.file("missing/kestrel"), dir.file("config/kestrel"));
+    IniFile ini(dir.file("config/kestrel/Kestrel.ini"));
+    expectRefusedWrite(ini);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+}
+
+TEST(IniFileOnDisk, ALinkToAnotherUsersFileIsNotFollowed) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    TempDir dir;
+    const std::string other = dir.file("etc/passwd");
+    writeTextFile(other, "[Set]\nShowInfo=0\n");
+    ASSERT_EQ(::chown(other.c_str(), 65534, 65534), 0);
+    const std::string link = dir.file("Kestrel.ini");
+    std::filesystem::create_symlink("etc/passwd", link);
+    // Two hops lead there as well.
+    const std::string chain = dir.file("chain.ini");
+    std::filesystem::create_symlink("Kestrel.ini", chain);
+
+    for (const std::string& name : {link, chain}) {
+        IniFile ini(name);
+        expectRefusedWrite(ini);
+    }
+    EXPECT_EQ(readTextFile(other), "[Set]\nShowInfo=0\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(other.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(namesIn(dir.file("etc")), std::vector<std::string>{"passwd"});
+
+    // The same file as this user's own is written through the link.
+    ASSERT_EQ(::chown(other.c_str(), 0, 0), 0);
+    IniFile ini(chain);
+    ini.WriteBool("Set", "ShowInfo", true);
+    EXPECT_EQ(readTextFile(other), "[Set]\nShowInfo=1\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(chain));
 }
 
 TEST(IniFileOnDisk, RefusedWriteThrowsWithTheFullFileName) {

@@ -1,4 +1,5 @@
 #include "os/Endpoints.h"
+#include "os/linux/HelperClient.h"
 #include "os/linux/LinuxEndpoints.h"
 
 #include <algorithm>
@@ -183,8 +184,9 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
                       std::vector<Endpoint>& udp) {
     tcp.clear();
     udp.clear();
-    // The descriptor scan takes most of the time; it runs while the tables are read.
-    SocketOwnerScan scan(procRoot);
+    // The descriptor scan takes most of the time; it runs while the tables are read. The
+    // helper's scan, when one serves this program, sees other users' processes too.
+    linuxhelper::OwnerScan scan(procRoot);
     std::vector<RawSocket> raw;
     if (!readRaw(procRoot, source, Protocol::Tcp, raw))
         return false;

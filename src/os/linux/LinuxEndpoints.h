@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "os/Endpoints.h"
@@ -104,6 +105,15 @@ private:
     std::size_t m_size = 0;
 };
 
+// (socket inode, PID of a process holding it) pairs; a socket held by several processes
+// appears once per holder.
+using SocketHolders = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+
+// Sets the PID of every inode in `owners` that `holders` names, by the rule of
+// SocketOwnerScan::resolve (the start time stays 0: not told). Can be called for several lists
+// in turn.
+void assignHolders(const SocketHolders& holders, InodeOwners& owners);
+
 // Reads the start time of process `pid` below the procfs folder `procFd`; 0 when it is gone.
 using StartTimeReader = std::function<std::uint64_t(int procFd, std::uint32_t pid)>;
 
@@ -129,6 +139,9 @@ public:
     // except those the first scan could not inspect (a socket made while the tables were read
     // by a process already scanned).
     void resolveAgain(InodeOwners& owners);
+    // Every pair the scan found whose process kept its start time, in no order; instead of
+    // resolve(). Call once.
+    SocketHolders holders();
 
 private:
     struct State;

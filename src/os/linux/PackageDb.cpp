@@ -342,7 +342,7 @@ void DpkgDatabase::saveCache(const CacheKey& key) const {
     if (!MakeParentFolders(m_cacheFile))
         return;
     std::string temporary = m_cacheFile + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return;
     UniqueFd file(fd);

@@ -1,4 +1,5 @@
 #include "os/Processes.h"
+#include "os/linux/HelperOwners.h"
 #include "os/linux/LinuxProcesses.h"
 #include "os/linux/ProcFs.h"
 
@@ -151,7 +152,11 @@ bool SnapshotProcesses(std::vector<ProcessEntry>& processes) {
 }
 
 std::string ProcessImagePath(std::uint32_t pid) {
-    return linuxproc::processImagePath("/proc", pid);
+    std::string path = linuxproc::processImagePath("/proc", pid);
+    // Another user's process: the path kestrel-helper read, while the PID is still that process.
+    if (path.empty() && pid != 0)
+        path = linuxhelper::knownImagePath(pid, linuxproc::processStartTime("/proc", pid));
+    return path;
 }
 
 std::uint64_t ProcessStartTime(std::uint32_t pid) {

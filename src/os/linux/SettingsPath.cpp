@@ -1,13 +1,16 @@
 #include "os/SettingsPath.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -68,14 +71,23 @@ std::string parentFolder(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Follows symbolic links (also dangling ones) to the name that is really to be replaced.
-bool resolveLinks(std::string& path) {
+std::string baseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Follows symbolic links to the name that is really to be replaced; `throughLink` tells
+// whether there was one. A link must lead to an existing file: a dangling one is refused, so
+// that nothing is created where it points.
+bool resolveLinks(std::string& path, bool& throughLink) {
+    throughLink = false;
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0)
-            return errno == ENOENT;
+            return errno == ENOENT && !throughLink;
         if (!S_ISLNK(st.st_mode))
             return true;
+        throughLink = true;
         std::string target(PATH_MAX, '\0');
         const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
         if (length < 0 || static_cast<std::size_t>(length) >= target.size())
@@ -101,6 +113,23 @@ bool makeFolders(const std::string& folder) {
         return true;
     // Someone else may have made it meanwhile.
     return errno == EEXIST && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A fresh name for the temporary file beside the settings file.
+std::string temporaryName() {
+    std::uint64_t random = 0;
+    if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random) {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        random = static_cast<std::uint64_t>(now.tv_nsec) ^
+                 static_cast<std::uint64_t>(now.tv_sec) << 30 ^
+                 static_cast<std::uint64_t>(::getpid()) << 40;
+    }
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    std::string name = ".Kestrel.ini.";
+    for (int i = 0; i < 8; ++i, random /= 62)
+        name += digits[random % 62];
+    return name;
 }
 
 bool writeAll(int fd, const std::string& data) {
@@ -170,39 +199,57 @@ bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
     if (path.empty())
         return false;
     std::string target = path;
-    if (!resolveLinks(target))
+    bool throughLink = false;
+    if (!resolveLinks(target, throughLink))
         return false;
     const std::string folder = parentFolder(target);
-    if (!makeFolders(folder))
+    // A link's target exists, so its folder does; none is made on the way to it.
+    if (!throughLink && !makeFolders(folder))
         return false;
+    // Everything below goes through the folder's descriptor, so that a folder swapped for a
+    // link meanwhile cannot redirect the write.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid())
+        return false;
+    const std::string name = baseName(target);
 
     mode_t mode = 0600;
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         // A file marked read-only stays as it is, although its folder would allow a rename.
-        if (!S_ISREG(st.st_mode) || ::access(target.c_str(), W_OK) != 0)
+        // Through a link only a regular file of this user is replaced: running as root with
+        // another user's settings, a link to a system file must not have that file rewritten.
+        if (!S_ISREG(st.st_mode) || (throughLink && st.st_uid != ::geteuid()) ||
+            ::faccessat(dir.get(), name.c_str(), W_OK, 0) != 0)
             return false;
         mode = st.st_mode & 07777;
-    } else if (errno != ENOENT) {
+    } else if (errno != ENOENT || throughLink) {
         return false;
     }
 
-    std::string temporary = folder + "/.Kestrel.ini.XXXXXX";
-    Fd file(::mkostemp(temporary.data(), O_CLOEXEC));
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = temporaryName();
+        fd = ::openat(dir.get(), temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    Fd file(fd);
     if (!file.valid())
         return false;
     const bool written = writeAll(file.get(), contents) && ::fchmod(file.get(), mode) == 0 &&
                          ::fsync(file.get()) == 0;
     const bool closed = file.reset();
-    if (!written || !closed || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    if (!written || !closed ||
+        ::renameat(dir.get(), temporary.c_str(), dir.get(), name.c_str()) != 0) {
+        ::unlinkat(dir.get(), temporary.c_str(), 0);
         return false;
     }
     // Make the rename itself durable; the new file is in place already, so a folder that
     // cannot be synced (some file systems refuse) does not make the write a failure.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid())
-        static_cast<void>(::fsync(dir.get()));
+    static_cast<void>(::fsync(dir.get()));
     return true;
 }
 

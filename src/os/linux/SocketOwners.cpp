@@ -320,6 +320,31 @@ void settleOwners(const std::vector<Found>& found, int procFd, const StartTimeRe
 
 } // namespace
 
+SocketHolders SocketOwnerScan::holders() {
+    State& state = *m_state;
+    const std::vector<Found> found = state.finish();
+    SocketHolders all;
+    std::unordered_map<std::uint32_t, std::uint64_t> startAfter;
+    for (const Found& f : found) {
+        for (const Holder& holder : f.holders) {
+            auto [after, fresh] = startAfter.try_emplace(holder.pid, 0);
+            if (fresh)
+                after->second = state.readStartTime(state.proc.get(), holder.pid);
+            if (after->second == holder.startTime)
+                all.emplace_back(holder.inode, holder.pid);
+        }
+    }
+    return all;
+}
+
+void assignHolders(const SocketHolders& holders, InodeOwners& owners) {
+    for (const auto& [inode, pid] : holders) {
+        SocketOwner* owner = owners.find(inode);
+        if (owner != nullptr && betterOwner(pid, owner->pid))
+            *owner = SocketOwner{pid, 0};
+    }
+}
+
 void SocketOwnerScan::resolve(InodeOwners& owners) {
     State& state = *m_state;
     const std::vector<Found> found = state.finish();

@@ -43,8 +43,8 @@ EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime) 
     if (startTime == 0 || startTime != expectedStartTime)
         return EndProcessResult::IdentityMismatch;
     // Windows has no general "please end" request for a process without windows; like the
-    // task manager's "End task" on a process, it is terminated.
-    if (!::TerminateProcess(process.get(), 1)) {
+    // task manager's "End task" on a process, it is terminated, with exit code 0.
+    if (!::TerminateProcess(process.get(), 0)) {
         const DWORD error = ::GetLastError();
         if (::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0)
             return EndProcessResult::Gone;

@@ -170,9 +170,9 @@ ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, 
     connect(m_model, &ConnectionModel::listFocusRequested, this,
             [this] { setFocus(Qt::OtherFocusReason); });
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { takeViewSelection(); });
+            [this] { takeViewState(); });
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) { takeViewCurrent(current); });
+            [this] { takeViewState(); });
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
         const QPoint where = QCursor::pos();
         ui::dispatchEvent(m_report, [this, &index, where] {
@@ -180,12 +180,7 @@ ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, 
                 handler->VTSColumnClick(index.column(), ScreenPoint{where.x(), where.y()});
         });
     });
-    connect(this, &QAbstractItemView::doubleClicked, this, [this] {
-        ui::dispatchEvent(m_report, [this] {
-            if (ListControlEvents* handler = events())
-                handler->VTSDblClick();
-        });
-    });
+    connect(this, &QAbstractItemView::doubleClicked, this, [this] { doubleClickInList(); });
     syncFromList();
 }
 
@@ -233,7 +228,7 @@ void ConnectionView::syncSortIndicator() {
 }
 
 void ConnectionView::syncFromList() {
-    if (m_model->changingStructure())
+    if (m_taking || m_model->changingStructure())
         return;
     const QScopedValueRollback<bool> guard(m_syncing, true);
     const MemoryListControl& list = m_model->list();
@@ -261,19 +256,39 @@ void ConnectionView::syncFromList() {
     }
 }
 
-void ConnectionView::takeViewSelection() {
-    if (m_syncing || m_model->changingStructure())
+// The view moves its current index and then selects (a key press, a click) in one step of the
+// selection model; both go to the list control together, so that taking the selection does
+// not put the old focused row back into the view in the middle of that step.
+void ConnectionView::takeViewState() {
+    if (m_syncing || m_taking || m_model->changingStructure())
         return;
-    const QModelIndexList rows = selectionModel()->selectedRows();
-    const RowHandle row = rows.isEmpty() ? nullptr : m_model->rowAt(rows.first().row());
-    ui::dispatchEvent(m_report, [this, row] { m_model->list().selectRow(row); });
+    const QItemSelectionModel* selection = selectionModel();
+    const QModelIndexList rows = selection->selectedRows();
+    const RowHandle selected = rows.isEmpty() ? nullptr : m_model->rowAt(rows.first().row());
+    const QModelIndex current = selection->currentIndex();
+    const RowHandle focused = current.isValid() ? m_model->rowAt(current.row()) : nullptr;
+    {
+        const QScopedValueRollback<bool> guard(m_taking, true);
+        ui::dispatchEvent(m_report, [this, selected, focused] {
+            m_model->list().selectRow(selected);
+            m_model->list().setFocusedRow(focused);
+        });
+    }
+    syncFromList();
 }
 
-void ConnectionView::takeViewCurrent(const QModelIndex& current) {
-    if (m_syncing || m_model->changingStructure())
-        return;
-    const RowHandle row = current.isValid() ? m_model->rowAt(current.row()) : nullptr;
-    ui::dispatchEvent(m_report, [this, row] { m_model->list().setFocusedRow(row); });
+QModelIndex ConnectionView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) {
+    // Home and End go to the first and last row (the table's own move along the columns).
+    if (cursorAction != MoveHome && cursorAction != MoveEnd)
+        return QTableView::moveCursor(cursorAction, modifiers);
+    const int rows = m_model->rowCount();
+    if (rows == 0)
+        return QModelIndex();
+    const QModelIndex current = currentIndex();
+    int column = current.isValid() ? current.column() : int(ColumnProcess);
+    if (isColumnHidden(column))
+        column = ColumnProcess;
+    return m_model->index(cursorAction == MoveHome ? 0 : rows - 1, column);
 }
 
 void ConnectionView::keyboardSearch(const QString& search) {
@@ -304,6 +319,22 @@ void ConnectionView::keyboardSearch(const QString& search) {
         scrollTo(cell);
         return;
     }
+}
+
+void ConnectionView::doubleClickInList() {
+    ui::dispatchEvent(m_report, [this] {
+        if (ListControlEvents* handler = events())
+            handler->VTSDblClick();
+    });
+}
+
+// The view reports double clicks on rows only; one below the last row is a double click in the
+// list as well.
+void ConnectionView::mouseDoubleClickEvent(QMouseEvent* event) {
+    const bool onRow = indexAt(event->position().toPoint()).isValid();
+    QTableView::mouseDoubleClickEvent(event);
+    if (!onRow && event->button() == Qt::LeftButton)
+        doubleClickInList();
 }
 
 void ConnectionView::contextMenuEvent(QContextMenuEvent* event) {

@@ -68,13 +68,15 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
 
 private:
     void applyColumn(int column);
     void applyAllColumns();
     void syncSortIndicator();
-    void takeViewSelection();
-    void takeViewCurrent(const QModelIndex& current);
+    void takeViewState();
+    void doubleClickInList();
     void clampSection(int column, int newSize);
     ListControlEvents* events() const;
 
@@ -82,6 +84,7 @@ private:
     ListHeader* m_header;
     ui::ErrorReport& m_report;
     bool m_syncing = false;
+    bool m_taking = false;
     QString m_searchText;
     QElapsedTimer m_searchClock;
 };

@@ -3,15 +3,31 @@
 #include <exception>
 #include <string>
 
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QString>
+#include <QTranslator>
 
 #include "ui/Components.h"
 #include "ui/qt/QtComponents.h"
 
 namespace qtui {
 
-KestrelApplication::KestrelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+void installChineseTranslations(QCoreApplication& application) {
+    // The interface is Chinese whatever the locale: Qt's own texts (the standard buttons of
+    // message boxes and dialogs) too.
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
+KestrelApplication::KestrelApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    installChineseTranslations(*this);
+}
 
 bool KestrelApplication::notify(QObject* receiver, QEvent* event) {
     std::string text;
@@ -32,6 +48,8 @@ bool KestrelApplication::notify(QObject* receiver, QEvent* event) {
 void showAlreadyRunningMessage() {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(ui::ApplicationTitle),
                     QStringLiteral("The program already start"), QMessageBox::Ok);
+    // Above the running instance's window, which is kept on top by default.
+    prepareMessageBox(box);
     box.exec();
 }
 

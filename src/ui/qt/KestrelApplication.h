@@ -13,6 +13,9 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// Loads Qt's own Simplified Chinese texts into `application` (done by KestrelApplication).
+void installChineseTranslations(QCoreApplication& application);
+
 // The message to a second instance: "The program already start" in a plain box captioned with
 // the application title, one OK button; returns when the user has closed it.
 void showAlreadyRunningMessage();

@@ -1,11 +1,15 @@
 #include "ui/qt/QtComponents.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSignalBlocker>
+#include <QSpacerItem>
 #include <QTimer>
 #include <QWidget>
 
@@ -20,10 +24,34 @@ std::string fromQString(const QString& text) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+void prepareMessageBox(QMessageBox& box) {
+    // The window manager cuts a caption that does not fit its title bar, which also holds the
+    // window's icon and buttons: the box is at least wide enough for them.
+    const int captionWidth = box.fontMetrics().horizontalAdvance(box.windowTitle());
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid) {
+        grid->addItem(new QSpacerItem(std::max(MessageBoxMinimumWidth, captionWidth * 2 + 160), 0,
+                                      QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    }
+    // A box of no window would open behind a window kept on top of the others.
+    if (!box.parentWidget())
+        box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+}
+
+namespace {
+
+int runBox(QMessageBox& box) {
+    prepareMessageBox(box);
+    return box.exec();
+}
+
+} // namespace
+
 void QtMessageBoxes::showError(const std::string& text) {
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(ui::ApplicationTitle), toQString(text),
                     QMessageBox::Ok, m_parent);
-    box.exec();
+    runBox(box);
 }
 
 ui::Answer QtMessageBoxes::askYesNo(const std::string& text, const std::string& caption,
@@ -33,13 +61,13 @@ ui::Answer QtMessageBoxes::askYesNo(const std::string& text, const std::string& 
     box.setDefaultButton(defaultButton == ui::DefaultButton::Yes ? QMessageBox::Yes
                                                                  : QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes ? ui::Answer::Yes : ui::Answer::No;
+    return runBox(box) == QMessageBox::Yes ? ui::Answer::Yes : ui::Answer::No;
 }
 
 void QtMessageBoxes::showMessage(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(ui::ApplicationTitle), toQString(text),
                     QMessageBox::Ok, m_parent);
-    box.exec();
+    runBox(box);
 }
 
 QtButton::~QtButton() {

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -21,6 +22,11 @@ namespace qtui {
 
 QString toQString(const std::string& text);
 std::string fromQString(const QString& text);
+
+// The narrowest message box: "Kestrel" and the window manager's buttons fit its title bar.
+constexpr int MessageBoxMinimumWidth = 240;
+// Makes `box` wide enough for its caption, and keeps a box of no window above every window.
+void prepareMessageBox(QMessageBox& box);
 
 // Message boxes owned by no one: modal to `parent`, captioned as the logic asks.
 class QtMessageBoxes : public ui::MessageBoxes {

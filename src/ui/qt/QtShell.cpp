@@ -10,6 +10,9 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const char* const FileManagerService = "org.freedesktop.FileManager1";
@@ -37,6 +40,14 @@ void QtShell::openDocument(const std::string& urlOrPath) {
         m_openUrl(localFileUrl(urlOrPath));
     else
         m_openUrl(QUrl(QString::fromStdString(urlOrPath)));
+}
+
+void QtShell::openHelpSection(const std::string& helpFile, const std::string& section) {
+    if (helpFile.empty())
+        return;
+    QUrl url = localFileUrl(helpFile);
+    url.setFragment(QString::fromStdString(section));
+    m_openUrl(url);
 }
 
 void QtShell::selectInFileManager(const std::string& path) {
@@ -68,6 +79,9 @@ std::string QtShell::containingFolder(const std::string& path) {
 }
 
 bool QtShell::callFileManager(const char* method, const std::string& path) const {
+    // An unset address is where the bus library would start a bus of its own.
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
@@ -84,6 +98,21 @@ void QtShell::openFolderOf(const std::string& path) const {
     const std::string folder = containingFolder(path);
     if (!folder.empty())
         m_openUrl(localFileUrl(folder));
+}
+
+void keepSessionBusFromStarting() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return;
+    QByteArray address = QByteArrayLiteral("disabled:");
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    struct stat status {};
+    if (runtime.startsWith('/')) {
+        const QByteArray socket = runtime + "/bus";
+        if (::stat(socket.constData(), &status) == 0 && S_ISSOCK(status.st_mode) &&
+            status.st_uid == ::geteuid())
+            address = "unix:path=" + socket.toPercentEncoding("/.-_", "~");
+    }
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 }
 
 void QtClipboardText::setText(const std::string& text) {

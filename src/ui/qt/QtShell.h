@@ -19,8 +19,9 @@ public:
     explicit QtShell(UrlOpener openUrl = {}, int dbusTimeoutMs = 1500);
 
     void openDocument(const std::string& urlOrPath) override;
-    // With no file manager answering on the session bus, the containing folder is opened with
-    // the desktop's default handler instead.
+    void openHelpSection(const std::string& helpFile, const std::string& section) override;
+    // With no file manager answering on the session bus, or no session bus (this never starts
+    // one), the containing folder is opened with the desktop's default handler instead.
     void selectInFileManager(const std::string& path) override;
     void showProperties(const std::string& path) override;
 
@@ -36,6 +37,12 @@ private:
     UrlOpener m_openUrl;
     int m_dbusTimeoutMs;
 };
+
+// Without a session bus, a connection attempt would start one (dbus-launch) that outlives the
+// program and writes under ~/.dbus. Call before the application object: names the user's
+// bus in the runtime folder when there is one, else disables the session bus for this process
+// and the programs it starts. A bus address already set is kept.
+void keepSessionBusFromStarting();
 
 class QtClipboardText : public ClipboardText {
 public:

@@ -1,6 +1,7 @@
 #include "ui/win32/Win32Commands.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -112,6 +113,37 @@ void Win32Shell::openDocument(const std::string& urlOrPath) {
     if (isLocalPath(urlOrPath))
         call.verb = L"open";
     call.file = os::win::WideFromUtf8(urlOrPath);
+    m_execute(call);
+}
+
+void Win32Shell::openHelpSection(const std::string& helpFile, const std::string& section) {
+    if (helpFile.empty())
+        return;
+    const std::wstring path = os::win::WideFromUtf8(helpFile);
+    const std::wstring anchor = L"#" + os::win::WideFromUtf8(section);
+    ShellExecuteCall call;
+    const bool compiled = path.size() > 4 && _wcsicmp(path.c_str() + path.size() - 4, L".chm") == 0;
+    if (compiled) {
+        // The page inside the compiled help is the HTML file it was compiled from.
+        call.verb = L"open";
+        call.file = L"hh.exe";
+        call.parameters = L"mk:@MSITStore:" + path + L"::/KestrelHelp.html" + anchor;
+    } else {
+        std::wstring address = L"file:///";
+        for (const wchar_t c : path) {
+            if (c == L'\\')
+                address += L'/';
+            else if (c == L' ')
+                address += L"%20";
+            else if (c == L'#')
+                address += L"%23";
+            else if (c == L'%')
+                address += L"%25";
+            else
+                address += c;
+        }
+        call.file = address + anchor;
+    }
     m_execute(call);
 }
 

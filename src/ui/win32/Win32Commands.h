@@ -48,6 +48,9 @@ public:
 
     // A local path is opened with "open", an address with its default action.
     void openDocument(const std::string& urlOrPath) override;
+    // A compiled help file through hh.exe at its page's anchor; an HTML one as a file address
+    // with the anchor, by its default action.
+    void openHelpSection(const std::string& helpFile, const std::string& section) override;
     // explorer.exe "/select, <path>".
     void selectInFileManager(const std::string& path) override;
     void showProperties(const std::string& path) override;

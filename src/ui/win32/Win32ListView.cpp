@@ -767,13 +767,9 @@ void Win32ListView::leftClick(const NMITEMACTIVATE& click) {
     });
 }
 
-void Win32ListView::doubleClick(const NMITEMACTIVATE& click) {
-    LVHITTESTINFO hit{};
-    hit.pt = click.ptAction;
-    const int item = static_cast<int>(
-        ::SendMessageW(m_hwnd, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
-    if (!rowAt(item >= 0 ? item : click.iItem))
-        return;
+// A double click anywhere in the list counts, below the last row too: the window acts on the
+// focused row.
+void Win32ListView::doubleClick(const NMITEMACTIVATE&) {
     ui::dispatchEvent(m_report, [this] {
         if (ListControlEvents* handler = events())
             handler->VTSDblClick();
@@ -956,7 +952,7 @@ void Win32ListView::fitColumn(int viewColumn) {
     int widest = 0;
     {
         const Selection font(dc,
-                            reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
+                             reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
         const auto measure = [dc](const std::wstring& text) {
             SIZE size{};
             if (text.empty() ||
@@ -1011,7 +1007,7 @@ std::wstring Win32ListView::clippedText(int item, int viewColumn) const {
     bool measured = false;
     {
         const Selection font(dc,
-                            reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
+                             reinterpret_cast<HGDIOBJ>(::SendMessageW(m_hwnd, WM_GETFONT, 0, 0)));
         measured = ::GetTextExtentPoint32W(dc, content.c_str(), static_cast<int>(content.size()),
                                            &size) != FALSE;
     }

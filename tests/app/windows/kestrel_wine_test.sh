@@ -77,7 +77,7 @@ winepath_of() { echo "Z:${1//\//\\}"; }
 [ -f "$prefix/.kestrel-x11-ready" ] || fail "the Wine prefix $prefix was not made"
 echo "ok ($SECONDS s): Wine prefix $prefix"
 
-start_xvfb
+start_xvfb bare
 
 probe() { timeout 60 "$wine" "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 
@@ -146,11 +146,8 @@ box=$(timeout 30 xdotool search --all --sync --onlyvisible --name '^Kestrel$' 2>
 import -window root "$artifacts/kestrel-wine-second-instance.png"
 xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
 xdotool key --clearmodifiers Return
-wait_for 60 process_ended "$second_pid" || fail "the second instance did not end after its message"
-wait "$second_pid"
-status=$?
+expect_clean_end "$second_pid" 60 "the second instance, after its message,"
 second_pid=
-[ "$status" -eq 0 ] || fail "the second instance ended with status $status"
 kill -0 "$first_pid" 2>/dev/null || fail "the first instance ended too"
 echo "ok ($SECONDS s): second instance showed 'The program already start' and ended, first runs on"
 

@@ -156,18 +156,20 @@ TEST(IpHelperTables, Tcp4RowsKeepStatePortsAndLittleEndianPid) {
     }
 }
 
-TEST(IpHelperTables, Tcp4DropsUnknownStatesAndCutsAnOverlongCount) {
+TEST(IpHelperTables, Tcp4KeepsUnknownStatesAndCutsAnOverlongCount) {
     const std::vector<Tcp4> rows = {
         {0, {1, 1, 1, 1}, 1, {0, 0, 0, 0}, 0, 1},
         {13, {1, 1, 1, 1}, 2, {0, 0, 0, 0}, 0, 1},
         {12, {1, 1, 1, 1}, 3, {0, 0, 0, 0}, 0, 1},
+        {0xFFFFFFFF, {1, 1, 1, 1}, 5, {0, 0, 0, 0}, 0, 1},
         {1, {1, 1, 1, 1}, 4, {0, 0, 0, 0}, 0, 1},
     };
     Bytes table = tcp4Table(rows, 1000);
     table.resize(table.size() - 5); // the last row is cut short
     std::vector<os::Endpoint> out;
-    EXPECT_EQ(AppendTcp4Rows(table, out), 1u);
-    EXPECT_EQ(out, expectedTcp({rows[2]}));
+    // A state the list does not know is still an endpoint: it is shown as an unknown state.
+    EXPECT_EQ(AppendTcp4Rows(table, out), 4u);
+    EXPECT_EQ(out, expectedTcp({rows[0], rows[1], rows[2], rows[3]}));
 
     for (std::size_t size : {0u, 1u, 3u, 4u, 27u}) {
         std::vector<os::Endpoint> none;
@@ -185,22 +187,26 @@ TEST(IpHelperTables, Tcp6IsIpv4TrafficWhenMappedAndIpv6RowsOtherwise) {
         {Loopback6, 8080, Loopback6, 50001, 5, 88},           // IPv6 connection
         {Unspecified6, 22, Unspecified6, 0, 2, 99},           // IPv6 listener on ::
         {mapped(lo), 1, Loopback6, 2, 5, 100},                // mixed: not IPv4 traffic
-        {mapped(lo), 3, mapped(lo), 4, 0, 101},               // no state
+        {mapped(lo), 3, mapped(lo), 4, 0, 101},               // an unknown state
         {LinkLocal6, 23, LinkLocal6, 50002, 5, 102},          // needs its scope IDs
+        {Loopback6, 5, Loopback6, 6, 13, 103},                // IPv6, an unknown state
     };
     std::vector<os::Endpoint> out = expectedTcp({{5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3}});
-    EXPECT_EQ(AppendTcp6Rows(tcp6Table(rows), out), 6u);
+    EXPECT_EQ(AppendTcp6Rows(tcp6Table(rows), out), 8u);
     std::vector<os::Endpoint> expected = expectedTcp({
         {5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3},
         {5, lo, 8080, lo, 50000, 0xA1B2C3D4},
         {2, {0, 0, 0, 0}, 9090, {0, 0, 0, 0}, 0, 77},
     });
+    const std::vector<os::Endpoint> unknownV4 = expectedTcp({{0, lo, 3, lo, 4, 101}});
     // The table builder writes scope IDs 7 (local) and 9 (remote) into every row; only
     // link-local addresses keep them.
     expected.push_back(tcp6Row(Loopback6, 0, 8080, Loopback6, 0, 50001, 5, 88));
     expected.push_back(tcp6Row(Unspecified6, 0, 22, Unspecified6, 0, 0, 2, 99));
     expected.push_back(tcp6Row(mapped(lo), 0, 1, Loopback6, 0, 2, 5, 100));
+    expected.push_back(unknownV4[0]);
     expected.push_back(tcp6Row(LinkLocal6, 7, 23, LinkLocal6, 9, 50002, 5, 102));
+    expected.push_back(tcp6Row(Loopback6, 0, 5, Loopback6, 0, 6, 13, 103));
     EXPECT_EQ(out, expected);
 }
 

@@ -232,6 +232,11 @@ public:
     bool started() const { return m_started; }
     std::uint32_t pid() const { return m_info.dwProcessId; }
     bool exited() const { return ::WaitForSingleObject(m_info.hProcess, 0) == WAIT_OBJECT_0; }
+    DWORD exitCode() const {
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeProcess(m_info.hProcess, &code);
+        return code;
+    }
 
 private:
     PROCESS_INFORMATION m_info{};
@@ -250,6 +255,7 @@ TEST(WindowsProcesses, EndProcessChecksTheIdentityFirst) {
 
     EXPECT_EQ(os::EndProcess(child.pid(), started), os::EndProcessResult::Ended);
     EXPECT_TRUE(child.exited());
+    EXPECT_EQ(child.exitCode(), 0u);
 }
 
 TEST(WindowsSingleInstance, SecondClaimSeesTheFirst) {

@@ -2,6 +2,8 @@
 // fallback to the default handler, the clipboard, and the details dialog on the offscreen
 // platform.
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,7 +15,9 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,12 +26,17 @@
 #include <QPushButton>
 #include <QSemaphore>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "list/TMyRec.h"
 #include "ui/UnitFormProcInfo.h"
@@ -183,6 +192,60 @@ TEST(QtShell, WithoutAFileManagerTheFolderIsOpened) {
     EXPECT_EQ(opened.urls[1], QUrl::fromLocalFile(QStringLiteral("/usr/sbin")));
 }
 
+// Without a bus address the program names the user's bus in the runtime folder or disables
+// the session bus, so that no connection attempt starts a bus of its own.
+TEST(QtShell, NoBusAddressNeverLeadsToAStartedBus) {
+    const QByteArray savedAddress = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString runtime = dir.filePath(QStringLiteral("run~1"));
+    ASSERT_TRUE(QDir().mkdir(runtime));
+    const QString empty = dir.filePath(QStringLiteral("empty"));
+    ASSERT_TRUE(QDir().mkdir(empty));
+    const QByteArray socketPath = QFile::encodeName(runtime + QStringLiteral("/bus"));
+    const int bus = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(std::size_t(socketPath.size()), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.constData(), std::size_t(socketPath.size()));
+    ASSERT_EQ(::bind(bus, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+    const struct {
+        QByteArray address;
+        QString runtime;
+        QByteArray expected;
+    } cases[] = {
+        {"unix:path=/run/user/1000/bus", runtime, "unix:path=/run/user/1000/bus"},
+        {"", runtime, "unix:path=" + QFile::encodeName(dir.path()) + "/run%7E1/bus"},
+        {"", empty, "disabled:"},
+        {"", QString(), "disabled:"},
+    };
+    for (const auto& c : cases) {
+        qputenv("DBUS_SESSION_BUS_ADDRESS", c.address);
+        if (c.runtime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
+        else
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(c.runtime));
+        qtui::keepSessionBusFromStarting();
+        EXPECT_EQ(qgetenv("DBUS_SESSION_BUS_ADDRESS"), c.expected) << c.runtime.toStdString();
+    }
+    // With no address the file manager is not asked at all: the folder is opened.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    OpenedUrls opened;
+    QtShell shell(opened.opener(), 2000);
+    shell.selectInFileManager("/opt/my app/server");
+    ASSERT_EQ(opened.urls.size(), 1u);
+    EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(QStringLiteral("/opt/my app")));
+
+    ::close(bus);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", savedAddress);
+    if (savedRuntime.isNull())
+        qunsetenv("XDG_RUNTIME_DIR");
+    else
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+}
+
 TEST(QtShell, DocumentsGoToTheDefaultHandler) {
     OpenedUrls opened;
     QtShell shell(opened.opener());
@@ -193,6 +256,17 @@ TEST(QtShell, DocumentsGoToTheDefaultHandler) {
     EXPECT_EQ(opened.urls[0], QUrl(QStringLiteral("https://kestrel.example.org/update")));
     EXPECT_EQ(opened.urls[1],
               QUrl::fromLocalFile(QStringLiteral("/usr/share/kestrel/KestrelHelp.html")));
+}
+
+TEST(QtShell, HelpSectionsOpenTheFileAtTheirAnchor) {
+    OpenedUrls opened;
+    QtShell shell(opened.opener());
+    shell.openHelpSection("/usr/share/kestrel/Kestrel Help#1.html", "about");
+    shell.openHelpSection("", "about");
+    ASSERT_EQ(opened.urls.size(), 1u);
+    EXPECT_EQ(opened.urls[0].toLocalFile(),
+              QStringLiteral("/usr/share/kestrel/Kestrel Help#1.html"));
+    EXPECT_EQ(opened.urls[0].fragment(), QStringLiteral("about"));
 }
 
 TEST(QtClipboardText, KeepsTheTextWithItsLineEnds) {
@@ -224,13 +298,14 @@ TMyRec rowOf(const std::string& path) {
 TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton) {
     QPixmap red(32, 32);
     red.fill(Qt::red);
-    auto* dialog =
-        new QtFormProcInfo(nullptr, [&red](int index) { return index == 3 ? red : QPixmap(); });
+    // Declared before the window logic that refers to it, so that it is freed after it.
+    const auto dialog = std::make_unique<QtFormProcInfo>(
+        nullptr, [&red](int index) { return index == 3 ? red : QPixmap(); });
     RecordingShell shell;
     TFormProcInfo form(*dialog, shell);
 
     bool inspected = false;
-    QTimer::singleShot(0, dialog, [&] {
+    QTimer::singleShot(0, dialog.get(), [&] {
         inspected = true;
         EXPECT_TRUE(dialog->isModal());
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("进程详细信息"));
@@ -268,21 +343,19 @@ TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton) {
     EXPECT_TRUE(inspected);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(shell.selected, std::vector<std::string>{"/no/such dir/server"});
-    delete dialog;
 }
 
 TEST(QtFormProcInfo, NoIconLeavesThePictureEmpty) {
-    auto* dialog = new QtFormProcInfo(nullptr, [](int) { return QPixmap(); });
+    const auto dialog = std::make_unique<QtFormProcInfo>(nullptr, [](int) { return QPixmap(); });
     RecordingShell shell;
     TFormProcInfo form(*dialog, shell);
-    QTimer::singleShot(0, dialog, [&] {
+    QTimer::singleShot(0, dialog.get(), [&] {
         const QImage icon =
             qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
         EXPECT_EQ(qAlpha(icon.pixel(1, 1)), 0);
         dialog->reject();
     });
     form.Show(rowOf("/usr/bin/x"), -1);
-    delete dialog;
 }
 
 } // namespace

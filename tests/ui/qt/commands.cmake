@@ -12,7 +12,10 @@ function(kestrel_add_commands_xvfb_test)
   find_program(KESTREL_XDOTOOL xdotool)
   find_program(KESTREL_IMPORT import)
   find_program(KESTREL_XCLIP xclip)
-  if(NOT TARGET kestrel OR NOT (KESTREL_XVFB AND KESTREL_XDOTOOL AND KESTREL_IMPORT AND KESTREL_XCLIP))
+  find_program(KESTREL_OPENBOX openbox)
+  find_program(KESTREL_XPROP xprop)
+  if(NOT TARGET kestrel OR NOT (KESTREL_XVFB AND KESTREL_XDOTOOL AND KESTREL_IMPORT AND KESTREL_XCLIP
+                                AND KESTREL_OPENBOX AND KESTREL_XPROP))
     return()
   endif()
   add_test(NAME ui.CommandsUnderXvfb

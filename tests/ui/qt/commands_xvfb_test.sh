@@ -2,7 +2,10 @@
 # The commands in the real window under a virtual X display, as a user uses them: a program
 # holding a socket shows up as the first row (its name sorts last, the list is sorted
 # descending by a click on "进程"), a right click and "拷贝到剪贴板" put its report on the
-# clipboard, and a double click opens "进程详细信息". Screenshots are kept as artifacts.
+# clipboard, and a double click opens "进程详细信息". Two more such programs sort right after it:
+# Down and Up move the focused row one row per press (the report of the keyboard's context
+# menu says which). "定位文件" without a session bus opens the folder with the desktop's
+# handler and starts no bus of its own. Screenshots are kept as artifacts.
 # Usage: commands_xvfb_test.sh <kestrel program> <socket holder program> <artifact folder>
 set -u
 kestrel=$1
@@ -13,7 +16,8 @@ rm -f "$artifacts"/*.png "$artifacts"/*.txt
 
 kestrel_pid=
 holder_pid=
-session_pids() { echo "$kestrel_pid $holder_pid"; }
+neighbour_pids=
+session_pids() { echo "$kestrel_pid $holder_pid $neighbour_pids"; }
 . "$(dirname "$0")/../../xvfb_session.sh"
 
 mkdir -p "$work/bin"
@@ -25,6 +29,20 @@ cp "$holder" "$work/bin/$probe_name" || fail "cannot copy the socket holder"
 holder_pid=$!
 wait_for 30 grep -q '^[0-9]' "$work/port" || fail "the socket holder did not start"
 port=$(head -n 1 "$work/port")
+# In descending order of the process column these come right after the probe.
+neighbours=('~kestrel-proba' '~kestrel-prob')
+for name in "${neighbours[@]}"; do
+  cp "$holder" "$work/bin/$name" || fail "cannot copy the socket holder"
+  "$work/bin/$name" >"$work/$name.port" 2>/dev/null &
+  neighbour_pids="$neighbour_pids $!"
+  wait_for 30 grep -q '^[0-9]' "$work/$name.port" || fail "the socket holder $name did not start"
+done
+
+# The desktop's default handler: records what it was asked to open.
+mkdir -p "$work/tools"
+printf '#!/bin/sh\necho "$*" >>"%s/xdg-open.log"\n' "$work" >"$work/tools/xdg-open"
+chmod +x "$work/tools/xdg-open"
+export PATH="$work/tools:$PATH"
 
 start_xvfb
 
@@ -105,6 +123,56 @@ xdotool key --clearmodifiers Return
 dialog_closed() { ! find_dialog; }
 wait_for 20 dialog_closed || fail "Return did not close the dialog"
 echo "ok: the details dialog opened at 425x237 and closed on Return"
+
+# The focused row's report through the keyboard's context menu (the Menu key, then
+# "拷贝到剪贴板"): its program name.
+focused_name() {
+  printf '' | xclip -selection clipboard 2>/dev/null
+  xdotool key --clearmodifiers Menu
+  wait_for 20 menu_open || fail "the Menu key opened no context menu"
+  xdotool key --clearmodifiers Down Down Down Return
+  wait_for 20 report_ready || fail "the clipboard holds no report"
+  sed -n 's/^程序名称:\(.*\)\r$/\1/p' "$work/report.txt"
+}
+xdotool mousemove --window "$window" --sync "$column_x" "$first_row_y" click 1
+sleep 0.3
+[ "$(focused_name)" = "$probe_name" ] || fail "the clicked first row is not the probe's"
+expected=("${neighbours[0]}" "${neighbours[1]}" "${neighbours[0]}")
+keys=(Down Down Up)
+for step in 0 1 2; do
+  xdotool key --clearmodifiers "${keys[$step]}"
+  sleep 0.3
+  name=$(focused_name)
+  [ "$name" = "${expected[$step]}" ] ||
+    fail "after ${keys[*]:0:$((step + 1))} the focused row is '$name', expected '${expected[$step]}'"
+done
+echo "ok: Down, Down, Up moved the focused row one row per press"
+
+# "定位文件", the fourth item, without a session bus: the folder goes to the default handler,
+# and no bus is started (dbus-launch would leave a dbus-daemon and files under ~/.dbus).
+xdotool key --clearmodifiers Menu
+wait_for 20 menu_open || fail "the Menu key opened no context menu"
+xdotool key --clearmodifiers Down Down Down Down Return
+opened_folder() { grep -q "$work/bin" "$work/xdg-open.log" 2>/dev/null; }
+wait_for 30 opened_folder || fail "the folder was not opened without a file manager"
+sleep 1
+started=
+for environ in /proc/[0-9]*/environ; do
+  pid=${environ#/proc/}
+  pid=${pid%/environ}
+  case "$(cat "/proc/$pid/comm" 2>/dev/null)" in
+    dbus-daemon | dbus-launch)
+      tr '\0' '\n' <"$environ" 2>/dev/null | grep -qx "HOME=$HOME" && started="$started $pid"
+      ;;
+  esac
+done
+if [ -n "$started" ]; then
+  kill $started 2>/dev/null
+  fail "a session bus was started (processes$started)"
+fi
+[ ! -e "$HOME/.dbus" ] || fail "a session bus was started: $HOME/.dbus exists"
+echo "ok: without a session bus the folder went to the default handler, and no bus started"
+
 kill -0 "$holder_pid" 2>/dev/null || fail "the probe ended"
 echo "ok: screenshots in $artifacts"
 exit 0

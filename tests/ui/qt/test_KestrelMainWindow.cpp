@@ -8,13 +8,18 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDialog>
 #include <QFile>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -28,6 +33,7 @@
 #include "ui/qt/ConnectionView.h"
 #include "ui/qt/KestrelApplication.h"
 #include "ui/qt/KestrelMainWindow.h"
+#include "ui/qt/QtComponents.h"
 
 using qtui::KestrelMainWindow;
 
@@ -85,6 +91,9 @@ struct BoxAnswer {
     QString title;
     QString text;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+    int width = 0;
+    bool onTop = false;
     bool seen = false;
 };
 
@@ -98,6 +107,11 @@ void answerNextBox(BoxAnswer& seen, QMessageBox::StandardButton answer) {
         seen.title = box->windowTitle();
         seen.text = box->text();
         seen.icon = box->icon();
+        for (const QAbstractButton* button : box->buttons())
+            seen.buttons << button->text();
+        seen.buttons.sort();
+        seen.width = box->width();
+        seen.onTop = box->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
         seen.seen = true;
         if (QAbstractButton* button = box->button(answer))
             button->click();
@@ -159,8 +173,14 @@ private slots:
     void incrementalSearchJoinsQuickKeys();
     void bottomControlsAllVisibleAtDesignSize();
     void secondInstanceMessageIsPlain();
+    void shortMessagesKeepTheirCaption();
+    void arrowKeysMoveOneRowPerPress();
+    void homeEndAndPagesKeepTheFocusedRowInView();
+    void doubleClickBelowTheRowsOpensTheFocusedRowsDetails();
     void storedOptionsApplyBeforeFirstShow_data();
     void storedOptionsApplyBeforeFirstShow();
+    void contextMenuCommandActsOnTheMenusRow_data();
+    void contextMenuCommandActsOnTheMenusRow();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -406,6 +426,8 @@ void KestrelMainWindowTest::closeAsksAndNoKeepsTheWindow() {
     QCOMPARE(declined.text, QStringLiteral("您确认要退出网络连接查看器?"));
     QCOMPARE(declined.title, QStringLiteral("Kestrel"));
     QCOMPARE(declined.icon, QMessageBox::Question);
+    // Qt's own texts are Chinese too, whatever the locale.
+    QCOMPARE(declined.buttons, (QStringList{QStringLiteral("否(&N)"), QStringLiteral("是(&Y)")}));
     QVERIFY(window.isVisible());
 
     BoxAnswer confirmed;
@@ -529,6 +551,163 @@ void KestrelMainWindowTest::secondInstanceMessageIsPlain() {
     QCOMPARE(seen.title, QStringLiteral("Kestrel"));
     QCOMPARE(seen.text, QStringLiteral("The program already start"));
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
+    QCOMPARE(seen.buttons, QStringList{QStringLiteral("确定")});
+    // Above the first instance's window, which stays on top of the others.
+    QVERIFY(seen.onTop);
+    QVERIFY(seen.width >= qtui::MessageBoxMinimumWidth);
+}
+
+// A short text makes a narrow box, whose caption the window manager would cut.
+void KestrelMainWindowTest::shortMessagesKeepTheirCaption() {
+    KestrelMainWindow& window = makeWindow();
+    qtui::QtMessageBoxes boxes(&window);
+    BoxAnswer message;
+    answerNextBox(message, QMessageBox::Ok);
+    boxes.showMessage("无法结束进程!");
+    QVERIFY(message.seen);
+    QCOMPARE(message.buttons, QStringList{QStringLiteral("确定")});
+    QVERIFY2(message.width >= qtui::MessageBoxMinimumWidth,
+             qPrintable(QString::number(message.width)));
+    // Boxes of the window are its own, above it through it.
+    QVERIFY(!message.onTop);
+
+    BoxAnswer question;
+    answerNextBox(question, QMessageBox::No);
+    QCOMPARE(boxes.askYesNo("结束?", "Kestrel", ui::DefaultButton::No), ui::Answer::No);
+    QVERIFY(question.width >= qtui::MessageBoxMinimumWidth);
+
+    BoxAnswer error;
+    answerNextBox(error, QMessageBox::Ok);
+    qtui::QtMessageBoxes(nullptr).showError("x");
+    QVERIFY(error.width >= qtui::MessageBoxMinimumWidth);
+    QVERIFY(error.onTop);
+}
+
+// Rows enough to scroll: listeners of one program on ports 2000, 2001, ...
+std::vector<File_Rec> manyListeners(int count) {
+    std::vector<File_Rec> rows;
+    for (int i = 0; i < count; ++i) {
+        const std::string port = std::to_string(2000 + i);
+        rows.push_back(tcpRecord(2, "0.0.0.0", port.c_str(), "0.0.0.0", "0", "909", "listener",
+                                 "/usr/bin/listener"));
+    }
+    return rows;
+}
+
+// The list control's selected and focused row and the view's current row, as model rows.
+struct ListPlace {
+    int selected;
+    int focused;
+    int current;
+};
+
+ListPlace placeOf(KestrelMainWindow& window) {
+    return {window.model()->rowOf(window.list().selectedRow()),
+            window.model()->rowOf(window.list().focusedRow()), window.view()->currentIndex().row()};
+}
+
+// Clicks the first row of the shown window, whose list then has the keyboard.
+qtui::ConnectionView* clickFirstRow(KestrelMainWindow& window) {
+    if (!QTest::qWaitForWindowExposed(&window))
+        return nullptr;
+    qtui::ConnectionView* view = window.view();
+    view->setFocus();
+    const QRect first = view->visualRect(window.model()->index(0, ColumnLocalPort));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, first.center());
+    return view;
+}
+
+void KestrelMainWindowTest::arrowKeysMoveOneRowPerPress() {
+    m_system->tcp = manyListeners(12);
+    KestrelMainWindow& window = makeWindow();
+    qtui::ConnectionView* view = clickFirstRow(window);
+    QVERIFY(view);
+    QCOMPARE(placeOf(window).focused, 0);
+    const struct {
+        Qt::Key key;
+        int row;
+    } steps[] = {{Qt::Key_Down, 1}, {Qt::Key_Down, 2}, {Qt::Key_Down, 3},
+                 {Qt::Key_Down, 4}, {Qt::Key_Down, 5}, {Qt::Key_Down, 6},
+                 {Qt::Key_Up, 5},   {Qt::Key_Up, 4},   {Qt::Key_Up, 3}};
+    for (const auto& step : steps) {
+        QTest::keyClick(view, step.key);
+        const ListPlace place = placeOf(window);
+        QCOMPARE(place.selected, step.row);
+        QCOMPARE(place.focused, step.row);
+        QCOMPARE(place.current, step.row);
+    }
+}
+
+void KestrelMainWindowTest::homeEndAndPagesKeepTheFocusedRowInView() {
+    m_system->tcp = manyListeners(80);
+    KestrelMainWindow& window = makeWindow();
+    qtui::ConnectionView* view = clickFirstRow(window);
+    QVERIFY(view);
+    const int last = window.model()->rowCount() - 1;
+    const int column = view->currentIndex().column();
+
+    const auto inView = [&] {
+        const QRect cell = view->visualRect(window.model()->index(placeOf(window).focused, 0));
+        return view->viewport()->rect().contains(QPoint(1, cell.center().y()));
+    };
+    struct Step {
+        Qt::Key key;
+        int expected; // -1: anywhere further down than before
+    };
+    int before = 0;
+    for (const Step step :
+         {Step{Qt::Key_End, last}, Step{Qt::Key_Home, 0}, Step{Qt::Key_PageDown, -1},
+          Step{Qt::Key_PageDown, -1}, Step{Qt::Key_PageDown, -1}, Step{Qt::Key_End, last},
+          Step{Qt::Key_PageUp, -2}, Step{Qt::Key_Home, 0}}) {
+        QTest::keyClick(view, step.key);
+        const ListPlace place = placeOf(window);
+        if (step.expected >= 0)
+            QCOMPARE(place.focused, step.expected);
+        else if (step.expected == -1)
+            QVERIFY2(place.focused > before, qPrintable(QString::number(place.focused)));
+        else
+            QVERIFY2(place.focused < before, qPrintable(QString::number(place.focused)));
+        QCOMPARE(place.selected, place.focused);
+        QCOMPARE(place.current, place.focused);
+        QVERIFY2(inView(), qPrintable(QStringLiteral("row %1 out of view").arg(place.focused)));
+        // Home and End change the row, not the column.
+        QCOMPARE(view->currentIndex().column(), column);
+        before = place.focused;
+    }
+}
+
+void KestrelMainWindowTest::doubleClickBelowTheRowsOpensTheFocusedRowsDetails() {
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    qtui::ConnectionView* view = window.view();
+    const int chosen = rowOfPort(window, QStringLiteral("5353"));
+    const QRect cell = view->visualRect(window.model()->index(chosen, ColumnLocalPort));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    const QRect last =
+        view->visualRect(window.model()->index(window.model()->rowCount() - 1, ColumnLocalPort));
+    const QPoint below(last.center().x(), last.bottom() + 40);
+    QVERIFY(view->viewport()->rect().contains(below));
+    QVERIFY(!view->indexAt(below).isValid());
+
+    QString opened;
+    QString name;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&poll, &opened, &name] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        opened = dialog->windowTitle();
+        for (const QLabel* label : dialog->findChildren<QLabel*>())
+            name += label->text() + QLatin1Char('|');
+        dialog->reject();
+        poll.stop();
+    });
+    poll.start();
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, below);
+    QTRY_COMPARE(opened, QStringLiteral("进程详细信息"));
+    QVERIFY2(name.contains(QStringLiteral("avahi-daemon")), qPrintable(name));
+    QCOMPARE(window.list().focusedRow()->Rec.LocalPort, std::string("5353"));
 }
 
 void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow_data() {
@@ -576,5 +755,69 @@ void KestrelMainWindowTest::storedOptionsApplyBeforeFirstShow() {
     QCOMPARE(m_window->stayOnTop(), onTop);
 }
 
-QTEST_MAIN(KestrelMainWindowTest)
+void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow_data() {
+    QTest::addColumn<bool>("rowRemoved");
+    QTest::newRow("focus moved meanwhile") << false;
+    QTest::newRow("row removed meanwhile") << true;
+}
+
+void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow() {
+    QFETCH(bool, rowRemoved);
+    KestrelMainWindow& window = makeWindow();
+    QApplication::clipboard()->setText(QStringLiteral("before"));
+    const int firefox = rowOfPort(window, QStringLiteral("51000"));
+    QVERIFY(firefox >= 0);
+    const QRect cell = window.view()->visualRect(window.model()->index(firefox, ColumnProcess));
+
+    // While the menu is open the focus goes elsewhere, or a refresh removes the row; then
+    // "拷贝到剪贴板" is chosen.
+    QMenu* menu = window.popupMenu();
+    bool chosen = false;
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+        if (!menu->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        if (rowRemoved) {
+            m_system->tcp.erase(m_system->tcp.begin() + 1);
+            window.refreshButton()->click();
+        } else {
+            const RowHandle sshd = window.model()->rowAt(rowOfPort(window, QStringLiteral("22")));
+            window.list().selectRow(sshd);
+            window.list().setFocusedRow(sshd);
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == QStringLiteral("拷贝到剪贴板"))
+                action->trigger();
+        }
+        chosen = true;
+        menu->close();
+    });
+    poll->start();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, cell.center(),
+                            window.view()->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(window.view()->viewport(), &event);
+
+    QVERIFY(chosen);
+    QVERIFY(window.list().focusedRow() != nullptr);
+    const QString copied = QApplication::clipboard()->text();
+    if (rowRemoved) {
+        QCOMPARE(rowOfPort(window, QStringLiteral("51000")), -1);
+        QCOMPARE(copied, QStringLiteral("before"));
+    } else {
+        QVERIFY(window.list().focusedRow()->Rec.LocalPort == "22");
+        QVERIFY2(copied.contains(QStringLiteral("本地端口:51000")), qPrintable(copied));
+    }
+}
+
+// The program's own application object, with the translations it installs.
+int main(int argc, char** argv) {
+    qtui::KestrelApplication application(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    KestrelMainWindowTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_KestrelMainWindow.moc"

@@ -11,9 +11,12 @@
 #include "ui/ClipboardReport.h"
 #include "ui/HelpFile.h"
 #include "ui/TempDir.h"
+#include "ui/win32/Win32WindowTestSupport.h"
 
 namespace {
 
+using win32test::MenuDriver;
+using win32test::openMenuWindow;
 using win32ui::ShellExecuteCall;
 using win32ui::Win32Shell;
 
@@ -212,6 +215,26 @@ TEST(Win32Shell, DocumentsOpenAndAddressesTakeTheirDefaultAction) {
     }
 }
 
+TEST(Win32Shell, HelpSectionsOpenAtTheirAnchor) {
+    RecordingShell compiled;
+    compiled.shell.openHelpSection("C:\\Program Files\\Kestrel\\KestrelHelp.CHM", "about");
+    ASSERT_EQ(compiled.calls.size(), 1u);
+    EXPECT_EQ(compiled.calls[0].file, L"hh.exe");
+    EXPECT_EQ(
+        compiled.calls[0].parameters,
+        L"mk:@MSITStore:C:\\Program Files\\Kestrel\\KestrelHelp.CHM::/KestrelHelp.html#about");
+
+    RecordingShell page;
+    page.shell.openHelpSection("C:\\My Kestrel#2\\KestrelHelp.html", "updates");
+    ASSERT_EQ(page.calls.size(), 1u);
+    EXPECT_EQ(page.calls[0].file, L"file:///C:/My%20Kestrel%232/KestrelHelp.html#updates");
+    EXPECT_TRUE(page.calls[0].parameters.empty());
+
+    RecordingShell none;
+    none.shell.openHelpSection("", "about");
+    EXPECT_TRUE(none.calls.empty());
+}
+
 TEST(Win32Shell, EmptyTargetsAskNothing) {
     RecordingShell recorder;
     recorder.shell.openDocument("");
@@ -219,47 +242,6 @@ TEST(Win32Shell, EmptyTargetsAskNothing) {
     recorder.shell.showProperties("");
     EXPECT_TRUE(recorder.calls.empty());
 }
-
-BOOL CALLBACK findMenuWindow(HWND window, LPARAM found) {
-    wchar_t name[16] = {};
-    ::GetClassNameW(window, name, 16);
-    if (std::wstring(name) != L"#32768" || !::IsWindowVisible(window))
-        return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
-// The open popup menu of this thread (other tests may have menus open meanwhile).
-HWND openMenuWindow() {
-    HWND found = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), &findMenuWindow, reinterpret_cast<LPARAM>(&found));
-    return found;
-}
-
-// The menu's modal loop is ended by a thread timer firing inside it.
-struct MenuDriver {
-    static inline std::vector<WPARAM> keys;
-    static inline bool ended = false;
-    static inline int ticks = 0;
-
-    static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
-        ++ticks;
-        if (!keys.empty()) {
-            const HWND menuWindow = openMenuWindow();
-            if (menuWindow == nullptr && ticks < 200)
-                return; // not shown yet
-            for (WPARAM key : keys) {
-                ::PostMessageW(menuWindow, WM_KEYDOWN, key, 0);
-                ::PostMessageW(menuWindow, WM_KEYUP, key, 0);
-            }
-            keys.clear();
-            return;
-        }
-        ::KillTimer(nullptr, id);
-        ::EndMenu();
-        ended = true;
-    }
-};
 
 TEST(Win32PopupMenu, ClosedWithoutAChoiceRunsNothing) {
     TestWindow owner;

@@ -715,19 +715,23 @@ TEST_F(ListViewTest, ClicksAndDoubleClicksReachTheWindow) {
     ::SendMessageW(::GetParent(listHwnd()), WM_NOTIFY, ListId, reinterpret_cast<LPARAM>(&click));
     EXPECT_EQ(events.doubleClicks, 1);
 
-    // A double click outside the rows is none.
+    // A double click below the last row is one too, and leaves the focused row alone.
     const RECT last = itemRect(2);
     click.iItem = -1;
     click.ptAction = POINT{at.x, last.bottom + 40};
     ::SendMessageW(::GetParent(listHwnd()), WM_NOTIFY, ListId, reinterpret_cast<LPARAM>(&click));
-    EXPECT_EQ(events.doubleClicks, 1);
+    EXPECT_EQ(events.doubleClicks, 2);
+    EXPECT_EQ(list.focusedRow(), rows[1]);
 }
 
-TEST_F(ListViewTest, RealDoubleClickOnARowIsOne) {
+TEST_F(ListViewTest, RealDoubleClickOnARowAndBelowTheRowsIsOne) {
     addNamed({"a", "b"});
     const POINT at = centreOf(1, view->viewColumnOf(ColumnProtocol));
     ::SendMessageW(listHwnd(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(at.x, at.y));
     EXPECT_EQ(events.doubleClicks, 1);
+    const RECT last = itemRect(1);
+    ::SendMessageW(listHwnd(), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(at.x, last.bottom + 30));
+    EXPECT_EQ(events.doubleClicks, 2);
 }
 
 TEST_F(ListViewTest, AnErrorInAHandlerGoesToTheReportAndTheListGoesOn) {

@@ -1,6 +1,7 @@
 // The Win32 main window over the real window logic, with a snapshot the test controls and the
 // settings file in a folder of its own, under Wine's null display driver.
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include <commctrl.h>
 
+#include "os/ProcessControl.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/TempDir.h"
 #include "ui/TestRecords.h"
@@ -425,6 +427,81 @@ TEST_F(Win32MainWindowTest, ContextMenuCommandsRunTheirItems) {
     window->menuItem(3).setEnabled(false);
     ::SendMessageW(window->handle(), WM_COMMAND, MAKEWPARAM(locate, 0), 0);
     EXPECT_EQ(clicks, 1) << "a disabled item does not run";
+}
+
+// The context menu of the real window, opened for firefox's first connection and driven by
+// a thread timer inside the menu's own loop.
+class Win32ContextMenuTest : public Win32MainWindowTest {
+protected:
+    std::unique_ptr<Win32MainWindow> makeWindowEndingProcesses() {
+        TFormKestrelServices services = system.services(settingsFile);
+        services.endProcess = [this](std::uint32_t pid, std::uint64_t) {
+            endCalls.push_back(pid);
+            return os::EndProcessResult::Ended;
+        };
+        auto window = std::make_unique<Win32MainWindow>(std::move(services));
+        window->create();
+        return window;
+    }
+
+    static RowHandle rowWithPort(Win32MainWindow& window, const std::string& port) {
+        for (RowHandle row = window.list().firstRow(); row; row = window.list().nextRow(row)) {
+            if (row->Rec.LocalPort == port)
+                return row;
+        }
+        return nullptr;
+    }
+
+    // Opens the menu for the row of `port` as a right click does; while it is open `whileOpen`
+    // runs, then "结束进程(&E)" is chosen with the keyboard.
+    void endProcessFromTheMenu(Win32MainWindow& window, const std::string& port,
+                               std::function<void()> whileOpen) {
+        const RowHandle row = rowWithPort(window, port);
+        ASSERT_NE(row, nullptr);
+        window.list().selectRow(row);
+        window.list().setFocusedRow(row);
+        win32test::MenuDriver::keys = {VK_DOWN, VK_DOWN, VK_RETURN};
+        win32test::MenuDriver::whileOpen = std::move(whileOpen);
+        win32test::MenuDriver::ended = false;
+        win32test::MenuDriver::ticks = 0;
+        const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, &win32test::MenuDriver::onTimer);
+        ASSERT_NE(timer, 0u);
+        window.form().VTSGetPopupMenu(row, 1, ScreenPoint{60, 60});
+        ::KillTimer(nullptr, timer);
+        EXPECT_EQ(win32test::openMenuWindow(), nullptr);
+    }
+
+    std::vector<std::uint32_t> endCalls;
+};
+
+TEST_F(Win32ContextMenuTest, TheChosenCommandActsOnTheMenusRow) {
+    auto window = makeWindowEndingProcesses();
+    endProcessFromTheMenu(*window, "51000", [&] {
+        // Meanwhile the focus has gone to node's row.
+        const RowHandle node = rowWithPort(*window, "50500");
+        window->list().selectRow(node);
+        window->list().setFocusedRow(node);
+    });
+    EXPECT_EQ(endCalls, std::vector<std::uint32_t>{2020});
+}
+
+TEST_F(Win32ContextMenuTest, NothingHappensOnceARefreshRemovedTheMenusRow) {
+    auto window = makeWindowEndingProcesses();
+    ::SendMessageW(window->autoRefreshBox().handle(), BM_CLICK, 0, 0);
+    // Should the command reach another row, its question is answered, so the test ends.
+    BoxAnswerer answerer(L"Kestrel", IDNO);
+    const int before = system.snapshots;
+    endProcessFromTheMenu(*window, "51000", [&] {
+        // The connection closes and the auto-refresh timer fires while the menu is open.
+        system.tcp.erase(system.tcp.begin() + 1);
+        ::SendMessageW(window->handle(), WM_TIMER, window->timer().timerId(), 0);
+    });
+    answerer.finish();
+    EXPECT_EQ(system.snapshots, before + 1);
+    EXPECT_EQ(rowWithPort(*window, "51000"), nullptr);
+    EXPECT_NE(window->list().focusedRow(), nullptr);
+    EXPECT_TRUE(endCalls.empty());
+    EXPECT_FALSE(answerer.seen()) << answerer.text();
 }
 
 } // namespace

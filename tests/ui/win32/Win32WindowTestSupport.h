@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <windows.h>
 
@@ -105,6 +106,56 @@ private:
     int m_defaultButton = 0;
     HWND m_owner = nullptr;
     std::thread m_thread;
+};
+
+inline BOOL CALLBACK findMenuWindow(HWND window, LPARAM found) {
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, 16);
+    if (std::wstring(name) != L"#32768" || !::IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The open popup menu of this thread (other tests may have menus open meanwhile).
+inline HWND openMenuWindow() {
+    HWND found = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), &findMenuWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Drives a popup menu from a thread timer firing inside its modal loop (start it with
+// SetTimer(nullptr, 0, 20, &MenuDriver::onTimer) before the menu opens): once the menu is
+// shown, `whileOpen` runs and `keys` are sent to it; with no keys the menu is ended.
+struct MenuDriver {
+    static inline std::vector<WPARAM> keys;
+    static inline std::function<void()> whileOpen;
+    static inline bool ended = false;
+    static inline int ticks = 0;
+
+    static void CALLBACK onTimer(HWND, UINT, UINT_PTR id, DWORD) {
+        ++ticks;
+        if (whileOpen && (openMenuWindow() != nullptr || ticks >= 200)) {
+            const std::function<void()> run = std::move(whileOpen);
+            whileOpen = nullptr;
+            run();
+            return;
+        }
+        if (!keys.empty()) {
+            const HWND menuWindow = openMenuWindow();
+            if (menuWindow == nullptr && ticks < 200)
+                return; // not shown yet
+            for (WPARAM key : keys) {
+                ::PostMessageW(menuWindow, WM_KEYDOWN, key, 0);
+                ::PostMessageW(menuWindow, WM_KEYUP, key, 0);
+            }
+            keys.clear();
+            return;
+        }
+        ::KillTimer(nullptr, id);
+        ::EndMenu();
+        ended = true;
+    }
 };
 
 } // namespace win32test

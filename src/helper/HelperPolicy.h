@@ -1,0 +1,38 @@
+#pragma once
+// What kestrel-helper decides before it scans: whether its capabilities are acceptable, and
+// which processes the caller may be shown. Pure functions over text and numbers, so that they
+// are tested without privileges.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace helper {
+
+// The capability bits the helper may hold (cap_dac_read_search, cap_sys_ptrace).
+std::uint64_t neededCapabilities();
+
+// Why the helper must not run with these sets (a sentence for standard error), or nullopt
+// when it may: the ambient set must be empty, and nothing beyond the two may be permitted.
+std::optional<std::string> capabilityRefusal(std::uint64_t permitted, std::uint64_t ambient);
+
+// The options of the /proc mount that matter here.
+struct ProcMount {
+    bool found = false;
+    int hidepid = 0;                  // 0 off, 1 noaccess, 2 invisible, 4 ptraceable
+    std::optional<std::uint32_t> gid; // the group that may see every process
+};
+
+// The top-most procfs mount on /proc in the text of /proc/self/mountinfo.
+ProcMount parseProcMount(std::string_view mountinfo);
+
+// True when the administrator hid other users' processes from this caller: hidepid is set
+// (or the mount is unknown) and the caller's groups do not include the mount's gid=.
+bool othersHidden(const ProcMount& mount, const std::vector<std::uint32_t>& callerGroups);
+
+// True when the text of /proc/<pid>/status shows real, effective and saved user ID all equal
+// to `uid` (the processes such a mount still shows to that user); false when unreadable.
+bool ownedBy(std::string_view status, std::uint32_t uid);
+
+} // namespace helper

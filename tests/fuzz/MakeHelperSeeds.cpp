@@ -1,0 +1,50 @@
+// Writes the helper protocol fuzzer's seed corpus into the folder given as the only argument:
+// what each side really sends.
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "helper/HelperProtocol.h"
+
+using namespace helper;
+
+namespace {
+
+bool save(const std::string& folder, const std::string& name,
+          const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(folder + "/" + name, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return out.good();
+}
+
+std::vector<std::uint8_t> join(std::vector<std::vector<std::uint8_t>> parts) {
+    std::vector<std::uint8_t> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+        return 2;
+    }
+    const std::string folder = argv[1];
+    ScanResult result;
+    result.processes = {
+        {1, 5, "/usr/lib/systemd/systemd"}, {812, 9000, ""}, {4000, 7, "/usr/sbin/sshd"}};
+    result.sockets = {{17, 1}, {18, 812}, {19, 812}, {17, 4000}};
+    const auto reply = encodeScanReply(result);
+    const auto empty = encodeScanReply(ScanResult{});
+    bool ok = reply && empty;
+    ok = ok && save(folder, "requests", join({encodeScanRequest(), encodeScanRequest()}));
+    ok = ok && save(folder, "session",
+                    join({encodeHello(HelloCapabilities), *reply,
+                          encodeScanFailed(FailReason::TooLarge), *empty}));
+    ok = ok && save(folder, "hello-hidden", encodeHello(HelloOthersHidden));
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# As an ordinary user created here, with a root process listening on 127.0.0.1:
+# kestrel-snapshot next to a kestrel-helper holding its two capabilities shows the
+# listener's PID, name and path; the same helper without them, or no helper, shows PID 0.
+# Runs as root (CI does); skipped otherwise.
+# Usage: helper_user_test.sh <kestrel-snapshot> <kestrel-helper>
+set -u
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: needs root to create a user and set file capabilities"
+  exit 77
+fi
+. "$(dirname "$0")/unprivileged_user.sh"
+
+# Copies in a folder the user may read; the build tree may not be.
+cp "$1" "$work/kestrel-snapshot" && cp "$2" "$work/kestrel-helper" || fail "cannot copy the programs"
+start_root_listener
+
+setcap cap_dac_read_search,cap_sys_ptrace=ep "$work/kestrel-helper" || fail "setcap failed"
+line=$(listener_line "$work/kestrel-snapshot")
+[ -n "$line" ] || fail "the root listener is missing"
+owned_by_listener "$line" || fail "with the helper's capabilities: $line"
+echo "ok: with the helper: $line"
+
+setcap -r "$work/kestrel-helper" || fail "setcap -r failed"
+line=$(listener_line "$work/kestrel-snapshot")
+[ "$(printf '%s\n' "$line" | cut -f 7)" = 0 ] || fail "without capabilities: $line"
+echo "ok: helper without capabilities: $line"
+
+rm "$work/kestrel-helper"
+line=$(listener_line "$work/kestrel-snapshot")
+[ "$(printf '%s\n' "$line" | cut -f 7)" = 0 ] || fail "without a helper: $line"
+echo "ok: no helper: $line"
