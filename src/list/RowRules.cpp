@@ -13,9 +13,29 @@ std::string TcpStateText(std::int32_t state) {
     return "未知状态" + std::to_string(state);
 }
 
+namespace {
+
+// A socket with an inode was made by a process; when none was found, it is one this program
+// may not see (a socket without an inode, such as TIME_WAIT, is the kernel's).
+bool ownerHidden(const File_Rec& record) {
+    return record.PID == "0" && record.Inode != 0 && record.UserId != os::NoUserId;
+}
+
+std::string hiddenOwnerNote(const File_Rec& record) {
+    const std::string user =
+        record.UserName.empty() ? std::to_string(record.UserId) : record.UserName;
+    std::string note(TextHiddenOwnerNote);
+    note.replace(note.find("%s"), 2, user);
+    return note;
+}
+
+} // namespace
+
 std::string describeRecord(const File_Rec& record) {
     if (!record.ProcPath.empty())
         return record.FileDesc;
+    if (ownerHidden(record))
+        return hiddenOwnerNote(record);
     if (record.ProcName == "System")
         return std::string(TextSystemNote);
     return std::string(TextIdleNote);

@@ -14,6 +14,9 @@ inline constexpr std::string_view TextSystemNote =
 inline constexpr std::string_view TextIdleNote =
     "系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，反之就是CPU的占用率越"
     "高。";
+// Description of a row whose socket is held by a process this program may not see: "%s" is
+// the socket's user name.
+inline constexpr std::string_view TextHiddenOwnerNote = "用户 %s 的进程，当前权限无法查看。";
 
 enum class RowProtocol { Tcp, Udp };
 
@@ -21,8 +24,10 @@ enum class RowProtocol { Tcp, Udp };
 // anything else.
 std::string TcpStateText(std::int32_t state);
 
-// The row's FileDesc: the record's own when it has a path (even if empty), else the system or
-// idle note by its exact process name.
+// The row's FileDesc: the record's own when it has a path (even if empty); for a socket with
+// an inode and a user ID but no owner found (PID 0), TextHiddenOwnerNote with the record's
+// UserName (the decimal user ID when that is empty); else the system or idle note by its
+// exact process name.
 std::string describeRecord(const File_Rec& record);
 
 // Fills `row` from `record`: protocol, state (TCP), addresses and ports (remote ones for TCP

@@ -11,6 +11,7 @@
 #include "os/FileVersion.h"
 #include "os/Memory.h"
 #include "os/Privilege.h"
+#include "os/Users.h"
 
 std::vector<File_Rec> TcpRecords;
 std::vector<File_Rec> UdpRecords;
@@ -82,8 +83,17 @@ public:
         return owner.startTime;
     }
 
+    // The account name of `uid`, asked once per snapshot: a name service may be slow.
+    const std::string& userName(std::uint32_t uid) {
+        auto [it, fresh] = m_users.try_emplace(uid);
+        if (fresh)
+            it->second = os::UserName(uid);
+        return it->second;
+    }
+
 private:
     std::unordered_map<std::uint32_t, const std::string*> m_names;
+    std::unordered_map<std::uint32_t, std::string> m_users;
     std::unordered_map<std::uint32_t, Owner> m_owners;
     std::unordered_map<std::string, std::pair<std::string, std::string>> m_files;
 };
@@ -114,6 +124,11 @@ void fillRecord(File_Rec& rec, const os::Endpoint& e, OwnerLookup& lookup) {
     rec.HasByteCounters = e.hasByteCounters;
     rec.BytesAcked = e.bytesAcked;
     rec.BytesReceived = e.bytesReceived;
+    // Held by a process this program may not see: the row names its user instead.
+    if (e.pid == 0 && e.inode != 0 && e.uid != os::NoUserId)
+        rec.UserName = lookup.userName(e.uid);
+    else
+        rec.UserName.clear();
 }
 
 } // namespace

@@ -33,6 +33,10 @@ struct File_Rec {
     bool HasByteCounters = false;
     std::uint64_t BytesAcked = 0;
     std::uint64_t BytesReceived = 0;
+    // Account name of UserId (os::UserName), read only for a socket whose owner was not found
+    // (PID 0 with an inode: another user's, as far as this program may see); empty otherwise
+    // and when the system knows no name.
+    std::string UserName;
 };
 
 // One snapshot as a value: the IPv4 records the list shows, and the IPv6 records kept apart

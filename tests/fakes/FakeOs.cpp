@@ -8,6 +8,7 @@
 #include "os/FileVersion.h"
 #include "os/Memory.h"
 #include "os/Privilege.h"
+#include "os/Users.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ struct State {
     std::optional<std::vector<os::ProcessEntry>> processes;
     std::map<std::uint32_t, std::string> paths;
     std::map<std::uint32_t, std::uint64_t> startTimes;
+    std::map<std::uint32_t, std::string> userNames;
     std::map<std::string, std::vector<std::uint8_t>> versionBlocks;
     std::map<std::string, std::pair<std::string, std::string>> descriptions;
     std::vector<std::string> privilegeNames{"cap_sys_ptrace", "cap_dac_read_search"};
@@ -102,6 +104,10 @@ void setStartTime(std::uint32_t pid, std::uint64_t startTime) {
     state().startTimes[pid] = startTime;
 }
 
+void setUserName(std::uint32_t uid, const std::string& name) {
+    state().userNames[uid] = name;
+}
+
 void setVersionResource(const std::string& path, const std::vector<std::uint8_t>& block) {
     state().versionBlocks[path] = block;
 }
@@ -183,6 +189,15 @@ std::uint64_t ProcessStartTime(std::uint32_t pid) {
     s.counters.callLog.push_back("ProcessStartTime " + std::to_string(pid));
     const auto it = s.startTimes.find(pid);
     return it == s.startTimes.end() ? 0 : it->second;
+}
+
+std::string UserName(std::uint32_t uid) {
+    State& s = state();
+    ++s.counters.userName;
+    ++s.counters.userNameByUid[uid];
+    s.counters.callLog.push_back("UserName " + std::to_string(uid));
+    const auto it = s.userNames.find(uid);
+    return it == s.userNames.end() ? std::string() : it->second;
 }
 
 bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block) {

@@ -54,6 +54,8 @@ void setProcesses(std::optional<std::vector<os::ProcessEntry>> processes);
 // os::ProcessImagePath(pid) and os::ProcessStartTime(pid); unknown PIDs give "" and 0.
 void setImagePath(std::uint32_t pid, const std::string& path);
 void setStartTime(std::uint32_t pid, std::uint64_t startTime);
+// os::UserName(uid); unknown user IDs give "".
+void setUserName(std::uint32_t uid, const std::string& name);
 
 // os::LoadVersionResource(path) delivers `block`; other paths fail.
 void setVersionResource(const std::string& path, const std::vector<std::uint8_t>& block);
@@ -74,6 +76,7 @@ struct Counters {
     int snapshotProcesses = 0;
     int processImagePath = 0;
     int processStartTime = 0;
+    int userName = 0;
     int loadVersionResource = 0;
     int describeExecutable = 0;
     int prepareDescriptions = 0;
@@ -81,6 +84,7 @@ struct Counters {
     int adjustOwnPrivilege = 0;
     std::map<std::uint32_t, int> imagePathByPid;
     std::map<std::uint32_t, int> startTimeByPid;
+    std::map<std::uint32_t, int> userNameByUid;
     std::map<std::string, int> loadVersionByPath;
     std::map<std::string, int> describeByPath;
     // Every call in order, e.g. "SnapshotProcesses", "ReadEndpointTables", "ProcessImagePath 42",

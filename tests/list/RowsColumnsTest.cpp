@@ -1,6 +1,7 @@
 // Rows and columns: state names, the row rule, the header, cell texts and the comparison.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -110,6 +111,52 @@ TEST(DescriptionRule, PathDecidesThenExactSystemName) {
         TMyRec row;
         makeRow(row, r, RowProtocol::Tcp, "");
         EXPECT_EQ(row.FileDesc, c.expected) << c.name << " / " << c.path;
+    }
+}
+
+// A socket with an inode but no owner found is another user's that this program may not see;
+// one without an inode (TIME_WAIT, the kernel's) keeps the notes by name.
+TEST(DescriptionRule, SocketOfAnUnseenOwnerNamesItsUser) {
+    const std::string idle(TextIdleNote);
+    const std::string system(TextSystemNote);
+    const struct {
+        const char* pid;
+        std::uint64_t inode;
+        std::uint32_t uid;
+        const char* userName;
+        const char* procName;
+        const char* path;
+        std::string expected;
+    } cases[] = {
+        {"0", 4711, 0, "root", "", "", "用户 root 的进程，当前权限无法查看。"},
+        {"0", 4711, 105, "systemd-resolve", "", "",
+         "用户 systemd-resolve 的进程，当前权限无法查看。"},
+        {"0", 4711, 2001, "", "", "", "用户 2001 的进程，当前权限无法查看。"}, // no name known
+        {"0", 4711, 4294967294u, "", "", "",
+         "用户 4294967294 的进程，当前权限无法查看。"}, // nobody
+        {"0", 4711, 0, "root", "System", "", "用户 root 的进程，当前权限无法查看。"},
+        {"0", 0, 0, "root", "", "", idle},           // no inode: a kernel-held socket
+        {"0", 0, 0, "", "System", "", system},       // no inode, the name decides
+        {"0", 4711, os::NoUserId, "", "", "", idle}, // no user ID told (Windows)
+        {"812", 4711, 0, "root", "", "", idle},      // found, but its path unreadable
+        {"812", 4711, 0, "root", "System", "", system},
+        {"812", 4711, 0, "root", "sshd", "/usr/sbin/sshd", "OpenBSD Secure Shell server"},
+        {"812", 0, os::NoUserId, "", "a.exe", "C:\\a.exe", "OpenBSD Secure Shell server"},
+    };
+    for (const auto& c : cases) {
+        File_Rec r = record(2, "0.0.0.0", "22", "0.0.0.0", "0", c.procName, c.path);
+        r.PID = c.pid;
+        r.Inode = c.inode;
+        r.UserId = c.uid;
+        r.UserName = c.userName;
+        r.FileDesc = "OpenBSD Secure Shell server";
+        for (const RowProtocol protocol : {RowProtocol::Tcp, RowProtocol::Udp}) {
+            TMyRec row;
+            makeRow(row, r, protocol, "");
+            EXPECT_EQ(row.FileDesc, c.expected)
+                << c.pid << " / " << c.inode << " / " << c.uid << " / " << c.userName;
+            EXPECT_EQ(VTSGetText(row, ColumnDescription), c.expected);
+        }
     }
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <initializer_list>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -381,6 +383,46 @@ TEST_F(SnapshotTest, WhatTheSystemToldOfASocketReachesItsRecord) {
     EXPECT_EQ(untold.ProcStartTime, 77u); // looked up, as the table did not tell
 }
 
+// Only a socket held by a process this program may not see (PID 0 with an inode) needs its
+// user's name; each user ID is asked once per snapshot, and again in the next.
+TEST_F(SnapshotTest, UserNamesOfSocketsWithUnseenOwnersAreAskedOncePerSnapshot) {
+    addOwners();
+    FakeOs::setUserName(0, "root");
+    FakeOs::setUserName(1000, "alice");
+    std::vector<os::Endpoint> tcp =
+        FakeOs::tcpEndpoints({tcpRow(2, 80, 0), tcpRow(2, 81, 0), tcpRow(5, 82, 100),
+                              tcpRow(11, 83, 0), tcpRow(2, 84, 0)});
+    const std::uint32_t uids[] = {0, 0, 1000, 0, 2001};
+    const std::uint64_t inodes[] = {10, 11, 12, 0, 14};
+    for (std::size_t i = 0; i < tcp.size(); ++i) {
+        tcp[i].uid = uids[i];
+        tcp[i].inode = inodes[i];
+    }
+    std::vector<os::Endpoint> udp = FakeOs::udpEndpoints({{ipv4(0, 0, 0, 0), portField(53), 0}});
+    udp[0].uid = 0;
+    udp[0].inode = 15;
+    FakeOs::setTcpTable(tcp);
+    FakeOs::setUdpTable(udp);
+    Snapshot snapshot;
+    TakeSnapshot(snapshot);
+    ASSERT_EQ(snapshot.Tcp.size(), 5u);
+    ASSERT_EQ(snapshot.Udp.size(), 1u);
+    EXPECT_EQ(snapshot.Tcp[0].UserName, "root");
+    EXPECT_EQ(snapshot.Tcp[1].UserName, "root");
+    EXPECT_EQ(snapshot.Tcp[2].UserName, ""); // its owner is known
+    EXPECT_EQ(snapshot.Tcp[3].UserName, ""); // no inode: the kernel's
+    EXPECT_EQ(snapshot.Tcp[4].UserName, ""); // no name known
+    EXPECT_EQ(snapshot.Udp[0].UserName, "root");
+    const std::map<std::uint32_t, int> asked = {{0, 1}, {2001, 1}};
+    EXPECT_EQ(FakeOs::counters().userNameByUid, asked);
+
+    FakeOs::setUserName(0, "toor"); // renamed meanwhile
+    TakeSnapshot(snapshot);
+    EXPECT_EQ(snapshot.Tcp[0].UserName, "toor");
+    EXPECT_EQ(snapshot.Tcp[2].UserName, "");
+    EXPECT_EQ(FakeOs::counters().userNameByUid.at(0), 2);
+}
+
 TEST_F(SnapshotTest, ReusedRecordsKeepNothingOfTheLastSnapshot) {
     addOwners();
     std::vector<os::Endpoint> tcp = FakeOs::tcpEndpoints({tcpRow(5, 80, 100)});
@@ -403,11 +445,12 @@ TEST_F(SnapshotTest, ReusedRecordsKeepNothingOfTheLastSnapshot) {
     EXPECT_EQ(std::tie(rec.State, rec.LocalAddr, rec.LocalPort, rec.RemoteAddr, rec.RemotePort,
                        rec.PID, rec.ProcName, rec.ProcPath, rec.FileDesc, rec.Company, rec.Mark,
                        rec.ProcStartTime, rec.UserId, rec.Inode, rec.Cookie, rec.HasByteCounters,
-                       rec.BytesAcked, rec.BytesReceived),
+                       rec.BytesAcked, rec.BytesReceived, rec.UserName),
               std::tie(fresh.State, fresh.LocalAddr, fresh.LocalPort, fresh.RemoteAddr,
                        fresh.RemotePort, fresh.PID, fresh.ProcName, fresh.ProcPath, fresh.FileDesc,
                        fresh.Company, fresh.Mark, fresh.ProcStartTime, fresh.UserId, fresh.Inode,
-                       fresh.Cookie, fresh.HasByteCounters, fresh.BytesAcked, fresh.BytesReceived));
+                       fresh.Cookie, fresh.HasByteCounters, fresh.BytesAcked, fresh.BytesReceived,
+                       fresh.UserName));
 }
 
 TEST_F(SnapshotTest, FailedSnapshotLeavesTheValueEmpty) {
