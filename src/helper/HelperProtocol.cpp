@@ -126,7 +126,7 @@ std::optional<std::vector<std::uint8_t>> encodeScanReply(const ScanResult& resul
     std::size_t length = ReplyCountsSize + result.sockets.size() * SocketSize;
     std::uint32_t previous = 0;
     for (const ProcessFacts& process : result.processes) {
-        if (process.pid <= previous || !validPath(process.exePath))
+        if (process.pid <= previous || process.startTime == 0 || !validPath(process.exePath))
             return std::nullopt;
         previous = process.pid;
         length += ProcessFixedSize + process.exePath.size();
@@ -198,7 +198,7 @@ bool decodeScanReply(const std::uint8_t* data, std::size_t length, ScanResult& r
         if (!in.number(4, pid) || !in.number(8, process.startTime) || !in.number(2, pathLength) ||
             pathLength > MaxPath || !in.take(static_cast<std::size_t>(pathLength), path))
             return false;
-        if (pid <= previous)
+        if (pid <= previous || process.startTime == 0)
             return false;
         process.pid = static_cast<std::uint32_t>(pid);
         previous = process.pid;

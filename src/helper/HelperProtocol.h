@@ -52,8 +52,9 @@ std::optional<Header> decodeHeader(const std::uint8_t* data, Sender from);
 
 struct ProcessFacts {
     std::uint32_t pid = 0;
-    std::uint64_t startTime = 0; // field 22 of /proc/<pid>/stat
-    std::string exePath;         // empty when it could not be read
+    // Field 22 of /proc/<pid>/stat, read before and after the process's descriptors; never 0.
+    std::uint64_t startTime = 0;
+    std::string exePath; // empty when it could not be read
 };
 
 struct SocketHolder {
@@ -61,7 +62,8 @@ struct SocketHolder {
     std::uint32_t pid = 0;
 };
 
-// One scan: processes in ascending PID order, each once; every socket's PID is among them.
+// One scan: processes in ascending PID order, each once, each with its start time; every
+// socket's PID is among them.
 struct ScanResult {
     std::vector<ProcessFacts> processes;
     std::vector<SocketHolder> sockets;

@@ -1,5 +1,6 @@
 // Writes the helper protocol fuzzer's seed corpus into the folder given as the only argument:
 // what each side really sends.
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -40,7 +41,16 @@ int main(int argc, char** argv) {
     result.sockets = {{17, 1}, {18, 812}, {19, 812}, {17, 4000}};
     const auto reply = encodeScanReply(result);
     const auto empty = encodeScanReply(ScanResult{});
-    bool ok = reply && empty;
+    // Start times at both ends of their range, a path at its limit, and one socket that init
+    // and two services hold.
+    ScanResult edges;
+    edges.processes = {{1, 1, "/sbin/init"},
+                       {2, ~std::uint64_t{0}, std::string(MaxPath, 'p')},
+                       {0xFFFFFFFFu, 1ull << 63, "/x"}};
+    edges.sockets = {{1ull << 40, 1}, {1ull << 40, 2}, {1ull << 40, 0xFFFFFFFFu}, {~0ull, 2}};
+    const auto edgeReply = encodeScanReply(edges);
+    bool ok = reply && empty && edgeReply;
+    ok = ok && save(folder, "reply-edges", join({encodeHello(HelloCapabilities), *edgeReply}));
     ok = ok && save(folder, "requests", join({encodeScanRequest(), encodeScanRequest()}));
     ok = ok && save(folder, "session",
                     join({encodeHello(HelloCapabilities), *reply,

@@ -5,11 +5,14 @@
 #include <filesystem>
 #include <fstream>
 #include <linux/capability.h>
+#include <map>
+#include <mutex>
 #include <string>
 #include <unistd.h>
 
 #include "helper/HelperPolicy.h"
 #include "helper/HelperScan.h"
+#include "os/linux/LinuxProcesses.h"
 #include "ui/TempDir.h"
 
 using namespace helper;
@@ -153,4 +156,37 @@ TEST(HelperScan, HoldersWithStartTimeAndPath) {
     EXPECT_EQ(own.sockets[0].inode, 103u);
 
     EXPECT_TRUE(scanSocketHolders(proc.path() + "/none", std::nullopt).processes.empty());
+}
+
+// A holder's start time is the one its scan read; a PID that a newer process took after the
+// scan (before its path was read) is left out rather than given the newcomer's facts.
+TEST(HelperScan, APidReusedAfterItsScanIsLeftOut) {
+    TempDir proc;
+    addProcess(proc.path(), 20, 0, "/usr/sbin/old", {200});
+    addProcess(proc.path(), 30, 0, "/usr/sbin/kept", {300});
+    addProcess(proc.path(), 40, 0, "/usr/sbin/during", {400});
+    std::mutex lock;
+    std::map<std::uint32_t, int> reads;
+    // The stat files say 200, 300, 400; PID 20 is reused after its two reads in the scan, PID
+    // 40 between them.
+    const os::linuxnet::StartTimeReader reader = [&](int procFd,
+                                                     std::uint32_t pid) -> std::uint64_t {
+        int n = 0;
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            n = ++reads[pid];
+        }
+        if ((pid == 20 && n > 2) || (pid == 40 && n > 1))
+            return 999;
+        return os::linuxproc::processStartTimeAt(procFd, pid);
+    };
+    const ScanResult result = scanSocketHolders(proc.path(), std::nullopt, reader);
+    ASSERT_EQ(result.processes.size(), 1u);
+    EXPECT_EQ(result.processes[0].pid, 30u);
+    EXPECT_EQ(result.processes[0].startTime, 300u);
+    EXPECT_EQ(result.processes[0].exePath, "/usr/sbin/kept");
+    ASSERT_EQ(result.sockets.size(), 1u);
+    EXPECT_EQ(result.sockets[0].inode, 300u);
+    EXPECT_EQ(reads[20], 3);
+    EXPECT_TRUE(encodeScanReply(result));
 }

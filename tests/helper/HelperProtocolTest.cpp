@@ -154,6 +154,7 @@ TEST(HelperProtocol, MalformedRepliesAreRefused) {
         {"more sockets than bytes", 4, 5, 4},
         {"fewer sockets than bytes", 4, 3, 4},
         {"PID 0", 8, 0, 4},
+        {"start time 0", 12, 0, 8},
         {"PIDs out of order", 46, 1, 4},
         {"PID repeated", 60, 42, 4},
         {"path longer than the limit", 20, MaxPath + 1, 2},
@@ -178,6 +179,11 @@ TEST(HelperProtocol, EncoderKeepsToTheLimits) {
     ScanResult unordered = sample();
     std::swap(unordered.processes[0], unordered.processes[1]);
     EXPECT_FALSE(encodeScanReply(unordered));
+
+    // A holder without its start time could not be told from a later process of its PID.
+    ScanResult noStart = sample();
+    noStart.processes[1].startTime = 0;
+    EXPECT_FALSE(encodeScanReply(noStart));
 
     ScanResult orphan = sample();
     orphan.sockets.push_back({5, 43});

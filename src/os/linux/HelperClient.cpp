@@ -332,11 +332,7 @@ void OwnerScan::resolve(linuxnet::InodeOwners& owners) {
         const bool answered = connection().receive(result);
         m_asked.unlock();
         if (answered) {
-            linuxnet::SocketHolders holders;
-            holders.reserve(result.sockets.size());
-            for (const helper::SocketHolder& socket : result.sockets)
-                holders.emplace_back(socket.inode, socket.pid);
-            linuxnet::assignHolders(holders, owners);
+            linuxnet::assignHolders(holdersOf(result), owners);
             rememberOwners(std::move(result.processes));
             return;
         }

@@ -1,5 +1,6 @@
 #include "os/linux/HelperOwners.h"
 
+#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 
@@ -18,6 +19,21 @@ Known& known() {
 }
 
 } // namespace
+
+linuxnet::SocketHolders holdersOf(const helper::ScanResult& result) {
+    linuxnet::SocketHolders holders;
+    holders.reserve(result.sockets.size());
+    // The processes come in ascending PID order (decodeScanReply checks it).
+    const auto& processes = result.processes;
+    for (const helper::SocketHolder& socket : result.sockets) {
+        const auto process = std::lower_bound(
+            processes.begin(), processes.end(), socket.pid,
+            [](const helper::ProcessFacts& p, std::uint32_t pid) { return p.pid < pid; });
+        if (process != processes.end() && process->pid == socket.pid)
+            holders.push_back(linuxnet::HeldSocket{socket.inode, socket.pid, process->startTime});
+    }
+    return holders;
+}
 
 void rememberOwners(std::vector<helper::ProcessFacts> processes) {
     std::unordered_map<std::uint32_t, helper::ProcessFacts> byPid;

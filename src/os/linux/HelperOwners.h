@@ -6,8 +6,14 @@
 #include <vector>
 
 #include "helper/HelperProtocol.h"
+#include "os/linux/LinuxEndpoints.h"
 
 namespace os::linuxhelper {
+
+// The holders of a decoded reply, each with its process's start time as the helper's scan
+// read it (so that no later lookup can take a newer process that reused the ID for the owner).
+// A socket whose PID the reply does not list is left out.
+linuxnet::SocketHolders holdersOf(const helper::ScanResult& result);
 
 // Replaces what is known with the processes of one helper reply.
 void rememberOwners(std::vector<helper::ProcessFacts> processes);

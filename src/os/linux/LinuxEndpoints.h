@@ -105,13 +105,20 @@ private:
     std::size_t m_size = 0;
 };
 
-// (socket inode, PID of a process holding it) pairs; a socket held by several processes
-// appears once per holder.
-using SocketHolders = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+// A process holding a socket, with its start time read before its descriptors and found
+// unchanged after them.
+struct HeldSocket {
+    std::uint64_t inode = 0;
+    std::uint32_t pid = 0;
+    std::uint64_t startTime = 0;
+    friend bool operator==(const HeldSocket&, const HeldSocket&) = default;
+};
 
-// Sets the PID of every inode in `owners` that `holders` names, by the rule of
-// SocketOwnerScan::resolve (the start time stays 0: not told). Can be called for several lists
-// in turn.
+// A socket held by several processes appears once per holder.
+using SocketHolders = std::vector<HeldSocket>;
+
+// Sets the owner (PID and start time) of every inode in `owners` that `holders` names, by the
+// rule of SocketOwnerScan::resolve. Can be called for several lists in turn.
 void assignHolders(const SocketHolders& holders, InodeOwners& owners);
 
 // Reads the start time of process `pid` below the procfs folder `procFd`; 0 when it is gone.
@@ -139,7 +146,7 @@ public:
     // except those the first scan could not inspect (a socket made while the tables were read
     // by a process already scanned).
     void resolveAgain(InodeOwners& owners);
-    // Every pair the scan found whose process kept its start time, in no order; instead of
+    // Every holder the scan found whose process kept its start time, in no order; instead of
     // resolve(). Call once.
     SocketHolders holders();
 

@@ -331,17 +331,17 @@ SocketHolders SocketOwnerScan::holders() {
             if (fresh)
                 after->second = state.readStartTime(state.proc.get(), holder.pid);
             if (after->second == holder.startTime)
-                all.emplace_back(holder.inode, holder.pid);
+                all.push_back(HeldSocket{holder.inode, holder.pid, holder.startTime});
         }
     }
     return all;
 }
 
 void assignHolders(const SocketHolders& holders, InodeOwners& owners) {
-    for (const auto& [inode, pid] : holders) {
-        SocketOwner* owner = owners.find(inode);
-        if (owner != nullptr && betterOwner(pid, owner->pid))
-            *owner = SocketOwner{pid, 0};
+    for (const HeldSocket& held : holders) {
+        SocketOwner* owner = owners.find(held.inode);
+        if (owner != nullptr && betterOwner(held.pid, owner->pid))
+            *owner = SocketOwner{held.pid, held.startTime};
     }
 }
 

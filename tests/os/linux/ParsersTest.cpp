@@ -23,6 +23,7 @@
 #include <tuple>
 #include <vector>
 
+#include "os/linux/HelperOwners.h"
 #include "os/linux/LinuxEndpoints.h"
 #include "os/linux/LinuxProcesses.h"
 
@@ -643,6 +644,29 @@ TEST(SocketOwnerScanTest, SecondPassFindsLateSocketsAndKeepsTheFirstPassOwners) 
     scan.resolveAgain(owners);
     const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
         {50, 500}, {60, 600}, {0, 0}};
+    EXPECT_EQ(ownersOf(owners, inodes), expected);
+}
+
+// The helper's reply takes the same rule as the own scan: a shared socket goes to the lowest
+// PID but init, init only when alone; each owner keeps the start time the helper's scan read.
+TEST(HelperOwnersTest, ReplyOwnersFollowTheSharedSocketRuleWithTheScansStartTimes) {
+    helper::ScanResult reply;
+    reply.processes = {
+        {1, 10, "/sbin/init"}, {7, 70, ""}, {9, 90, "/usr/sbin/sshd"}, {12, 120, ""}};
+    reply.sockets = {{100, 9}, {100, 1}, {100, 7}, {101, 1},  {101, 9},
+                     {102, 1}, {103, 9}, {103, 7}, {104, 12}, {106, 13}};
+    const SocketHolders holders = os::linuxhelper::holdersOf(reply);
+    ASSERT_EQ(holders.size(), 9u); // PID 13 is not in the reply
+    EXPECT_EQ(holders[0], (HeldSocket{100, 9, 90}));
+    EXPECT_EQ(holders[1], (HeldSocket{100, 1, 10}));
+
+    const std::vector<std::uint64_t> inodes = {100, 101, 102, 103, 104, 105, 106};
+    InodeOwners owners(inodes.size());
+    for (const std::uint64_t inode : inodes)
+        owners.add(inode);
+    assignHolders(holders, owners);
+    const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
+        {7, 70}, {9, 90}, {1, 10}, {7, 70}, {12, 120}, {0, 0}, {0, 0}};
     EXPECT_EQ(ownersOf(owners, inodes), expected);
 }
 
