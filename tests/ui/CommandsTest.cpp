@@ -103,12 +103,16 @@ TEST(ClipboardReport, RowWithoutPathCarriesTheExplanation) {
     rec.RemoteAddr = "127.0.0.1";
     rec.RemotePort = "8080";
     rec.PID = "0";
-    rec.FileDesc = "系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，反之就"
-                   "是CPU的占用率越高。";
-    const std::string report = BuildClipboardReport(rec);
-    EXPECT_NE(report.find("\r\n程序名称:\r\n"), std::string::npos);
-    EXPECT_NE(report.find("\r\n路径:\r\n"), std::string::npos);
-    EXPECT_NE(report.find("\r\n程序说明:" + rec.FileDesc + "\r\n"), std::string::npos);
+    for (const char* note :
+         {"系统核心虚拟进程，用来表示系统的空闲状态，这个数值越大CPU的空闲率就越高，反之就"
+          "是CPU的占用率越高。",
+          "用户 root 的进程，当前权限无法查看。"}) {
+        rec.FileDesc = note;
+        const std::string report = BuildClipboardReport(rec);
+        EXPECT_NE(report.find("\r\n程序名称:\r\n"), std::string::npos);
+        EXPECT_NE(report.find("\r\n路径:\r\n"), std::string::npos);
+        EXPECT_NE(report.find("\r\n程序说明:" + rec.FileDesc + "\r\n"), std::string::npos);
+    }
 }
 
 TEST(ClipboardReport, FramingAndLineStructure) {
