@@ -32,9 +32,8 @@ constexpr const char* Usage =
     "                cannot be seen\n"
     "  name, path    the owner's executable\n"
     "  description, company\n"
-    "                from the executable's version resource (empty when it has none);\n"
-    "                without a path, the note the window shows; for a socket whose owner\n"
-    "                cannot be seen, the note names the socket's user\n"
+    "                from the executable's version resource (empty when it has none); for a\n"
+    "                socket whose owner cannot be seen, a note naming the socket's user\n"
     "\n"
     "A tab, line break, carriage return or backslash inside a field is written as \\t, \\n,\n"
     "\\r or \\\\.\n"
@@ -76,8 +75,7 @@ void appendRecord(std::string& out, const char* protocol, const File_Rec& rec) {
     out += protocol;
     out += '\t';
     out += std::to_string(rec.State);
-    // The description the window's row shows, notes for rows without a path included.
-    const std::string description = describeRecord(rec);
+    const std::string description = describeRecordPlainly(rec);
     for (const std::string* field :
          {&rec.LocalAddr, &rec.LocalPort, &rec.RemoteAddr, &rec.RemotePort, &rec.PID, &rec.ProcName,
           &rec.ProcPath, &description, &rec.Company}) {

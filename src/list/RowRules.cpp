@@ -41,6 +41,12 @@ std::string describeRecord(const File_Rec& record) {
     return std::string(TextIdleNote);
 }
 
+std::string describeRecordPlainly(const File_Rec& record) {
+    if (record.ProcPath.empty() && ownerHidden(record))
+        return hiddenOwnerNote(record);
+    return record.FileDesc;
+}
+
 void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark) {
     const bool tcp = protocol == RowProtocol::Tcp;
     row.Protocol = tcp ? "TCP" : "UDP";

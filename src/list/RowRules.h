@@ -30,6 +30,11 @@ std::string TcpStateText(std::int32_t state);
 // exact process name.
 std::string describeRecord(const File_Rec& record);
 
+// What the line-oriented output says of a record: the note naming the socket's user for a
+// socket whose owner cannot be seen, else the record's own description (empty without one),
+// so that scripts reading it see nothing new for other rows.
+std::string describeRecordPlainly(const File_Rec& record);
+
 // Fills `row` from `record`: protocol, state (TCP), addresses and ports (remote ones for TCP
 // only), PID, name, path, description, company, the process start time, and `mark`.
 void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark);

@@ -157,6 +157,10 @@ TEST(DescriptionRule, SocketOfAnUnseenOwnerNamesItsUser) {
                 << c.pid << " / " << c.inode << " / " << c.uid << " / " << c.userName;
             EXPECT_EQ(VTSGetText(row, ColumnDescription), c.expected);
         }
+        // The line-oriented output adds only the user's note; the other notes stay the window's.
+        const bool userNote = c.expected.rfind("用户 ", 0) == 0;
+        EXPECT_EQ(describeRecordPlainly(r), userNote ? c.expected : r.FileDesc)
+            << c.pid << " / " << c.inode << " / " << c.uid << " / " << c.userName;
     }
 }
 
