@@ -11,7 +11,7 @@ kestrel_add_gtest(helper_policy_test
 # A test that starts the built helper (KESTREL_HELPER_PATH).
 function(kestrel_add_helper_gtest name source lib)
   kestrel_add_gtest(${name} SOURCES ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${source} LIBS ${lib}
-                    LABELS "helper;live")
+                    LABELS helper live ${ARGN})
   add_dependencies(${name} kestrel-helper)
   target_compile_definitions(${name} PRIVATE KESTREL_HELPER_PATH="$<TARGET_FILE:kestrel-helper>")
 endfunction()
@@ -43,7 +43,7 @@ set_tests_properties(helper.InstallGivesCapabilities PROPERTIES
   LABELS "helper;live" SKIP_RETURN_CODE 77 TIMEOUT 300)
 
 # The Linux layer with a real helper: started once, restarted once, then the own scan.
-kestrel_add_helper_gtest(helper_client_test HelperClientTest.cpp kestrel_os)
+kestrel_add_helper_gtest(helper_client_test HelperClientTest.cpp kestrel_os threads)
 
 # The real window as an ordinary user with the helper (needs root and Xvfb; skipped otherwise).
 find_program(KESTREL_XVFB Xvfb)

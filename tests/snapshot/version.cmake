@@ -6,13 +6,16 @@ target_link_libraries(kestrel_pe_builder PRIVATE kestrel_warnings)
 
 kestrel_add_gtest(version_info_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_VersionInfo.cpp
-  LIBS kestrel_snapshot kestrel_pe_builder)
+  LIBS kestrel_snapshot kestrel_pe_builder
+  LABELS snapshot)
 kestrel_add_gtest(pe_image_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_PeImage.cpp
-  LIBS kestrel_os kestrel_pe_builder)
+  LIBS kestrel_os kestrel_pe_builder
+  LABELS snapshot)
 kestrel_add_gtest(get_file_version_strings_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_GetFileVersionStrings.cpp
-  LIBS kestrel_snapshot kestrel_os_fake kestrel_pe_builder)
+  LIBS kestrel_snapshot kestrel_os_fake kestrel_pe_builder
+  LABELS snapshot)
 
 # The fuzzer is built by clang in a folder of its own (the main build may use g++), with a
 # seed corpus it writes itself, and runs for a fixed 20 s.
