@@ -20,6 +20,7 @@
 #include "os/windows/WinText.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/Components.h"
+#include "ui/TestRecords.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
 
@@ -1089,16 +1090,8 @@ TEST_F(ListViewTest, TheProcessIconGrowsWithTheDpi) {
 // --- The real fill and refresh over a snapshot the test controls ---
 
 File_Rec endpoint(int state, const char* localPort, const char* pid, const char* name) {
-    File_Rec record;
-    record.State = state;
-    record.LocalAddr = "10.0.0.5";
-    record.LocalPort = localPort;
-    record.RemoteAddr = "10.0.0.9";
-    record.RemotePort = "443";
-    record.PID = pid;
-    record.ProcName = name;
-    record.ProcPath = std::string("C:\\Programs\\") + name;
-    return record;
+    return tcpRecord(state, "10.0.0.5", localPort, "10.0.0.9", "443", pid, name,
+                     std::string("C:\\Programs\\") + name);
 }
 
 TEST_F(ListViewTest, RefreshKeepsTheSelectedConnectionSelected) {
