@@ -12,6 +12,6 @@ if(WIN32 AND KESTREL_BUILD_GUI AND TARGET kestrel_ui_win32 AND NOT TARGET kestre
   target_link_options(kestrel PRIVATE -municode)
   # kestrel_os last: the layers above link only its declarations.
   target_link_libraries(kestrel PRIVATE kestrel_ui_win32 kestrel_ui kestrel_list kestrel_snapshot
-                                        kestrel_os ole32 comctl32 kestrel_warnings)
+                                        kestrel_os kestrel_win32 ole32 comctl32 kestrel_warnings)
   install(TARGETS kestrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

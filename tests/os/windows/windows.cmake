@@ -18,9 +18,7 @@ if(WIN32)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/WindowsLayerTest.cpp
     LIBS kestrel_snapshot kestrel_os
     LABELS windows)
-  target_link_libraries(windows_layer_test PRIVATE ws2_32)
-  target_compile_definitions(windows_layer_test PRIVATE
-    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  target_link_libraries(windows_layer_test PRIVATE ws2_32 kestrel_windows_api)
 endif()
 
 # The command-line program built for Windows, run as a user would.
@@ -29,8 +27,7 @@ if(WIN32 AND TARGET kestrel-snapshot)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/SnapshotProgramTest.cpp
     LABELS windows)
   add_dependencies(windows_snapshot_program_test kestrel-snapshot)
-  target_link_libraries(windows_snapshot_program_test PRIVATE ws2_32)
+  target_link_libraries(windows_snapshot_program_test PRIVATE ws2_32 kestrel_windows_api)
   target_compile_definitions(windows_snapshot_program_test PRIVATE
-    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
     KESTREL_SNAPSHOT_EXE="$<TARGET_FILE:kestrel-snapshot>")
 endif()

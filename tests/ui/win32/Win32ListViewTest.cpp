@@ -17,7 +17,7 @@
 #include "list/ImageListEx.h"
 #include "list/ListControl.h"
 #include "list/MemoryListControl.h"
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/Components.h"
 #include "ui/TestRecords.h"
@@ -185,7 +185,7 @@ protected:
         request.cchTextMax = 512;
         const auto length = ::SendMessageW(listHwnd(), LVM_GETITEMTEXTW, static_cast<WPARAM>(item),
                                            reinterpret_cast<LPARAM>(&request));
-        return os::win::Utf8FromWide(buffer, static_cast<std::size_t>(length));
+        return win32::Utf8FromWide(buffer, static_cast<std::size_t>(length));
     }
 
     int headerCount() const {
@@ -200,7 +200,7 @@ protected:
         item.cchTextMax = 128;
         ::SendMessageW(view->header(), HDM_GETITEMW, static_cast<WPARAM>(viewColumn),
                        reinterpret_cast<LPARAM>(&item));
-        return os::win::Utf8FromWide(std::wstring(buffer));
+        return win32::Utf8FromWide(std::wstring(buffer));
     }
 
     int headerFormat(int viewColumn) const {
