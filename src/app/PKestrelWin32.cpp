@@ -8,10 +8,10 @@
 #include <objbase.h>
 
 #include "os/SingleInstance.h"
-#include "win32/WinText.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/win32/Win32MainWindow.h"
+#include "win32/WinText.h"
 
 namespace {
 

@@ -25,7 +25,8 @@ bool SnapshotProcesses(std::vector<ProcessEntry>& processes) {
     do {
         ProcessEntry process;
         process.pid = entry.th32ProcessID;
-        process.exeFile = win32::Utf8FromWide(entry.szExeFile, ::wcsnlen(entry.szExeFile, MAX_PATH));
+        process.exeFile =
+            win32::Utf8FromWide(entry.szExeFile, ::wcsnlen(entry.szExeFile, MAX_PATH));
         processes.push_back(std::move(process));
         entry.dwSize = sizeof entry;
     } while (::Process32NextW(snapshot.get(), &entry));

@@ -69,8 +69,8 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents) {
     if (wide.empty())
         return FileReadResult::Missing;
     win32::UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
@@ -123,7 +123,7 @@ bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
                                    L"-" + std::to_wstring(::GetTickCount64());
     {
         win32::UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid())
             return false;
         const bool written = writeAll(file.get(), contents) && ::FlushFileBuffers(file.get());

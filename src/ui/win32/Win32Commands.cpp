@@ -6,8 +6,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "win32/WinText.h"
 #include "ui/win32/Win32ImageList.h"
+#include "win32/WinText.h"
 
 namespace win32ui {
 

@@ -11,8 +11,8 @@
 
 #include <commctrl.h>
 
-#include "win32/WinText.h"
 #include "ui/win32/GdiScope.h"
+#include "win32/WinText.h"
 
 namespace win32ui {
 

@@ -13,11 +13,11 @@
 
 #include <commctrl.h>
 
-#include "win32/WinText.h"
 #include "ui/win32/Win32Commands.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
 #include "ui/win32/XpmPicture.h"
+#include "win32/WinText.h"
 
 #include "ui/pictures/endprocess.xpm"
 #include "ui/pictures/help.xpm"
@@ -434,8 +434,7 @@ std::string Win32MainWindow::countersText() const {
         const int length = ::GetWindowTextLengthW(label->handle());
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
         const int copied = ::GetWindowTextW(label->handle(), text.data(), length + 1);
-        sentence +=
-            win32::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
+        sentence += win32::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
     }
     return sentence;
 }

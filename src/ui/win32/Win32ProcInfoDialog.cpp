@@ -5,10 +5,10 @@
 #include <exception>
 #include <vector>
 
-#include "win32/WinText.h"
 #include "ui/Components.h"
 #include "ui/win32/Win32Components.h"
 #include "ui/win32/Win32ImageList.h"
+#include "win32/WinText.h"
 
 namespace win32ui {
 

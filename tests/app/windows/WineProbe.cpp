@@ -22,8 +22,8 @@
 
 #include <shellapi.h>
 
-#include "win32/WinText.h"
 #include "ui/win32/Win32ProcInfoDialog.h"
+#include "win32/WinText.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "win32/WinText.h"
 #include "ui/ClipboardReport.h"
 #include "ui/HelpFile.h"
 #include "ui/TempDir.h"
 #include "ui/win32/Win32WindowTestSupport.h"
+#include "win32/WinText.h"
 
 namespace {
 

@@ -17,12 +17,12 @@
 #include "list/ImageListEx.h"
 #include "list/ListControl.h"
 #include "list/MemoryListControl.h"
-#include "win32/WinText.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/Components.h"
 #include "ui/TestRecords.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
+#include "win32/WinText.h"
 
 using win32ui::Win32ListView;
 
