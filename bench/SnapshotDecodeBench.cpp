@@ -30,9 +30,9 @@ void setUpTables(int rows, int processes) {
                        FakeOs::portField(port), FakeOs::ipv4(127, 2, 0, 1), FakeOs::portField(8080),
                        static_cast<std::uint32_t>(1001 + i % processes)});
     }
-    FakeOs::setTcpTable(FakeOs::tcpTableBytes(tcp));
+    FakeOs::setTcpTable(FakeOs::tcpEndpoints(tcp));
     FakeOs::setUdpTable(
-        FakeOs::udpTableBytes({{FakeOs::ipv4(0, 0, 0, 0), FakeOs::portField(53), 1001}}));
+        FakeOs::udpEndpoints({{FakeOs::ipv4(0, 0, 0, 0), FakeOs::portField(53), 1001}}));
 }
 
 void BM_GetTcpUdpTable(benchmark::State& state) {

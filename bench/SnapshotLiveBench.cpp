@@ -65,8 +65,8 @@ private:
 
 void BM_ReadEndpointTables(benchmark::State& state) {
     const LoopbackLoad load(static_cast<int>(state.range(0)));
-    std::vector<std::uint8_t> tcp;
-    std::vector<std::uint8_t> udp;
+    std::vector<os::Endpoint> tcp;
+    std::vector<os::Endpoint> udp;
     for (auto _ : state) {
         if (!os::ReadEndpointTables(tcp, udp))
             state.SkipWithError("no endpoint tables");
@@ -79,8 +79,8 @@ BENCHMARK(BM_ReadEndpointTables)->Arg(500)->Arg(4000)->Unit(benchmark::kMillisec
 void BM_CollectEndpoints(benchmark::State& state) {
     const LoopbackLoad load(4000);
     const auto source = static_cast<os::linuxnet::Source>(state.range(0));
-    std::vector<os::linuxnet::Endpoint> tcp;
-    std::vector<os::linuxnet::Endpoint> udp;
+    std::vector<os::Endpoint> tcp;
+    std::vector<os::Endpoint> udp;
     for (auto _ : state) {
         if (!os::linuxnet::collectEndpoints("/proc", source, tcp, udp))
             state.SkipWithError("no endpoint tables");

@@ -117,7 +117,11 @@ int main(int argc, char** argv) {
     try {
         // Without the capabilities other users' sockets still show, with PID 0.
         EnableDebugPrivilege();
-        GetTcpUdpTable();
+        {
+            // The description indexes are built while the endpoint tables are read.
+            const std::jthread prepare = PrepareDescriptionsAside();
+            GetTcpUdpTable();
+        }
 
         std::string out;
         out.reserve(PieceSize + 4096);

@@ -17,4 +17,9 @@ bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& blo
 // texts empty, when nothing is known.
 bool DescribeExecutable(const std::string& path, std::string& description, std::string& company);
 
+// Builds the indexes DescribeExecutable reads (Linux: the package and desktop-entry indexes),
+// which its first call would otherwise build. May run on another thread while endpoints are
+// read; lookups meanwhile wait for it. Does nothing where there is nothing to prepare.
+void PrepareDescriptions();
+
 } // namespace os

@@ -3,9 +3,12 @@
 #include <charconv>
 #include <cstddef>
 #include <stdexcept>
+#include <system_error>
 #include <unordered_map>
+#include <utility>
 
 #include "os/Endpoints.h"
+#include "os/FileVersion.h"
 #include "os/Memory.h"
 #include "os/Privilege.h"
 
@@ -14,11 +17,6 @@ std::vector<File_Rec> UdpRecords;
 
 namespace {
 
-std::uint32_t readLe32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 std::string decimalText(std::uint32_t value) {
     char buf[16];
     const auto res = std::to_chars(buf, buf + sizeof buf, value);
@@ -26,31 +24,13 @@ std::string decimalText(std::uint32_t value) {
 }
 
 // The address bytes are in network order, so byte 0 is the first number of the dotted quad.
-std::string dottedQuad(const std::uint8_t* p) {
-    char buf[16];
-    char* out = buf;
+char* dottedQuad(const std::uint8_t* p, char* out, char* end) {
     for (int i = 0; i < 4; ++i) {
         if (i != 0)
             *out++ = '.';
-        out = std::to_chars(out, buf + sizeof buf, p[i]).ptr;
+        out = std::to_chars(out, end, p[i]).ptr;
     }
-    return std::string(buf, out);
-}
-
-// Only the first two bytes of a port field carry the port; the other two are left as the
-// platform happened to fill them.
-std::string portText(const std::uint8_t* p) {
-    return decimalText(static_cast<std::uint32_t>(p[0]) << 8 | p[1]);
-}
-
-// How many whole rows the table really holds: a count that promises more rows than the
-// bytes delivered is cut to what is there rather than read past the end.
-std::size_t rowCount(const std::vector<std::uint8_t>& table, std::size_t rowSize) {
-    if (table.size() < 4)
-        return 0;
-    const std::size_t claimed = readLe32(table.data());
-    const std::size_t present = (table.size() - 4) / rowSize;
-    return claimed < present ? claimed : present;
+    return out;
 }
 
 struct Owner {
@@ -58,6 +38,7 @@ struct Owner {
     std::string path;
     std::string description;
     std::string company;
+    bool startTimeRead = false;
     std::uint64_t startTime = 0;
 };
 
@@ -88,8 +69,17 @@ public:
             owner.description = file->second.first;
             owner.company = file->second.second;
         }
-        owner.startTime = os::ProcessStartTime(pid);
         return owner;
+    }
+
+    // The owner's start time when the endpoint table did not bring it.
+    std::uint64_t startTime(std::uint32_t pid) {
+        Owner& owner = m_owners.at(pid);
+        if (!owner.startTimeRead) {
+            owner.startTime = os::ProcessStartTime(pid);
+            owner.startTimeRead = true;
+        }
+        return owner.startTime;
     }
 
 private:
@@ -98,15 +88,32 @@ private:
     std::unordered_map<std::string, std::pair<std::string, std::string>> m_files;
 };
 
-void fillOwner(File_Rec& rec, std::uint32_t pid, OwnerLookup& lookup) {
-    rec.PID = decimalText(pid);
-    const Owner& owner = lookup.owner(pid);
+void fillRecord(File_Rec& rec, const os::Endpoint& e, OwnerLookup& lookup) {
+    const bool tcp = e.protocol == os::Protocol::Tcp;
+    rec.State = tcp ? static_cast<std::int32_t>(e.state) : 0;
+    rec.LocalAddr = AddressText(e.family, e.localAddr, e.localScopeId);
+    rec.LocalPort = decimalText(e.localPort);
+    if (tcp) {
+        rec.RemoteAddr = AddressText(e.family, e.remoteAddr, e.remoteScopeId);
+        rec.RemotePort = decimalText(e.remotePort);
+    } else {
+        rec.RemoteAddr.clear();
+        rec.RemotePort.clear();
+    }
+    rec.PID = decimalText(e.pid);
+    const Owner& owner = lookup.owner(e.pid);
     rec.ProcName = owner.name;
     rec.ProcPath = owner.path;
     rec.FileDesc = owner.description;
     rec.Company = owner.company;
     rec.Mark.clear();
-    rec.ProcStartTime = owner.startTime;
+    rec.ProcStartTime = e.ownerStartTime != 0 ? e.ownerStartTime : lookup.startTime(e.pid);
+    rec.UserId = e.uid;
+    rec.Inode = e.inode;
+    rec.Cookie = e.cookie;
+    rec.HasByteCounters = e.hasByteCounters;
+    rec.BytesAcked = e.bytesAcked;
+    rec.BytesReceived = e.bytesReceived;
 }
 
 } // namespace
@@ -150,45 +157,105 @@ void reserveRecords(std::vector<File_Rec>& records, std::size_t count) {
     os::AdviseLargePages(records.data(), records.capacity() * sizeof(File_Rec));
 }
 
-void fillRecords(const std::vector<std::uint8_t>& tcpTable,
-                 const std::vector<std::uint8_t>& udpTable,
-                 const std::vector<os::ProcessEntry>& processes) {
-    OwnerLookup lookup(processes);
-
-    // Filled in place: the arrays keep their storage from the last snapshot, which spares a
-    // large allocation per refresh.
-    const std::size_t tcpCount = rowCount(tcpTable, os::TcpRowSize);
-    reserveRecords(TcpRecords, tcpCount);
-    TcpRecords.resize(tcpCount);
-    for (std::size_t i = 0; i < tcpCount; ++i) {
-        const std::uint8_t* row = tcpTable.data() + 4 + i * os::TcpRowSize;
-        File_Rec& rec = TcpRecords[i];
-        rec.State = static_cast<std::int32_t>(readLe32(row));
-        rec.LocalAddr = dottedQuad(row + 4);
-        rec.LocalPort = portText(row + 8);
-        rec.RemoteAddr = dottedQuad(row + 12);
-        rec.RemotePort = portText(row + 16);
-        fillOwner(rec, readLe32(row + 20), lookup);
+// Fills the IPv4 and the IPv6 records of one protocol in place: the arrays keep their storage
+// from the last snapshot, which spares a large allocation per refresh.
+void fillRecords(const std::vector<os::Endpoint>& endpoints, std::vector<File_Rec>& v4,
+                 std::vector<File_Rec>& v6, OwnerLookup& lookup) {
+    std::size_t v6Count = 0;
+    for (const os::Endpoint& e : endpoints)
+        v6Count += e.family == os::Family::V6 ? 1 : 0;
+    reserveRecords(v4, endpoints.size() - v6Count);
+    v4.resize(endpoints.size() - v6Count);
+    reserveRecords(v6, v6Count);
+    v6.resize(v6Count);
+    std::size_t next4 = 0;
+    std::size_t next6 = 0;
+    for (const os::Endpoint& e : endpoints) {
+        File_Rec& rec = e.family == os::Family::V6 ? v6[next6++] : v4[next4++];
+        fillRecord(rec, e, lookup);
     }
+}
 
-    const std::size_t udpCount = rowCount(udpTable, os::UdpRowSize);
-    reserveRecords(UdpRecords, udpCount);
-    UdpRecords.resize(udpCount);
-    for (std::size_t i = 0; i < udpCount; ++i) {
-        const std::uint8_t* row = udpTable.data() + 4 + i * os::UdpRowSize;
-        File_Rec& rec = UdpRecords[i];
-        rec.LocalAddr = dottedQuad(row);
-        rec.LocalPort = portText(row + 4);
-        fillOwner(rec, readLe32(row + 8), lookup);
-    }
+void clear(Snapshot& snapshot) {
+    snapshot.Tcp.clear();
+    snapshot.Udp.clear();
+    snapshot.Tcp6.clear();
+    snapshot.Udp6.clear();
+}
+
+// Hexadecimal digits of one 16-bit group, without leading zeros.
+char* groupText(std::uint16_t group, char* out, char* end) {
+    return std::to_chars(out, end, group, 16).ptr;
 }
 
 } // namespace
 
-void GetTcpUdpTable() {
-    TcpRecords.clear();
-    UdpRecords.clear();
+std::string AddressText(os::Family family, const std::array<std::uint8_t, 16>& address,
+                        std::uint32_t scopeId) {
+    char buf[64];
+    char* const end = buf + sizeof buf;
+    char* out = buf;
+    if (family == os::Family::V4)
+        return std::string(buf, dottedQuad(address.data(), out, end));
+    std::uint16_t groups[8];
+    for (int i = 0; i < 8; ++i)
+        groups[i] = static_cast<std::uint16_t>(address[2 * i] << 8 | address[2 * i + 1]);
+    const bool mapped = groups[0] == 0 && groups[1] == 0 && groups[2] == 0 && groups[3] == 0 &&
+                        groups[4] == 0 && groups[5] == 0xffff;
+    const int shown = mapped ? 6 : 8;
+    // The longest run of two or more zero groups, the first of equal runs, becomes "::".
+    int bestStart = -1;
+    int bestLength = 1;
+    for (int i = 0; i < shown;) {
+        if (groups[i] != 0) {
+            ++i;
+            continue;
+        }
+        int j = i;
+        while (j < shown && groups[j] == 0)
+            ++j;
+        if (j - i > bestLength) {
+            bestStart = i;
+            bestLength = j - i;
+        }
+        i = j;
+    }
+    for (int i = 0; i < shown; ++i) {
+        if (i == bestStart) {
+            *out++ = ':';
+            if (i == 0)
+                *out++ = ':';
+            i += bestLength - 1;
+            continue;
+        }
+        out = groupText(groups[i], out, end);
+        if (i != shown - 1 || mapped)
+            *out++ = ':';
+    }
+    if (mapped)
+        out = dottedQuad(address.data() + 12, out, end);
+    if (scopeId != 0) {
+        *out++ = '%';
+        out = std::to_chars(out, end, scopeId).ptr;
+    }
+    return std::string(buf, out);
+}
 
+void PrepareDescriptions() {
+    os::PrepareDescriptions();
+}
+
+std::jthread PrepareDescriptionsAside(std::function<void()> prepare) {
+    if (!prepare || std::thread::hardware_concurrency() < 2)
+        return {};
+    try {
+        return std::jthread(std::move(prepare));
+    } catch (const std::system_error&) {
+        return {}; // no thread to be had
+    }
+}
+
+void TakeSnapshot(Snapshot& snapshot) {
     // One process snapshot, taken before the tables, serves every record. Without one, every
     // name stays empty and the rest is filled as usual.
     std::vector<os::ProcessEntry> processes;
@@ -197,17 +264,32 @@ void GetTcpUdpTable() {
 
     // Both tables come from one read: a refresh that got only one of them would drop every row
     // of the other as if its endpoints were gone.
-    std::vector<std::uint8_t> tcpTable;
-    std::vector<std::uint8_t> udpTable;
-    if (!os::ReadEndpointTables(tcpTable, udpTable))
+    std::vector<os::Endpoint> tcp;
+    std::vector<os::Endpoint> udp;
+    if (!os::ReadEndpointTables(tcp, udp)) {
+        clear(snapshot);
         throw std::runtime_error("无法读取本机的 TCP/UDP 连接表。");
+    }
 
     try {
-        fillRecords(tcpTable, udpTable, processes);
+        OwnerLookup lookup(processes);
+        fillRecords(tcp, snapshot.Tcp, snapshot.Tcp6, lookup);
+        fillRecords(udp, snapshot.Udp, snapshot.Udp6, lookup);
     } catch (...) {
         // Half-filled tables would pass for a snapshot; the caller gets the error and none.
-        TcpRecords.clear();
-        UdpRecords.clear();
+        clear(snapshot);
         throw;
     }
+}
+
+void GetTcpUdpTable() {
+    // The records are filled in the storage of the last snapshot's.
+    Snapshot snapshot;
+    snapshot.Tcp.swap(TcpRecords);
+    snapshot.Udp.swap(UdpRecords);
+    TcpRecords.clear();
+    UdpRecords.clear();
+    TakeSnapshot(snapshot);
+    TcpRecords.swap(snapshot.Tcp);
+    UdpRecords.swap(snapshot.Udp);
 }

@@ -1,9 +1,13 @@
 #pragma once
-// One snapshot of every IPv4 TCP and UDP endpoint of this machine, with the owning process.
+// One snapshot of every TCP and UDP endpoint of this machine, with the owning process.
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "os/Endpoints.h"
 #include "os/Processes.h"
 
 struct File_Rec {
@@ -21,8 +25,45 @@ struct File_Rec {
     // Identity of the owning process at snapshot time (os::ProcessStartTime), so that ending
     // "PID n" later cannot hit a newer process that got the same ID. 0 when unknown.
     std::uint64_t ProcStartTime = 0;
+    // What the system told of the socket (os::Endpoint's fields of the same meaning):
+    // os::NoUserId, 0 and false when it did not tell.
+    std::uint32_t UserId = os::NoUserId;
+    std::uint64_t Inode = 0;
+    std::uint64_t Cookie = 0;
+    bool HasByteCounters = false;
+    std::uint64_t BytesAcked = 0;
+    std::uint64_t BytesReceived = 0;
 };
 
+// One snapshot as a value: the IPv4 records the list shows, and the IPv6 records kept apart
+// (not shown yet). TCP records follow the system's table order, as do UDP records.
+struct Snapshot {
+    std::vector<File_Rec> Tcp;
+    std::vector<File_Rec> Udp;
+    std::vector<File_Rec> Tcp6;
+    std::vector<File_Rec> Udp6;
+};
+
+// Takes a new snapshot into `snapshot`, reusing its storage. Throws std::runtime_error when
+// the system gives no endpoint table at all; `snapshot` is then left empty.
+void TakeSnapshot(Snapshot& snapshot);
+
+// Builds the indexes the file descriptions are looked up in (os::PrepareDescriptions), which
+// the first snapshot would otherwise build while filling its records. A caller with a core to
+// spare runs it on another thread while the first snapshot reads the endpoint tables.
+void PrepareDescriptions();
+// `prepare` (PrepareDescriptions unless told otherwise) on a thread of its own, joined when the
+// result goes, when the machine has a second core; otherwise nothing (the first lookup then
+// prepares).
+std::jthread PrepareDescriptionsAside(std::function<void()> prepare = PrepareDescriptions);
+
+// The text of an address: a dotted quad for IPv4, RFC 5952 text for IPv6 (lower case, the
+// longest run of zero groups as "::", ::ffff:a.b.c.d for IPv4-mapped addresses) with
+// "%scope" when `scopeId` is not 0.
+std::string AddressText(os::Family family, const std::array<std::uint8_t, 16>& address,
+                        std::uint32_t scopeId = 0);
+
+// The IPv4 records of the last GetTcpUdpTable.
 extern std::vector<File_Rec> TcpRecords;
 extern std::vector<File_Rec> UdpRecords;
 
@@ -45,6 +86,7 @@ bool EnableDebugPrivilege();
 // first). Both empty when nothing is known; an empty name touches no file.
 std::string GetFileVersionStrings(const std::string& fileName, std::string& company);
 
-// Rebuilds TcpRecords and UdpRecords from scratch. Throws std::runtime_error when the system
-// gives no endpoint table at all; the tables are then left empty.
+// Rebuilds TcpRecords and UdpRecords from scratch: the IPv4 records of a TakeSnapshot. Throws
+// std::runtime_error when the system gives no endpoint table at all; the tables are then left
+// empty.
 void GetTcpUdpTable();

@@ -61,6 +61,7 @@ TFormKestrelServices systemFormServices() {
     services.systemDirs = os::SystemDirectories;
     services.enableDebugPrivilege = EnableDebugPrivilege;
     services.snapshot = systemSnapshotHooks();
+    services.prepareDescriptions = PrepareDescriptions;
     services.endProcess = os::EndProcess;
     return services;
 }
@@ -169,7 +170,11 @@ void TFormKestrel::FormCreate() {
         if (m_services.enableDebugPrivilege)
             m_services.enableDebugPrivilege();
 
-        FillList();
+        {
+            // The description indexes are built while the first snapshot reads the tables.
+            const std::jthread prepare = PrepareDescriptionsAside(m_services.prepareDescriptions);
+            FillList();
+        }
         Creating = false;
         m_c.Form.setCaption(StampVersion(m_c.Form.caption(), VersionText));
     });

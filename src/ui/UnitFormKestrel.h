@@ -56,6 +56,8 @@ struct TFormKestrelServices {
     std::function<bool()> enableDebugPrivilege;
     // The snapshot: takeSnapshot, tcpRecords and udpRecords (the window adds the rest).
     ConnectionListHooks snapshot;
+    // Builds the description indexes (PrepareDescriptions); run beside the first fill.
+    std::function<void()> prepareDescriptions;
     // The icon caches: a new empty image list of the toolkit (16 x 16 until told otherwise)
     // and the system's icons, which must outlive the window. Without both the window keeps no
     // icon caches and the list shows no icons.

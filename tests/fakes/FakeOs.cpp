@@ -12,8 +12,8 @@
 namespace {
 
 struct State {
-    std::optional<std::vector<std::uint8_t>> tcp;
-    std::optional<std::vector<std::uint8_t>> udp;
+    std::optional<std::vector<os::Endpoint>> tcp;
+    std::optional<std::vector<os::Endpoint>> udp;
     std::optional<std::vector<os::ProcessEntry>> processes;
     std::map<std::uint32_t, std::string> paths;
     std::map<std::uint32_t, std::uint64_t> startTimes;
@@ -30,13 +30,12 @@ State& state() {
     return s;
 }
 
-void putLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+std::array<std::uint8_t, 16> address(const FakeOs::Bytes4& b) {
+    return {b[0], b[1], b[2], b[3]};
 }
 
-void putBytes(std::vector<std::uint8_t>& out, const FakeOs::Bytes4& b) {
-    out.insert(out.end(), b.begin(), b.end());
+std::uint16_t port(const FakeOs::Bytes4& field) {
+    return static_cast<std::uint16_t>(field[0] << 8 | field[1]);
 }
 
 } // namespace
@@ -52,27 +51,29 @@ Bytes4 portField(std::uint16_t port, std::uint8_t filler0, std::uint8_t filler1)
             filler1};
 }
 
-std::vector<std::uint8_t> tcpTableBytes(const std::vector<TcpRow>& rows) {
-    std::vector<std::uint8_t> out;
-    putLe32(out, static_cast<std::uint32_t>(rows.size()));
+std::vector<os::Endpoint> tcpEndpoints(const std::vector<TcpRow>& rows) {
+    std::vector<os::Endpoint> out;
     for (const TcpRow& r : rows) {
-        putLe32(out, r.state);
-        putBytes(out, r.localAddr);
-        putBytes(out, r.localPort);
-        putBytes(out, r.remoteAddr);
-        putBytes(out, r.remotePort);
-        putLe32(out, r.pid);
+        os::Endpoint& e = out.emplace_back();
+        e.protocol = os::Protocol::Tcp;
+        e.state = r.state;
+        e.localAddr = address(r.localAddr);
+        e.localPort = port(r.localPort);
+        e.remoteAddr = address(r.remoteAddr);
+        e.remotePort = port(r.remotePort);
+        e.pid = r.pid;
     }
     return out;
 }
 
-std::vector<std::uint8_t> udpTableBytes(const std::vector<UdpRow>& rows) {
-    std::vector<std::uint8_t> out;
-    putLe32(out, static_cast<std::uint32_t>(rows.size()));
+std::vector<os::Endpoint> udpEndpoints(const std::vector<UdpRow>& rows) {
+    std::vector<os::Endpoint> out;
     for (const UdpRow& r : rows) {
-        putBytes(out, r.localAddr);
-        putBytes(out, r.localPort);
-        putLe32(out, r.pid);
+        os::Endpoint& e = out.emplace_back();
+        e.protocol = os::Protocol::Udp;
+        e.localAddr = address(r.localAddr);
+        e.localPort = port(r.localPort);
+        e.pid = r.pid;
     }
     return out;
 }
@@ -81,12 +82,12 @@ void reset() {
     state() = State{};
 }
 
-void setTcpTable(std::optional<std::vector<std::uint8_t>> bytes) {
-    state().tcp = std::move(bytes);
+void setTcpTable(std::optional<std::vector<os::Endpoint>> rows) {
+    state().tcp = std::move(rows);
 }
 
-void setUdpTable(std::optional<std::vector<std::uint8_t>> bytes) {
-    state().udp = std::move(bytes);
+void setUdpTable(std::optional<std::vector<os::Endpoint>> rows) {
+    state().udp = std::move(rows);
 }
 
 void setProcesses(std::optional<std::vector<os::ProcessEntry>> processes) {
@@ -141,7 +142,7 @@ namespace os {
 
 void AdviseLargePages(void*, std::size_t) {}
 
-bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp) {
+bool ReadEndpointTables(std::vector<Endpoint>& tcp, std::vector<Endpoint>& udp) {
     State& s = state();
     ++s.counters.readTcpTable;
     ++s.counters.readUdpTable;
@@ -210,6 +211,12 @@ bool DescribeExecutable(const std::string& path, std::string& description, std::
     description = it->second.first;
     company = it->second.second;
     return true;
+}
+
+void PrepareDescriptions() {
+    State& s = state();
+    ++s.counters.prepareDescriptions;
+    s.counters.callLog.emplace_back("PrepareDescriptions");
 }
 
 std::vector<std::string> DebugPrivilegeNames() {

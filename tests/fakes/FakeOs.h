@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "os/Endpoints.h"
 #include "os/Processes.h"
 
 namespace FakeOs {
@@ -35,17 +36,17 @@ struct UdpRow {
     std::uint32_t pid = 0;
 };
 
-// The tables in the byte layout of os/Endpoints.h.
-std::vector<std::uint8_t> tcpTableBytes(const std::vector<TcpRow>& rows);
-std::vector<std::uint8_t> udpTableBytes(const std::vector<UdpRow>& rows);
+// The rows as IPv4 os::Endpoint rows (a port from bytes 0 and 1 of its field, network order).
+std::vector<os::Endpoint> tcpEndpoints(const std::vector<TcpRow>& rows);
+std::vector<os::Endpoint> udpEndpoints(const std::vector<UdpRow>& rows);
 
 // Forgets every setting and zeroes every counter.
 void reset();
 
 // The tables os::ReadEndpointTables delivers; std::nullopt (the default) for either makes the
 // call fail with both tables empty.
-void setTcpTable(std::optional<std::vector<std::uint8_t>> bytes);
-void setUdpTable(std::optional<std::vector<std::uint8_t>> bytes);
+void setTcpTable(std::optional<std::vector<os::Endpoint>> rows);
+void setUdpTable(std::optional<std::vector<os::Endpoint>> rows);
 
 // What os::SnapshotProcesses delivers; std::nullopt (the default) makes it fail.
 void setProcesses(std::optional<std::vector<os::ProcessEntry>> processes);
@@ -75,6 +76,7 @@ struct Counters {
     int processStartTime = 0;
     int loadVersionResource = 0;
     int describeExecutable = 0;
+    int prepareDescriptions = 0;
     int debugPrivilegeNames = 0;
     int adjustOwnPrivilege = 0;
     std::map<std::uint32_t, int> imagePathByPid;

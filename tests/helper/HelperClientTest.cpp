@@ -38,7 +38,7 @@ long ownerOfListener(std::uint16_t port) {
         return -1;
     for (const Endpoint& e : tcp) {
         if (e.state == 2 && e.localPort == port &&
-            e.localAddr == std::array<std::uint8_t, 4>{127, 0, 0, 1})
+            e.localAddr == std::array<std::uint8_t, 16>{127, 0, 0, 1})
             return e.pid;
     }
     return -1;

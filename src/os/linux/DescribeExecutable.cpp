@@ -11,4 +11,9 @@ bool DescribeExecutable(const std::string& path, std::string& description, std::
     return desktop::SystemKnowledge().describe(path, description, company);
 }
 
+void PrepareDescriptions() {
+    const std::lock_guard<std::mutex> guard(desktop::SystemKnowledgeLock());
+    desktop::SystemKnowledge().prepare();
+}
+
 } // namespace os

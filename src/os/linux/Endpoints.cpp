@@ -1,12 +1,9 @@
 #include "os/Endpoints.h"
-#include "os/linux/DesktopKnowledge.h"
 #include "os/linux/HelperClient.h"
 #include "os/linux/LinuxEndpoints.h"
 
 #include <algorithm>
-#include <mutex>
-#include <system_error>
-#include <thread>
+#include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <tuple>
@@ -16,6 +13,8 @@ namespace os::linuxnet {
 namespace {
 
 constexpr std::array<std::uint8_t, 12> MappedPrefix = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+constexpr std::uint32_t MibListen = 2;
+constexpr std::uint32_t MibSynReceived = 4;
 
 bool isMapped(const std::array<std::uint8_t, 16>& address) {
     return std::equal(MappedPrefix.begin(), MappedPrefix.end(), address.begin());
@@ -25,28 +24,15 @@ bool isUnspecified(const std::array<std::uint8_t, 16>& address) {
     return std::all_of(address.begin(), address.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-std::array<std::uint8_t, 4> lastFour(const std::array<std::uint8_t, 16>& address) {
-    return {address[12], address[13], address[14], address[15]};
-}
-
-std::array<std::uint8_t, 4> firstFour(const std::array<std::uint8_t, 16>& address) {
-    return {address[0], address[1], address[2], address[3]};
-}
-
-void putLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-void putPort(std::vector<std::uint8_t>& out, std::uint16_t port) {
-    out.push_back(static_cast<std::uint8_t>(port >> 8));
-    out.push_back(static_cast<std::uint8_t>(port & 0xff));
-    out.push_back(0);
-    out.push_back(0);
+// a.b.c.d of ::ffff:a.b.c.d, in bytes 0..3 of an IPv4 row's address.
+std::array<std::uint8_t, 16> unmapped(const std::array<std::uint8_t, 16>& address) {
+    std::array<std::uint8_t, 16> out{};
+    std::copy(address.begin() + 12, address.end(), out.begin());
+    return out;
 }
 
 auto sortKey(const Endpoint& e) {
-    return std::tie(e.localAddr, e.localPort, e.remoteAddr, e.remotePort, e.inode);
+    return std::tie(e.family, e.localAddr, e.localPort, e.remoteAddr, e.remotePort, e.inode);
 }
 
 // Sorted like the platform's ordered tables, each socket once: a dump that raced with changes
@@ -80,8 +66,32 @@ void convert(const std::vector<RawSocket>& raw, Protocol protocol, std::vector<E
     rows.reserve(raw.size());
     for (const RawSocket& socket : raw) {
         Endpoint endpoint;
-        if (toIpv4Endpoint(socket, protocol, endpoint))
+        if (toEndpoint(socket, protocol, endpoint))
             rows.push_back(endpoint);
+    }
+}
+
+// A connection request (SYN_RECV) has no socket of its own and so no inode; it belongs to
+// the process of the listener on its local address and port, or on the wildcard address.
+void giveRequestsToListeners(std::vector<Endpoint>& tcp) {
+    using Key = std::tuple<Family, std::array<std::uint8_t, 16>, std::uint16_t>;
+    std::map<Key, const Endpoint*> listeners;
+    for (const Endpoint& e : tcp) {
+        if (e.state == MibListen && e.pid != 0)
+            listeners.emplace(Key{e.family, e.localAddr, e.localPort}, &e);
+    }
+    if (listeners.empty())
+        return;
+    for (Endpoint& e : tcp) {
+        if (e.state != MibSynReceived || e.inode != 0 || e.pid != 0)
+            continue;
+        auto it = listeners.find(Key{e.family, e.localAddr, e.localPort});
+        if (it == listeners.end())
+            it = listeners.find(Key{e.family, {}, e.localPort});
+        if (it == listeners.end())
+            continue;
+        e.pid = it->second->pid;
+        e.ownerStartTime = it->second->ownerStartTime;
     }
 }
 
@@ -118,38 +128,55 @@ std::uint32_t mibTcpState(std::uint8_t linuxState) {
     }
 }
 
-bool toIpv4Endpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint) {
+bool toEndpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint) {
     endpoint = Endpoint{};
+    endpoint.protocol = protocol;
     if (protocol == Protocol::Tcp) {
         endpoint.state = mibTcpState(socket.linuxState);
         if (endpoint.state == 0)
             return false;
     }
+    if (socket.family != AF_INET && socket.family != AF_INET6)
+        return false;
     endpoint.localPort = socket.localPort;
     endpoint.inode = socket.inode;
+    endpoint.uid = socket.uid;
+    endpoint.cookie = socket.cookie;
+    endpoint.hasByteCounters = socket.hasByteCounters;
+    endpoint.bytesAcked = socket.bytesAcked;
+    endpoint.bytesReceived = socket.bytesReceived;
+    const bool tcp = protocol == Protocol::Tcp;
     if (socket.family == AF_INET) {
-        endpoint.localAddr = firstFour(socket.local);
-        if (protocol == Protocol::Tcp) {
-            endpoint.remoteAddr = firstFour(socket.remote);
+        endpoint.localAddr = socket.local;
+        if (tcp) {
+            endpoint.remoteAddr = socket.remote;
             endpoint.remotePort = socket.remotePort;
         }
         return true;
     }
-    if (socket.family != AF_INET6)
-        return false;
     // IPv4 traffic of an IPv6 socket shows as ::ffff:a.b.c.d; a socket on :: that is not
     // v6-only accepts IPv4 too and is an IPv4 endpoint on 0.0.0.0.
-    if (isMapped(socket.local))
-        endpoint.localAddr = lastFour(socket.local);
-    else if (!(isUnspecified(socket.local) && !socket.v6only))
-        return false;
-    if (protocol == Protocol::Tcp) {
-        if (isMapped(socket.remote))
-            endpoint.remoteAddr = lastFour(socket.remote);
-        else if (!isUnspecified(socket.remote))
-            return false;
-        endpoint.remotePort = socket.remotePort;
+    const bool remoteV4 = !tcp || isMapped(socket.remote) || isUnspecified(socket.remote);
+    if (isMapped(socket.local) && remoteV4) {
+        endpoint.localAddr = unmapped(socket.local);
+        if (tcp && isMapped(socket.remote))
+            endpoint.remoteAddr = unmapped(socket.remote);
+    } else if (isUnspecified(socket.local) && !socket.v6only && remoteV4 &&
+               (!tcp || isUnspecified(socket.remote))) {
+        // The local and remote addresses stay 0.0.0.0.
+    } else {
+        endpoint.family = Family::V6;
+        endpoint.localAddr = socket.local;
+        if (AddressNeedsScope(socket.local))
+            endpoint.localScopeId = socket.interfaceIndex;
+        if (tcp) {
+            endpoint.remoteAddr = socket.remote;
+            if (AddressNeedsScope(socket.remote))
+                endpoint.remoteScopeId = socket.interfaceIndex;
+        }
     }
+    if (tcp)
+        endpoint.remotePort = socket.remotePort;
     return true;
 }
 
@@ -176,71 +203,27 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
             owners.add(e.inode);
     }
     scan.resolve(owners);
+    // A socket made during the dump by a process scanned before it was missed.
+    scan.resolveAgain(owners);
     for (auto* rows : {&tcp, &udp}) {
         for (Endpoint& e : *rows) {
-            if (const std::uint32_t* owner = owners.find(e.inode))
-                e.pid = *owner;
+            if (const SocketOwner* owner = owners.find(e.inode)) {
+                e.pid = owner->pid;
+                e.ownerStartTime = owner->startTime;
+            }
         }
         sortUnique(*rows);
     }
+    giveRequestsToListeners(tcp);
     return true;
-}
-
-std::vector<std::uint8_t> encodeTcpTable(const std::vector<Endpoint>& rows) {
-    std::vector<std::uint8_t> out;
-    out.reserve(4 + rows.size() * os::TcpRowSize);
-    putLe32(out, static_cast<std::uint32_t>(rows.size()));
-    for (const Endpoint& e : rows) {
-        putLe32(out, e.state);
-        out.insert(out.end(), e.localAddr.begin(), e.localAddr.end());
-        putPort(out, e.localPort);
-        out.insert(out.end(), e.remoteAddr.begin(), e.remoteAddr.end());
-        putPort(out, e.remotePort);
-        putLe32(out, e.pid);
-    }
-    return out;
-}
-
-std::vector<std::uint8_t> encodeUdpTable(const std::vector<Endpoint>& rows) {
-    std::vector<std::uint8_t> out;
-    out.reserve(4 + rows.size() * os::UdpRowSize);
-    putLe32(out, static_cast<std::uint32_t>(rows.size()));
-    for (const Endpoint& e : rows) {
-        out.insert(out.end(), e.localAddr.begin(), e.localAddr.end());
-        putPort(out, e.localPort);
-        putLe32(out, e.pid);
-    }
-    return out;
 }
 
 } // namespace os::linuxnet
 
 namespace os {
 
-bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp) {
-    tcp.clear();
-    udp.clear();
-    // The owners' descriptions are looked up right after the tables, and their first lookup
-    // builds the package index, which takes about as long as the descriptor scan below; with
-    // a second core both are done at once. Joined before returning.
-    std::jthread prepareDescriptions;
-    if (std::thread::hardware_concurrency() > 1) {
-        try {
-            prepareDescriptions = std::jthread([] {
-                const std::lock_guard<std::mutex> guard(desktop::SystemKnowledgeLock());
-                desktop::SystemKnowledge().prepare();
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: the index is built on the first lookup as usual.
-        }
-    }
-    std::vector<linuxnet::Endpoint> tcpRows;
-    std::vector<linuxnet::Endpoint> udpRows;
-    if (!linuxnet::collectEndpoints("/proc", linuxnet::Source::Auto, tcpRows, udpRows))
-        return false;
-    tcp = linuxnet::encodeTcpTable(tcpRows);
-    udp = linuxnet::encodeUdpTable(udpRows);
-    return true;
+bool ReadEndpointTables(std::vector<Endpoint>& tcp, std::vector<Endpoint>& udp) {
+    return linuxnet::collectEndpoints("/proc", linuxnet::Source::Auto, tcp, udp);
 }
 
 } // namespace os

@@ -346,4 +346,9 @@ void OwnerScan::resolve(linuxnet::InodeOwners& owners) {
         m_own->resolve(owners);
 }
 
+void OwnerScan::resolveAgain(linuxnet::InodeOwners& owners) {
+    if (m_own)
+        m_own->resolveAgain(owners);
+}
+
 } // namespace os::linuxhelper

@@ -27,6 +27,9 @@ public:
 
     // As SocketOwnerScan::resolve. When the helper's reply fails, the own scan runs instead.
     void resolve(linuxnet::InodeOwners& owners);
+    // As SocketOwnerScan::resolveAgain, with this process's own scan (the helper's answer is
+    // one per snapshot).
+    void resolveAgain(linuxnet::InodeOwners& owners);
 
 private:
     std::string m_procRoot;

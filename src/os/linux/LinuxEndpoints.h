@@ -1,10 +1,11 @@
 #pragma once
 // The Linux side of the endpoint tables: netlink sock_diag dumps, the /proc/net fallback, the
-// socket-to-process map and the conversion into the IPv4 table layout of os/Endpoints.h.
+// socket-to-process map and the conversion into the rows of os/Endpoints.h.
 // Every reader takes a procfs root so that the parsers can be run on fixtures.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,11 +13,14 @@
 #include <utility>
 #include <vector>
 
+#include "os/Endpoints.h"
+
 namespace os::linuxnet {
 
-enum class Protocol { Tcp, Udp };
+using os::Endpoint;
+using os::Protocol;
 
-// One socket as the kernel lists it, before it becomes an IPv4 row.
+// One socket as the kernel lists it, before it becomes a row.
 struct RawSocket {
     std::uint8_t family = 0;              // AF_INET or AF_INET6
     std::uint8_t linuxState = 0;          // the kernel's TCP_* numbering
@@ -25,27 +29,23 @@ struct RawSocket {
     std::uint16_t localPort = 0; // host order
     std::uint16_t remotePort = 0;
     std::uint64_t inode = 0;
-    bool v6only = false; // AF_INET6 only
-};
-
-// One IPv4 row of the tables.
-struct Endpoint {
-    std::uint32_t state = 0; // MIB numbering; 0 for UDP
-    std::array<std::uint8_t, 4> localAddr{};
-    std::array<std::uint8_t, 4> remoteAddr{};
-    std::uint16_t localPort = 0;
-    std::uint16_t remotePort = 0;
-    std::uint64_t inode = 0;
-    std::uint32_t pid = 0;
+    bool v6only = false;              // AF_INET6 only
+    std::uint32_t uid = NoUserId;     // the socket's user ID
+    std::uint32_t interfaceIndex = 0; // the bound interface (sock_diag only), 0 if none
+    std::uint64_t cookie = 0;         // sock_diag only
+    bool hasByteCounters = false;     // TCP sock_diag with INET_DIAG_INFO
+    std::uint64_t bytesAcked = 0;
+    std::uint64_t bytesReceived = 0;
 };
 
 // The kernel's TCP state as a MIB_TCP_STATE number; 0 for states that are no endpoint
 // (bound-only sockets) or unknown.
 std::uint32_t mibTcpState(std::uint8_t linuxState);
 
-// The IPv4 row of `socket`, if it carries IPv4 traffic: an AF_INET socket, an AF_INET6 socket
-// with IPv4-mapped addresses, or a dual-stack AF_INET6 socket bound to :: (as 0.0.0.0).
-bool toIpv4Endpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint);
+// The row of `socket`: an IPv4 row for an AF_INET socket, for an AF_INET6 socket with
+// IPv4-mapped addresses and for a dual-stack AF_INET6 socket bound to :: (as 0.0.0.0); an
+// IPv6 row for any other AF_INET6 socket. False for states that are no endpoint.
+bool toEndpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint);
 
 // State of parsing one sock_diag dump, buffer by buffer.
 struct DumpState {
@@ -76,21 +76,30 @@ void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
 // missing IPv6 file (IPv6 disabled) counts as empty.
 bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out);
 
-// Socket inode -> owning PID for a known set of inodes: a flat table, since a busy server
-// has a hundred thousand of them and a node per entry would cost more than the lookups.
+// The process holding a socket, with the start time that tells it apart from a later
+// process reusing its ID.
+struct SocketOwner {
+    std::uint32_t pid = 0; // 0: nobody visible holds it
+    std::uint64_t startTime = 0;
+};
+
+// Socket inode -> owner for a known set of inodes: a flat table, since a busy server has a
+// hundred thousand of them and a node per entry would cost more than the lookups.
 class InodeOwners {
 public:
     explicit InodeOwners(std::size_t expected);
-    // Adds `inode` (not 0) with PID 0; adding it again changes nothing.
+    // Adds `inode` (not 0) with no owner; adding it again changes nothing.
     void add(std::uint64_t inode);
-    // The PID slot of `inode`; nullptr when it was never added.
-    std::uint32_t* find(std::uint64_t inode);
+    // The owner slot of `inode`; nullptr when it was never added.
+    SocketOwner* find(std::uint64_t inode);
     std::size_t size() const { return m_size; }
+    // Inodes added whose owner is still unknown (PID 0).
+    std::size_t unowned() const;
 
 private:
     std::size_t slotOf(std::uint64_t inode) const;
     std::vector<std::uint64_t> m_inodes; // 0: empty slot
-    std::vector<std::uint32_t> m_pids;
+    std::vector<SocketOwner> m_owners;
     std::size_t m_mask = 0;
     int m_shift = 60;
     std::size_t m_size = 0;
@@ -100,29 +109,41 @@ private:
 // appears once per holder.
 using SocketHolders = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
 
-// Sets the PID of every inode in `owners` that `holders` names: the lowest PID when several
-// share it. Can be called for several lists in turn.
+// Sets the PID of every inode in `owners` that `holders` names, by the rule of
+// SocketOwnerScan::resolve (the start time stays 0: not told). Can be called for several lists
+// in turn.
 void assignHolders(const SocketHolders& holders, InodeOwners& owners);
 
-// Socket inode -> owning PID, from one scan of <procRoot>/[pid]/fd. The scan starts at
+// Reads the start time of process `pid` below the procfs folder `procFd`; 0 when it is gone.
+using StartTimeReader = std::function<std::uint64_t(int procFd, std::uint32_t pid)>;
+
+// Socket inode -> owner, from one scan of <procRoot>/[pid]/fd. The scan starts at
 // construction on worker threads (one per further core, at most three), so that the caller
 // can dump the tables meanwhile; resolve() joins in and waits for the end. A process that
-// ends or that we may not inspect is skipped.
+// ends, that we may not inspect, or whose start time changed while its descriptors were read
+// (its ID was reused) is skipped. `readStartTime` replaces the reading of
+// <procRoot>/[pid]/stat (tests).
 class SocketOwnerScan {
 public:
-    explicit SocketOwnerScan(const std::string& procRoot);
+    explicit SocketOwnerScan(const std::string& procRoot, StartTimeReader readStartTime = {});
     ~SocketOwnerScan(); // stops early if resolve() was not called
     SocketOwnerScan(const SocketOwnerScan&) = delete;
     SocketOwnerScan& operator=(const SocketOwnerScan&) = delete;
 
-    // Sets the PID of every inode in `owners` that a process holds: the lowest such PID when
-    // several share it. Inodes nobody visible holds keep PID 0. Call once.
+    // Sets the owner of every inode in `owners` that a process holds: when several share it,
+    // the lowest PID other than 1 (the init system hands sockets to the services it starts;
+    // PID 1 only when it is the only holder). Owners already set are kept. Inodes nobody
+    // visible holds keep PID 0. Call once.
     void resolve(InodeOwners& owners);
-    // Every pair the scan found, in no order; instead of resolve(). Call once.
+    // After resolve(): a second scan for the inodes still without an owner, of every process
+    // except those the first scan could not inspect (a socket made while the tables were read
+    // by a process already scanned).
+    void resolveAgain(InodeOwners& owners);
+    // Every pair the scan found whose process kept its start time, in no order; instead of
+    // resolve(). Call once.
     SocketHolders holders();
 
 private:
-    void finish();
     struct State;
     std::unique_ptr<State> m_state;
 };
@@ -132,12 +153,10 @@ void findSocketOwners(const std::string& procRoot, InodeOwners& owners);
 
 enum class Source { Auto, Netlink, ProcNet };
 
-// Both tables as IPv4 rows with owners, sorted by local then remote address and port, each
-// socket once. `Auto` asks netlink and falls back to /proc/net per protocol when refused.
+// Both tables as rows with owners, sorted by family, then local then remote address and port,
+// each socket once. `Auto` asks netlink and falls back to /proc/net per protocol when refused.
+// A half-open connection without a socket of its own belongs to the listener it arrived at.
 bool collectEndpoints(const std::string& procRoot, Source source, std::vector<Endpoint>& tcp,
                       std::vector<Endpoint>& udp);
-
-std::vector<std::uint8_t> encodeTcpTable(const std::vector<Endpoint>& rows);
-std::vector<std::uint8_t> encodeUdpTable(const std::vector<Endpoint>& rows);
 
 } // namespace os::linuxnet

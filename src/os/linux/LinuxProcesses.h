@@ -18,5 +18,7 @@ std::string processImagePath(const std::string& procRoot, std::uint32_t pid);
 
 // Field 22 (starttime) of <procRoot>/<pid>/stat; 0 when unreadable or malformed.
 std::uint64_t processStartTime(const std::string& procRoot, std::uint32_t pid);
+// The same below an open procfs folder.
+std::uint64_t processStartTimeAt(int procFd, std::uint32_t pid);
 
 } // namespace os::linuxproc

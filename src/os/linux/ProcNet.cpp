@@ -80,6 +80,11 @@ bool parseLine(std::string_view line, int family, bool v6onlyDefault, RawSocket&
     if (res.ec != std::errc() || res.ptr != tokens[9].data() + tokens[9].size())
         return false;
     socket.inode = inode;
+    std::uint32_t uid = 0;
+    const auto uidRes = std::from_chars(tokens[7].data(), tokens[7].data() + tokens[7].size(), uid);
+    if (uidRes.ec != std::errc() || uidRes.ptr != tokens[7].data() + tokens[7].size())
+        return false;
+    socket.uid = uid;
     socket.v6only = family == AF_INET6 && v6onlyDefault;
     return true;
 }

@@ -4,6 +4,7 @@
 #include "os/linux/ProcFs.h"
 
 #include <charconv>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <optional>
@@ -98,7 +99,20 @@ std::string processImagePath(const std::string& procRoot, std::uint32_t pid) {
 std::uint64_t processStartTime(const std::string& procRoot, std::uint32_t pid) {
     if (pid == 0)
         return 0;
-    const auto stat = linuxfs::readFile(procRoot + "/" + std::to_string(pid) + "/stat", 4096);
+    const linuxfs::UniqueFd root = openRoot(procRoot);
+    if (!root.valid())
+        return 0;
+    return processStartTimeAt(root.get(), pid);
+}
+
+std::uint64_t processStartTimeAt(int procFd, std::uint32_t pid) {
+    if (pid == 0)
+        return 0;
+    char path[32];
+    const int n = std::snprintf(path, sizeof path, "%u/stat", pid);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path)
+        return 0;
+    const auto stat = linuxfs::readFileAt(procFd, path, 4096);
     if (!stat)
         return 0;
     // The command name in parentheses may itself hold spaces and ')', so fields are counted

@@ -2,11 +2,14 @@
 #include "os/linux/ProcFs.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstddef>
 #include <cstring>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -26,6 +29,17 @@ void copyAddress(const __be32 (&src)[4], int family, std::array<std::uint8_t, 16
     std::memcpy(dst.data(), src, family == AF_INET ? 4 : 16);
 }
 
+// The byte counters of struct tcp_info, present when the kernel's copy reaches them.
+void readTcpInfo(const std::uint8_t* data, std::size_t length, RawSocket& socket) {
+    constexpr std::size_t acked = offsetof(tcp_info, tcpi_bytes_acked);
+    constexpr std::size_t received = offsetof(tcp_info, tcpi_bytes_received);
+    if (length < acked + sizeof(std::uint64_t) || length < received + sizeof(std::uint64_t))
+        return;
+    std::memcpy(&socket.bytesAcked, data + acked, sizeof(std::uint64_t));
+    std::memcpy(&socket.bytesReceived, data + received, sizeof(std::uint64_t));
+    socket.hasByteCounters = true;
+}
+
 bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket& socket) {
     if (length < sizeof(inet_diag_msg))
         return false;
@@ -40,6 +54,14 @@ bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket
     socket.localPort = ntohs(msg.id.idiag_sport);
     socket.remotePort = ntohs(msg.id.idiag_dport);
     socket.inode = msg.idiag_inode;
+    socket.uid = msg.idiag_uid;
+    socket.interfaceIndex = msg.id.idiag_if;
+    socket.cookie =
+        static_cast<std::uint64_t>(msg.id.idiag_cookie[1]) << 32 | msg.id.idiag_cookie[0];
+    // INET_DIAG_NOCOOKIE: a request socket, which has no cookie of its own.
+    if (msg.id.idiag_cookie[0] == INET_DIAG_NOCOOKIE &&
+        msg.id.idiag_cookie[1] == INET_DIAG_NOCOOKIE)
+        socket.cookie = 0;
     socket.v6only = false;
 
     std::size_t offset = NLMSG_ALIGN(sizeof(inet_diag_msg));
@@ -48,11 +70,23 @@ bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket
         std::memcpy(&attr, payload + offset, sizeof attr);
         if (attr.rta_len < sizeof(rtattr) || offset + attr.rta_len > length)
             break;
-        if (attr.rta_type == INET_DIAG_SKV6ONLY && attr.rta_len >= RTA_LENGTH(1))
-            socket.v6only = payload[offset + RTA_LENGTH(0)] != 0;
+        const std::uint8_t* data = payload + offset + RTA_LENGTH(0);
+        const std::size_t dataLength = attr.rta_len - RTA_LENGTH(0);
+        if (attr.rta_type == INET_DIAG_SKV6ONLY && dataLength >= 1)
+            socket.v6only = data[0] != 0;
+        else if (attr.rta_type == INET_DIAG_INFO)
+            readTcpInfo(data, dataLength, socket);
         offset += RTA_ALIGN(attr.rta_len);
     }
     return true;
+}
+
+// The errno of a negative status; any other status is no error. INT_MIN has no positive
+// counterpart and counts as an unknown error.
+int errnoOfStatus(int status) {
+    if (status >= 0)
+        return 0;
+    return status == INT_MIN ? INT_MAX : -status;
 }
 
 } // namespace
@@ -84,7 +118,7 @@ bool parseSockDiagBuffer(const std::uint8_t* data, std::size_t length, DumpState
             int status = 0;
             if (payloadLength >= sizeof status)
                 std::memcpy(&status, payload, sizeof status);
-            state.error = status < 0 ? -status : 0;
+            state.error = errnoOfStatus(status);
             state.done = true;
             return false;
         }
@@ -96,7 +130,7 @@ bool parseSockDiagBuffer(const std::uint8_t* data, std::size_t length, DumpState
             }
             std::memcpy(&err.error, payload, sizeof err.error);
             // An acknowledgement (error 0) does not occur in a dump; treat it as an empty end.
-            state.error = err.error < 0 ? -err.error : 0;
+            state.error = errnoOfStatus(err.error);
             state.done = true;
             return false;
         }
@@ -137,6 +171,9 @@ Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t b
     message.request.sdiag_family = static_cast<std::uint8_t>(family);
     message.request.sdiag_protocol = protocol == Protocol::Tcp ? IPPROTO_TCP : IPPROTO_UDP;
     message.request.idiag_states = ~(1u << BoundInactiveState);
+    // TCP's counters of bytes acknowledged and received; no privilege is needed for them.
+    if (protocol == Protocol::Tcp)
+        message.request.idiag_ext = 1u << (INET_DIAG_INFO - 1);
 
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;

@@ -1,8 +1,10 @@
 #include "os/linux/LinuxEndpoints.h"
+#include "os/linux/LinuxProcesses.h"
 #include "os/linux/ProcFs.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +16,8 @@
 #include <system_error>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace os::linuxnet {
@@ -39,6 +43,7 @@ constexpr unsigned MaxHelpers = 3;
 
 struct Descriptors {
     std::uint32_t pid = 0;
+    std::uint64_t startTime = 0; // read before the descriptors
     linuxfs::DirStream folder;
     std::vector<int> numbers;
     explicit Descriptors(int fd) : folder(fd) {}
@@ -51,7 +56,27 @@ struct Task {
     std::size_t end = 0;
 };
 
-using Holders = SocketHolders;
+struct Holder {
+    std::uint64_t inode = 0;
+    std::uint32_t pid = 0;
+    std::uint64_t startTime = 0; // of the process before its descriptors were read
+};
+
+// What one worker found: the sockets held, and the processes it could not inspect.
+struct Found {
+    std::vector<Holder> holders;
+    std::vector<std::uint32_t> refused;
+};
+
+// Whether `pid` is a better owner of a shared socket than `current`: the lowest PID, except
+// that PID 1 gives way to any other holder.
+bool betterOwner(std::uint32_t pid, std::uint32_t current) {
+    if (current == 0)
+        return true;
+    if ((pid == 1) != (current == 1))
+        return current == 1;
+    return pid < current;
+}
 
 } // namespace
 
@@ -64,7 +89,7 @@ InodeOwners::InodeOwners(std::size_t expected) {
         --m_shift;
     }
     m_inodes.assign(capacity, 0);
-    m_pids.assign(capacity, 0);
+    m_owners.assign(capacity, SocketOwner{});
     m_mask = capacity - 1;
 }
 
@@ -85,7 +110,7 @@ void InodeOwners::add(std::uint64_t inode) {
         for (std::size_t i = 0; i < m_inodes.size(); ++i) {
             if (m_inodes[i] != 0) {
                 bigger.add(m_inodes[i]);
-                *bigger.find(m_inodes[i]) = m_pids[i];
+                *bigger.find(m_inodes[i]) = m_owners[i];
             }
         }
         *this = std::move(bigger);
@@ -97,36 +122,50 @@ void InodeOwners::add(std::uint64_t inode) {
     }
 }
 
-std::uint32_t* InodeOwners::find(std::uint64_t inode) {
+SocketOwner* InodeOwners::find(std::uint64_t inode) {
     if (inode == 0)
         return nullptr;
     const std::size_t slot = slotOf(inode);
-    return m_inodes[slot] == inode ? &m_pids[slot] : nullptr;
+    return m_inodes[slot] == inode ? &m_owners[slot] : nullptr;
+}
+
+std::size_t InodeOwners::unowned() const {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < m_inodes.size(); ++i)
+        count += m_inodes[i] != 0 && m_owners[i].pid == 0 ? 1 : 0;
+    return count;
 }
 
 struct SocketOwnerScan::State {
     linuxfs::UniqueFd proc;
+    StartTimeReader readStartTime;
     std::mutex lock;
     std::condition_variable changed;
     std::deque<Task> tasks;
     unsigned busy = 0;
     std::atomic<bool> stop{false};
-    std::vector<Holders> found; // one per worker, the caller's last
+    std::vector<Found> found; // one per worker, the caller's last
     std::vector<std::jthread> helpers;
+    std::unordered_set<std::uint32_t> refused; // of the finished passes
 
-    void work(Holders& holders);
-    void scanProcess(std::uint32_t pid, Holders& holders);
+    // Lists the processes (but those refused before) and starts the helpers.
+    void start();
+    // Joins in, waits for the end and gives what the pass found.
+    std::vector<Found> finish();
+    void work(Found& found);
+    void scanProcess(std::uint32_t pid, Found& found);
     void lookUp(const Descriptors& descriptors, std::size_t begin, std::size_t end,
-                Holders& holders) const;
+                std::vector<Holder>& holders) const;
 };
 
 void SocketOwnerScan::State::lookUp(const Descriptors& descriptors, std::size_t begin,
-                                    std::size_t end, Holders& holders) const {
+                                    std::size_t end, std::vector<Holder>& holders) const {
     const int folder = ::dirfd(descriptors.folder.get());
     char name[16];
     char link[64];
     for (std::size_t i = begin; i < end && !stop.load(std::memory_order_relaxed); ++i) {
-        const auto [last, error] = std::to_chars(name, name + sizeof name - 1, descriptors.numbers[i]);
+        const auto [last, error] =
+            std::to_chars(name, name + sizeof name - 1, descriptors.numbers[i]);
         if (error != std::errc())
             continue;
         *last = '\0';
@@ -136,20 +175,27 @@ void SocketOwnerScan::State::lookUp(const Descriptors& descriptors, std::size_t 
             continue;
         std::uint64_t inode = 0;
         if (socketInode(std::string_view(link, static_cast<std::size_t>(length)), inode))
-            holders.emplace_back(inode, descriptors.pid);
+            holders.push_back(Holder{inode, descriptors.pid, descriptors.startTime});
     }
 }
 
-void SocketOwnerScan::State::scanProcess(std::uint32_t pid, Holders& holders) {
+void SocketOwnerScan::State::scanProcess(std::uint32_t pid, Found& found) {
     char path[32];
     const int n = std::snprintf(path, sizeof path, "%u/fd", pid);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof path)
         return;
+    // Taken before the descriptors and compared after them (in resolve): a process that ended
+    // meanwhile and whose ID a newer one got must not pass its sockets to the newcomer.
+    const std::uint64_t startTime = readStartTime(proc.get(), pid);
     auto descriptors = std::make_shared<Descriptors>(
         ::openat(proc.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (descriptors->folder.get() == nullptr)
+    if (descriptors->folder.get() == nullptr) {
+        if (errno == EACCES || errno == EPERM)
+            found.refused.push_back(pid);
         return;
+    }
     descriptors->pid = pid;
+    descriptors->startTime = startTime;
     while (const dirent* entry = ::readdir(descriptors->folder.get())) {
         int number = 0;
         const std::string_view text = entry->d_name;
@@ -164,10 +210,10 @@ void SocketOwnerScan::State::scanProcess(std::uint32_t pid, Holders& holders) {
             tasks.push_back(Task{pid, descriptors, begin, std::min(count, begin + PieceSize)});
         changed.notify_all();
     }
-    lookUp(*descriptors, 0, std::min(count, PieceSize), holders);
+    lookUp(*descriptors, 0, std::min(count, PieceSize), found.holders);
 }
 
-void SocketOwnerScan::State::work(Holders& holders) {
+void SocketOwnerScan::State::work(Found& found) {
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
         changed.wait(guard, [this] { return stop || !tasks.empty() || busy == 0; });
@@ -178,9 +224,9 @@ void SocketOwnerScan::State::work(Holders& holders) {
         ++busy;
         guard.unlock();
         if (task.descriptors)
-            lookUp(*task.descriptors, task.begin, task.end, holders);
+            lookUp(*task.descriptors, task.begin, task.end, found.holders);
         else
-            scanProcess(task.pid, holders);
+            scanProcess(task.pid, found);
         guard.lock();
         --busy;
         if (busy == 0 && tasks.empty())
@@ -188,32 +234,50 @@ void SocketOwnerScan::State::work(Holders& holders) {
     }
 }
 
-SocketOwnerScan::SocketOwnerScan(const std::string& procRoot) : m_state(std::make_unique<State>()) {
-    State& state = *m_state;
-    state.proc = linuxfs::UniqueFd(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!state.proc.valid())
-        return;
+void SocketOwnerScan::State::start() {
     {
         // The folder stream owns its own descriptor, so the scan's stays open.
-        const linuxfs::DirStream list(::dup(state.proc.get()));
+        const linuxfs::DirStream list(::dup(proc.get()));
         if (list.get() == nullptr)
             return;
         ::rewinddir(list.get());
         while (const dirent* entry = ::readdir(list.get())) {
-            if (const auto pid = linuxfs::parsePid(entry->d_name))
-                state.tasks.push_back(Task{*pid, nullptr, 0, 0});
+            if (const auto pid = linuxfs::parsePid(entry->d_name); pid && !refused.contains(*pid))
+                tasks.push_back(Task{*pid, nullptr, 0, 0});
         }
     }
     const unsigned cores = std::thread::hardware_concurrency();
-    const unsigned helpers = cores > 1 ? std::min(cores - 1, MaxHelpers) : 0;
-    state.found.resize(helpers + 1);
-    for (unsigned i = 0; i < helpers; ++i) {
+    const unsigned count = cores > 1 ? std::min(cores - 1, MaxHelpers) : 0;
+    found.assign(count + 1, Found{});
+    for (unsigned i = 0; i < count; ++i) {
         try {
-            state.helpers.emplace_back([&state, i] { state.work(state.found[i]); });
+            helpers.emplace_back([this, i] { work(found[i]); });
         } catch (const std::system_error&) {
             break; // no thread to be had: the caller scans what is left
         }
     }
+}
+
+std::vector<Found> SocketOwnerScan::State::finish() {
+    if (found.empty())
+        return {};
+    work(found.back());
+    helpers.clear(); // joins; every task is done
+    std::vector<Found> result = std::move(found);
+    found.clear();
+    for (const Found& f : result)
+        refused.insert(f.refused.begin(), f.refused.end());
+    return result;
+}
+
+SocketOwnerScan::SocketOwnerScan(const std::string& procRoot, StartTimeReader readStartTime)
+    : m_state(std::make_unique<State>()) {
+    State& state = *m_state;
+    state.readStartTime =
+        readStartTime ? std::move(readStartTime) : StartTimeReader(linuxproc::processStartTimeAt);
+    state.proc = linuxfs::UniqueFd(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (state.proc.valid())
+        state.start();
 }
 
 SocketOwnerScan::~SocketOwnerScan() {
@@ -227,36 +291,74 @@ SocketOwnerScan::~SocketOwnerScan() {
     m_state->helpers.clear(); // joins
 }
 
-void SocketOwnerScan::finish() {
-    State& state = *m_state;
-    if (state.found.empty())
-        return; // no procfs
-    state.work(state.found.back());
-    state.helpers.clear(); // joins; every task is done
+namespace {
+
+// Sets the owners of the inodes in `owners` whose PID is still 0 from what a pass found,
+// leaving out processes whose start time is no longer the one read before their descriptors.
+void settleOwners(const std::vector<Found>& found, int procFd, const StartTimeReader& readStartTime,
+                  InodeOwners& owners) {
+    std::unordered_map<std::uint32_t, std::uint64_t> startAfter;
+    std::unordered_map<std::uint64_t, SocketOwner> chosen;
+    for (const Found& f : found) {
+        for (const Holder& holder : f.holders) {
+            const SocketOwner* slot = owners.find(holder.inode);
+            if (slot == nullptr || slot->pid != 0)
+                continue;
+            auto [after, fresh] = startAfter.try_emplace(holder.pid, 0);
+            if (fresh)
+                after->second = readStartTime(procFd, holder.pid);
+            if (after->second != holder.startTime)
+                continue; // ended, or its ID was reused, while its descriptors were read
+            SocketOwner& owner = chosen[holder.inode];
+            if (betterOwner(holder.pid, owner.pid))
+                owner = SocketOwner{holder.pid, holder.startTime};
+        }
+    }
+    for (const auto& [inode, owner] : chosen)
+        *owners.find(inode) = owner;
 }
 
-void SocketOwnerScan::resolve(InodeOwners& owners) {
-    finish();
-    for (const Holders& holders : m_state->found)
-        assignHolders(holders, owners);
-}
+} // namespace
 
 SocketHolders SocketOwnerScan::holders() {
-    finish();
+    State& state = *m_state;
+    const std::vector<Found> found = state.finish();
     SocketHolders all;
-    for (Holders& holders : m_state->found) {
-        all.insert(all.end(), holders.begin(), holders.end());
-        Holders().swap(holders);
+    std::unordered_map<std::uint32_t, std::uint64_t> startAfter;
+    for (const Found& f : found) {
+        for (const Holder& holder : f.holders) {
+            auto [after, fresh] = startAfter.try_emplace(holder.pid, 0);
+            if (fresh)
+                after->second = state.readStartTime(state.proc.get(), holder.pid);
+            if (after->second == holder.startTime)
+                all.emplace_back(holder.inode, holder.pid);
+        }
     }
     return all;
 }
 
 void assignHolders(const SocketHolders& holders, InodeOwners& owners) {
     for (const auto& [inode, pid] : holders) {
-        std::uint32_t* owner = owners.find(inode);
-        if (owner != nullptr && (*owner == 0 || pid < *owner))
-            *owner = pid;
+        SocketOwner* owner = owners.find(inode);
+        if (owner != nullptr && betterOwner(pid, owner->pid))
+            *owner = SocketOwner{pid, 0};
     }
+}
+
+void SocketOwnerScan::resolve(InodeOwners& owners) {
+    State& state = *m_state;
+    const std::vector<Found> found = state.finish();
+    if (state.proc.valid())
+        settleOwners(found, state.proc.get(), state.readStartTime, owners);
+}
+
+void SocketOwnerScan::resolveAgain(InodeOwners& owners) {
+    State& state = *m_state;
+    if (!state.proc.valid() || owners.unowned() == 0)
+        return;
+    state.start();
+    const std::vector<Found> found = state.finish();
+    settleOwners(found, state.proc.get(), state.readStartTime, owners);
 }
 
 void findSocketOwners(const std::string& procRoot, InodeOwners& owners) {

@@ -17,8 +17,6 @@ namespace os {
 
 namespace {
 
-enum class Protocol { Tcp, Udp };
-
 // A table may grow between the size query and the read; a few rounds settle it.
 constexpr int ReadAttempts = 8;
 
@@ -49,16 +47,16 @@ bool readTable(Protocol protocol, ULONG family, std::vector<std::uint8_t>& table
 
 } // namespace
 
-bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t>& udp) {
+bool ReadEndpointTables(std::vector<Endpoint>& tcp, std::vector<Endpoint>& udp) {
     tcp.clear();
     udp.clear();
     std::vector<std::uint8_t> raw;
     if (!readTable(Protocol::Tcp, AF_INET, raw))
         return false;
     iphelper::AppendTcp4Rows(raw, tcp);
-    // Without an IPv6 stack the IPv6 tables are refused: there is then no IPv4-mapped traffic.
+    // Without an IPv6 stack the IPv6 tables are refused: there are then no IPv6 endpoints.
     if (readTable(Protocol::Tcp, AF_INET6, raw))
-        iphelper::AppendTcp6MappedRows(raw, tcp);
+        iphelper::AppendTcp6Rows(raw, tcp);
 
     if (!readTable(Protocol::Udp, AF_INET, raw)) {
         tcp.clear();
@@ -66,7 +64,7 @@ bool ReadEndpointTables(std::vector<std::uint8_t>& tcp, std::vector<std::uint8_t
     }
     iphelper::AppendUdp4Rows(raw, udp);
     if (readTable(Protocol::Udp, AF_INET6, raw))
-        iphelper::AppendUdp6MappedRows(raw, udp);
+        iphelper::AppendUdp6Rows(raw, udp);
     return true;
 }
 

@@ -46,4 +46,6 @@ bool DescribeExecutable(const std::string&, std::string& description, std::strin
     return false;
 }
 
+void PrepareDescriptions() {}
+
 } // namespace os

@@ -9,10 +9,15 @@
 #include <csignal>
 #include <map>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sched.h>
 #include <set>
+#include <span>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <tuple>
@@ -20,6 +25,7 @@
 #include <vector>
 
 #include "os/Endpoints.h"
+#include "os/Processes.h"
 #include "os/linux/LinuxEndpoints.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 
@@ -137,6 +143,23 @@ const File_Rec* findRecord(const std::vector<File_Rec>& table, const Expected& e
     return found;
 }
 
+// Each expected record is listed once, owned by this process with its executable.
+void expectOwnRecords(std::span<const Expected> expected) {
+    const std::string pid = std::to_string(::getpid());
+    const std::string path = selfExe();
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.what);
+        const File_Rec* rec = findRecord(*e.table, e);
+        ASSERT_NE(rec, nullptr);
+        EXPECT_EQ(rec->State, e.state);
+        EXPECT_EQ(rec->PID, pid);
+        EXPECT_EQ(rec->ProcName, baseName(path));
+        EXPECT_EQ(rec->ProcPath, path);
+        EXPECT_NE(rec->ProcStartTime, 0u);
+        EXPECT_EQ(rec->Mark, "");
+    }
+}
+
 // Polls a snapshot until `done` holds, for states the kernel reaches on its own.
 template <typename Pred> bool pollSnapshot(Pred done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -180,19 +203,7 @@ TEST(LiveEndpointsTest, OwnSocketsAreFoundWithOwnerAndState) {
         {"its IPv6 server end", &TcpRecords, 5, "127.0.0.1", dualPort, "127.0.0.1", client4Port,
          true},
     };
-    const std::string pid = std::to_string(::getpid());
-    const std::string path = selfExe();
-    for (const Expected& e : expected) {
-        SCOPED_TRACE(e.what);
-        const File_Rec* rec = findRecord(*e.table, e);
-        ASSERT_NE(rec, nullptr);
-        EXPECT_EQ(rec->State, e.state);
-        EXPECT_EQ(rec->PID, pid);
-        EXPECT_EQ(rec->ProcName, baseName(path));
-        EXPECT_EQ(rec->ProcPath, path);
-        EXPECT_NE(rec->ProcStartTime, 0u);
-        EXPECT_EQ(rec->Mark, "");
-    }
+    expectOwnRecords(expected);
     for (const File_Rec& rec : TcpRecords) {
         EXPECT_NE(rec.LocalPort, std::to_string(localPort(v6only))) << "v6-only listener listed";
         EXPECT_NE(rec.LocalPort, std::to_string(localPort(loopback6))) << "IPv6 listener listed";
@@ -339,8 +350,8 @@ TEST(LiveEndpointsTest, SocketSharedByTwoProcessesBelongsToTheLowerPid) {
     EXPECT_EQ(rows, 1);
 }
 
-using Key = std::tuple<std::uint32_t, std::array<std::uint8_t, 4>, std::uint16_t,
-                       std::array<std::uint8_t, 4>, std::uint16_t, std::uint32_t>;
+using Key = std::tuple<std::uint32_t, std::array<std::uint8_t, 16>, std::uint16_t,
+                       std::array<std::uint8_t, 16>, std::uint16_t, std::uint32_t>;
 
 std::set<Key> keysFor(const std::vector<Endpoint>& rows, const std::set<std::uint16_t>& ports) {
     std::set<Key> keys;
@@ -384,25 +395,267 @@ TEST(LiveEndpointsTest, ProcNetFallbackGivesTheSameEndpoints) {
 TEST(LiveEndpointsTest, TablesAreWellFormedAndSorted) {
     const Socket listener = tcp4Listener();
     const Socket udp = udp4();
-    std::vector<std::uint8_t> tcp;
-    std::vector<std::uint8_t> udpTable;
-    ASSERT_TRUE(os::ReadEndpointTables(tcp, udpTable));
-    ASSERT_GE(tcp.size(), 4u);
-    ASSERT_GE(udpTable.size(), 4u);
-    const auto count = [](const std::vector<std::uint8_t>& t) {
-        return std::uint32_t(t[0]) | std::uint32_t(t[1]) << 8 | std::uint32_t(t[2]) << 16 |
-               std::uint32_t(t[3]) << 24;
+    const Socket listener6 = tcp6Listener("::1", true);
+    std::vector<os::Endpoint> tcp;
+    std::vector<os::Endpoint> udpRows;
+    ASSERT_TRUE(os::ReadEndpointTables(tcp, udpRows));
+    EXPECT_GE(tcp.size(), 3u);
+    EXPECT_GE(udpRows.size(), 1u);
+    const auto key = [](const os::Endpoint& e) {
+        return std::tie(e.family, e.localAddr, e.localPort, e.remoteAddr, e.remotePort);
     };
-    EXPECT_EQ(tcp.size(), 4 + count(tcp) * os::TcpRowSize);
-    EXPECT_EQ(udpTable.size(), 4 + count(udpTable) * os::UdpRowSize);
-    EXPECT_GE(count(tcp), 1u);
-    EXPECT_GE(count(udpTable), 1u);
-    for (std::size_t i = 1; i < count(tcp); ++i) {
-        const std::uint8_t* prev = tcp.data() + 4 + (i - 1) * os::TcpRowSize;
-        const std::uint8_t* row = tcp.data() + 4 + i * os::TcpRowSize;
-        // local address and port, then remote: bytes 4..19 compare in order
-        EXPECT_FALSE(std::lexicographical_compare(row + 4, row + 10, prev + 4, prev + 10));
+    for (const auto* rows : {&tcp, &udpRows}) {
+        for (std::size_t i = 0; i < rows->size(); ++i) {
+            const os::Endpoint& e = (*rows)[i];
+            EXPECT_EQ(e.protocol, rows == &tcp ? os::Protocol::Tcp : os::Protocol::Udp);
+            if (rows == &tcp) {
+                EXPECT_TRUE(e.state >= 1 && e.state <= 12) << e.state;
+            } else {
+                EXPECT_EQ(e.state, 0u);
+            }
+            if (e.family == os::Family::V4) {
+                EXPECT_TRUE(std::all_of(e.localAddr.begin() + 4, e.localAddr.end(),
+                                        [](std::uint8_t b) { return b == 0; }));
+                EXPECT_EQ(e.localScopeId, 0u);
+            }
+            if (i > 0) {
+                EXPECT_FALSE(key(e) < key((*rows)[i - 1])) << i;
+            }
+        }
     }
+}
+
+std::uint64_t inodeOf(const Socket& s) {
+    struct stat st {};
+    return ::fstat(s.fd(), &st) == 0 ? st.st_ino : 0;
+}
+
+Socket tcp6ConnectTo(std::uint16_t port) {
+    Socket s(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_port = htons(port);
+    a.sin6_addr = in6addr_loopback;
+    EXPECT_EQ(::connect(s.fd(), reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    return s;
+}
+
+TEST(LiveEndpointsTest, Ipv6ListenerAndConnectionOnLoopbackAreIpv6Records) {
+    const Socket listener = tcp6Listener("::1", true);
+    const std::uint16_t port = localPort(listener);
+    const Socket client = tcp6ConnectTo(port);
+    const Socket server = acceptFrom(listener);
+    ASSERT_GE(server.fd(), 0);
+    const std::uint16_t clientPort = localPort(client);
+
+    Snapshot snapshot;
+    TakeSnapshot(snapshot);
+    const Expected expected[] = {
+        {"IPv6 listener", &snapshot.Tcp6, 2, "::1", port, "::", 0, true},
+        {"IPv6 client end", &snapshot.Tcp6, 5, "::1", clientPort, "::1", port, true},
+        {"IPv6 server end", &snapshot.Tcp6, 5, "::1", port, "::1", clientPort, true},
+    };
+    expectOwnRecords(expected);
+    for (const File_Rec& rec : snapshot.Tcp)
+        EXPECT_NE(rec.LocalPort, std::to_string(port)) << "IPv6 endpoint among the IPv4 records";
+}
+
+TEST(LiveEndpointsTest, EverySocketHasAUserIdAndOwnSocketsTheirInodeAndStartTime) {
+    const Socket listener = tcp4Listener();
+    const Socket client = connectTo(localPort(listener));
+    const Socket server = acceptFrom(listener);
+    const Socket udp = udp4();
+    const Socket listener6 = tcp6Listener("::1", true);
+    const std::map<std::uint64_t, const char*> own = {{inodeOf(listener), "listener"},
+                                                      {inodeOf(client), "client"},
+                                                      {inodeOf(server), "server"},
+                                                      {inodeOf(udp), "UDP"},
+                                                      {inodeOf(listener6), "IPv6 listener"}};
+
+    std::vector<Endpoint> tcp;
+    std::vector<Endpoint> udpRows;
+    ASSERT_TRUE(collectEndpoints("/proc", Source::Netlink, tcp, udpRows));
+    std::set<std::uint64_t> seen;
+    const std::uint64_t startTime = os::ProcessStartTime(static_cast<std::uint32_t>(::getpid()));
+    ASSERT_NE(startTime, 0u);
+    for (const auto* rows : {&tcp, &udpRows}) {
+        for (const Endpoint& e : *rows) {
+            EXPECT_NE(e.uid, os::NoUserId) << e.localPort;
+            const auto it = own.find(e.inode);
+            if (e.inode == 0 || it == own.end())
+                continue;
+            SCOPED_TRACE(it->second);
+            seen.insert(e.inode);
+            EXPECT_EQ(e.uid, ::geteuid());
+            EXPECT_NE(e.cookie, 0u);
+            EXPECT_EQ(e.pid, static_cast<std::uint32_t>(::getpid()));
+            EXPECT_EQ(e.ownerStartTime, startTime);
+            EXPECT_EQ(e.hasByteCounters, e.protocol == os::Protocol::Tcp);
+        }
+    }
+    EXPECT_EQ(seen.size(), own.size());
+}
+
+TEST(LiveEndpointsTest, ConnectionThatSentOneMebibyteCountsAtLeastThat) {
+    const Socket listener = tcp4Listener();
+    const std::uint16_t port = localPort(listener);
+    const Socket client = connectTo(port);
+    const Socket server = acceptFrom(listener);
+    ASSERT_GE(server.fd(), 0);
+    const std::uint16_t clientPort = localPort(client);
+    constexpr std::size_t Total = 1u << 20;
+    std::thread reader([&] {
+        std::vector<char> buffer(64 * 1024);
+        std::size_t got = 0;
+        while (got < Total) {
+            const ssize_t n = ::read(server.fd(), buffer.data(), buffer.size());
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+    });
+    const std::vector<char> data(Total, 'k');
+    std::size_t sent = 0;
+    while (sent < Total) {
+        const ssize_t n = ::write(client.fd(), data.data() + sent, Total - sent);
+        if (n <= 0)
+            break;
+        sent += static_cast<std::size_t>(n);
+    }
+    reader.join();
+    ASSERT_EQ(sent, Total);
+
+    // The last acknowledgements may arrive a moment after the reader is done.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::uint64_t acked = 0;
+    std::uint64_t received = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::vector<os::Endpoint> tcp;
+        std::vector<os::Endpoint> udp;
+        ASSERT_TRUE(os::ReadEndpointTables(tcp, udp));
+        for (const os::Endpoint& e : tcp) {
+            if (e.family != os::Family::V4 || e.state != 5 || !e.hasByteCounters)
+                continue;
+            if (e.localPort == clientPort && e.remotePort == port)
+                acked = e.bytesAcked;
+            if (e.localPort == port && e.remotePort == clientPort)
+                received = e.bytesReceived;
+        }
+        if (acked >= Total && received >= Total)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_GE(acked, Total);
+    EXPECT_GE(received, Total);
+}
+
+// A request that the listener has not yet accepted has no socket of its own: with
+// TCP_DEFER_ACCEPT the server keeps it in SYN_RECV until data comes.
+TEST(LiveEndpointsTest, HalfOpenConnectionBelongsToItsListener) {
+    const Socket listener = tcp4Listener();
+    const int wait = 30;
+    ASSERT_EQ(::setsockopt(listener.fd(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &wait, sizeof wait), 0);
+    const std::uint16_t port = localPort(listener);
+    const Socket client = connectTo(port);
+    const std::uint16_t clientPort = localPort(client);
+
+    const Expected request{"request", &TcpRecords, 4,          "127.0.0.1",
+                           port,      "127.0.0.1", clientPort, true};
+    ASSERT_TRUE(pollSnapshot([&] { return findRecord(TcpRecords, request) != nullptr; }));
+    const File_Rec* rec = findRecord(TcpRecords, request);
+    ASSERT_NE(rec, nullptr);
+    EXPECT_EQ(rec->State, 4);
+    EXPECT_EQ(rec->Inode, 0u);
+    EXPECT_EQ(rec->PID, std::to_string(::getpid()));
+    EXPECT_EQ(rec->ProcPath, selfExe());
+    EXPECT_NE(rec->ProcStartTime, 0u);
+}
+
+// The second look for owners finds a socket made after the first pass over the processes.
+TEST(LiveEndpointsTest, SocketMadeAfterTheFirstPassIsFoundByTheSecond) {
+    SocketOwnerScan scan("/proc");
+    InodeOwners before(1);
+    scan.resolve(before);
+    const Socket late = udp4();
+    const std::uint64_t inode = inodeOf(late);
+    ASSERT_NE(inode, 0u);
+    InodeOwners owners(1);
+    owners.add(inode);
+    scan.resolveAgain(owners);
+    ASSERT_NE(owners.find(inode), nullptr);
+    EXPECT_EQ(owners.find(inode)->pid, static_cast<std::uint32_t>(::getpid()));
+    EXPECT_EQ(owners.find(inode)->startTime,
+              os::ProcessStartTime(static_cast<std::uint32_t>(::getpid())));
+}
+
+// systemd passes a listening socket to the service it starts for it and keeps its own copy: the
+// row belongs to the service. Run in a PID namespace of its own (root only), whose first process
+// is PID 1 there, with that namespace's procfs.
+TEST(LiveEndpointsTest, ListenerThatInitPassedToAServiceBelongsToTheService) {
+    char dir[] = "/tmp/kestrel-pidns-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    int result[2];
+    ASSERT_EQ(::pipe(result), 0);
+    const pid_t outer = ::fork();
+    ASSERT_GE(outer, 0);
+    if (outer == 0) {
+        ::close(result[0]);
+        if (::unshare(CLONE_NEWPID | CLONE_NEWNS) != 0)
+            ::_exit(77);
+        const pid_t init = ::fork();
+        if (init == 0) {
+            if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                ::mount("proc", dir, "proc", 0, nullptr) != 0)
+                ::_exit(77);
+            const Socket passed = tcp4Listener();
+            int hold[2];
+            if (::pipe(hold) != 0)
+                ::_exit(1);
+            const pid_t service = ::fork();
+            if (service == 0) {
+                ::close(hold[1]);
+                char byte = 0;
+                while (::read(hold[0], &byte, 1) < 0) {
+                }
+                ::_exit(0);
+            }
+            ::close(hold[0]);
+            const Socket own = tcp4Listener(); // made after the fork: init's alone
+            std::vector<Endpoint> tcp;
+            std::vector<Endpoint> udp;
+            std::uint32_t owners[2] = {0, 0};
+            if (collectEndpoints(dir, Source::Netlink, tcp, udp)) {
+                for (const Endpoint& e : tcp) {
+                    if (e.state == 2 && e.localPort == localPort(passed))
+                        owners[0] = e.pid;
+                    if (e.state == 2 && e.localPort == localPort(own))
+                        owners[1] = e.pid;
+                }
+            }
+            ::close(hold[1]);
+            ::waitpid(service, nullptr, 0);
+            const bool written = ::write(result[1], owners, sizeof owners) == sizeof owners;
+            ::_exit(written && ::getpid() == 1 && service == 2 ? 0 : 1);
+        }
+        int status = 0;
+        if (init < 0 || ::waitpid(init, &status, 0) != init || !WIFEXITED(status))
+            ::_exit(1);
+        ::_exit(WEXITSTATUS(status));
+    }
+    ::close(result[1]);
+    std::uint32_t owners[2] = {0, 0};
+    const bool read = ::read(result[0], owners, sizeof owners) == sizeof owners;
+    ::close(result[0]);
+    int status = 0;
+    ::waitpid(outer, &status, 0);
+    ::rmdir(dir);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no PID namespace of our own here (needs root)";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(owners[0], 2u) << "the listener init handed to the service";
+    EXPECT_EQ(owners[1], 1u) << "a listener only init holds";
 }
 
 } // namespace

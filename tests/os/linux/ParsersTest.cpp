@@ -4,12 +4,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
+#include <linux/tcp.h>
+#include <map>
+#include <mutex>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -29,16 +36,28 @@ const std::string NetlinkFixture = std::string(KESTREL_TEST_DATA) + "/netlink";
 // state, local "a.b.c.d:port", remote, pid
 using Row = std::tuple<std::uint32_t, std::string, std::string, std::uint32_t>;
 
-std::string text(const std::array<std::uint8_t, 4>& a, std::uint16_t port) {
+std::string text(const std::array<std::uint8_t, 16>& a, std::uint16_t port) {
     return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
            std::to_string(a[3]) + ":" + std::to_string(port);
 }
 
+// An IPv6 row's address as its 16 bytes in hex, then the port.
+std::string text6(const std::array<std::uint8_t, 16>& a, std::uint16_t port) {
+    std::string out;
+    for (const std::uint8_t b : a) {
+        out += "0123456789abcdef"[b >> 4];
+        out += "0123456789abcdef"[b & 15];
+    }
+    return out + ":" + std::to_string(port);
+}
+
 std::vector<Row> rows(const std::vector<Endpoint>& endpoints) {
     std::vector<Row> out;
-    for (const Endpoint& e : endpoints)
-        out.emplace_back(e.state, text(e.localAddr, e.localPort), text(e.remoteAddr, e.remotePort),
+    for (const Endpoint& e : endpoints) {
+        const auto show = e.family == os::Family::V4 ? text : text6;
+        out.emplace_back(e.state, show(e.localAddr, e.localPort), show(e.remoteAddr, e.remotePort),
                          e.pid);
+    }
     return out;
 }
 
@@ -62,7 +81,7 @@ TEST(LinuxStateTest, KernelStatesMapToMibNumbers) {
         EXPECT_EQ(mibTcpState(linuxState), mib) << int(linuxState);
 }
 
-TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4Rows) {
+TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4RowsTheRestIpv6Rows) {
     const auto mapped = [](std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
         return v6({0xff, 0xff, a, b, c, d});
     };
@@ -71,9 +90,13 @@ TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4Rows) {
         RawSocket socket;
         Protocol protocol;
         bool kept;
+        os::Family family;
         std::string local;
         std::string remote;
     };
+    const std::string any6 = std::string(32, '0');
+    const std::string loop6 = std::string(31, '0') + "1";
+    const std::string linkLocal = "fe80" + std::string(26, '0') + "02";
     RawSocket v4{AF_INET, 1, {127, 0, 0, 1}, {10, 1, 2, 3}, 80, 5000, 1, false};
     RawSocket dualListener{AF_INET6, 10, {}, {}, 443, 0, 2, false};
     RawSocket v6onlyListener{AF_INET6, 10, {}, {}, 443, 0, 3, true};
@@ -85,32 +108,73 @@ TEST(LinuxConvertTest, Ipv4TrafficOfIpv6SocketsBecomesIpv4Rows) {
     RawSocket boundOnly{AF_INET, 13, {127, 0, 0, 1}, {}, 9000, 0, 8, false};
     RawSocket udpDual{AF_INET6, 7, {}, {}, 5353, 0, 9, false};
     RawSocket udpConnected{AF_INET, 1, {127, 0, 0, 1}, {8, 8, 8, 8}, 5000, 53, 10, false};
+    RawSocket udp6Loop{AF_INET6, 7, v6({1}), {}, 5354, 0, 11, true};
+    RawSocket scoped{AF_INET6, 1, {}, {}, 7000, 7001, 12, true};
+    scoped.local = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+    scoped.remote = scoped.local;
+    scoped.interfaceIndex = 3;
     const Case cases[] = {
-        {"plain IPv4", v4, Protocol::Tcp, true, "127.0.0.1:80", "10.1.2.3:5000"},
-        {"dual-stack listener on ::", dualListener, Protocol::Tcp, true, "0.0.0.0:443",
+        {"plain IPv4", v4, Protocol::Tcp, true, os::Family::V4, "127.0.0.1:80", "10.1.2.3:5000"},
+        {"dual-stack listener on ::", dualListener, Protocol::Tcp, true, os::Family::V4,
+         "0.0.0.0:443", "0.0.0.0:0"},
+        {"v6-only listener", v6onlyListener, Protocol::Tcp, true, os::Family::V6, any6 + ":443",
+         any6 + ":0"},
+        {"mapped connection", mappedPair, Protocol::Tcp, true, os::Family::V4, "127.0.0.1:443",
+         "127.0.0.2:6000"},
+        {"pure IPv6", loopback6, Protocol::Tcp, true, os::Family::V6, loop6 + ":22", any6 + ":0"},
+        {"mapped local, IPv6 remote", mixed, Protocol::Tcp, true, os::Family::V6,
+         text6(mapped(127, 0, 0, 1), 22), loop6 + ":9"},
+        {"listener on a mapped address", mappedListener, Protocol::Tcp, true, os::Family::V4,
+         "127.0.0.1:8443", "0.0.0.0:0"},
+        {"bound only", boundOnly, Protocol::Tcp, false, os::Family::V4, "", ""},
+        {"dual-stack UDP", udpDual, Protocol::Udp, true, os::Family::V4, "0.0.0.0:5353",
          "0.0.0.0:0"},
-        {"v6-only listener", v6onlyListener, Protocol::Tcp, false, "", ""},
-        {"mapped connection", mappedPair, Protocol::Tcp, true, "127.0.0.1:443", "127.0.0.2:6000"},
-        {"pure IPv6", loopback6, Protocol::Tcp, false, "", ""},
-        {"mapped local, IPv6 remote", mixed, Protocol::Tcp, false, "", ""},
-        {"listener on a mapped address", mappedListener, Protocol::Tcp, true, "127.0.0.1:8443",
-         "0.0.0.0:0"},
-        {"bound only", boundOnly, Protocol::Tcp, false, "", ""},
-        {"dual-stack UDP", udpDual, Protocol::Udp, true, "0.0.0.0:5353", "0.0.0.0:0"},
-        {"connected UDP keeps no remote", udpConnected, Protocol::Udp, true, "127.0.0.1:5000",
-         "0.0.0.0:0"},
+        {"connected UDP keeps no remote", udpConnected, Protocol::Udp, true, os::Family::V4,
+         "127.0.0.1:5000", "0.0.0.0:0"},
+        {"IPv6 UDP", udp6Loop, Protocol::Udp, true, os::Family::V6, loop6 + ":5354", any6 + ":0"},
+        {"link-local pair", scoped, Protocol::Tcp, true, os::Family::V6, linkLocal + ":7000",
+         linkLocal + ":7001"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Endpoint e;
-        ASSERT_EQ(toIpv4Endpoint(c.socket, c.protocol, e), c.kept);
+        ASSERT_EQ(toEndpoint(c.socket, c.protocol, e), c.kept);
         if (!c.kept)
             continue;
-        EXPECT_EQ(text(e.localAddr, e.localPort), c.local);
-        EXPECT_EQ(text(e.remoteAddr, e.remotePort), c.remote);
+        EXPECT_EQ(e.family, c.family);
+        const auto show = c.family == os::Family::V4 ? text : text6;
+        EXPECT_EQ(show(e.localAddr, e.localPort), c.local);
+        EXPECT_EQ(show(e.remoteAddr, e.remotePort), c.remote);
+        if (c.family == os::Family::V4) {
+            EXPECT_TRUE(std::all_of(e.localAddr.begin() + 4, e.localAddr.end(),
+                                    [](std::uint8_t b) { return b == 0; }));
+        }
         EXPECT_EQ(e.inode, c.socket.inode);
+        EXPECT_EQ(e.protocol, c.protocol);
         EXPECT_EQ(e.state, c.protocol == Protocol::Udp ? 0u : mibTcpState(c.socket.linuxState));
+        const std::uint32_t scope = c.socket.interfaceIndex;
+        EXPECT_EQ(e.localScopeId, scope);
+        EXPECT_EQ(e.remoteScopeId, scope);
     }
+}
+
+TEST(LinuxConvertTest, SocketFactsReachTheRow) {
+    RawSocket s{AF_INET, 1, {127, 0, 0, 1}, {127, 0, 0, 1}, 80, 5000, 99, false};
+    s.uid = 1000;
+    s.cookie = 0x1122334455667788ull;
+    s.hasByteCounters = true;
+    s.bytesAcked = 1u << 20;
+    s.bytesReceived = 12345;
+    Endpoint e;
+    ASSERT_TRUE(toEndpoint(s, Protocol::Tcp, e));
+    EXPECT_EQ(e.uid, 1000u);
+    EXPECT_EQ(e.inode, 99u);
+    EXPECT_EQ(e.cookie, 0x1122334455667788ull);
+    EXPECT_TRUE(e.hasByteCounters);
+    EXPECT_EQ(e.bytesAcked, 1u << 20);
+    EXPECT_EQ(e.bytesReceived, 12345u);
+    EXPECT_EQ(e.pid, 0u);
+    EXPECT_EQ(e.ownerStartTime, 0u);
 }
 
 TEST(InodeOwnersTest, KeepsEveryInodeOnceAndGrowsPastWhatWasPromised) {
@@ -131,16 +195,21 @@ TEST(InodeOwnersTest, KeepsEveryInodeOnceAndGrowsPastWhatWasPromised) {
     EXPECT_EQ(owners.find(0), nullptr);
     EXPECT_EQ(owners.find(999999), nullptr);
     EXPECT_EQ(owners.find(1u << 20), nullptr);
+    EXPECT_EQ(owners.unowned(), inodes.size());
     for (std::uint64_t inode : inodes) {
-        std::uint32_t* pid = owners.find(inode);
-        ASSERT_NE(pid, nullptr) << inode;
-        EXPECT_EQ(*pid, 0u);
-        *pid = static_cast<std::uint32_t>(inode % 65521 + 1);
+        SocketOwner* owner = owners.find(inode);
+        ASSERT_NE(owner, nullptr) << inode;
+        EXPECT_EQ(owner->pid, 0u);
+        *owner = SocketOwner{static_cast<std::uint32_t>(inode % 65521 + 1), inode + 7};
     }
-    for (std::uint64_t i = 0; i < 20000; ++i) // grows further; the PIDs set so far stay
+    EXPECT_EQ(owners.unowned(), 0u);
+    for (std::uint64_t i = 0; i < 20000; ++i) // grows further; the owners set so far stay
         owners.add(5000000 + i);
-    for (std::uint64_t inode : inodes)
-        EXPECT_EQ(*owners.find(inode), inode % 65521 + 1) << inode;
+    EXPECT_EQ(owners.unowned(), 20000u);
+    for (std::uint64_t inode : inodes) {
+        EXPECT_EQ(owners.find(inode)->pid, inode % 65521 + 1) << inode;
+        EXPECT_EQ(owners.find(inode)->startTime, inode + 7) << inode;
+    }
 }
 
 TEST(LinuxProcNetTest, FixtureTreeGivesRowsWithOwners) {
@@ -156,12 +225,14 @@ TEST(LinuxProcNetTest, FixtureTreeGivesRowsWithOwners) {
         {2, "127.0.0.1:8081", "0.0.0.0:0", 0}, // nobody holds it
         {5, "127.0.0.1:50000", "127.0.0.1:8080", 200},
         {11, "127.0.0.1:50001", "127.0.0.1:8080", 0}, // TIME_WAIT has no inode
+        {2, std::string(31, '0') + "1:8082", std::string(32, '0') + ":0", 0}, // IPv6 after IPv4
     };
     EXPECT_EQ(rows(tcp), expectedTcp);
     const std::vector<Row> expectedUdp = {
         {0, "0.0.0.0:53", "0.0.0.0:0", 100},
         {0, "0.0.0.0:5353", "0.0.0.0:0", 300},
         {0, "127.0.0.1:514", "0.0.0.0:0", 200},
+        {0, std::string(31, '0') + "1:5354", std::string(32, '0') + ":0", 0},
     };
     EXPECT_EQ(rows(udp), expectedUdp);
 }
@@ -173,12 +244,13 @@ TEST(LinuxProcNetTest, V6OnlyDefaultDropsListenersOnAnyAddress) {
         std::vector<RawSocket> raw;
         parseProcNet(tcp6, AF_INET6, v6only, raw);
         ASSERT_EQ(raw.size(), 3u);
-        std::size_t kept = 0;
+        std::size_t ipv4 = 0;
         for (const RawSocket& s : raw) {
             Endpoint e;
-            kept += toIpv4Endpoint(s, Protocol::Tcp, e) ? 1 : 0;
+            ASSERT_TRUE(toEndpoint(s, Protocol::Tcp, e));
+            ipv4 += e.family == os::Family::V4 ? 1 : 0;
         }
-        EXPECT_EQ(kept, v6only ? 1u : 2u);
+        EXPECT_EQ(ipv4, v6only ? 1u : 2u);
     }
 }
 
@@ -243,7 +315,8 @@ TEST(LinuxSockDiagTest, SavedDumpsGiveTheLoopbackSockets) {
         for (const RawSocket& s : parsed.sockets) {
             raw.push_back(s);
             Endpoint e;
-            if (toIpv4Endpoint(s, Protocol::Tcp, e) && e.localPort >= 38000 && e.localPort < 38100)
+            if (toEndpoint(s, Protocol::Tcp, e) && e.family == os::Family::V4 &&
+                e.localPort >= 38000 && e.localPort < 38100)
                 endpoints.push_back(e);
         }
     }
@@ -377,6 +450,13 @@ TEST(LinuxSockDiagTest, ReplyKindsAreTold) {
          message(SOCK_DIAG_BY_FAMILY, 7, diagPayload(AF_INET6, 10, 80, v6onlyAttribute),
                  NLM_F_DUMP_INTR),
          false, 0, false, true, 1},
+        // The most negative status has no positive counterpart: an unknown error all the same.
+        {"lowest status in the done message", message(NLMSG_DONE, 7, intPayload(INT_MIN)), true,
+         INT_MAX, false, false, 0},
+        {"lowest status in an error message", message(NLMSG_ERROR, 7, intPayload(INT_MIN)), true,
+         INT_MAX, false, false, 0},
+        {"positive status in the done message", message(NLMSG_DONE, 7, intPayload(INT_MAX)), true,
+         0, false, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -390,6 +470,180 @@ TEST(LinuxSockDiagTest, ReplyKindsAreTold) {
     const ParsedDump flagged = parseDump(cases[8].bytes, 7);
     ASSERT_EQ(flagged.sockets.size(), 1u);
     EXPECT_TRUE(flagged.sockets[0].v6only);
+}
+
+std::vector<std::uint8_t> attribute(std::uint16_t type, const std::vector<std::uint8_t>& data) {
+    rtattr header{};
+    header.rta_len = static_cast<unsigned short>(RTA_LENGTH(data.size()));
+    header.rta_type = type;
+    std::vector<std::uint8_t> out(RTA_ALIGN(header.rta_len), 0);
+    std::memcpy(out.data(), &header, sizeof header);
+    std::copy(data.begin(), data.end(), out.begin() + RTA_LENGTH(0));
+    return out;
+}
+
+TEST(LinuxSockDiagTest, OwnerIdentityAndByteCountersAreRead) {
+    inet_diag_msg msg{};
+    msg.idiag_family = AF_INET6;
+    msg.idiag_state = 1;
+    msg.id.idiag_sport = htons(443);
+    msg.id.idiag_if = 4;
+    msg.id.idiag_cookie[0] = 0x55667788;
+    msg.id.idiag_cookie[1] = 0x11223344;
+    msg.idiag_uid = 1234;
+    msg.idiag_inode = 777;
+    tcp_info info{};
+    info.tcpi_bytes_acked = 5ull << 32;
+    info.tcpi_bytes_received = 1u << 20;
+    std::vector<std::uint8_t> infoBytes(sizeof info);
+    std::memcpy(infoBytes.data(), &info, sizeof info);
+    // An older kernel's shorter tcp_info that ends before the counters tells none.
+    const std::vector<std::uint8_t> shortInfo(infoBytes.begin(), infoBytes.begin() + 80);
+    for (const bool whole : {true, false}) {
+        SCOPED_TRACE(whole);
+        std::vector<std::uint8_t> payload(NLMSG_ALIGN(sizeof msg), 0);
+        std::memcpy(payload.data(), &msg, sizeof msg);
+        const std::vector<std::uint8_t> attr =
+            attribute(INET_DIAG_INFO, whole ? infoBytes : shortInfo);
+        payload.insert(payload.end(), attr.begin(), attr.end());
+        const ParsedDump parsed = parseDump(message(SOCK_DIAG_BY_FAMILY, 7, payload), 7);
+        ASSERT_EQ(parsed.sockets.size(), 1u);
+        const RawSocket& s = parsed.sockets[0];
+        EXPECT_EQ(s.uid, 1234u);
+        EXPECT_EQ(s.inode, 777u);
+        EXPECT_EQ(s.interfaceIndex, 4u);
+        EXPECT_EQ(s.cookie, 0x1122334455667788ull);
+        EXPECT_EQ(s.hasByteCounters, whole);
+        EXPECT_EQ(s.bytesAcked, whole ? 5ull << 32 : 0u);
+        EXPECT_EQ(s.bytesReceived, whole ? 1u << 20 : 0u);
+    }
+    // A request socket has no cookie of its own.
+    msg.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    msg.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    std::vector<std::uint8_t> payload(NLMSG_ALIGN(sizeof msg), 0);
+    std::memcpy(payload.data(), &msg, sizeof msg);
+    const ParsedDump parsed = parseDump(message(SOCK_DIAG_BY_FAMILY, 7, payload), 7);
+    ASSERT_EQ(parsed.sockets.size(), 1u);
+    EXPECT_EQ(parsed.sockets[0].cookie, 0u);
+}
+
+// A procfs tree of its own for the descriptor scan: processes with socket links and a stat.
+class ScanFixture {
+public:
+    ScanFixture() {
+        char pattern[] = "/tmp/kestrel-scan-XXXXXX";
+        const char* made = ::mkdtemp(pattern);
+        m_root = made != nullptr ? made : "";
+    }
+    ~ScanFixture() { std::filesystem::remove_all(m_root); }
+    ScanFixture(const ScanFixture&) = delete;
+    ScanFixture& operator=(const ScanFixture&) = delete;
+
+    const std::string& root() const { return m_root; }
+    void process(std::uint32_t pid, std::uint64_t startTime,
+                 const std::vector<std::uint64_t>& inodes) {
+        const std::filesystem::path dir = std::filesystem::path(m_root) / std::to_string(pid);
+        std::filesystem::create_directories(dir / "fd");
+        std::ofstream(dir / "stat")
+            << pid << " (p) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 " << startTime << " 100 10\n";
+        int fd = 3;
+        for (const std::uint64_t inode : inodes)
+            addSocket(pid, fd++, inode);
+    }
+    void addSocket(std::uint32_t pid, int fd, std::uint64_t inode) {
+        const std::filesystem::path link =
+            std::filesystem::path(m_root) / std::to_string(pid) / "fd" / std::to_string(fd);
+        std::filesystem::create_symlink("socket:[" + std::to_string(inode) + "]", link);
+    }
+
+private:
+    std::string m_root;
+};
+
+std::vector<std::pair<std::uint32_t, std::uint64_t>>
+ownersOf(InodeOwners& owners, const std::vector<std::uint64_t>& inodes) {
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> out;
+    for (const std::uint64_t inode : inodes) {
+        const SocketOwner* owner = owners.find(inode);
+        out.emplace_back(owner ? owner->pid : 999999, owner ? owner->startTime : 999999);
+    }
+    return out;
+}
+
+TEST(SocketOwnerScanTest, SharedSocketsGoToTheLowestPidButInitOnlyWhenAlone) {
+    ScanFixture proc;
+    proc.process(1, 10, {100, 101, 102});
+    proc.process(7, 70, {100, 103});
+    proc.process(9, 90, {100, 101, 103});
+    proc.process(12, 120, {104});
+    const std::vector<std::uint64_t> inodes = {100, 101, 102, 103, 104, 105};
+    InodeOwners owners(inodes.size());
+    for (const std::uint64_t inode : inodes)
+        owners.add(inode);
+    findSocketOwners(proc.root(), owners);
+    const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
+        {7, 70},           // init, 7 and 9: the lowest PID but init
+        {9, 90},           // init and 9: a socket-activated service's listener
+        {1, 10},           // init alone
+        {7, 70},           // 7 and 9
+        {12, 120}, {0, 0}, // nobody
+    };
+    EXPECT_EQ(ownersOf(owners, inodes), expected);
+}
+
+// A process that ended while its descriptors were read and whose PID a newer process got must
+// not pass its sockets (or the newcomer's start time) to the rows.
+TEST(SocketOwnerScanTest, ProcessWhoseStartTimeChangedDuringTheScanIsNoOwner) {
+    ScanFixture proc;
+    proc.process(20, 200, {300, 301});
+    proc.process(30, 300, {301, 302});
+    proc.process(40, 400, {303});
+    std::mutex lock;
+    std::map<std::uint32_t, int> reads;
+    // PID 20 is reused between the two reads of its start time; PID 40 ends (no stat).
+    const StartTimeReader reader = [&](int procFd, std::uint32_t pid) -> std::uint64_t {
+        int n = 0;
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            n = ++reads[pid];
+        }
+        if (pid == 20 && n > 1)
+            return 201;
+        if (pid == 40 && n > 1)
+            return 0;
+        return os::linuxproc::processStartTimeAt(procFd, pid);
+    };
+    const std::vector<std::uint64_t> inodes = {300, 301, 302, 303};
+    InodeOwners owners(inodes.size());
+    for (const std::uint64_t inode : inodes)
+        owners.add(inode);
+    SocketOwnerScan scan(proc.root(), reader);
+    scan.resolve(owners);
+    const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
+        {0, 0}, {30, 300}, {30, 300}, {0, 0}};
+    EXPECT_EQ(ownersOf(owners, inodes), expected);
+    EXPECT_EQ(reads[20], 2);
+    EXPECT_EQ(reads[30], 2);
+}
+
+TEST(SocketOwnerScanTest, SecondPassFindsLateSocketsAndKeepsTheFirstPassOwners) {
+    ScanFixture proc;
+    proc.process(50, 500, {600});
+    proc.process(60, 600, {});
+    SocketOwnerScan scan(proc.root());
+    const std::vector<std::uint64_t> inodes = {600, 601, 602};
+    InodeOwners owners(inodes.size());
+    for (const std::uint64_t inode : inodes)
+        owners.add(inode);
+    scan.resolve(owners);
+    EXPECT_EQ(owners.unowned(), 2u);
+    // Made after the first pass: a new socket of 60, and 600 passed to a lower PID.
+    proc.addSocket(60, 3, 601);
+    proc.process(45, 450, {600});
+    scan.resolveAgain(owners);
+    const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
+        {50, 500}, {60, 600}, {0, 0}};
+    EXPECT_EQ(ownersOf(owners, inodes), expected);
 }
 
 TEST(LinuxProcessesTest, FixtureTreeGivesNamesFromExeCmdlineOrComm) {

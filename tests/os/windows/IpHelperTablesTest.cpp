@@ -7,8 +7,6 @@
 #include <tuple>
 #include <vector>
 
-#include "os/Endpoints.h"
-
 using namespace os::iphelper;
 
 namespace {
@@ -41,6 +39,7 @@ V6 mapped(V4 v4) {
 
 constexpr V6 Unspecified6{};
 constexpr V6 Loopback6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+constexpr V6 LinkLocal6{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x22};
 
 struct Tcp4 {
     std::uint32_t state;
@@ -90,21 +89,51 @@ Bytes tcp6Table(const std::vector<Tcp6>& rows) {
     return out;
 }
 
-// The rows in the layout of os/Endpoints.h, unused port bytes 0.
-Bytes expectedTcp(const std::vector<Tcp4>& rows) {
-    Bytes out;
-    le32(out, static_cast<std::uint32_t>(rows.size()));
+std::array<std::uint8_t, 16> wide(const V4& a) {
+    return {a[0], a[1], a[2], a[3]};
+}
+
+// The IPv4 rows the decoder should give.
+std::vector<os::Endpoint> expectedTcp(const std::vector<Tcp4>& rows) {
+    std::vector<os::Endpoint> out;
     for (const Tcp4& r : rows) {
-        le32(out, r.state);
-        bytes(out, r.local);
-        out.insert(out.end(), {static_cast<std::uint8_t>(r.localPort >> 8),
-                               static_cast<std::uint8_t>(r.localPort & 0xff), 0, 0});
-        bytes(out, r.remote);
-        out.insert(out.end(), {static_cast<std::uint8_t>(r.remotePort >> 8),
-                               static_cast<std::uint8_t>(r.remotePort & 0xff), 0, 0});
-        le32(out, r.pid);
+        os::Endpoint& e = out.emplace_back();
+        e.state = r.state;
+        e.localAddr = wide(r.local);
+        e.localPort = r.localPort;
+        e.remoteAddr = wide(r.remote);
+        e.remotePort = r.remotePort;
+        e.pid = r.pid;
     }
     return out;
+}
+
+os::Endpoint tcp6Row(const V6& local, std::uint32_t localScope, std::uint16_t localPort,
+                     const V6& remote, std::uint32_t remoteScope, std::uint16_t remotePort,
+                     std::uint32_t state, std::uint32_t pid) {
+    os::Endpoint e;
+    e.family = os::Family::V6;
+    e.state = state;
+    e.localAddr = local;
+    e.localScopeId = localScope;
+    e.localPort = localPort;
+    e.remoteAddr = remote;
+    e.remoteScopeId = remoteScope;
+    e.remotePort = remotePort;
+    e.pid = pid;
+    return e;
+}
+
+os::Endpoint udpRow(os::Family family, const V6& local, std::uint32_t scope, std::uint16_t port,
+                    std::uint32_t pid) {
+    os::Endpoint e;
+    e.protocol = os::Protocol::Udp;
+    e.family = family;
+    e.localAddr = local;
+    e.localScopeId = scope;
+    e.localPort = port;
+    e.pid = pid;
+    return e;
 }
 
 } // namespace
@@ -115,10 +144,16 @@ TEST(IpHelperTables, Tcp4RowsKeepStatePortsAndLittleEndianPid) {
         {5, {127, 0, 0, 1}, 50123, {127, 0, 0, 1}, 443, 0x12345678},
         {11, {10, 1, 2, 3}, 65535, {192, 168, 0, 1}, 1, 0},
     };
-    Bytes out;
+    std::vector<os::Endpoint> out;
     EXPECT_EQ(AppendTcp4Rows(tcp4Table(rows, 3), out), 3u);
     EXPECT_EQ(out, expectedTcp(rows));
-    EXPECT_EQ(out.size(), 4 + 3 * os::TcpRowSize);
+    for (const os::Endpoint& e : out) {
+        // Nothing the table does not tell.
+        EXPECT_EQ(e.uid, os::NoUserId);
+        EXPECT_EQ(e.inode, 0u);
+        EXPECT_FALSE(e.hasByteCounters);
+        EXPECT_EQ(e.ownerStartTime, 0u);
+    }
 }
 
 TEST(IpHelperTables, Tcp4KeepsUnknownStatesAndCutsAnOverlongCount) {
@@ -131,20 +166,20 @@ TEST(IpHelperTables, Tcp4KeepsUnknownStatesAndCutsAnOverlongCount) {
     };
     Bytes table = tcp4Table(rows, 1000);
     table.resize(table.size() - 5); // the last row is cut short
-    Bytes out;
+    std::vector<os::Endpoint> out;
     // A state the list does not know is still an endpoint: it is shown as an unknown state.
     EXPECT_EQ(AppendTcp4Rows(table, out), 4u);
     EXPECT_EQ(out, expectedTcp({rows[0], rows[1], rows[2], rows[3]}));
 
     for (std::size_t size : {0u, 1u, 3u, 4u, 27u}) {
-        Bytes none;
+        std::vector<os::Endpoint> none;
         const Bytes shortTable(table.begin(), table.begin() + static_cast<std::ptrdiff_t>(size));
         EXPECT_EQ(AppendTcp4Rows(shortTable, none), 0u) << size;
-        EXPECT_EQ(none, Bytes(4, 0)) << size;
+        EXPECT_TRUE(none.empty()) << size;
     }
 }
 
-TEST(IpHelperTables, Tcp6KeepsOnlyIpv4MappedTraffic) {
+TEST(IpHelperTables, Tcp6IsIpv4TrafficWhenMappedAndIpv6RowsOtherwise) {
     const V4 lo{127, 0, 0, 1};
     const std::vector<Tcp6> rows = {
         {mapped(lo), 8080, mapped(lo), 50000, 5, 0xA1B2C3D4}, // IPv4 connection
@@ -153,16 +188,26 @@ TEST(IpHelperTables, Tcp6KeepsOnlyIpv4MappedTraffic) {
         {Unspecified6, 22, Unspecified6, 0, 2, 99},           // IPv6 listener on ::
         {mapped(lo), 1, Loopback6, 2, 5, 100},                // mixed: not IPv4 traffic
         {mapped(lo), 3, mapped(lo), 4, 0, 101},               // an unknown state
-        {Loopback6, 5, Loopback6, 6, 13, 102},                // IPv6, an unknown state
+        {LinkLocal6, 23, LinkLocal6, 50002, 5, 102},          // needs its scope IDs
+        {Loopback6, 5, Loopback6, 6, 13, 103},                // IPv6, an unknown state
     };
-    Bytes out = expectedTcp({{5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3}});
-    EXPECT_EQ(AppendTcp6MappedRows(tcp6Table(rows), out), 3u);
-    EXPECT_EQ(out, expectedTcp({
-                       {5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3},
-                       {5, lo, 8080, lo, 50000, 0xA1B2C3D4},
-                       {2, {0, 0, 0, 0}, 9090, {0, 0, 0, 0}, 0, 77},
-                       {0, lo, 3, lo, 4, 101},
-                   }));
+    std::vector<os::Endpoint> out = expectedTcp({{5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3}});
+    EXPECT_EQ(AppendTcp6Rows(tcp6Table(rows), out), 8u);
+    std::vector<os::Endpoint> expected = expectedTcp({
+        {5, {9, 9, 9, 9}, 1, {9, 9, 9, 9}, 2, 3},
+        {5, lo, 8080, lo, 50000, 0xA1B2C3D4},
+        {2, {0, 0, 0, 0}, 9090, {0, 0, 0, 0}, 0, 77},
+    });
+    const std::vector<os::Endpoint> unknownV4 = expectedTcp({{0, lo, 3, lo, 4, 101}});
+    // The table builder writes scope IDs 7 (local) and 9 (remote) into every row; only
+    // link-local addresses keep them.
+    expected.push_back(tcp6Row(Loopback6, 0, 8080, Loopback6, 0, 50001, 5, 88));
+    expected.push_back(tcp6Row(Unspecified6, 0, 22, Unspecified6, 0, 0, 2, 99));
+    expected.push_back(tcp6Row(mapped(lo), 0, 1, Loopback6, 0, 2, 5, 100));
+    expected.push_back(unknownV4[0]);
+    expected.push_back(tcp6Row(LinkLocal6, 7, 23, LinkLocal6, 9, 50002, 5, 102));
+    expected.push_back(tcp6Row(Loopback6, 0, 5, Loopback6, 0, 6, 13, 103));
+    EXPECT_EQ(out, expected);
 }
 
 TEST(IpHelperTables, UdpRowsOfBothFamilies) {
@@ -175,24 +220,49 @@ TEST(IpHelperTables, UdpRowsOfBothFamilies) {
     port(v4, 5353);
     le32(v4, 0);
 
+    const V6 linkLocal{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5};
     Bytes v6;
-    le32(v6, 3);
-    for (const auto& [address, number, pid] :
-         {std::tuple{mapped({10, 0, 0, 7}), std::uint16_t{123}, std::uint32_t{42}},
-          std::tuple{Loopback6, std::uint16_t{124}, std::uint32_t{43}},
-          std::tuple{Unspecified6, std::uint16_t{125}, std::uint32_t{44}}}) {
+    le32(v6, 4);
+    for (const auto& [address, scope, number, pid] :
+         {std::tuple{mapped({10, 0, 0, 7}), std::uint32_t{0}, std::uint16_t{123},
+                     std::uint32_t{42}},
+          std::tuple{Loopback6, std::uint32_t{4096}, std::uint16_t{124}, std::uint32_t{43}},
+          std::tuple{Unspecified6, std::uint32_t{0}, std::uint16_t{125}, std::uint32_t{44}},
+          std::tuple{linkLocal, std::uint32_t{12}, std::uint16_t{126}, std::uint32_t{45}}}) {
         bytes(v6, address);
-        le32(v6, 0);
+        le32(v6, scope);
         port(v6, number);
         le32(v6, pid);
     }
 
-    Bytes out;
+    std::vector<os::Endpoint> out;
     EXPECT_EQ(AppendUdp4Rows(v4, out), 2u);
-    EXPECT_EQ(AppendUdp6MappedRows(v6, out), 1u);
-    const Bytes expected = {3,   0, 0, 0,                                 // count
-                            127, 0, 0, 1, 0,    53,   0, 0, 4,  3, 2, 1,  // 127.0.0.1:53
-                            0,   0, 0, 0, 0x14, 0xE9, 0, 0, 0,  0, 0, 0,  // 0.0.0.0:5353
-                            10,  0, 0, 7, 0,    123,  0, 0, 42, 0, 0, 0}; // from ::ffff:10.0.0.7
+    EXPECT_EQ(AppendUdp6Rows(v6, out), 4u);
+    const std::vector<os::Endpoint> expected = {
+        udpRow(os::Family::V4, wide({127, 0, 0, 1}), 0, 53, 0x01020304),
+        udpRow(os::Family::V4, {}, 0, 5353, 0),
+        udpRow(os::Family::V4, wide({10, 0, 0, 7}), 0, 123, 42), // from ::ffff:10.0.0.7
+        udpRow(os::Family::V6, Loopback6, 0, 124, 43),
+        udpRow(os::Family::V6, Unspecified6, 0, 125, 44),
+        udpRow(os::Family::V6, linkLocal, 12, 126, 45),
+    };
     EXPECT_EQ(out, expected);
+}
+
+TEST(IpHelperTables, UdpTablesGiveOnlyTheWholeRowsPresent) {
+    Bytes v4;
+    le32(v4, 3); // claims three rows, holds one and a half
+    bytes(v4, V4{127, 0, 0, 1});
+    port(v4, 53);
+    le32(v4, 1);
+    bytes(v4, V4{127, 0, 0, 2});
+    Bytes v6;
+    le32(v6, 2);
+    bytes(v6, Loopback6);
+    std::vector<os::Endpoint> out;
+    EXPECT_EQ(AppendUdp4Rows(v4, out), 1u);
+    EXPECT_EQ(AppendUdp6Rows(v6, out), 0u);
+    EXPECT_EQ(AppendUdp6Rows(Bytes{1, 0}, out), 0u);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].localPort, 53);
 }

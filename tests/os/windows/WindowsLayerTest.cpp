@@ -2,6 +2,7 @@
 // own DLLs.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cwchar>
@@ -27,15 +28,6 @@
 
 namespace {
 
-std::uint32_t readLe32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-std::uint16_t portAt(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
-}
-
 class WinsockSession {
 public:
     WinsockSession() { m_ok = ::WSAStartup(MAKEWORD(2, 2), &m_data) == 0; }
@@ -52,7 +44,7 @@ private:
 
 class Socket {
 public:
-    explicit Socket(int type) : m_socket(::socket(AF_INET, type, 0)) {}
+    explicit Socket(int type, int family = AF_INET) : m_socket(::socket(family, type, 0)) {}
     ~Socket() {
         if (m_socket != INVALID_SOCKET)
             ::closesocket(m_socket);
@@ -74,6 +66,19 @@ public:
         return ntohs(address.sin_port);
     }
 
+    // Binds to ::1 on a port the system picks; 0 on failure.
+    std::uint16_t bindLoopback6() {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_addr = in6addr_loopback;
+        if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return 0;
+        int length = sizeof address;
+        if (::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return 0;
+        return ntohs(address.sin6_port);
+    }
+
 private:
     SOCKET m_socket;
 };
@@ -83,8 +88,8 @@ private:
 template <typename Predicate> bool pollTables(Predicate found) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     do {
-        std::vector<std::uint8_t> tcp;
-        std::vector<std::uint8_t> udp;
+        std::vector<os::Endpoint> tcp;
+        std::vector<os::Endpoint> udp;
         if (os::ReadEndpointTables(tcp, udp) && found(tcp, udp))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -129,16 +134,36 @@ TEST(WindowsEndpoints, OwnTcpListenerShowsWithListenStateAndPort) {
     // Wine may report PID 0 for sockets it does not map to a process, so the owner is not
     // checked here; its decoding is tested on byte fixtures.
     EXPECT_TRUE(pollTables([&](const auto& tcp, const auto&) {
-        const std::size_t rows = readLe32(tcp.data());
-        EXPECT_EQ(tcp.size(), 4 + rows * os::TcpRowSize);
-        for (std::size_t i = 0; i < rows; ++i) {
-            const std::uint8_t* row = tcp.data() + 4 + i * os::TcpRowSize;
-            if (readLe32(row) == 2 && row[4] == 127 && row[5] == 0 && row[6] == 0 && row[7] == 1 &&
-                portAt(row + 8) == port)
+        for (const os::Endpoint& e : tcp) {
+            EXPECT_EQ(e.protocol, os::Protocol::Tcp);
+            if (e.state == 2 && e.family == os::Family::V4 && e.localAddr[0] == 127 &&
+                e.localAddr[1] == 0 && e.localAddr[2] == 0 && e.localAddr[3] == 1 &&
+                e.localPort == port)
                 return true;
         }
         return false;
     })) << "listener on 127.0.0.1:"
+        << port;
+}
+
+TEST(WindowsEndpoints, OwnIpv6ListenerShowsAsAnIpv6Row) {
+    WinsockSession winsock;
+    ASSERT_TRUE(winsock.ok());
+    Socket listener(SOCK_STREAM, AF_INET6);
+    ASSERT_NE(listener.get(), INVALID_SOCKET);
+    const std::uint16_t port = listener.bindLoopback6();
+    ASSERT_NE(port, 0);
+    ASSERT_EQ(::listen(listener.get(), 4), 0);
+
+    const std::array<std::uint8_t, 16> loopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_TRUE(pollTables([&](const auto& tcp, const auto&) {
+        for (const os::Endpoint& e : tcp) {
+            if (e.state == 2 && e.family == os::Family::V6 && e.localAddr == loopback &&
+                e.localPort == port)
+                return AddressText(e.family, e.localAddr, e.localScopeId) == "::1";
+        }
+        return false;
+    })) << "listener on [::1]:"
         << port;
 }
 
@@ -150,11 +175,10 @@ TEST(WindowsEndpoints, OwnUdpSocketShowsWithItsPort) {
     ASSERT_NE(port, 0);
 
     EXPECT_TRUE(pollTables([&](const auto&, const auto& table) {
-        const std::size_t rows = readLe32(table.data());
-        EXPECT_EQ(table.size(), 4 + rows * os::UdpRowSize);
-        for (std::size_t i = 0; i < rows; ++i) {
-            const std::uint8_t* row = table.data() + 4 + i * os::UdpRowSize;
-            if (row[0] == 127 && row[3] == 1 && portAt(row + 4) == port)
+        for (const os::Endpoint& e : table) {
+            EXPECT_EQ(e.protocol, os::Protocol::Udp);
+            if (e.family == os::Family::V4 && e.localAddr[0] == 127 && e.localAddr[3] == 1 &&
+                e.localPort == port)
                 return true;
         }
         return false;
