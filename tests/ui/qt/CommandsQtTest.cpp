@@ -333,6 +333,19 @@ TEST(QtFormProcInfo, ShowsTheRowAndRunsItsLinkAndButton) {
         EXPECT_EQ(path->geometry(), QRect(8, 140, 409, 20));
         EXPECT_EQ(dialog->control(ProcInfoControl::BTNOK)->geometry(), QRect(321, 202, 97, 26));
         EXPECT_EQ(dialog->control(ProcInfoControl::LabExe)->pos(), QPoint(80, 16));
+        // Every control at its place: those of a fixed size in full, labels at their corner.
+        for (const ProcInfoPlacement& place : ProcInfoLook::Placements()) {
+            const QWidget* widget = dialog->control(place.control);
+            ASSERT_NE(widget, nullptr) << static_cast<int>(place.control);
+            if (place.width > 0) {
+                EXPECT_EQ(widget->geometry(),
+                          QRect(place.left, place.top, place.width, place.height))
+                    << static_cast<int>(place.control);
+            } else {
+                EXPECT_EQ(widget->pos(), QPoint(place.left, place.top))
+                    << static_cast<int>(place.control);
+            }
+        }
 
         const QImage icon =
             qobject_cast<QLabel*>(dialog->control(ProcInfoControl::Image1))->pixmap().toImage();
