@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "SyntheticSnapshot.h"
 #include "list/ConnectionList.h"
 #include "list/MemoryListControl.h"
-#include "SyntheticSnapshot.h"
 
 namespace {
 
@@ -56,7 +56,8 @@ void BM_FillList(benchmark::State& state) {
 
 void BM_RefreshList(benchmark::State& state) {
     const std::size_t rows = static_cast<std::size_t>(state.range(0));
-    const SyntheticTables snapshots[2] = {makeSyntheticSnapshot(rows, false), makeSyntheticSnapshot(rows, true)};
+    const SyntheticTables snapshots[2] = {makeSyntheticSnapshot(rows, false),
+                                          makeSyntheticSnapshot(rows, true)};
     Harness h;
     h.current = snapshots[0];
     h.conn.FillList();

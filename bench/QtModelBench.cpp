@@ -10,15 +10,14 @@
 #include <QApplication>
 #include <QByteArray>
 
+#include "SyntheticSnapshot.h"
 #include "list/ConnectionList.h"
 #include "list/MemoryListControl.h"
-#include "SyntheticSnapshot.h"
 #include "ui/Components.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
 
 namespace {
-
 
 class SilentReport : public ui::ErrorReport {
 public:

@@ -76,7 +76,7 @@ if(WIN32)
   endif()
 endif()
 
-# The window's target is defined after this file is read, so the copy is attached at the end.
+# Called once the window's target exists: the help goes next to it.
 function(kestrel_attach_help)
   if(NOT TARGET kestrel)
     return()
@@ -111,4 +111,3 @@ function(kestrel_attach_help)
   endif()
   add_dependencies(kestrel kestrel_help)
 endfunction()
-cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL kestrel_attach_help)

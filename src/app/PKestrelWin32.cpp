@@ -8,10 +8,10 @@
 #include <objbase.h>
 
 #include "os/SingleInstance.h"
-#include "os/windows/WinText.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/win32/Win32MainWindow.h"
+#include "win32/WinText.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ private:
 // A box of its own, before any window: above the running instance's window, which is usually
 // topmost, and in the foreground, so that the user sees it.
 void plainMessage(const std::string& text, UINT icon) {
-    ::MessageBoxW(nullptr, os::win::WideFromUtf8(text).c_str(),
-                  os::win::WideFromUtf8(ui::ApplicationTitle).c_str(),
+    ::MessageBoxW(nullptr, win32::WideFromUtf8(text).c_str(),
+                  win32::WideFromUtf8(ui::ApplicationTitle).c_str(),
                   MB_OK | MB_TOPMOST | MB_SETFOREGROUND | icon);
 }
 

@@ -41,7 +41,9 @@ void CommandControl::runClickHandler() const {
         m_onClick();
 }
 
-void Button::click() { runClickHandler(); }
+void Button::click() {
+    runClickHandler();
+}
 
 void CheckBox::setChecked(bool checked) {
     if (checked == m_checked)

@@ -8,22 +8,15 @@
 
 #include "list/ConnectionList.h"
 #include "list/MemoryListControl.h"
+#include "ui/TestRecords.h"
 
 namespace {
 
 File_Rec tcpRec(std::string pid, std::string local, std::string localPort, std::string remote,
                 std::string remotePort, std::int32_t state, std::string name,
                 std::string path = "auto") {
-    File_Rec r;
-    r.State = state;
-    r.LocalAddr = std::move(local);
-    r.LocalPort = std::move(localPort);
-    r.RemoteAddr = std::move(remote);
-    r.RemotePort = std::move(remotePort);
-    r.PID = std::move(pid);
-    r.ProcName = std::move(name);
-    r.ProcPath = path == "auto" ? "/usr/bin/" + r.ProcName : std::move(path);
-    return r;
+    return tcpRecord(state, local, localPort, remote, remotePort, pid, name,
+                     path == "auto" ? "/usr/bin/" + name : path);
 }
 
 File_Rec udpRec(std::string pid, std::string local, std::string localPort, std::string name,

@@ -7,20 +7,13 @@
 
 #include "list/Columns.h"
 #include "list/RowRules.h"
+#include "ui/TestRecords.h"
 
 namespace {
 
 File_Rec record(std::int32_t state, std::string local, std::string localPort, std::string remote,
                 std::string remotePort, std::string name, std::string path) {
-    File_Rec r;
-    r.State = state;
-    r.LocalAddr = std::move(local);
-    r.LocalPort = std::move(localPort);
-    r.RemoteAddr = std::move(remote);
-    r.RemotePort = std::move(remotePort);
-    r.PID = "4242";
-    r.ProcName = std::move(name);
-    r.ProcPath = std::move(path);
+    File_Rec r = tcpRecord(state, local, localPort, remote, remotePort, "4242", name, path);
     r.FileDesc = "desc";
     r.Company = "corp";
     r.Mark = "ok";

@@ -251,8 +251,8 @@ private:
 
 // --- The parent's side ---
 
-using RowKey = std::tuple<std::string, std::string, std::string, std::string, std::string,
-                          std::string>;
+using RowKey =
+    std::tuple<std::string, std::string, std::string, std::string, std::string, std::string>;
 
 RowKey keyOf(const TMyRec& r) {
     return {r.Protocol, r.PID, r.LocalAddr, r.LocalPort, r.RemoteAddr, r.RemotePort};
@@ -307,8 +307,7 @@ endsOf(std::uint16_t clientPort, std::uint16_t listenPort) {
 
 // The list shows exactly the snapshot: the same multiset of keys, so no endpoint is shown
 // twice or left out, and the counter equals the rows shown.
-void expectListMatchesSnapshot(const MemoryListControl& list, const Counters& counters,
-                               int round) {
+void expectListMatchesSnapshot(const MemoryListControl& list, const Counters& counters, int round) {
     std::map<RowKey, int> balance;
     for (const File_Rec& r : TcpRecords)
         ++balance[keyOf("TCP", r)];
@@ -377,8 +376,8 @@ TEST(ScaleLiveTest, RefreshAfterHalfTheConnectionsClosedRemovesExactlyThose) {
         for (const auto& ends : {client, server}) {
             const auto it = after.byPorts.find(ends);
             if (i % 2 == 1) {
-                EXPECT_TRUE(it == after.byPorts.end()) << "closed " << ends.first << "->"
-                                                       << ends.second << " still shown";
+                EXPECT_TRUE(it == after.byPorts.end())
+                    << "closed " << ends.first << "->" << ends.second << " still shown";
                 continue;
             }
             ASSERT_TRUE(it != after.byPorts.end()) << ends.first << "->" << ends.second;

@@ -1,4 +1,5 @@
 // The clipboard report, the system-program test and the details dialog's logic.
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -259,10 +260,28 @@ TEST(FormProcInfo, LinkLocatesWithoutExistenceCheckAndOkCloses) {
 }
 
 TEST(FormProcInfo, LayoutMatchesTheDialog) {
+    // The dialog's own coordinates, in creation order; width 0: a label sized to its text.
+    const ProcInfoPlacement described[] = {
+        {ProcInfoControl::Panel1, 0, 0, 425, 237}, {ProcInfoControl::Image1, 16, 16, 32, 32},
+        {ProcInfoControl::LabExe, 80, 16, 0, 0},   {ProcInfoControl::LabExeDes, 80, 45, 0, 0},
+        {ProcInfoControl::LabPID, 80, 69, 0, 0},   {ProcInfoControl::Labcomp, 80, 91, 0, 0},
+        {ProcInfoControl::Shape1, 8, 114, 409, 1}, {ProcInfoControl::Label5, 10, 121, 54, 14},
+        {ProcInfoControl::EPath, 8, 140, 409, 20}, {ProcInfoControl::LabLocate, 12, 179, 48, 14},
+        {ProcInfoControl::Shape2, 8, 198, 409, 1}, {ProcInfoControl::BTNOK, 321, 202, 97, 26},
+    };
+    EXPECT_EQ(ProcInfoLook::ClientWidth, 425);
+    EXPECT_EQ(ProcInfoLook::ClientHeight, 237);
     const auto& places = ProcInfoLook::Placements();
-    ASSERT_EQ(places.size(), 12u);
-    EXPECT_EQ(places.front().control, ProcInfoControl::Panel1);
-    for (const ProcInfoPlacement& place : places) {
+    ASSERT_EQ(places.size(), std::size(described));
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const ProcInfoPlacement& place = places[i];
+        const ProcInfoPlacement& want = described[i];
+        SCOPED_TRACE(static_cast<int>(want.control));
+        EXPECT_EQ(place.control, want.control);
+        EXPECT_EQ(place.left, want.left);
+        EXPECT_EQ(place.top, want.top);
+        EXPECT_EQ(place.width, want.width);
+        EXPECT_EQ(place.height, want.height);
         EXPECT_GE(place.left, 0);
         EXPECT_GE(place.top, 0);
         EXPECT_LE(place.left + place.width, ProcInfoLook::ClientWidth);

@@ -20,6 +20,7 @@
 #include "ui/FakeComponents.h"
 #include "ui/HelpFile.h"
 #include "ui/TempDir.h"
+#include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
 
 namespace {
@@ -85,15 +86,9 @@ public:
 
 File_Rec record(int state, const char* localPort, const char* pid, const char* name,
                 const char* path, std::uint64_t startTime) {
-    File_Rec r;
-    r.State = state;
-    r.LocalAddr = "10.0.0.5";
-    r.LocalPort = localPort;
-    r.RemoteAddr = state == 0 ? "" : "10.0.0.9";
-    r.RemotePort = state == 0 ? "" : "443";
-    r.PID = pid;
-    r.ProcName = name;
-    r.ProcPath = path;
+    File_Rec r = state == 0
+                     ? udpRecord("10.0.0.5", localPort, pid, name, path)
+                     : tcpRecord(state, "10.0.0.5", localPort, "10.0.0.9", "443", pid, name, path);
     r.FileDesc = std::string(name) + " description";
     r.Company = "Example";
     r.ProcStartTime = startTime;

@@ -1,10 +1,12 @@
 #pragma once
-// Snapshot records for the window tests' fake systems.
+// Snapshot records for the tests' fake systems: every test builds its records here.
+#include <string_view>
+
 #include "snapshot/UnitGetTcpUdpTable.h"
 
-inline File_Rec tcpRecord(int state, const char* localAddr, const char* localPort,
-                          const char* remoteAddr, const char* remotePort, const char* pid,
-                          const char* name, const char* path = "") {
+inline File_Rec tcpRecord(int state, std::string_view localAddr, std::string_view localPort,
+                          std::string_view remoteAddr, std::string_view remotePort,
+                          std::string_view pid, std::string_view name, std::string_view path = "") {
     File_Rec r;
     r.State = state;
     r.LocalAddr = localAddr;
@@ -17,8 +19,8 @@ inline File_Rec tcpRecord(int state, const char* localAddr, const char* localPor
     return r;
 }
 
-inline File_Rec udpRecord(const char* localAddr, const char* localPort, const char* pid,
-                          const char* name, const char* path = "") {
+inline File_Rec udpRecord(std::string_view localAddr, std::string_view localPort,
+                          std::string_view pid, std::string_view name, std::string_view path = "") {
     File_Rec r;
     r.LocalAddr = localAddr;
     r.LocalPort = localPort;

@@ -57,7 +57,8 @@ KnowledgeSources DefaultKnowledgeSources() {
 }
 
 ExecutableKnowledge::ExecutableKnowledge(KnowledgeSources sources)
-    : m_root(sources.desktop.root), m_desktop(sources.desktop), m_dpkg(sources.desktop.root, sources.dpkgCacheFile),
+    : m_root(sources.desktop.root), m_desktop(sources.desktop),
+      m_dpkg(sources.desktop.root, sources.dpkgCacheFile),
       m_rpm(sources.desktop.root, sources.rpmCommand),
       m_mime(sources.desktop.root, sources.dataDirs) {}
 

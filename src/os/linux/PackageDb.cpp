@@ -330,7 +330,8 @@ bool DpkgDatabase::loadCache(const CacheKey& key) {
         CacheEntry entry;
         std::memcpy(&entry, at, sizeof entry);
         // A damaged file must not name a package that is not there or break the lookup order.
-        if (entry.package >= m_packages.size() || (!index.empty() && entry.hash < index.back().first))
+        if (entry.package >= m_packages.size() ||
+            (!index.empty() && entry.hash < index.back().first))
             return false;
         index.emplace_back(entry.hash, entry.package);
     }

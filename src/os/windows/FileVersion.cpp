@@ -7,13 +7,13 @@
 #include <windows.h>
 
 #include "os/PeImage.h"
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace os {
 
 bool LoadVersionResource(const std::string& path, std::vector<std::uint8_t>& block) {
     block.clear();
-    const std::wstring wide = win::WideFromUtf8(path);
+    const std::wstring wide = win32::WideFromUtf8(path);
     if (wide.empty())
         return false;
     // Folders and devices have no version resource, and opening a device may block.

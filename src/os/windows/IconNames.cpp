@@ -8,7 +8,7 @@
 
 #include <shellapi.h>
 
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace os {
 
@@ -66,7 +66,7 @@ int shellIconIndex(const std::wstring& path, UINT extraFlags, DWORD attributes) 
 int SystemIconIndexOfName(const std::string& iconKey) {
     if (iconKey.empty())
         return -1;
-    const std::wstring wide = win::WideFromUtf8(iconKey);
+    const std::wstring wide = win32::WideFromUtf8(iconKey);
     int index = shellIconIndex(wide, 0, 0);
     // A file that is gone or may not be read still gets the icon of its kind.
     if (index < 0)

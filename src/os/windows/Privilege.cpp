@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace os {
 
@@ -14,14 +14,14 @@ std::vector<std::string> DebugPrivilegeNames() {
 }
 
 bool AdjustOwnPrivilege(const std::string& name, bool enable) {
-    const std::wstring wide = win::WideFromUtf8(name);
+    const std::wstring wide = win32::WideFromUtf8(name);
     if (wide.empty())
         return false;
     HANDLE rawToken = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
                             &rawToken))
         return false;
-    win::UniqueHandle token(rawToken);
+    win32::UniqueHandle token(rawToken);
     TOKEN_PRIVILEGES privileges{};
     privileges.PrivilegeCount = 1;
     if (!::LookupPrivilegeValueW(nullptr, wide.c_str(), &privileges.Privileges[0].Luid))

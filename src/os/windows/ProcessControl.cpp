@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "os/windows/WinProcess.h"
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace os {
 
@@ -33,7 +33,7 @@ EndProcessResult EndProcess(std::uint32_t pid, std::uint64_t expectedStartTime) 
         return EndProcessResult::IdentityMismatch;
     // The handle pins the process object: once its creation time matches, the ID cannot be
     // handed to another process before TerminateProcess runs.
-    win::UniqueHandle process(::OpenProcess(
+    win32::UniqueHandle process(::OpenProcess(
         PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
     if (!process.valid())
         return resultOfError(::GetLastError());

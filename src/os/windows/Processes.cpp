@@ -9,13 +9,13 @@
 #include <tlhelp32.h>
 
 #include "os/windows/WinProcess.h"
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace os {
 
 bool SnapshotProcesses(std::vector<ProcessEntry>& processes) {
     processes.clear();
-    win::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    win32::UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot.valid())
         return false;
     PROCESSENTRY32W entry{};
@@ -25,7 +25,8 @@ bool SnapshotProcesses(std::vector<ProcessEntry>& processes) {
     do {
         ProcessEntry process;
         process.pid = entry.th32ProcessID;
-        process.exeFile = win::Utf8FromWide(entry.szExeFile, ::wcsnlen(entry.szExeFile, MAX_PATH));
+        process.exeFile =
+            win32::Utf8FromWide(entry.szExeFile, ::wcsnlen(entry.szExeFile, MAX_PATH));
         processes.push_back(std::move(process));
         entry.dwSize = sizeof entry;
     } while (::Process32NextW(snapshot.get(), &entry));
@@ -34,7 +35,7 @@ bool SnapshotProcesses(std::vector<ProcessEntry>& processes) {
 
 std::string ProcessImagePath(std::uint32_t pid) {
     // The limited right is granted also for protected and elevated processes.
-    win::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    win32::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process.valid())
         return {};
     // Long paths (\\?\ form) reach 32767 characters.
@@ -43,7 +44,7 @@ std::string ProcessImagePath(std::uint32_t pid) {
         DWORD length = static_cast<DWORD>(path.size());
         if (::QueryFullProcessImageNameW(process.get(), 0, path.data(), &length)) {
             path.resize(length);
-            return win::Utf8FromWide(path);
+            return win32::Utf8FromWide(path);
         }
         if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() >= 32768)
             return {};
@@ -52,7 +53,7 @@ std::string ProcessImagePath(std::uint32_t pid) {
 }
 
 std::uint64_t ProcessStartTime(std::uint32_t pid) {
-    win::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    win32::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process.valid())
         return 0;
     return win::CreationTimeOf(process.get());

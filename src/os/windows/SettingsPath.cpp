@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "os/SystemDirs.h"
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace os {
 
@@ -65,12 +65,12 @@ std::string SettingsFilePath() {
 
 FileReadResult ReadWholeFile(const std::string& path, std::string& contents) {
     contents.clear();
-    const std::wstring wide = win::WideFromUtf8(path);
+    const std::wstring wide = win32::WideFromUtf8(path);
     if (wide.empty())
         return FileReadResult::Missing;
-    win::UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win32::UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
@@ -99,7 +99,7 @@ FileReadResult ReadWholeFile(const std::string& path, std::string& contents) {
 }
 
 bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
-    const std::wstring target = win::WideFromUtf8(path);
+    const std::wstring target = win32::WideFromUtf8(path);
     if (target.empty())
         return false;
     const std::wstring folder = parentFolder(target);
@@ -112,7 +112,7 @@ bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
     if (exists) {
         if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
             return false;
-        win::UniqueHandle probe(::CreateFileW(
+        win32::UniqueHandle probe(::CreateFileW(
             target.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!probe.valid())
@@ -122,8 +122,8 @@ bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
     const std::wstring temporary = target + L".tmp" + std::to_wstring(::GetCurrentProcessId()) +
                                    L"-" + std::to_wstring(::GetTickCount64());
     {
-        win::UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        win32::UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid())
             return false;
         const bool written = writeAll(file.get(), contents) && ::FlushFileBuffers(file.get());

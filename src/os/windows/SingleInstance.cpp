@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace os {
 
@@ -13,7 +13,7 @@ namespace os {
 // ends, however it ends. The handle is kept in the int member: kernel handles are 32-bit
 // values also in 64-bit processes (so that 32-bit processes can share them).
 SingleInstance::SingleInstance(const std::string& name) {
-    const std::wstring wide = win::WideFromUtf8(name);
+    const std::wstring wide = win32::WideFromUtf8(name);
     if (wide.empty())
         return;
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, wide.c_str());

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace os {
 
@@ -17,7 +17,7 @@ std::vector<std::string> SystemDirectories() {
     std::wstring dir(buffer, length);
     while (dir.size() > 3 && (dir.back() == L'\\' || dir.back() == L'/'))
         dir.pop_back();
-    return {win::Utf8FromWide(dir)};
+    return {win32::Utf8FromWide(dir)};
 }
 
 std::string ExecutableDir() {
@@ -39,7 +39,7 @@ std::string ExecutableDir() {
     const std::size_t separator = path.find_last_of(L"\\/");
     if (separator == std::wstring::npos)
         return {};
-    return win::Utf8FromWide(path.substr(0, separator + 1));
+    return win32::Utf8FromWide(path.substr(0, separator + 1));
 }
 
 } // namespace os

@@ -39,17 +39,18 @@ constexpr const char* ListStyleSheet =
 
 ListHeader::ListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
     connect(this, &QHeaderView::sectionPressed, this,
-            [this](int logicalIndex) { m_pressed = logicalIndex; });
+            [this](int logicalIndex) { m_press.press(logicalIndex); });
 }
 
 void ListHeader::mouseReleaseEvent(QMouseEvent* event) {
-    const int pressed = m_pressed;
-    m_pressed = -1;
     QHeaderView::mouseReleaseEvent(event);
-    if (pressed < 0 || event->button() != Qt::LeftButton)
+    if (event->button() != Qt::LeftButton) {
+        m_press.cancel();
         return;
-    const int released = logicalIndexAt(event->position().toPoint());
-    emit headerClicked(released == pressed ? pressed : NoColumn);
+    }
+    const int under = logicalIndexAt(event->position().toPoint());
+    if (const std::optional<int> clicked = m_press.release(under < 0 ? NoColumn : under))
+        emit headerClicked(*clicked);
 }
 
 ListDelegate::ListDelegate(QObject* parent)
@@ -174,6 +175,7 @@ ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, 
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { takeViewState(); });
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        m_search.cellClicked(index.column());
         const QPoint where = QCursor::pos();
         ui::dispatchEvent(m_report, [this, &index, where] {
             if (ListControlEvents* handler = events())
@@ -200,8 +202,8 @@ void ConnectionView::applyColumn(int column) {
     if (column < 0 || column >= ColumnCount)
         return;
     const ListColumn& header = m_model->list().column(column);
-    m_header->setSectionResizeMode(
-        column, header.minWidth >= header.maxWidth ? QHeaderView::Fixed : QHeaderView::Interactive);
+    m_header->setSectionResizeMode(column, gestures::FixedWidth(header) ? QHeaderView::Fixed
+                                                                        : QHeaderView::Interactive);
     if (isColumnHidden(column) == header.visible) {
         setColumnHidden(column, !header.visible);
         if (header.visible && m_header->sectionSize(column) <= 0)
@@ -213,8 +215,7 @@ void ConnectionView::clampSection(int column, int newSize) {
     if (column < 0 || column >= ColumnCount || m_header->isSectionHidden(column))
         return;
     const ListColumn& header = m_model->list().column(column);
-    const int clamped =
-        std::clamp(newSize, header.minWidth, std::max(header.minWidth, header.maxWidth));
+    const int clamped = gestures::LimitWidth(header, newSize);
     if (clamped != newSize)
         m_header->resizeSection(column, clamped);
 }
@@ -294,31 +295,27 @@ QModelIndex ConnectionView::moveCursor(CursorAction cursorAction, Qt::KeyboardMo
 void ConnectionView::keyboardSearch(const QString& search) {
     if (search.isEmpty())
         return;
-    const bool extend = m_searchClock.isValid() && m_searchClock.elapsed() < SearchIntervalMs;
-    m_searchClock.start();
-    m_searchText = extend ? m_searchText + search : search;
+    if (!m_searchClock.isValid())
+        m_searchClock.start();
+    const QString text = m_search.type(search, m_searchClock.elapsed());
 
-    const int rows = m_model->rowCount();
-    if (rows == 0)
-        return;
+    const int column = m_search.searchColumn([this](int c) { return !isColumnHidden(c); });
     const QModelIndex current = currentIndex();
-    int column = current.isValid() ? current.column() : int(ColumnProcess);
-    if (isColumnHidden(column))
-        column = ColumnProcess;
-    const int start = current.isValid() ? current.row() : 0;
-    for (int step = 0; step < rows; ++step) {
-        const int candidate = (start + step) % rows;
-        const QModelIndex cell = m_model->index(candidate, column);
-        if (!cell.data(Qt::DisplayRole).toString().startsWith(m_searchText, Qt::CaseInsensitive))
-            continue;
-        const RowHandle row = m_model->rowAt(candidate);
-        ui::dispatchEvent(m_report, [this, row] {
-            m_model->list().selectRow(row);
-            m_model->list().setFocusedRow(row);
-        });
-        scrollTo(cell);
+    const int found = gestures::FindFrom(current.isValid() ? current.row() : 0, m_model->rowCount(),
+                                         [&](int candidate) {
+                                             return m_model->index(candidate, column)
+                                                 .data(Qt::DisplayRole)
+                                                 .toString()
+                                                 .startsWith(text, Qt::CaseInsensitive);
+                                         });
+    if (found < 0)
         return;
-    }
+    const RowHandle row = m_model->rowAt(found);
+    ui::dispatchEvent(m_report, [this, row] {
+        m_model->list().selectRow(row);
+        m_model->list().setFocusedRow(row);
+    });
+    scrollTo(m_model->index(found, column));
 }
 
 void ConnectionView::doubleClickInList() {
@@ -350,10 +347,7 @@ void ConnectionView::contextMenuEvent(QContextMenuEvent* event) {
     const RowHandle row = index.isValid() ? m_model->rowAt(index.row()) : nullptr;
     const int column = index.isValid() ? index.column() : NoColumn;
     ui::dispatchEvent(m_report, [this, row, column, where] {
-        if (row) {
-            m_model->list().selectRow(row);
-            m_model->list().setFocusedRow(row);
-        }
+        gestures::SelectForMenu(m_model->list(), row);
         if (ListControlEvents* handler = events())
             handler->VTSGetPopupMenu(row, column, ScreenPoint{where.x(), where.y()});
     });

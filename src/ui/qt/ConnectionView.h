@@ -10,6 +10,7 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 
+#include "list/Gestures.h"
 #include "ui/Components.h"
 #include "ui/qt/ConnectionModel.h"
 
@@ -30,7 +31,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    int m_pressed = -1;
+    gestures::HeaderPress m_press;
 };
 
 // Paints a cell without the style's own selection, then the manage glyph in its column and
@@ -63,7 +64,7 @@ public:
     void syncFromList();
 
     // Characters typed less than this apart extend one search text.
-    static constexpr int SearchIntervalMs = 200;
+    static constexpr int SearchIntervalMs = int(gestures::TypeAheadClock::IntervalMs);
     void keyboardSearch(const QString& search) override;
 
 protected:
@@ -85,8 +86,8 @@ private:
     ui::ErrorReport& m_report;
     bool m_syncing = false;
     bool m_taking = false;
-    QString m_searchText;
-    QElapsedTimer m_searchClock;
+    gestures::TypeAhead<QString> m_search;
+    QElapsedTimer m_searchClock; // the search's time, from its first key
 };
 
 } // namespace qtui

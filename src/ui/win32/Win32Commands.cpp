@@ -6,8 +6,8 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include "os/windows/WinText.h"
 #include "ui/win32/Win32ImageList.h"
+#include "win32/WinText.h"
 
 namespace win32ui {
 
@@ -112,15 +112,15 @@ void Win32Shell::openDocument(const std::string& urlOrPath) {
     ShellExecuteCall call;
     if (isLocalPath(urlOrPath))
         call.verb = L"open";
-    call.file = os::win::WideFromUtf8(urlOrPath);
+    call.file = win32::WideFromUtf8(urlOrPath);
     m_execute(call);
 }
 
 void Win32Shell::openHelpSection(const std::string& helpFile, const std::string& section) {
     if (helpFile.empty())
         return;
-    const std::wstring path = os::win::WideFromUtf8(helpFile);
-    const std::wstring anchor = L"#" + os::win::WideFromUtf8(section);
+    const std::wstring path = win32::WideFromUtf8(helpFile);
+    const std::wstring anchor = L"#" + win32::WideFromUtf8(section);
     ShellExecuteCall call;
     const bool compiled = path.size() > 4 && _wcsicmp(path.c_str() + path.size() - 4, L".chm") == 0;
     if (compiled) {
@@ -162,13 +162,13 @@ void Win32Shell::showProperties(const std::string& path) {
         return;
     ShellExecuteCall call;
     call.verb = L"properties";
-    call.file = os::win::WideFromUtf8(path);
+    call.file = win32::WideFromUtf8(path);
     call.invokeIdList = true;
     m_execute(call);
 }
 
 std::wstring Win32Shell::selectParameters(const std::string& path) {
-    const std::wstring wide = os::win::WideFromUtf8(path);
+    const std::wstring wide = win32::WideFromUtf8(path);
     const bool quote = wide.find_first_of(L" \t,") != std::wstring::npos;
     return quote ? L"/select, \"" + wide + L"\"" : L"/select, " + wide;
 }
@@ -207,7 +207,7 @@ std::string Win32Clipboard::withCrLf(const std::string& text) {
 void Win32Clipboard::setText(const std::string& text) {
     if (m_owner == nullptr)
         return;
-    const std::wstring wide = os::win::WideFromUtf8(withCrLf(text));
+    const std::wstring wide = win32::WideFromUtf8(withCrLf(text));
     const SIZE_T bytes = (wide.size() + 1) * sizeof(wchar_t);
     GlobalBlock block(bytes);
     if (block.get() == nullptr)

@@ -11,8 +11,8 @@
 
 #include <commctrl.h>
 
-#include "os/windows/WinText.h"
 #include "ui/win32/GdiScope.h"
+#include "win32/WinText.h"
 
 namespace win32ui {
 
@@ -197,7 +197,7 @@ SIZE measureText(const std::string& text, HFONT font) {
         return size;
     {
         const Selection selected(dc, font ? font : ::GetStockObject(DEFAULT_GUI_FONT));
-        const std::wstring wide = os::win::WideFromUtf8(text);
+        const std::wstring wide = win32::WideFromUtf8(text);
         if (!wide.empty()) {
             if (!::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size))
                 size = SIZE{0, 0};
@@ -306,7 +306,7 @@ void Win32Button::enabledChanged() {
 }
 
 void Win32Button::captionChanged() {
-    ::SetWindowTextW(handle(), os::win::WideFromUtf8(caption()).c_str());
+    ::SetWindowTextW(handle(), win32::WideFromUtf8(caption()).c_str());
     ::InvalidateRect(handle(), nullptr, TRUE);
 }
 
@@ -380,7 +380,7 @@ void Win32Button::draw(const DRAWITEMSTRUCT& item) const {
         ::FrameRect(dc, &bounds, static_cast<HBRUSH>(borderBrush.get()));
     }
 
-    const std::wstring text = os::win::WideFromUtf8(caption());
+    const std::wstring text = win32::WideFromUtf8(caption());
     HFONT buttonFont = reinterpret_cast<HFONT>(::SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
     const Selection selectedFont(dc, buttonFont);
     SIZE textSize{0, 0};
@@ -466,7 +466,7 @@ void Win32CheckBox::checkedChanged() {
 }
 
 void Win32CheckBox::captionChanged() {
-    ::SetWindowTextW(handle(), os::win::WideFromUtf8(caption()).c_str());
+    ::SetWindowTextW(handle(), win32::WideFromUtf8(caption()).c_str());
 }
 
 // --- Win32Label ---
@@ -497,7 +497,7 @@ bool Win32Label::reflected(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
 }
 
 void Win32Label::captionChanged() {
-    ::SetWindowTextW(handle(), os::win::WideFromUtf8(caption()).c_str());
+    ::SetWindowTextW(handle(), win32::WideFromUtf8(caption()).c_str());
     if (m_changed)
         m_changed();
 }
@@ -537,7 +537,7 @@ Win32MenuItem::Win32MenuItem(HMENU menu, UINT commandId, ui::ErrorReport& report
     const int length =
         ::GetMenuStringW(menu, commandId, text.data(), static_cast<int>(text.size()), MF_BYCOMMAND);
     if (length > 0)
-        setCaption(os::win::Utf8FromWide(text.data(), static_cast<std::size_t>(length)));
+        setCaption(win32::Utf8FromWide(text.data(), static_cast<std::size_t>(length)));
     const UINT state = ::GetMenuState(menu, commandId, MF_BYCOMMAND);
     setEnabled(state == static_cast<UINT>(-1) || (state & (MF_GRAYED | MF_DISABLED)) == 0);
 }
@@ -551,7 +551,7 @@ void Win32MenuItem::enabledChanged() {
 }
 
 void Win32MenuItem::captionChanged() {
-    std::wstring text = os::win::WideFromUtf8(caption());
+    std::wstring text = win32::WideFromUtf8(caption());
     MENUITEMINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = MIIM_STRING;
@@ -564,8 +564,8 @@ void Win32MenuItem::captionChanged() {
 namespace {
 
 int messageBox(HWND owner, const std::string& text, const std::string& caption, UINT flags) {
-    const std::wstring wideText = os::win::WideFromUtf8(text);
-    const std::wstring wideCaption = os::win::WideFromUtf8(caption);
+    const std::wstring wideText = win32::WideFromUtf8(text);
+    const std::wstring wideCaption = win32::WideFromUtf8(caption);
     return ::MessageBoxW(::IsWindow(owner) ? owner : nullptr, wideText.c_str(), wideCaption.c_str(),
                          flags);
 }

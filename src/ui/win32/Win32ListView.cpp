@@ -4,6 +4,7 @@
 #include <exception>
 #include <iterator>
 #include <string_view>
+#include <utility>
 
 #include <windowsx.h>
 
@@ -248,10 +249,8 @@ void Win32ListView::createColumns() {
 int Win32ListView::limitWidth(int listColumn, int width) const {
     if (listColumn == NoColumn)
         return 0;
-    const ListColumn& header = m_list.column(listColumn);
-    const int minimum = scaled(header.minWidth);
-    const int maximum = std::max(minimum, scaled(header.maxWidth));
-    return std::clamp(width, minimum, maximum);
+    return gestures::LimitWidth(m_list.column(listColumn), width,
+                                [this](int pixels) { return scaled(pixels); });
 }
 
 void Win32ListView::insertViewColumn(int listColumn) {
@@ -624,10 +623,7 @@ void Win32ListView::getDispInfo(NMLVDISPINFOW& info) {
 }
 
 int Win32ListView::searchColumn() const {
-    const int column = m_clickedColumn;
-    if (column != NoColumn && viewColumnOf(column) > 0)
-        return column;
-    return ColumnProcess;
+    return m_search.searchColumn([this](int column) { return viewColumnOf(column) > 0; });
 }
 
 bool Win32ListView::cellTextStartsWith(RowHandle row, int listColumn,
@@ -670,30 +666,27 @@ int Win32ListView::findItem(const NMLVFINDITEMW& find) {
 bool Win32ListView::typeAhead(const std::wstring& typed, DWORD when) {
     if (typed.empty())
         return false;
-    const bool extend = m_searchStarted && when - m_lastKeyTime < SearchIntervalMs;
+    // GetMessageTime wraps round after 49.7 days; the difference of two such times does not.
+    if (m_searchStarted)
+        m_searchTime += static_cast<DWORD>(when - m_lastKeyTime);
     m_searchStarted = true;
     m_lastKeyTime = when;
-    m_searchText = extend ? m_searchText + typed : typed;
+    const std::wstring& text = m_search.type(typed, m_searchTime);
 
-    const int count = static_cast<int>(m_list.viewRowCount());
-    if (count == 0)
-        return false;
     const int column = searchColumn();
-    const int start = std::max(0, itemOf(m_list.focusedRow()));
-    for (int step = 0; step < count; ++step) {
-        const int item = (start + step) % count;
-        const RowHandle row = rowAt(item);
-        if (!cellTextStartsWith(row, column, m_searchText))
-            continue;
-        ui::dispatchEvent(m_report, [this, row] {
-            m_list.selectRow(row);
-            m_list.setFocusedRow(row);
-        });
-        if (m_hwnd)
-            ::SendMessageW(m_hwnd, LVM_ENSUREVISIBLE, static_cast<WPARAM>(item), FALSE);
-        return true;
-    }
-    return false;
+    const int item = gestures::FindFrom(
+        std::max(0, itemOf(m_list.focusedRow())), static_cast<int>(m_list.viewRowCount()),
+        [&](int candidate) { return cellTextStartsWith(rowAt(candidate), column, text); });
+    if (item < 0)
+        return false;
+    const RowHandle row = rowAt(item);
+    ui::dispatchEvent(m_report, [this, row] {
+        m_list.selectRow(row);
+        m_list.setFocusedRow(row);
+    });
+    if (m_hwnd)
+        ::SendMessageW(m_hwnd, LVM_ENSUREVISIBLE, static_cast<WPARAM>(item), FALSE);
+    return true;
 }
 
 void Win32ListView::headerClicked(int column) {
@@ -737,10 +730,7 @@ void Win32ListView::rightClick(POINT client, bool fromKeyboard) {
     }
     ::ClientToScreen(m_hwnd, &where);
     ui::dispatchEvent(m_report, [this, row, column, where] {
-        if (row) {
-            m_list.selectRow(row);
-            m_list.setFocusedRow(row);
-        }
+        gestures::SelectForMenu(m_list, row);
         if (ListControlEvents* handler = events())
             handler->VTSGetPopupMenu(row, column, ScreenPoint{where.x, where.y});
     });
@@ -755,8 +745,7 @@ void Win32ListView::leftClick(const NMITEMACTIVATE& click) {
     if (!row)
         return;
     const int column = listColumnAt(item >= 0 ? hit.iSubItem : click.iSubItem);
-    if (column != NoColumn)
-        m_clickedColumn = column;
+    m_search.cellClicked(column);
     POINT where = click.ptAction;
     ::ClientToScreen(m_hwnd, &where);
     ui::dispatchEvent(m_report, [this, row, column, where] {
@@ -1205,8 +1194,7 @@ LRESULT Win32ListView::onListMessage(HWND hwnd, UINT message, WPARAM wParam, LPA
 bool Win32ListView::onHeaderNotify(const NMHEADERW& notify, LRESULT& result) {
     const int viewColumn = notify.iItem;
     const int listColumn = listColumnAt(viewColumn);
-    const bool fixed = listColumn == NoColumn ||
-                       m_list.column(listColumn).minWidth >= m_list.column(listColumn).maxWidth;
+    const bool fixed = listColumn == NoColumn || gestures::FixedWidth(m_list.column(listColumn));
     switch (notify.hdr.code) {
     case HDN_BEGINTRACKW:
     case HDN_BEGINTRACKA:
@@ -1278,28 +1266,32 @@ LRESULT Win32ListView::onHeaderMessage(HWND hwnd, UINT message, WPARAM wParam, L
         // A press on a divider starts a resize, not a click.
         const bool onLabel = item > 0 && (hit.flags & HHT_ONHEADER) &&
                              !(hit.flags & (HHT_ONDIVIDER | HHT_ONDIVOPEN));
-        m_pressedColumn = onLabel ? item : -1;
+        if (onLabel)
+            m_headerPress.press(item);
+        else
+            m_headerPress.cancel();
         break;
     }
     case WM_LBUTTONUP: {
-        const int pressed = m_pressedColumn;
-        m_pressedColumn = -1;
+        // Taken before the header's own handling, whose release of the capture cancels it.
+        gestures::HeaderPress press = std::exchange(m_headerPress, {});
         const LRESULT result = ::CallWindowProcW(m_headerDefault, hwnd, message, wParam, lParam);
         handled = true;
-        if (pressed > 0) {
+        if (press.pressed()) {
             HDHITTESTINFO hit{};
             hit.pt = POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
             const int released = static_cast<int>(
                 ::SendMessageW(hwnd, HDM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
-            const bool same = released == pressed && (hit.flags & HHT_ONHEADER);
-            headerClicked(same ? listColumnAt(pressed) : NoColumn);
+            const int under = released > 0 && (hit.flags & HHT_ONHEADER) ? released : NoColumn;
+            if (const std::optional<int> item = press.release(under))
+                headerClicked(*item == NoColumn ? NoColumn : listColumnAt(*item));
         }
         return result;
     }
     case WM_CAPTURECHANGED:
     case WM_CANCELMODE:
         if (message == WM_CANCELMODE || reinterpret_cast<HWND>(lParam) != hwnd)
-            m_pressedColumn = -1;
+            m_headerPress.cancel();
         break;
     default:
         break;

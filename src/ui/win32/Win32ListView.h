@@ -5,6 +5,7 @@
 // blended selection), and forwards the user's clicks to the window's list events.
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <string>
@@ -15,6 +16,7 @@
 #include <commctrl.h>
 
 #include "list/Columns.h"
+#include "list/Gestures.h"
 #include "list/ImageListEx.h"
 #include "list/MemoryListControl.h"
 #include "ui/Components.h"
@@ -63,7 +65,7 @@ public:
     void fitColumn(int viewColumn);
 
     // Characters typed less than this apart extend one search text.
-    static constexpr DWORD SearchIntervalMs = 200;
+    static constexpr DWORD SearchIntervalMs = DWORD(gestures::TypeAheadClock::IntervalMs);
     // Incremental search: `typed` extends the search text when it comes less than
     // SearchIntervalMs after the last character (`when` in milliseconds, as GetMessageTime
     // gives it), else starts a new one; the first row from the focused one on (wrapping) whose
@@ -154,10 +156,10 @@ private:
     bool m_flushPosted = false;
     std::size_t m_pendingFirst = 0;
     bool m_settingWidth = false;
-    int m_pressedColumn = -1; // header item under a left press, -1 for none
-    int m_clickedColumn = ColumnProcess;
-    std::wstring m_searchText;
+    gestures::HeaderPress m_headerPress; // on header items, not list columns
+    gestures::TypeAhead<std::wstring> m_search;
     DWORD m_lastKeyTime = 0;
+    std::int64_t m_searchTime = 0; // message times, unwrapped
     bool m_searchStarted = false;
     int m_tipItem = -1;
     int m_tipColumn = -1;

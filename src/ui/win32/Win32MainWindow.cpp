@@ -13,11 +13,11 @@
 
 #include <commctrl.h>
 
-#include "os/windows/WinText.h"
 #include "ui/win32/Win32Commands.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
 #include "ui/win32/XpmPicture.h"
+#include "win32/WinText.h"
 
 #include "ui/pictures/endprocess.xpm"
 #include "ui/pictures/help.xpm"
@@ -258,7 +258,7 @@ void Win32MainWindow::makeControls() {
     };
     for (const MenuLine& line : lines) {
         const BOOL added = line.caption ? ::AppendMenuW(m_popup, MF_STRING, line.id,
-                                                        os::win::WideFromUtf8(line.caption).c_str())
+                                                        win32::WideFromUtf8(line.caption).c_str())
                                         : ::AppendMenuW(m_popup, MF_SEPARATOR, 0, nullptr);
         if (!added)
             throw std::runtime_error("Cannot fill the context menu");
@@ -434,8 +434,7 @@ std::string Win32MainWindow::countersText() const {
         const int length = ::GetWindowTextLengthW(label->handle());
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
         const int copied = ::GetWindowTextW(label->handle(), text.data(), length + 1);
-        sentence +=
-            os::win::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
+        sentence += win32::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
     }
     return sentence;
 }
@@ -446,12 +445,12 @@ std::string Win32MainWindow::caption() const {
     const int length = ::GetWindowTextLengthW(m_window);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     const int copied = ::GetWindowTextW(m_window, text.data(), length + 1);
-    return os::win::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
+    return win32::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
 }
 
 void Win32MainWindow::setCaption(const std::string& caption) {
     if (m_window)
-        ::SetWindowTextW(m_window, os::win::WideFromUtf8(caption).c_str());
+        ::SetWindowTextW(m_window, win32::WideFromUtf8(caption).c_str());
 }
 
 bool Win32MainWindow::stayOnTop() const {

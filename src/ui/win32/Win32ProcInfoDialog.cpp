@@ -5,10 +5,10 @@
 #include <exception>
 #include <vector>
 
-#include "os/windows/WinText.h"
 #include "ui/Components.h"
 #include "ui/win32/Win32Components.h"
 #include "ui/win32/Win32ImageList.h"
+#include "win32/WinText.h"
 
 namespace win32ui {
 
@@ -37,8 +37,8 @@ bool isLabel(ProcInfoControl control) {
 // What an error escaping a handler shows: the dialog procedure is called by the system, so
 // nothing may pass through it.
 void reportError(HWND owner, const char* what) {
-    const std::wstring text = os::win::WideFromUtf8(what);
-    const std::wstring caption = os::win::WideFromUtf8(ui::ApplicationTitle);
+    const std::wstring text = win32::WideFromUtf8(what);
+    const std::wstring caption = win32::WideFromUtf8(ui::ApplicationTitle);
     ::MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
 }
 
@@ -56,9 +56,9 @@ std::vector<DWORD> dialogTemplate() {
 
 Win32ProcInfoDialog::Win32ProcInfoDialog(HWND owner, IconList largeIcons, int dpi)
     : m_owner(owner), m_largeIcons(std::move(largeIcons)), m_fixedDpi(dpi) {
-    m_texts[ProcInfoControl::Label5] = os::win::WideFromUtf8(ProcInfoLook::PathLabel);
-    m_texts[ProcInfoControl::LabLocate] = os::win::WideFromUtf8(ProcInfoLook::LocateCaption);
-    m_texts[ProcInfoControl::BTNOK] = os::win::WideFromUtf8(ProcInfoLook::OkCaption);
+    m_texts[ProcInfoControl::Label5] = win32::WideFromUtf8(ProcInfoLook::PathLabel);
+    m_texts[ProcInfoControl::LabLocate] = win32::WideFromUtf8(ProcInfoLook::LocateCaption);
+    m_texts[ProcInfoControl::BTNOK] = win32::WideFromUtf8(ProcInfoLook::OkCaption);
 }
 
 Win32ProcInfoDialog::~Win32ProcInfoDialog() {
@@ -74,7 +74,7 @@ int Win32ProcInfoDialog::controlId(ProcInfoControl control) {
 }
 
 void Win32ProcInfoDialog::setText(ProcInfoControl control, const std::string& text) {
-    m_texts[control] = os::win::WideFromUtf8(text);
+    m_texts[control] = win32::WideFromUtf8(text);
     const HWND window = this->control(control);
     if (window == nullptr || control == ProcInfoControl::Panel1)
         return;
@@ -84,7 +84,7 @@ void Win32ProcInfoDialog::setText(ProcInfoControl control, const std::string& te
 
 std::string Win32ProcInfoDialog::text(ProcInfoControl control) const {
     const auto found = m_texts.find(control);
-    return found == m_texts.end() ? std::string() : os::win::Utf8FromWide(found->second);
+    return found == m_texts.end() ? std::string() : win32::Utf8FromWide(found->second);
 }
 
 void Win32ProcInfoDialog::drawLargeIcon(int index) {
@@ -134,7 +134,7 @@ void Win32ProcInfoDialog::createFonts() {
     // lets the system link a CJK face to the Latin one.
     look.lfCharSet = DEFAULT_CHARSET;
     look.lfQuality = DEFAULT_QUALITY;
-    const std::wstring face = os::win::WideFromUtf8(ProcInfoLook::FontFamily);
+    const std::wstring face = win32::WideFromUtf8(ProcInfoLook::FontFamily);
     face.copy(look.lfFaceName, LF_FACESIZE - 1);
     m_font = ::CreateFontIndirectW(&look);
     look.lfWeight = FW_BOLD;
@@ -366,7 +366,7 @@ INT_PTR Win32ProcInfoDialog::handleMessage(UINT message, WPARAM wParam, LPARAM l
             m_fixedDpi > 0 ? m_fixedDpi : windowDpi(m_owner != nullptr ? m_owner : m_dialog);
         m_dpi = dpi > 0 ? dpi : 96;
         createFonts();
-        ::SetWindowTextW(m_dialog, os::win::WideFromUtf8(ProcInfoLook::Caption).c_str());
+        ::SetWindowTextW(m_dialog, win32::WideFromUtf8(ProcInfoLook::Caption).c_str());
 
         // Client size from the layout; the frame adds what the system's border takes.
         RECT outer;

@@ -22,8 +22,8 @@
 
 #include <shellapi.h>
 
-#include "os/windows/WinText.h"
 #include "ui/win32/Win32ProcInfoDialog.h"
+#include "win32/WinText.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ int main() {
         bool found = false;
         if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
             if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
-                text = os::win::Utf8FromWide(chars, std::wcslen(chars));
+                text = win32::Utf8FromWide(chars, std::wcslen(chars));
                 found = true;
                 ::GlobalUnlock(data);
             }
@@ -155,7 +155,7 @@ int main() {
         std::vector<HWND> children;
         ::EnumChildWindows(top, &collectChild, reinterpret_cast<LPARAM>(&children));
         for (HWND child : children)
-            print(os::win::Utf8FromWide(textOf(child)));
+            print(win32::Utf8FromWide(textOf(child)));
         return 0;
     }
     if (command == L"row") {

@@ -10,8 +10,6 @@ if(WIN32 AND TARGET kestrel AND KESTREL_WINE)
     target_link_libraries(kestrel_wine_probe PRIVATE kestrel_ui_win32 kestrel_ui kestrel_list
       kestrel_snapshot kestrel_os shell32 kestrel_warnings)
     target_include_directories(kestrel_wine_probe PRIVATE ${PROJECT_SOURCE_DIR}/src)
-    target_compile_definitions(kestrel_wine_probe PRIVATE
-      UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
     # The screenshots are kept in the build tree as the test's artifacts; the test's own
     # prefix (X11 driver, CJK fonts) is made once from the tests' prefix and kept.
     add_test(NAME windows.KestrelUnderWine
@@ -26,4 +24,15 @@ if(WIN32 AND TARGET kestrel AND KESTREL_WINE)
     message(WARNING "Xvfb, xdotool, ImageMagick's import or python3 missing: "
                     "the test of kestrel.exe under Wine is not registered")
   endif()
+endif()
+
+# The Windows programs import nothing newer than the one Windows version of the build.
+if(WIN32 AND TARGET kestrel AND TARGET kestrel-snapshot)
+  find_program(KESTREL_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump
+                                     x86_64-w64-mingw32-objdump objdump)
+  add_test(NAME windows.KestrelImports
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/imports_test.sh ${KESTREL_OBJDUMP}
+            ${PROJECT_BINARY_DIR}/compile_commands.json ${KESTREL_WIN32_WINNT}
+            $<TARGET_FILE:kestrel> $<TARGET_FILE:kestrel-snapshot>)
+  set_tests_properties(windows.KestrelImports PROPERTIES LABELS windows TIMEOUT 60)
 endif()

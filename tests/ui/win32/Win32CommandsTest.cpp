@@ -7,11 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include "os/windows/WinText.h"
 #include "ui/ClipboardReport.h"
 #include "ui/HelpFile.h"
 #include "ui/TempDir.h"
 #include "ui/win32/Win32WindowTestSupport.h"
+#include "win32/WinText.h"
 
 namespace {
 
@@ -99,7 +99,7 @@ TEST(Win32Clipboard, ReportIsCopiedAsItIs) {
     rec.ProcName = "服务.exe";
     const std::string report = BuildClipboardReport(rec);
     clipboard.setText(report);
-    EXPECT_EQ(clipboardText(owner.handle()), os::win::WideFromUtf8(report));
+    EXPECT_EQ(clipboardText(owner.handle()), win32::WideFromUtf8(report));
 }
 
 TEST(Win32Clipboard, LineFeedsGainCarriageReturnsOnce) {
@@ -210,7 +210,7 @@ TEST(Win32Shell, DocumentsOpenAndAddressesTakeTheirDefaultAction) {
         recorder.shell.openDocument(c.target);
         ASSERT_EQ(recorder.calls.size(), 1u) << c.target;
         EXPECT_EQ(recorder.calls[0].verb, c.verb) << c.target;
-        EXPECT_EQ(recorder.calls[0].file, os::win::WideFromUtf8(c.target));
+        EXPECT_EQ(recorder.calls[0].file, win32::WideFromUtf8(c.target));
         EXPECT_FALSE(recorder.calls[0].invokeIdList);
     }
 }

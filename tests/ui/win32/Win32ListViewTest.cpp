@@ -17,11 +17,12 @@
 #include "list/ImageListEx.h"
 #include "list/ListControl.h"
 #include "list/MemoryListControl.h"
-#include "os/windows/WinText.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/Components.h"
+#include "ui/TestRecords.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
+#include "win32/WinText.h"
 
 using win32ui::Win32ListView;
 
@@ -184,7 +185,7 @@ protected:
         request.cchTextMax = 512;
         const auto length = ::SendMessageW(listHwnd(), LVM_GETITEMTEXTW, static_cast<WPARAM>(item),
                                            reinterpret_cast<LPARAM>(&request));
-        return os::win::Utf8FromWide(buffer, static_cast<std::size_t>(length));
+        return win32::Utf8FromWide(buffer, static_cast<std::size_t>(length));
     }
 
     int headerCount() const {
@@ -199,7 +200,7 @@ protected:
         item.cchTextMax = 128;
         ::SendMessageW(view->header(), HDM_GETITEMW, static_cast<WPARAM>(viewColumn),
                        reinterpret_cast<LPARAM>(&item));
-        return os::win::Utf8FromWide(std::wstring(buffer));
+        return win32::Utf8FromWide(std::wstring(buffer));
     }
 
     int headerFormat(int viewColumn) const {
@@ -1089,16 +1090,8 @@ TEST_F(ListViewTest, TheProcessIconGrowsWithTheDpi) {
 // --- The real fill and refresh over a snapshot the test controls ---
 
 File_Rec endpoint(int state, const char* localPort, const char* pid, const char* name) {
-    File_Rec record;
-    record.State = state;
-    record.LocalAddr = "10.0.0.5";
-    record.LocalPort = localPort;
-    record.RemoteAddr = "10.0.0.9";
-    record.RemotePort = "443";
-    record.PID = pid;
-    record.ProcName = name;
-    record.ProcPath = std::string("C:\\Programs\\") + name;
-    return record;
+    return tcpRecord(state, "10.0.0.5", localPort, "10.0.0.9", "443", pid, name,
+                     std::string("C:\\Programs\\") + name);
 }
 
 TEST_F(ListViewTest, RefreshKeepsTheSelectedConnectionSelected) {

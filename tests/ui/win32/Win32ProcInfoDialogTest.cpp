@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ TMyRec sampleRow() {
 std::string windowText(HWND window) {
     wchar_t buffer[512] = {};
     const int length = ::GetWindowTextW(window, buffer, 512);
-    return os::win::Utf8FromWide(buffer, static_cast<std::size_t>(length > 0 ? length : 0));
+    return win32::Utf8FromWide(buffer, static_cast<std::size_t>(length > 0 ? length : 0));
 }
 
 RECT childRect(HWND dialog, HWND child) {

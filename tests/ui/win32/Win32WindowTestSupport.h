@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 namespace win32test {
 
@@ -18,7 +18,7 @@ inline std::string windowText(HWND window) {
     const int length = ::GetWindowTextLengthW(window);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     const int copied = ::GetWindowTextW(window, text.data(), length + 1);
-    return os::win::Utf8FromWide(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
+    return win32::Utf8FromWide(text.data(), static_cast<std::size_t>(copied > 0 ? copied : 0));
 }
 
 // Dispatches this thread's messages until `done` holds or `limit` has passed.

@@ -19,8 +19,8 @@ TEST(XpmPicture, ReadsTheWindowPictures) {
     ASSERT_EQ(glyph.width, 19);
     ASSERT_EQ(glyph.height, 18);
     EXPECT_EQ(pixelAt(glyph, 0, 0), 0xFFFFFFFFu);
-    EXPECT_EQ(pixelAt(glyph, 0, 1), 0xFF4A5A6Au);  // frame
-    EXPECT_EQ(pixelAt(glyph, 1, 2), 0xFFF39A1Eu);  // title bar
+    EXPECT_EQ(pixelAt(glyph, 0, 1), 0xFF4A5A6Au);   // frame
+    EXPECT_EQ(pixelAt(glyph, 1, 2), 0xFFF39A1Eu);   // title bar
     EXPECT_EQ(pixelAt(glyph, 18, 11), 0xFF17702Au); // last column, last colour
 
     const win32ui::Picture question = win32ui::parseXpm(help, std::size(help));

@@ -1,8 +1,8 @@
-#include "os/windows/WinText.h"
+#include "win32/WinText.h"
 
 #include <climits>
 
-namespace os::win {
+namespace win32 {
 
 std::string Utf8FromWide(const wchar_t* text, std::size_t length) {
     if (text == nullptr || length == 0 || length > static_cast<std::size_t>(INT_MAX))
@@ -54,4 +54,4 @@ bool UniqueHandle::reset() {
     return ::CloseHandle(handle) != 0;
 }
 
-} // namespace os::win
+} // namespace win32

@@ -1,14 +1,9 @@
 #include "os/Memory.h"
 
 #include <cstdint>
-#include <cstdlib> // defines __GLIBC__ on glibc systems
 
-#if defined(__GLIBC__)
 #include <malloc.h>
-#endif
-#if defined(__linux__)
 #include <sys/mman.h>
-#endif
 
 namespace os {
 
@@ -25,7 +20,7 @@ void KeepOneHeap() {
 }
 
 void AdviseLargePages(void* data, std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
+#if defined(MADV_HUGEPAGE)
     // Only whole large pages inside the buffer: advice for the partial pages at its ends would
     // cover memory that belongs to other allocations.
     constexpr std::uintptr_t LargePage = std::uintptr_t{2} << 20;

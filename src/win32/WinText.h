@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-namespace os::win {
+namespace win32 {
 
 // UTF-8 of a wide text; unpaired surrogates become U+FFFD. Empty for an empty text.
 std::string Utf8FromWide(const wchar_t* text, std::size_t length);
@@ -33,4 +33,4 @@ private:
     HANDLE m_handle = nullptr;
 };
 
-} // namespace os::win
+} // namespace win32

@@ -1,3 +1,0 @@
-kestrel_add_gtest(list_rows_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/RowsColumnsTest.cpp LIBS kestrel_list LABELS list)
-kestrel_add_gtest(list_control_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MemoryListControlTest.cpp LIBS kestrel_list LABELS list)
-kestrel_add_gtest(list_fill_refresh_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ConnectionListTest.cpp LIBS kestrel_list LABELS list)
