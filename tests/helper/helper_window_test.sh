@@ -44,6 +44,44 @@ sleep 2
 [ -n "$(helpers)" ] || fail "the window let its helper go"
 import -window root "$artifacts/kestrel-as-user-with-helper.png" || fail "no screenshot"
 echo "ok: as $test_user the window keeps its helper: $(helpers | tr '\n' ' ')"
+
+# Root's listener as the window shows it: the list is sorted by "进程", so typing the
+# listener's name focuses the first of its program's rows; Down walks them. Each row is read
+# back through the report that the keyboard's context menu copies.
+menu_open() { xdotool search --onlyvisible --pid "$window_pid" --class . 2>/dev/null | grep -vx "$window" | head -n 1 | grep -q .; }
+report_ready() {
+  timeout 5 xclip -o -selection clipboard >"$work/report.txt" 2>/dev/null &&
+    grep -q "生成:Kestrel" "$work/report.txt"
+}
+report_field() { sed -n "s/^$1\(.*\)\r\$/\1/p" "$work/report.txt"; }
+focused_report() {
+  printf '' | xclip -selection clipboard 2>/dev/null
+  xdotool key --clearmodifiers Menu
+  wait_for 20 menu_open || fail "the Menu key opened no context menu"
+  xdotool key --clearmodifiers Down Down Down Return
+  wait_for 20 report_ready || fail "the clipboard holds no report"
+}
+xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+xdotool mousemove --window "$window" --sync 60 65 click 1
+sleep 0.3
+xdotool type --delay 20 "$listener_name"
+sleep 0.5
+found=
+for _ in $(seq 1 30); do
+  focused_report
+  [ "$(report_field '程序名称:')" = "$listener_name" ] || break
+  if [ "$(report_field '本地端口:')" = "$listener_port" ]; then
+    found=yes
+    break
+  fi
+  xdotool key --clearmodifiers Down
+  sleep 0.2
+done
+cp "$work/report.txt" "$artifacts/root-listener-report.txt" 2>/dev/null
+[ -n "$found" ] || fail "no row of $listener_name with port $listener_port in the window"
+[ "$(report_field 'PID:')" = "$listener_pid" ] || fail "root's listener shows PID '$(report_field 'PID:')', expected $listener_pid"
+[ "$(report_field '路径:')" = "$listener_path" ] || fail "root's listener shows path '$(report_field '路径:')'"
+echo "ok: the window shows root's listener on port $listener_port with PID $listener_pid and $listener_path"
 stop_window
 
 setcap -r "$work/bin/kestrel-helper" || fail "setcap -r failed"
