@@ -623,7 +623,9 @@ TEST(LiveEndpointsTest, ListenerThatInitPassedToAServiceBelongsToTheService) {
             const Socket own = tcp4Listener(); // made after the fork: init's alone
             std::vector<Endpoint> tcp;
             std::vector<Endpoint> udp;
-            std::uint32_t owners[2] = {0, 0};
+            // The service's PID comes along: a runtime's own threads (a sanitizer's) take PIDs
+            // of this namespace too, so it need not be 2.
+            std::uint32_t owners[3] = {0, 0, static_cast<std::uint32_t>(service)};
             if (collectEndpoints(dir, Source::Netlink, tcp, udp)) {
                 for (const Endpoint& e : tcp) {
                     if (e.state == 2 && e.localPort == localPort(passed))
@@ -635,7 +637,7 @@ TEST(LiveEndpointsTest, ListenerThatInitPassedToAServiceBelongsToTheService) {
             ::close(hold[1]);
             ::waitpid(service, nullptr, 0);
             const bool written = ::write(result[1], owners, sizeof owners) == sizeof owners;
-            ::_exit(written && ::getpid() == 1 && service == 2 ? 0 : 1);
+            ::_exit(written && ::getpid() == 1 && service > 1 ? 0 : 1);
         }
         int status = 0;
         if (init < 0 || ::waitpid(init, &status, 0) != init || !WIFEXITED(status))
@@ -643,7 +645,7 @@ TEST(LiveEndpointsTest, ListenerThatInitPassedToAServiceBelongsToTheService) {
         ::_exit(WEXITSTATUS(status));
     }
     ::close(result[1]);
-    std::uint32_t owners[2] = {0, 0};
+    std::uint32_t owners[3] = {0, 0, 0};
     const bool read = ::read(result[0], owners, sizeof owners) == sizeof owners;
     ::close(result[0]);
     int status = 0;
@@ -654,7 +656,7 @@ TEST(LiveEndpointsTest, ListenerThatInitPassedToAServiceBelongsToTheService) {
         GTEST_SKIP() << "no PID namespace of our own here (needs root)";
     ASSERT_EQ(WEXITSTATUS(status), 0);
     ASSERT_TRUE(read);
-    EXPECT_EQ(owners[0], 2u) << "the listener init handed to the service";
+    EXPECT_EQ(owners[0], owners[2]) << "the listener init handed to the service";
     EXPECT_EQ(owners[1], 1u) << "a listener only init holds";
 }
 
