@@ -313,6 +313,7 @@ TEST_F(Win32MainWindowTest, ShowLocalRefreshesAtOnceWithoutLoopbackRows) {
     auto window = makeWindow();
     window->create();
     ::SendMessageW(window->showLocalBox().handle(), BM_CLICK, 0, 0);
+    finishWork(window->handle());
     EXPECT_EQ(system.snapshots, 2);
     EXPECT_NE(settings().find("ShowLocal=0"), std::string::npos);
     EXPECT_EQ(window->countersText(), "当前有4个程序已连接或尝试连接网络，共建立5个连接。");
