@@ -226,7 +226,18 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::exception_ptr error) {
         restoreAfterRefresh();
         throw;
     }
-    releaseSnapshot(snapshot);
+    // Freeing 100,000 records and trimming the heap would hold up the window: the worker
+    // does it.
+    try {
+        m_c.Worker.startDetached(
+            [dead = std::make_shared<Snapshot>(std::move(snapshot))]() mutable {
+                dead.reset();
+                os::ReleaseFreeMemory();
+            });
+    } catch (...) {
+        // No thread to be had: the records went with the job, here.
+        os::ReleaseFreeMemory();
+    }
     restoreAfterRefresh();
 }
 
