@@ -39,7 +39,13 @@ protected:
     void scheduleChanged() override;
 };
 
-class FakeMenuItem : public ui::MenuItem {};
+class FakeMenuItem : public ui::MenuItem {
+public:
+    int checkedChanges = 0;
+
+protected:
+    void checkedChanged() override { ++checkedChanges; }
+};
 
 class FakeMessageBoxes : public ui::MessageBoxes {
 public:
@@ -115,6 +121,7 @@ struct FakeKestrelWindow {
     MemoryListControl VTS;
     FakeLabel LabAppCount;
     FakeLabel LabNetCount;
+    FakeButton BTNOptions;
     FakeButton BTNHelp;
     FakeButton BTNUpdate;
     FakeButton BTNHomePage;
@@ -130,6 +137,10 @@ struct FakeKestrelWindow {
     FakeMenuItem NCopy;
     FakeMenuItem NLocate;
     FakeMenuItem NProperty;
+    // The options menu's items, in OptionItem order.
+    FakeMenuItem ShowIPv6;
+    FakeMenuItem ResolveNames;
+    FakeMenuItem ShowTraffic;
     FakeMessageBoxes Messages;
 
     TFormKestrelControls controls();

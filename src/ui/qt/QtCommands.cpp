@@ -15,6 +15,11 @@ void QtPopupMenu::popup(ScreenPoint where) {
         m_menu->exec(QPoint(where.x, where.y));
 }
 
+void QtDropDownMenu::dropDown() {
+    if (m_menu && m_button)
+        m_menu->exec(m_button->mapToGlobal(QPoint(0, m_button->height())));
+}
+
 QtProcInfoDialogs::QtProcInfoDialogs(QWidget* owner, std::function<TImageListEx*()> largeIcons)
     : m_owner(owner), m_largeIcons(std::move(largeIcons)) {}
 
@@ -28,12 +33,14 @@ std::unique_ptr<ProcInfoView> QtProcInfoDialogs::createProcInfoView() {
     return std::make_unique<QtFormProcInfo>(m_owner.data(), std::move(iconSource));
 }
 
-QtCommandComponents::QtCommandComponents(QWidget* owner, QMenu* pmTree,
+QtCommandComponents::QtCommandComponents(QWidget* owner, QMenu* pmTree, QMenu* pmOptions,
+                                         QWidget* optionsButton,
                                          std::function<TImageListEx*()> largeIcons)
-    : m_menu(pmTree), m_dialogs(owner, std::move(largeIcons)) {}
+    : m_menu(pmTree), m_options(pmOptions, optionsButton), m_dialogs(owner, std::move(largeIcons)) {
+}
 
 TFormKestrelCommands QtCommandComponents::commands() {
-    return TFormKestrelCommands{&m_menu, &m_shell, &m_clipboard, &m_dialogs};
+    return TFormKestrelCommands{&m_menu, &m_shell, &m_clipboard, &m_dialogs, &m_options};
 }
 
 } // namespace qtui

@@ -24,6 +24,17 @@ private:
     QPointer<QMenu> m_menu;
 };
 
+// A menu shown under its button.
+class QtDropDownMenu : public ui::DropDownMenu {
+public:
+    QtDropDownMenu(QMenu* menu, QWidget* button) : m_menu(menu), m_button(button) {}
+    void dropDown() override;
+
+private:
+    QPointer<QMenu> m_menu;
+    QPointer<QWidget> m_button;
+};
+
 class QtProcInfoDialogs : public ui::ProcInfoDialogs {
 public:
     // `largeIcons` gives the window's 32-pixel icon cache (nullptr while there is none).
@@ -37,11 +48,13 @@ private:
 
 class QtCommandComponents {
 public:
-    QtCommandComponents(QWidget* owner, QMenu* pmTree, std::function<TImageListEx*()> largeIcons);
+    QtCommandComponents(QWidget* owner, QMenu* pmTree, QMenu* pmOptions, QWidget* optionsButton,
+                        std::function<TImageListEx*()> largeIcons);
     TFormKestrelCommands commands();
 
 private:
     QtPopupMenu m_menu;
+    QtDropDownMenu m_options;
     QtShell m_shell;
     QtClipboardText m_clipboard;
     QtProcInfoDialogs m_dialogs;
