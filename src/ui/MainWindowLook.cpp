@@ -127,6 +127,16 @@ const OptionLook& Option(OptionItem item) {
     throw std::logic_error("An option has no description");
 }
 
+std::optional<LookRgb> CellBackground(const TMyRec& row, const ListColumn& column) {
+    if (row.Mark == "add")
+        return AddedRowColour;
+    if (row.Mark == "md")
+        return ChangedRowColour;
+    if (column.hasBackground)
+        return LookRgb{column.background.r, column.background.g, column.background.b};
+    return std::nullopt;
+}
+
 std::vector<LookRect> Layout(int width, int height, const std::function<int(int)>& scale,
                              const std::function<LookRect(MainControl)>& textSize) {
     std::vector<LookRect> places(static_cast<std::size_t>(MainControl::Count));

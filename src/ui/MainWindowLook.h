@@ -8,8 +8,12 @@
 // (the entry's place is its place on screen or in the menu), and its handler in TFormKestrel.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "list/Columns.h"
+#include "list/TMyRec.h"
 
 enum class MainControl {
     PTop,
@@ -126,6 +130,11 @@ inline constexpr LookRgb ButtonPressedText{0xFF, 0xFF, 0xFF};
 inline constexpr LookRgb ButtonDisabledText{0x8C, 0x8C, 0x8C};
 inline constexpr LookRgb CheckBoxText{0x00, 0x00, 0x00};
 
+// The rows the last refresh added ("add") or changed ("md"), until the next refresh takes the
+// mark away; the selection is drawn over them as over any row.
+inline constexpr LookRgb AddedRowColour{0xCC, 0xFF, 0xCC};   // light green
+inline constexpr LookRgb ChangedRowColour{0xFF, 0xFF, 0xC0}; // light yellow
+
 inline constexpr int AutoRefreshInterval = 10000; // Timer1, milliseconds
 inline constexpr const char* SettingsSection = "Set";
 inline constexpr const char* OptionsSection = "Options";
@@ -145,6 +154,10 @@ const std::vector<MenuLine<ContextItem>>& ContextMenu();
 const char* ContextCaption(ContextItem item);
 const std::vector<OptionLook>& OptionsMenu();
 const OptionLook& Option(OptionItem item);
+
+// A cell's background: a marked row's colour across the whole row, else the column's own
+// background; nullopt for the list's own (white).
+std::optional<LookRgb> CellBackground(const TMyRec& row, const ListColumn& column);
 
 // Where each control sits in a client area of `width` x `height`. `scale` turns design pixels
 // into the toolkit's; `textSize` gives the natural width and height of a label's or check box's

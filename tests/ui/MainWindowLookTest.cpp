@@ -1,4 +1,5 @@
 // The main window's description: the places it computes and the tables it holds.
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -95,6 +96,34 @@ TEST(MainWindowLook, TablesNameEveryControlAndItemOnce) {
         EXPECT_TRUE(keys.insert(option.key).second) << option.key;
     }
     EXPECT_EQ(options.size(), static_cast<std::size_t>(OptionItem::Count));
+}
+
+TEST(MainWindowLook, MarkedRowsTakeTheirColourOverTheColumnsOwn) {
+    ListColumn plain;
+    ListColumn tinted;
+    tinted.hasBackground = true;
+    tinted.background = Rgb{255, 255, 236};
+    struct Case {
+        const char* mark;
+        const ListColumn& column;
+        std::optional<LookRgb> expected;
+    };
+    const Case cases[] = {
+        {"", plain, std::nullopt},
+        {"", tinted, LookRgb{255, 255, 236}},
+        {"add", plain, MainWindowLook::AddedRowColour},
+        {"add", tinted, MainWindowLook::AddedRowColour},
+        {"md", plain, MainWindowLook::ChangedRowColour},
+        {"md", tinted, MainWindowLook::ChangedRowColour},
+        {"ADD", plain, std::nullopt},
+        {"other", tinted, LookRgb{255, 255, 236}},
+    };
+    for (const Case& c : cases) {
+        TMyRec row;
+        row.Mark = c.mark;
+        EXPECT_EQ(MainWindowLook::CellBackground(row, c.column), c.expected) << c.mark;
+    }
+    EXPECT_NE(MainWindowLook::AddedRowColour, MainWindowLook::ChangedRowColour);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -790,6 +791,34 @@ TEST_F(FormKestrelTest, StoredOptionsMenuValueRunsItsHookWhileCreating) {
     EXPECT_TRUE(creatingThen);
     EXPECT_TRUE(form->showTraffic());
     EXPECT_EQ(fileWrites, 0); // "1" is stored already
+}
+
+TEST_F(FormKestrelTest, RowsARefreshAddedOrChangedAreColouredUntilTheNextRefresh) {
+    create();
+    const ListColumn& plain = w.VTS.column(ColumnProtocol);
+    auto colourOf = [this, &plain](const std::string& port) -> std::optional<LookRgb> {
+        for (RowHandle row = w.VTS.firstRow(); row; row = w.VTS.nextRow(row)) {
+            if (row->Rec.LocalPort == port)
+                return MainWindowLook::CellBackground(row->Rec, plain);
+        }
+        ADD_FAILURE() << "no row of port " << port;
+        return std::nullopt;
+    };
+    // The first fill marks no row: nothing is coloured.
+    for (RowHandle row = w.VTS.firstRow(); row; row = w.VTS.nextRow(row))
+        EXPECT_EQ(MainWindowLook::CellBackground(row->Rec, plain), std::nullopt);
+
+    nextTcp[1].State = 8; // the loopback connection changes its state
+    nextTcp.push_back(
+        tcpRecord(5, "10.0.0.5", "51000", "10.0.0.9", "443", "404", "curl", "/usr/bin/curl"));
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(colourOf("51000"), MainWindowLook::AddedRowColour);
+    EXPECT_EQ(colourOf("5000"), MainWindowLook::ChangedRowColour);
+    EXPECT_EQ(colourOf("22"), std::nullopt);
+
+    userClick(w.BTNRefresh); // nothing changed: the marks go, and their colours with them
+    EXPECT_EQ(colourOf("51000"), std::nullopt);
+    EXPECT_EQ(colourOf("5000"), std::nullopt);
 }
 
 } // namespace

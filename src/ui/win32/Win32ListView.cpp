@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include <windowsx.h>
 
+#include "ui/MainWindowLook.h"
 #include "ui/win32/GdiScope.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/XpmPicture.h"
@@ -818,8 +820,9 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
     RECT fill = cell;
     fill.right = std::max(fill.left, fill.right - 1);
     fill.bottom = std::max(fill.top, fill.bottom - 1);
+    const std::optional<LookRgb> colour = MainWindowLook::CellBackground(row->Rec, header);
     const COLORREF background =
-        header.hasBackground ? colourOf(header.background) : RGB(255, 255, 255);
+        colour ? RGB(colour->red, colour->green, colour->blue) : RGB(255, 255, 255);
     const int savedDc = ::SaveDC(dc);
     ::SetBkColor(dc, background);
     ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &fill, nullptr, 0, nullptr);

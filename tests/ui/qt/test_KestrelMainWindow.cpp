@@ -184,6 +184,7 @@ private slots:
     void contextMenuCommandActsOnTheMenusRow();
     void optionsButtonSitsLeftOfHelpWithItsNeighboursLook();
     void optionsMenuHoldsTheCheckItemsAndStoresAChoice();
+    void markedRowsArePaintedUntilTheNextRefresh();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -885,6 +886,44 @@ void KestrelMainWindowTest::optionsMenuHoldsTheCheckItemsAndStoresAChoice() {
     // Read as 7, written back as 1 at the start; the section Set stays as it was.
     QCOMPARE(file.readAll(),
              QByteArray("[Set]\nShowInfo=0\n[options]\nshowipv6=1\nResolveNames=1\n"));
+}
+
+void KestrelMainWindowTest::markedRowsArePaintedUntilTheNextRefresh() {
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.view()->clearFocus();
+    auto pixelOf = [&window](const QString& port) {
+        const int row = rowOfPort(window, port);
+        const QRect cell = window.view()->visualRect(window.model()->index(row, ColumnState));
+        return window.view()->viewport()->grab().toImage().pixelColor(cell.right() - 3,
+                                                                      cell.center().y());
+    };
+    auto rgb = [](const LookRgb& colour) { return QColor(colour.red, colour.green, colour.blue); };
+    // The first fill: no row is coloured.
+    for (int row = 0; row < window.model()->rowCount(); ++row)
+        QVERIFY(!window.model()->index(row, ColumnState).data(Qt::BackgroundRole).isValid());
+
+    m_system->tcp[1].State = 8; // firefox's first connection changes its state
+    m_system->tcp.push_back(
+        tcpRecord(3, "10.0.0.5", "51002", "1.1.1.1", "853", "606", "dnsmasq", "/usr/sbin/dnsmasq"));
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    window.list().selectRow(nullptr);
+    QCOMPARE(pixelOf(QStringLiteral("51002")), rgb(MainWindowLook::AddedRowColour));
+    QCOMPARE(pixelOf(QStringLiteral("51000")), rgb(MainWindowLook::ChangedRowColour));
+    QCOMPARE(pixelOf(QStringLiteral("51001")), QColor(Qt::white));
+
+    // The selection is drawn over the mark's colour.
+    const RowHandle added = window.model()->rowAt(rowOfPort(window, QStringLiteral("51002")));
+    window.list().selectRow(added);
+    const QColor selected = pixelOf(QStringLiteral("51002"));
+    QVERIFY2(selected != rgb(MainWindowLook::AddedRowColour), qPrintable(selected.name()));
+    QVERIFY2(selected.green() > selected.red() && selected.green() > selected.blue(),
+             qPrintable(selected.name()));
+    window.list().selectRow(nullptr);
+
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton); // nothing changed
+    QCOMPARE(pixelOf(QStringLiteral("51002")), QColor(Qt::white));
+    QCOMPARE(pixelOf(QStringLiteral("51000")), QColor(Qt::white));
 }
 
 // The program's own application object, with the translations it installs.

@@ -19,6 +19,7 @@
 #include "list/MemoryListControl.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/Components.h"
+#include "ui/MainWindowLook.h"
 #include "ui/TestRecords.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
@@ -987,6 +988,40 @@ TEST_F(ListViewTest, PaintsTheSelectionBlendedTheGlyphAndTheColumnBackground) {
     EXPECT_GT(coloured, 40);
     for (int y = manage.top; y < manage.bottom - 1; ++y)
         EXPECT_EQ(canvas.pixel(manage.left + 6, y), 0xFFFFFFu) << y;
+    EXPECT_TRUE(report.errors.empty());
+}
+
+TEST_F(ListViewTest, MarkedRowsAreColouredUnderTheSelection) {
+    const std::vector<RowHandle> rows = addNamed({"a", "b", "c", "d"});
+    list.setColumnVisible(ColumnPID, true); // the mark's colour covers its own background too
+    rows[0]->Rec.Mark = "add";
+    rows[1]->Rec.Mark = "md";
+    rows[3]->Rec.Mark = "add";
+    list.selectRow(rows[3]);
+    list.repaint();
+    Canvas canvas(880, 400);
+    ASSERT_TRUE(canvas.ready());
+    ::SendMessageW(listHwnd(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+    auto rgb = [](const LookRgb& c) {
+        return (std::uint32_t{c.red} << 16) | (std::uint32_t{c.green} << 8) | c.blue;
+    };
+    auto at = [&](int item, int column) {
+        const RECT cell = itemRect(item, view->viewColumnOf(column));
+        return canvas.pixel(cell.left + 2, cell.top + 2);
+    };
+    for (const int column : {ColumnPID, ColumnProtocol, ColumnState}) {
+        SCOPED_TRACE(column);
+        EXPECT_EQ(at(0, column), rgb(MainWindowLook::AddedRowColour));
+        EXPECT_EQ(at(1, column), rgb(MainWindowLook::ChangedRowColour));
+    }
+    EXPECT_EQ(at(2, ColumnProtocol), 0xFFFFFFu);
+    EXPECT_EQ(at(2, ColumnPID), 0xFFFFECu);
+    // Half the selection colour (0, 128, 64) over the light green.
+    const std::uint32_t blended = at(3, ColumnProtocol);
+    EXPECT_NEAR(channel(blended, 16), 0xCC / 2, 3);
+    EXPECT_NEAR(channel(blended, 8), (255 + 128) / 2, 3);
+    EXPECT_NEAR(channel(blended, 0), (0xCC + 64) / 2, 3);
     EXPECT_TRUE(report.errors.empty());
 }
 
