@@ -177,17 +177,21 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         QtSystemImageList::prepareIconTheme();
         m_systemImages = std::make_unique<QtSystemImageList>();
         services.systemImages = m_systemImages.get();
-        services.makeImageStore = [] { return std::make_unique<QtImageStore>(); };
+        // The window keeps the stores it makes, to draw from them as what they are.
+        services.makeImageStore = [this] {
+            auto store = std::make_unique<QtImageStore>();
+            m_ownStores.push_back(store.get());
+            return store;
+        };
     }
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
     m_commandParts = std::make_unique<QtCommandComponents>(
         this, m_popup, m_optionsMenu, optionsButton(),
-        [this] { return m_form ? m_form->largeIcons() : nullptr; });
+        [this] { return storeOf(m_form ? m_form->largeIcons() : nullptr); });
     m_form->SetCommandComponents(m_commandParts->commands());
     // Column 1 shows the pictures of SmallIcons.
     m_model->setImageSource([this](int index) {
-        TImageListEx* icons = m_form ? m_form->smallIcons() : nullptr;
-        const auto* store = icons ? dynamic_cast<const QtImageStore*>(&icons->Images()) : nullptr;
+        const QtImageStore* store = storeOf(m_form ? m_form->smallIcons() : nullptr);
         return store ? store->picture(index) : QPixmap();
     });
     layoutControls();
@@ -281,6 +285,14 @@ bool KestrelMainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_central && event->type() == QEvent::Resize)
         layoutControls();
     return QMainWindow::eventFilter(watched, event);
+}
+
+const QtImageStore* KestrelMainWindow::storeOf(const TImageListEx* icons) const {
+    for (const QtImageStore* store : m_ownStores) {
+        if (icons != nullptr && &icons->Images() == store)
+            return store;
+    }
+    return nullptr;
 }
 
 QPushButton* KestrelMainWindow::button(MainControl control) const {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 #include <QIcon>
 #include <QMainWindow>
@@ -28,6 +29,7 @@ namespace qtui {
 class ConnectionModel;
 class ConnectionView;
 class QtSystemImageList;
+class QtImageStore;
 
 // The application icon in all its sizes.
 QIcon applicationIcon();
@@ -90,6 +92,8 @@ protected:
 private:
     static std::size_t index(MainControl control) { return static_cast<std::size_t>(control); }
     QPushButton* button(MainControl control) const;
+    // The store behind `icons` when this window made it; nullptr otherwise.
+    const QtImageStore* storeOf(const TImageListEx* icons) const;
     void makeControls(QWidget* central);
     void makeMenus();
     // Places every control where MainWindowLook::Layout says.
@@ -113,6 +117,8 @@ private:
         m_contextItems;
     std::array<std::unique_ptr<QtMenuItem>, static_cast<std::size_t>(OptionItem::Count)>
         m_optionItems;
+    // The image stores this window made for the icon caches (which own them).
+    std::vector<QtImageStore*> m_ownStores;
     // The icon theme as the system's image lists, behind both icon caches.
     std::unique_ptr<QtSystemImageList> m_systemImages;
     // The context menu, shell, clipboard and details dialogs of the connection commands.

@@ -20,14 +20,14 @@ void QtDropDownMenu::dropDown() {
         m_menu->exec(m_button->mapToGlobal(QPoint(0, m_button->height())));
 }
 
-QtProcInfoDialogs::QtProcInfoDialogs(QWidget* owner, std::function<TImageListEx*()> largeIcons)
+QtProcInfoDialogs::QtProcInfoDialogs(QWidget* owner,
+                                     std::function<const QtImageStore*()> largeIcons)
     : m_owner(owner), m_largeIcons(std::move(largeIcons)) {}
 
 std::unique_ptr<ProcInfoView> QtProcInfoDialogs::createProcInfoView() {
     auto largeIcons = m_largeIcons;
     auto iconSource = [largeIcons](int index) {
-        TImageListEx* icons = largeIcons ? largeIcons() : nullptr;
-        const auto* store = icons ? dynamic_cast<const QtImageStore*>(&icons->Images()) : nullptr;
+        const QtImageStore* store = largeIcons ? largeIcons() : nullptr;
         return store ? store->picture(index) : QPixmap();
     };
     return std::make_unique<QtFormProcInfo>(m_owner.data(), std::move(iconSource));
@@ -35,7 +35,7 @@ std::unique_ptr<ProcInfoView> QtProcInfoDialogs::createProcInfoView() {
 
 QtCommandComponents::QtCommandComponents(QWidget* owner, QMenu* pmTree, QMenu* pmOptions,
                                          QWidget* optionsButton,
-                                         std::function<TImageListEx*()> largeIcons)
+                                         std::function<const QtImageStore*()> largeIcons)
     : m_menu(pmTree), m_options(pmOptions, optionsButton), m_dialogs(owner, std::move(largeIcons)) {
 }
 

@@ -15,6 +15,8 @@
 
 namespace qtui {
 
+class QtImageStore;
+
 class QtPopupMenu : public ui::PopupMenu {
 public:
     explicit QtPopupMenu(QMenu* menu) : m_menu(menu) {}
@@ -37,19 +39,20 @@ private:
 
 class QtProcInfoDialogs : public ui::ProcInfoDialogs {
 public:
-    // `largeIcons` gives the window's 32-pixel icon cache (nullptr while there is none).
-    QtProcInfoDialogs(QWidget* owner, std::function<TImageListEx*()> largeIcons);
+    // `largeIcons` gives the pictures of the window's 32-pixel icon cache (nullptr while there
+    // is none).
+    QtProcInfoDialogs(QWidget* owner, std::function<const QtImageStore*()> largeIcons);
     std::unique_ptr<ProcInfoView> createProcInfoView() override;
 
 private:
     QPointer<QWidget> m_owner;
-    std::function<TImageListEx*()> m_largeIcons;
+    std::function<const QtImageStore*()> m_largeIcons;
 };
 
 class QtCommandComponents {
 public:
     QtCommandComponents(QWidget* owner, QMenu* pmTree, QMenu* pmOptions, QWidget* optionsButton,
-                        std::function<TImageListEx*()> largeIcons);
+                        std::function<const QtImageStore*()> largeIcons);
     TFormKestrelCommands commands();
 
 private:

@@ -75,13 +75,6 @@ private:
     bool m_open;
 };
 
-HIMAGELIST imageListOf(TImageListEx* icons) {
-    if (icons == nullptr)
-        return nullptr;
-    const auto* store = dynamic_cast<const Win32ImageStore*>(&icons->Images());
-    return store ? store->handle() : nullptr;
-}
-
 } // namespace
 
 Win32PopupMenu::Win32PopupMenu(HWND owner, HMENU menu, std::function<void(unsigned)> runCommand)
@@ -251,11 +244,11 @@ void Win32Clipboard::setText(const std::string& text) {
 Win32CommandComponents::Win32CommandComponents(HWND owner, HMENU pmTree, HMENU pmOptions,
                                                HWND optionsButton,
                                                std::function<void(unsigned)> runCommand,
-                                               std::function<TImageListEx*()> largeIcons)
+                                               std::function<HIMAGELIST()> largeIcons)
     : m_menu(owner, pmTree, runCommand),
       m_options(owner, pmOptions, optionsButton, std::move(runCommand)), m_shell(owner),
       m_clipboard(owner), m_dialogs(owner, [largeIcons = std::move(largeIcons)]() -> HIMAGELIST {
-          return largeIcons ? imageListOf(largeIcons()) : nullptr;
+          return largeIcons ? largeIcons() : nullptr;
       }) {}
 
 TFormKestrelCommands Win32CommandComponents::commands() {

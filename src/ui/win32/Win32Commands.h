@@ -101,11 +101,11 @@ private:
 class Win32CommandComponents {
 public:
     // `pmTree` is the context menu, `pmOptions` the menu of `optionsButton`; `runCommand(id)`
-    // runs the chosen item of either. `largeIcons` gives the window's 32-pixel icon cache
-    // (nullptr while there is none).
+    // runs the chosen item of either. `largeIcons` gives the image list of the window's
+    // 32-pixel icon cache (nullptr while there is none).
     Win32CommandComponents(HWND owner, HMENU pmTree, HMENU pmOptions, HWND optionsButton,
                            std::function<void(unsigned)> runCommand,
-                           std::function<TImageListEx*()> largeIcons);
+                           std::function<HIMAGELIST()> largeIcons);
     TFormKestrelCommands commands();
 
 private:

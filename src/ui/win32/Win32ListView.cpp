@@ -189,7 +189,7 @@ void Win32ListView::setBounds(int x, int y, int width, int height) {
         ::MoveWindow(m_hwnd, x, y, width, height, TRUE);
 }
 
-void Win32ListView::setSmallIcons(std::function<TImageListEx*()> smallIcons) {
+void Win32ListView::setSmallIcons(std::function<const Win32ImageStore*()> smallIcons) {
     m_smallIcons = std::move(smallIcons);
     if (m_hwnd)
         ::InvalidateRect(m_hwnd, nullptr, FALSE);
@@ -833,8 +833,7 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
     text.right -= scaled(TextMargin);
     if (column == ColumnProcess) {
         CellIcon icon;
-        TImageListEx* icons = m_smallIcons ? m_smallIcons() : nullptr;
-        auto* store = icons ? dynamic_cast<Win32ImageStore*>(&icons->Images()) : nullptr;
+        const Win32ImageStore* store = m_smallIcons ? m_smallIcons() : nullptr;
         if (store && store->handle()) {
             // Painting must go on whatever the icon lookup does.
             try {
@@ -921,8 +920,8 @@ void Win32ListView::drawSelection(HDC dc, int item) {
 int Win32ListView::iconRoom(RowHandle row, int listColumn) const {
     if (listColumn != ColumnProcess || !row || !m_smallIcons)
         return 0;
-    TImageListEx* icons = m_smallIcons();
-    if (!icons || icons->Count() == 0)
+    const Win32ImageStore* icons = m_smallIcons();
+    if (!icons || icons->count() == 0)
         return 0;
     int index = -1;
     try {
@@ -931,7 +930,7 @@ int Win32ListView::iconRoom(RowHandle row, int listColumn) const {
     } catch (...) {
         index = -1;
     }
-    return index >= 0 && index < icons->Count() ? scaled(IconMargin) + scaled(icons->Width()) : 0;
+    return index >= 0 && index < icons->count() ? scaled(IconMargin) + scaled(icons->width()) : 0;
 }
 
 void Win32ListView::fitColumn(int viewColumn) {

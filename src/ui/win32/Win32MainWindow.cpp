@@ -134,22 +134,39 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
         if (!services.makeImageStore || !services.systemImages) {
             m_systemImages = std::make_unique<Win32SystemImageList>();
             services.systemImages = m_systemImages.get();
-            services.makeImageStore = [] { return std::make_unique<Win32ImageStore>(16, 16); };
+            // The window keeps the stores it makes, to draw from them as what they are.
+            services.makeImageStore = [this] {
+                auto store = std::make_unique<Win32ImageStore>(16, 16);
+                m_ownStores.push_back(store.get());
+                return store;
+            };
         }
         m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
         m_commandParts = std::make_unique<Win32CommandComponents>(
             m_window, m_popup, m_optionsMenu, optionsButton().handle(),
             [this](unsigned commandId) { runMenuCommand(commandId); },
-            [this] { return m_form ? m_form->largeIcons() : nullptr; });
+            [this]() -> HIMAGELIST {
+                const Win32ImageStore* store = storeOf(m_form ? m_form->largeIcons() : nullptr);
+                return store ? store->handle() : nullptr;
+            });
         m_form->SetCommandComponents(m_commandParts->commands());
         if (m_listView)
-            m_listView->setSmallIcons([this] { return m_form ? m_form->smallIcons() : nullptr; });
+            m_listView->setSmallIcons(
+                [this] { return storeOf(m_form ? m_form->smallIcons() : nullptr); });
         applyDpi(m_dpi);
         placeAtDesignSize();
     } catch (...) {
         release();
         throw;
     }
+}
+
+const Win32ImageStore* Win32MainWindow::storeOf(const TImageListEx* icons) const {
+    for (const Win32ImageStore* store : m_ownStores) {
+        if (icons != nullptr && &icons->Images() == store)
+            return store;
+    }
+    return nullptr;
 }
 
 Win32MainWindow::~Win32MainWindow() {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -21,6 +22,7 @@ namespace win32ui {
 class Win32ListView;
 class Win32CommandComponents;
 class Win32SystemImageList;
+class Win32ImageStore;
 
 // The resource ID of the application icon in kestrel.exe (src/app/win32/kestrel.rc).
 inline constexpr int ApplicationIconId = 1;
@@ -111,6 +113,8 @@ private:
     void paint();
     void closeRequested();
     void runMenuCommand(unsigned commandId);
+    // The store behind `icons` when this window made it; nullptr otherwise.
+    const Win32ImageStore* storeOf(const TImageListEx* icons) const;
     void destroyed();
 
     HWND m_window = nullptr;
@@ -141,6 +145,8 @@ private:
         m_menuItems;
     std::array<std::unique_ptr<Win32MenuItem>, static_cast<std::size_t>(OptionItem::Count)>
         m_optionItems;
+    // The image stores this window made for the icon caches (which own them).
+    std::vector<Win32ImageStore*> m_ownStores;
     // The shell's system image lists, behind both icon caches.
     std::unique_ptr<Win32SystemImageList> m_systemImages;
     // The context menu, shell, clipboard and details dialogs of the connection commands.

@@ -310,7 +310,7 @@ TEST(Win32CommandComponents, GiveEveryPieceTheCommandsNeed) {
     const HMENU options = ::CreatePopupMenu();
     win32ui::Win32CommandComponents components(
         owner.handle(), menu, options, owner.handle(), [](unsigned) {},
-        [] { return static_cast<TImageListEx*>(nullptr); });
+        [] { return static_cast<HIMAGELIST>(nullptr); });
     const TFormKestrelCommands commands = components.commands();
     EXPECT_NE(commands.PmTree, nullptr);
     EXPECT_NE(commands.PmOptions, nullptr);

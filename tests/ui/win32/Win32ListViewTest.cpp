@@ -796,7 +796,8 @@ TEST_F(ListViewTest, AnErrorInTheListsOwnMessagesGoesToTheReport) {
     add(TcpRow);
     const int process = view->viewColumnOf(ColumnProcess);
     ::SendMessageW(listHwnd(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(process), MAKELPARAM(30, 0));
-    view->setSmallIcons([]() -> TImageListEx* { throw std::runtime_error("图标缓存失败"); });
+    view->setSmallIcons(
+        []() -> const win32ui::Win32ImageStore* { throw std::runtime_error("图标缓存失败"); });
     // The mouse over a clipped cell measures its text and icon for the tooltip.
     const POINT over = centreOf(0, process);
     ::SendMessageW(listHwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(over.x, over.y));
@@ -1062,12 +1063,14 @@ HICON solidIcon(std::uint32_t rgb) {
 
 TEST_F(ListViewTest, PaintsTheProcessIconBeforeItsName) {
     NoSystemIcons system;
-    TImageListEx smallIcons(std::make_unique<win32ui::Win32ImageStore>(16, 16), system);
+    auto ownStore = std::make_unique<win32ui::Win32ImageStore>(16, 16);
+    win32ui::Win32ImageStore* store = ownStore.get();
+    TImageListEx smallIcons(std::move(ownStore), system);
     HICON red = solidIcon(0xFF0000);
     ASSERT_NE(red, nullptr);
-    ASSERT_EQ(static_cast<win32ui::Win32ImageStore&>(smallIcons.Images()).addIcon(red), 0);
+    ASSERT_EQ(store->addIcon(red), 0);
     ::DestroyIcon(red);
-    view->setSmallIcons([&smallIcons] { return &smallIcons; });
+    view->setSmallIcons([store] { return store; });
     add(TcpRow);
     Row noPath = UdpRow;
     noPath.path = "";
@@ -1098,12 +1101,14 @@ TEST_F(ListViewTest, PaintsTheProcessIconBeforeItsName) {
 
 TEST_F(ListViewTest, TheProcessIconGrowsWithTheDpi) {
     NoSystemIcons system;
-    TImageListEx smallIcons(std::make_unique<win32ui::Win32ImageStore>(16, 16), system);
+    auto ownStore = std::make_unique<win32ui::Win32ImageStore>(16, 16);
+    win32ui::Win32ImageStore* store = ownStore.get();
+    TImageListEx smallIcons(std::move(ownStore), system);
     HICON red = solidIcon(0xFF0000);
     ASSERT_NE(red, nullptr);
-    ASSERT_EQ(static_cast<win32ui::Win32ImageStore&>(smallIcons.Images()).addIcon(red), 0);
+    ASSERT_EQ(store->addIcon(red), 0);
     ::DestroyIcon(red);
-    view->setSmallIcons([&smallIcons] { return &smallIcons; });
+    view->setSmallIcons([store] { return store; });
     add(TcpRow);
     view->setDpi(144);
 
