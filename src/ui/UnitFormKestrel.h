@@ -3,6 +3,7 @@
 // makes the controls, hands them over in TFormKestrelControls, calls FormCreate once before the
 // window is first shown and FormCloseQuery before every close; every user event it forwards
 // goes through ui::dispatchEvent with Messages as the error report.
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -17,15 +18,22 @@
 #include "ui/CommandComponents.h"
 #include "ui/Components.h"
 #include "ui/IniFile.h"
+#include "ui/MainWindowLook.h"
 #include "ui/ShellRequests.h"
 #include "ui/Worker.h"
 
-// The window's controls, owned by the toolkit layer; they must outlive the TFormKestrel.
+// The items of a menu, by their names in the window's description (MainWindowLook).
+template <typename Item>
+using MenuItems = std::array<ui::MenuItem*, static_cast<std::size_t>(Item::Count)>;
+
+// The window's controls, owned by the toolkit layer; they must outlive the TFormKestrel. The
+// toolkit makes them as MainWindowLook describes them and the logic gives them their captions.
 struct TFormKestrelControls {
     ui::Window& Form;
     ListControl& VTS;
     ui::Label& LabAppCount;
     ui::Label& LabNetCount;
+    ui::Button& BTNOptions;
     ui::Button& BTNHelp;
     ui::Button& BTNUpdate;
     ui::Button& BTNHomePage;
@@ -36,12 +44,9 @@ struct TFormKestrelControls {
     ui::CheckBox& CBAlwaysTop;
     ui::CheckBox& CBShowInfo;
     ui::Timer& Timer1;
-    // Items of the context menu PmTree.
-    ui::MenuItem& NProcInfo;
-    ui::MenuItem& NEndProc;
-    ui::MenuItem& NCopy;
-    ui::MenuItem& NLocate;
-    ui::MenuItem& NProperty;
+    // Every item of the context menu PmTree and of the options menu PmOptions; none missing.
+    MenuItems<ContextItem> PmTree;
+    MenuItems<OptionItem> PmOptions;
     // Message boxes and the application's general error report.
     ui::MessageBoxes& Messages;
     // Takes the refreshes' snapshots, the ending of processes and the file manager's requests
@@ -81,6 +86,8 @@ struct TFormKestrelCommands {
     ShellRequests* Shell = nullptr;
     ClipboardText* Clipboard = nullptr;
     ui::ProcInfoDialogs* ProcInfoDialogs = nullptr;
+    // The options menu, opened by BTNOptions.
+    ui::DropDownMenu* PmOptions = nullptr;
 };
 
 // The real system: os::SettingsFilePath, os::ExecutableDir, os::SystemDirectories,
@@ -116,6 +123,19 @@ public:
     void CBAutoRefreshClick();
     void CBAlwaysTopClick();
     void CBShowInfoClick();
+    // Opens the options menu under its button.
+    void BTNOptionsClick();
+
+    // The options of the options menu: each one's current value, and what the window does
+    // when it changes (set by the feature the option belongs to; runs after the new value has
+    // been stored, also while FormCreate applies a stored value: creating() is true then).
+    bool option(OptionItem item) const { return m_options[index(item)]; }
+    bool showIPv6() const { return option(OptionItem::ShowIPv6); }
+    bool resolveNames() const { return option(OptionItem::ResolveNames); }
+    bool showTraffic() const { return option(OptionItem::ShowTraffic); }
+    void setOnOptionChanged(OptionItem item, std::function<void()> changed) {
+        m_optionChanged[index(item)] = std::move(changed);
+    }
 
     // The list's events.
     int VTSGetImageIndex(RowHandle node, int column) override;
@@ -164,9 +184,19 @@ public:
     const std::string& settingsFile() const { return m_services.settingsFile; }
 
 private:
+    static std::size_t index(OptionItem item) { return static_cast<std::size_t>(item); }
+    ui::MenuItem& item(ContextItem item) const {
+        return *m_c.PmTree[static_cast<std::size_t>(item)];
+    }
+    ui::MenuItem& item(OptionItem item) const { return *m_c.PmOptions[index(item)]; }
+    void optionItemClick(OptionItem item);
     void LoadSettings();
     void SaveSetting(int tag);
     void storeOption(int tag);
+    void storeValue(const char* section, const char* key, bool value);
+    void storeWith(const std::function<void()>& write);
+    ui::Button* buttonOf(MainControl control) const;
+    ui::CheckBox* boxOf(MainControl control) const;
     void restoreAfterRefresh();
     void FillList();
     // The worker's snapshot is ready (or failed with `error`): merge it and restore.
@@ -209,6 +239,8 @@ private:
     bool AutoRefresh = false;
     bool AlwaysTop = true;
     bool ShowInfo = false;
+    std::array<bool, static_cast<std::size_t>(OptionItem::Count)> m_options{};
+    std::array<std::function<void()>, static_cast<std::size_t>(OptionItem::Count)> m_optionChanged;
     std::unique_ptr<TImageListEx> SmallIcons;
     std::unique_ptr<TImageListEx> LargeIcons;
     std::string MsgSystemProcess;

@@ -39,27 +39,25 @@ void TFormKestrel::bindCommandHandlers() {
     m_c.BTNHelp.setOnClick([this] { BTNHelpClick(); });
     m_c.BTNHomePage.setOnClick([this] { BTNHomePageClick(); });
     m_c.BTNUpdate.setOnClick([this] { BTNUpdateClick(); });
-    m_c.NProcInfo.setOnClick([this] { NProcInfoClick(); });
-    m_c.NEndProc.setOnClick([this] { NEndProcClick(); });
-    m_c.NCopy.setOnClick([this] { NCopyClick(); });
-    m_c.NLocate.setOnClick([this] { NLocateClick(); });
-    m_c.NProperty.setOnClick([this] { NPropertyClick(); });
+    item(ContextItem::NProcInfo).setOnClick([this] { NProcInfoClick(); });
+    item(ContextItem::NEndProc).setOnClick([this] { NEndProcClick(); });
+    item(ContextItem::NCopy).setOnClick([this] { NCopyClick(); });
+    item(ContextItem::NLocate).setOnClick([this] { NLocateClick(); });
+    item(ContextItem::NProperty).setOnClick([this] { NPropertyClick(); });
 }
 
 void TFormKestrel::unbindCommandHandlers() {
     for (ui::Button* button : {&m_c.BTNEndPro, &m_c.BTNHelp, &m_c.BTNHomePage, &m_c.BTNUpdate})
         button->setOnClick({});
-    for (ui::MenuItem* item :
-         {&m_c.NProcInfo, &m_c.NEndProc, &m_c.NCopy, &m_c.NLocate, &m_c.NProperty})
-        item->setOnClick({});
+    for (ui::MenuItem* menuItem : m_c.PmTree)
+        menuItem->setOnClick({});
 }
 
 void TFormKestrel::prepareMenu(const TMyRec& row) {
     const bool hasPath = !row.ProcPath.empty();
-    m_c.NProcInfo.setEnabled(hasPath);
-    m_c.NEndProc.setEnabled(hasPath);
-    m_c.NLocate.setEnabled(hasPath);
-    m_c.NProperty.setEnabled(hasPath);
+    for (const ContextItem rowItem : {ContextItem::NProcInfo, ContextItem::NEndProc,
+                                      ContextItem::NLocate, ContextItem::NProperty})
+        item(rowItem).setEnabled(hasPath);
 }
 
 namespace {
@@ -118,11 +116,11 @@ void TFormKestrel::VTSColumnClick(int column, ScreenPoint where) {
 }
 
 void TFormKestrel::VTSDblClick() {
-    m_c.NProcInfo.click();
+    item(ContextItem::NProcInfo).click();
 }
 
 void TFormKestrel::BTNEndProClick() {
-    m_c.NEndProc.click();
+    item(ContextItem::NEndProc).click();
 }
 
 void TFormKestrel::NEndProcClick() {

@@ -15,25 +15,32 @@ void QtPopupMenu::popup(ScreenPoint where) {
         m_menu->exec(QPoint(where.x, where.y));
 }
 
-QtProcInfoDialogs::QtProcInfoDialogs(QWidget* owner, std::function<TImageListEx*()> largeIcons)
+void QtDropDownMenu::dropDown() {
+    if (m_menu && m_button)
+        m_menu->exec(m_button->mapToGlobal(QPoint(0, m_button->height())));
+}
+
+QtProcInfoDialogs::QtProcInfoDialogs(QWidget* owner,
+                                     std::function<const QtImageStore*()> largeIcons)
     : m_owner(owner), m_largeIcons(std::move(largeIcons)) {}
 
 std::unique_ptr<ProcInfoView> QtProcInfoDialogs::createProcInfoView() {
     auto largeIcons = m_largeIcons;
     auto iconSource = [largeIcons](int index) {
-        TImageListEx* icons = largeIcons ? largeIcons() : nullptr;
-        const auto* store = icons ? dynamic_cast<const QtImageStore*>(&icons->Images()) : nullptr;
+        const QtImageStore* store = largeIcons ? largeIcons() : nullptr;
         return store ? store->picture(index) : QPixmap();
     };
     return std::make_unique<QtFormProcInfo>(m_owner.data(), std::move(iconSource));
 }
 
-QtCommandComponents::QtCommandComponents(QWidget* owner, QMenu* pmTree,
-                                         std::function<TImageListEx*()> largeIcons)
-    : m_menu(pmTree), m_dialogs(owner, std::move(largeIcons)) {}
+QtCommandComponents::QtCommandComponents(QWidget* owner, QMenu* pmTree, QMenu* pmOptions,
+                                         QWidget* optionsButton,
+                                         std::function<const QtImageStore*()> largeIcons)
+    : m_menu(pmTree), m_options(pmOptions, optionsButton), m_dialogs(owner, std::move(largeIcons)) {
+}
 
 TFormKestrelCommands QtCommandComponents::commands() {
-    return TFormKestrelCommands{&m_menu, &m_shell, &m_clipboard, &m_dialogs};
+    return TFormKestrelCommands{&m_menu, &m_shell, &m_clipboard, &m_dialogs, &m_options};
 }
 
 } // namespace qtui

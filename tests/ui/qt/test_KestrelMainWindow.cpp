@@ -29,6 +29,7 @@
 #include "list/Columns.h"
 #include "list/MemoryListControl.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
+#include "ui/MainWindowLook.h"
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/Worker.h"
@@ -195,6 +196,9 @@ private slots:
     void storedOptionsApplyBeforeFirstShow();
     void contextMenuCommandActsOnTheMenusRow_data();
     void contextMenuCommandActsOnTheMenusRow();
+    void optionsButtonSitsLeftOfHelpWithItsNeighboursLook();
+    void optionsMenuHoldsTheCheckItemsAndStoresAChoice();
+    void markedRowsArePaintedUntilTheNextRefresh();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -879,11 +883,124 @@ void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow() {
     }
 }
 
+void KestrelMainWindowTest::optionsButtonSitsLeftOfHelpWithItsNeighboursLook() {
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QPushButton* options = window.optionsButton();
+    QPushButton* help = window.helpButton();
+    auto* update = qobject_cast<QPushButton*>(window.control(MainControl::BTNUpdate));
+    QVERIFY(options && help && update);
+    QCOMPARE(options->text(), QStringLiteral("选项"));
+    QCOMPARE(options->objectName(), QStringLiteral("BTNOptions"));
+    QVERIFY(options->isVisible());
+    // Side by side at the top panel's right: 选项, 帮助, 更新, 主页.
+    QCOMPARE(options->parentWidget(), help->parentWidget());
+    QCOMPARE(options->geometry().right() + 1, help->geometry().left());
+    QCOMPARE(help->geometry().right() + 1, update->geometry().left());
+    QCOMPARE(options->width(), 74);
+    QCOMPARE(options->y(), help->y());
+    QCOMPARE(options->height(), help->height());
+    QVERIFY(options->geometry().left() > window.netCountLabel()->geometry().right());
+    // The same look as its neighbours: face, font, picture size, no default-button frame.
+    QCOMPARE(options->font(), help->font());
+    QCOMPARE(options->iconSize(), help->iconSize());
+    QVERIFY(!options->icon().isNull());
+    QCOMPARE(options->autoDefault(), help->autoDefault());
+    QCOMPARE(options->grab().toImage().pixelColor(options->width() / 2, 3),
+             help->grab().toImage().pixelColor(help->width() / 2, 3));
+}
+
+void KestrelMainWindowTest::optionsMenuHoldsTheCheckItemsAndStoresAChoice() {
+    {
+        QFile file(m_dir->filePath("Kestrel.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Set]\nShowInfo=0\n[options]\nshowipv6=7\n");
+    }
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QMenu* menu = window.optionsMenu();
+    QStringList texts;
+    QList<bool> marks;
+    for (const QAction* action : menu->actions()) {
+        texts << action->text();
+        QVERIFY(action->isCheckable());
+        marks << action->isChecked();
+    }
+    QCOMPARE(texts, (QStringList{QStringLiteral("显示IPv6连接"), QStringLiteral("解析主机名"),
+                                 QStringLiteral("显示流量")}));
+    QCOMPARE(marks, (QList<bool>{true, false, false}));
+    QVERIFY(window.form().showIPv6());
+
+    // A click on the button drops the menu down below it; the second item is chosen.
+    QPoint shownAt;
+    bool shown = false;
+    QTimer::singleShot(0, menu, [&] {
+        shown = menu->isVisible();
+        shownAt = menu->pos();
+        menu->actions().at(1)->trigger();
+        menu->hide();
+    });
+    QTest::mouseClick(window.optionsButton(), Qt::LeftButton);
+    QVERIFY(shown);
+    const QPoint below =
+        window.optionsButton()->mapToGlobal(QPoint(0, window.optionsButton()->height()));
+    QCOMPARE(shownAt.x(), below.x());
+    QVERIFY(shownAt.y() >= below.y() - 1);
+    QVERIFY(window.form().resolveNames());
+    QVERIFY(menu->actions().at(1)->isChecked());
+    QFile file(m_dir->filePath("Kestrel.ini"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    // Read as 7, written back as 1 at the start; the section Set stays as it was.
+    QCOMPARE(file.readAll(),
+             QByteArray("[Set]\nShowInfo=0\n[options]\nshowipv6=1\nResolveNames=1\n"));
+}
+
+void KestrelMainWindowTest::markedRowsArePaintedUntilTheNextRefresh() {
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.view()->clearFocus();
+    auto pixelOf = [&window](const QString& port) {
+        const int row = rowOfPort(window, port);
+        const QRect cell = window.view()->visualRect(window.model()->index(row, ColumnState));
+        return window.view()->viewport()->grab().toImage().pixelColor(cell.right() - 3,
+                                                                      cell.center().y());
+    };
+    auto rgb = [](const LookRgb& colour) { return QColor(colour.red, colour.green, colour.blue); };
+    // The first fill: no row is coloured.
+    for (int row = 0; row < window.model()->rowCount(); ++row)
+        QVERIFY(!window.model()->index(row, ColumnState).data(Qt::BackgroundRole).isValid());
+
+    m_system->tcp[1].State = 8; // firefox's first connection changes its state
+    m_system->tcp.push_back(
+        tcpRecord(3, "10.0.0.5", "51002", "1.1.1.1", "853", "606", "dnsmasq", "/usr/sbin/dnsmasq"));
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(waitForRefresh(window));
+    window.list().selectRow(nullptr);
+    QCOMPARE(pixelOf(QStringLiteral("51002")), rgb(MainWindowLook::AddedRowColour));
+    QCOMPARE(pixelOf(QStringLiteral("51000")), rgb(MainWindowLook::ChangedRowColour));
+    QCOMPARE(pixelOf(QStringLiteral("51001")), QColor(Qt::white));
+
+    // The selection is drawn over the mark's colour.
+    const RowHandle added = window.model()->rowAt(rowOfPort(window, QStringLiteral("51002")));
+    window.list().selectRow(added);
+    const QColor selected = pixelOf(QStringLiteral("51002"));
+    QVERIFY2(selected != rgb(MainWindowLook::AddedRowColour), qPrintable(selected.name()));
+    QVERIFY2(selected.green() > selected.red() && selected.green() > selected.blue(),
+             qPrintable(selected.name()));
+    window.list().selectRow(nullptr);
+
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton); // nothing changed
+    QVERIFY(waitForRefresh(window));
+    QCOMPARE(pixelOf(QStringLiteral("51002")), QColor(Qt::white));
+    QCOMPARE(pixelOf(QStringLiteral("51000")), QColor(Qt::white));
+}
+
 // The program's own application object, with the translations it installs.
 int main(int argc, char** argv) {
     qtui::KestrelApplication application(argc, argv);
     QApplication::setAttribute(Qt::AA_Use96Dpi, true);
     KestrelMainWindowTest test;
+
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
