@@ -325,6 +325,10 @@ void ConnectionList::RefreshList() {
                     } else {
                         rec.Mark.clear();
                     }
+                    // The same endpoint texts may now be a newer socket (another cookie).
+                    rec.Socket = record.Socket;
+                    rec.Socket.protocol = os::Protocol::Tcp;
+                    rec.Socket.state = static_cast<std::uint32_t>(record.State);
                     survives = true;
                 }
             } else {
@@ -333,6 +337,8 @@ void ConnectionList::RefreshList() {
                     udpIndex.take();
                     udpMatched[found] = true;
                     udp[found].Mark = MarkMatched;
+                    rec.Socket = udp[found].Socket;
+                    rec.Socket.protocol = os::Protocol::Udp;
                     survives = true;
                 }
             }

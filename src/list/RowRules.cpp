@@ -65,4 +65,7 @@ void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::str
     row.Company = record.Company;
     row.Mark = mark;
     row.ProcStartTime = record.ProcStartTime;
+    row.Socket = record.Socket;
+    row.Socket.protocol = tcp ? os::Protocol::Tcp : os::Protocol::Udp;
+    row.Socket.state = tcp ? static_cast<std::uint32_t>(record.State) : 0;
 }

@@ -63,6 +63,8 @@ TFormKestrelServices systemFormServices() {
     services.snapshot = systemSnapshotHooks();
     services.prepareDescriptions = PrepareDescriptions;
     services.endProcess = os::EndProcess;
+    services.canCloseConnection = os::CanCloseConnection;
+    services.closeConnection = os::CloseConnection;
     return services;
 }
 

@@ -32,6 +32,17 @@ bool parsePid(const std::string& text, std::uint32_t& pid) {
 
 } // namespace
 
+void TFormKestrel::SetCommandComponents(const TFormKestrelCommands& commands) {
+    if (m_commands.NCloseConnection && m_commands.NCloseConnection != commands.NCloseConnection)
+        m_commands.NCloseConnection->setOnClick({});
+    m_commands = commands;
+    if (m_commands.NCloseConnection) {
+        m_commands.NCloseConnection->setCaption(CaptionCloseConnection);
+        m_commands.NCloseConnection->setEnabled(false);
+        m_commands.NCloseConnection->setOnClick([this] { NCloseConnectionClick(); });
+    }
+}
+
 void TFormKestrel::bindCommandHandlers() {
     m_c.BTNEndPro.setOnClick([this] { BTNEndProClick(); });
     m_c.BTNHelp.setOnClick([this] { BTNHelpClick(); });
@@ -50,6 +61,8 @@ void TFormKestrel::unbindCommandHandlers() {
     for (ui::MenuItem* item :
          {&m_c.NProcInfo, &m_c.NEndProc, &m_c.NCopy, &m_c.NLocate, &m_c.NProperty})
         item->setOnClick({});
+    if (m_commands.NCloseConnection)
+        m_commands.NCloseConnection->setOnClick({});
 }
 
 void TFormKestrel::prepareMenu(const TMyRec& row) {
@@ -58,6 +71,52 @@ void TFormKestrel::prepareMenu(const TMyRec& row) {
     m_c.NEndProc.setEnabled(hasPath);
     m_c.NLocate.setEnabled(hasPath);
     m_c.NProperty.setEnabled(hasPath);
+    if (m_commands.NCloseConnection)
+        m_commands.NCloseConnection->setEnabled(connectionClosable(row));
+}
+
+std::string CloseConnectionReason(os::CloseConnectionResult result) {
+    switch (result) {
+    case os::CloseConnectionResult::Closed:
+        return {};
+    case os::CloseConnectionResult::NotPermitted:
+        return "没有权限断开这个连接。";
+    case os::CloseConnectionResult::NotSupported:
+        return "系统不支持断开连接。";
+    case os::CloseConnectionResult::Gone:
+        return "这个连接已经不存在。";
+    case os::CloseConnectionResult::Failed:
+        break;
+    }
+    return "系统拒绝了请求。";
+}
+
+bool TFormKestrel::connectionClosable(const TMyRec& row) const {
+    // SYN sent (3) through last ACK (10): the states in which a connection exists.
+    const bool connected = row.Protocol == "TCP" && row.Socket.protocol == os::Protocol::Tcp &&
+                           row.Socket.state >= 3 && row.Socket.state <= 10;
+    return connected && m_services.canCloseConnection && m_services.closeConnection &&
+           m_services.canCloseConnection(row.Socket);
+}
+
+void TFormKestrel::NCloseConnectionClick() {
+    const RowHandle row = commandRow();
+    if (row == nullptr || !connectionClosable(row->Rec))
+        return;
+    // The question's modal loop may let a refresh change or delete the row: what is closed is
+    // the socket the row showed when the command ran. Its cookie keeps a newer connection on
+    // the same ports from being hit; one that has gone meanwhile is reported as gone.
+    const os::Endpoint socket = row->Rec.Socket;
+    if (m_c.Messages.askYesNo(MsgConfirmCloseConnection, ui::ApplicationTitle,
+                              ui::DefaultButton::No) != ui::Answer::Yes)
+        return;
+    const os::CloseConnectionResult result = m_services.closeConnection(socket);
+    if (result != os::CloseConnectionResult::Closed) {
+        m_c.Messages.showMessage(std::string(MsgCannotCloseConnection) + "\n" +
+                                 CloseConnectionReason(result));
+        return;
+    }
+    m_c.BTNRefresh.click();
 }
 
 namespace {

@@ -1,9 +1,18 @@
 // "结束进程" through the window logic against the real system: the child's row is made from a
 // real snapshot, the command ends the child and the refresh that follows drops its row; with
 // a stale identity in the row the child lives on and the user hears "无法结束进程!".
+// "断开连接" on a loopback connection of this process: the peer sees it aborted and the refresh
+// that follows drops its row.
+#include <arpa/inet.h>
+#include <cerrno>
 #include <cstdint>
+#include <linux/capability.h>
 #include <memory>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -76,6 +85,66 @@ TEST_F(CommandsLiveTest, StaleIdentityLeavesTheProcessAlive) {
     EXPECT_EQ(w.Messages.messages, std::vector<std::string>{"无法结束进程!"});
     EXPECT_TRUE(child.alive());
     EXPECT_NE(rowOf(child.pid(), child.port()), nullptr);
+}
+
+bool mayCloseConnections() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    return ::syscall(SYS_capget, &header, data) == 0 &&
+           ((data[CAP_NET_ADMIN / 32].effective >> (CAP_NET_ADMIN % 32)) & 1u);
+}
+
+std::uint16_t portOf(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0
+               ? ntohs(address.sin_port)
+               : 0;
+}
+
+TEST_F(CommandsLiveTest, ClosedConnectionIsAbortedAndLeavesTheList) {
+    if (!mayCloseConnections())
+        GTEST_SKIP() << "needs CAP_NET_ADMIN (helper_client_test closes through the helper)";
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(server, 0);
+
+    FakeMenuItem closeItem;
+    create();
+    form->SetCommandComponents({nullptr, nullptr, nullptr, nullptr, &closeItem});
+    const RowHandle row = rowOf(::getpid(), portOf(client));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->Rec.State, "已建立");
+    w.VTS.selectRow(row);
+    w.VTS.setFocusedRow(row);
+    ui::dispatchEvent(w.Messages, [&] { form->VTSGetPopupMenu(row, 1, {1, 1}); });
+    ASSERT_TRUE(closeItem.enabled());
+    w.Messages.answers = {ui::Answer::Yes};
+    ui::dispatchEvent(w.Messages, [&] { closeItem.click(); });
+    EXPECT_TRUE(w.Messages.messages.empty());
+    EXPECT_TRUE(w.Messages.errors.empty());
+    char byte = 0;
+    EXPECT_EQ(::recv(server, &byte, 1, MSG_DONTWAIT), -1);
+    EXPECT_EQ(errno, ECONNRESET) << "the peer sees the connection aborted";
+    EXPECT_EQ(rowOf(::getpid(), portOf(client)), nullptr) << "the refresh drops the row";
+    // The peer's own row (this process, the listener's port) is no connection any more.
+    for (RowHandle r = w.VTS.firstRow(); r != nullptr; r = w.VTS.nextRow(r)) {
+        if (r->Rec.PID == std::to_string(::getpid()) &&
+            r->Rec.RemotePort == std::to_string(portOf(client))) {
+            EXPECT_NE(r->Rec.State, "已建立");
+        }
+    }
+    for (int fd : {listener, client, server})
+        ::close(fd);
 }
 
 } // namespace

@@ -146,6 +146,8 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     QAction* procInfo = m_popup->addAction(text("进程信息"));
     m_popup->addSeparator();
     QAction* endProc = m_popup->addAction(text("结束进程(&E)"));
+    QAction* closeConnection = m_popup->addAction(text(CaptionCloseConnection));
+    closeConnection->setObjectName(QStringLiteral("NCloseConnection"));
     m_popup->addSeparator();
     QAction* copy = m_popup->addAction(text("拷贝到剪贴板"));
     QAction* locate = m_popup->addAction(text("定位文件"));
@@ -168,6 +170,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     m_copy = std::make_unique<QtMenuItem>(copy, m_messages);
     m_locate = std::make_unique<QtMenuItem>(locate, m_messages);
     m_property = std::make_unique<QtMenuItem>(property, m_messages);
+    m_closeConnection = std::make_unique<QtMenuItem>(closeConnection, m_messages);
 
     const TFormKestrelControls controls{
         .Form = *this,
@@ -200,7 +203,9 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
     m_commandParts = std::make_unique<QtCommandComponents>(
         this, m_popup, [this] { return m_form ? m_form->largeIcons() : nullptr; });
-    m_form->SetCommandComponents(m_commandParts->commands());
+    TFormKestrelCommands commands = m_commandParts->commands();
+    commands.NCloseConnection = m_closeConnection.get();
+    m_form->SetCommandComponents(commands);
     // Column 1 shows the pictures of SmallIcons.
     m_model->setImageSource([this](int index) {
         TImageListEx* icons = m_form ? m_form->smallIcons() : nullptr;

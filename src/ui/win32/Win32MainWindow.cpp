@@ -79,6 +79,7 @@ enum MenuId : UINT {
     IdCopy,
     IdLocate,
     IdProperty,
+    IdCloseConnection,
 };
 
 template <std::size_t N> Picture picture(const char* const (&lines)[N]) {
@@ -160,7 +161,9 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
         m_commandParts = std::make_unique<Win32CommandComponents>(
             m_window, m_popup, [this](unsigned commandId) { runMenuCommand(commandId); },
             [this] { return m_form ? m_form->largeIcons() : nullptr; });
-        m_form->SetCommandComponents(m_commandParts->commands());
+        TFormKestrelCommands commands = m_commandParts->commands();
+        commands.NCloseConnection = m_menuItems[5].get();
+        m_form->SetCommandComponents(commands);
         if (m_listView)
             m_listView->setSmallIcons([this] { return m_form ? m_form->smallIcons() : nullptr; });
         applyDpi(m_dpi);
@@ -253,8 +256,14 @@ void Win32MainWindow::makeControls() {
         const char* caption;
     };
     const MenuLine lines[] = {
-        {IdProcInfo, "进程信息"}, {0, nullptr},           {IdEndProc, "结束进程(&E)"}, {0, nullptr},
-        {IdCopy, "拷贝到剪贴板"}, {IdLocate, "定位文件"}, {IdProperty, "属性(&R)"},
+        {IdProcInfo, "进程信息"},
+        {0, nullptr},
+        {IdEndProc, "结束进程(&E)"},
+        {IdCloseConnection, CaptionCloseConnection},
+        {0, nullptr},
+        {IdCopy, "拷贝到剪贴板"},
+        {IdLocate, "定位文件"},
+        {IdProperty, "属性(&R)"},
     };
     for (const MenuLine& line : lines) {
         const BOOL added = line.caption ? ::AppendMenuW(m_popup, MF_STRING, line.id,
@@ -263,7 +272,7 @@ void Win32MainWindow::makeControls() {
         if (!added)
             throw std::runtime_error("Cannot fill the context menu");
     }
-    const UINT itemIds[] = {IdProcInfo, IdEndProc, IdCopy, IdLocate, IdProperty};
+    const UINT itemIds[] = {IdProcInfo, IdEndProc, IdCopy, IdLocate, IdProperty, IdCloseConnection};
     for (std::size_t i = 0; i < m_menuItems.size(); ++i)
         m_menuItems[i] = std::make_unique<Win32MenuItem>(m_popup, itemIds[i], m_messages);
 }

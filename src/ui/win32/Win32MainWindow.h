@@ -64,7 +64,8 @@ public:
     Win32Button& refreshButton() { return *m_btnRefresh; }
     Win32Button& endProcessButton() { return *m_btnEndPro; }
     Win32Timer& timer() { return *m_timer; }
-    // The context menu's items in menu order: NProcInfo, NEndProc, NCopy, NLocate, NProperty.
+    // The context menu's items: NProcInfo, NEndProc, NCopy, NLocate, NProperty, then
+    // NCloseConnection (shown right after NEndProc).
     Win32MenuItem& menuItem(std::size_t index) { return *m_menuItems.at(index); }
 
     // ui::Window
@@ -132,7 +133,7 @@ private:
     std::unique_ptr<Win32CheckBox> m_cbAlwaysTop;
     std::unique_ptr<Win32CheckBox> m_cbShowInfo;
     std::unique_ptr<Win32Timer> m_timer;
-    std::array<std::unique_ptr<Win32MenuItem>, 5> m_menuItems;
+    std::array<std::unique_ptr<Win32MenuItem>, 6> m_menuItems;
     // The shell's system image lists, behind both icon caches.
     std::unique_ptr<Win32SystemImageList> m_systemImages;
     // The context menu, shell, clipboard and details dialogs of the connection commands.

@@ -47,6 +47,7 @@ struct FakeSystem {
     std::vector<File_Rec> udpOut;
     std::string failure;
     int snapshots = 0;
+    std::vector<os::Endpoint> closed;
 
     TFormKestrelServices services(const QString& settingsFile) {
         TFormKestrelServices services;
@@ -56,6 +57,11 @@ struct FakeSystem {
         services.enableDebugPrivilege = [] { return false; };
         services.snapshot.tcpRecords = &tcpOut;
         services.snapshot.udpRecords = &udpOut;
+        services.canCloseConnection = [](const os::Endpoint&) { return true; };
+        services.closeConnection = [this](const os::Endpoint& e) {
+            closed.push_back(e);
+            return os::CloseConnectionResult::Closed;
+        };
         services.snapshot.takeSnapshot = [this] {
             ++snapshots;
             if (!failure.empty())
@@ -181,6 +187,7 @@ private slots:
     void storedOptionsApplyBeforeFirstShow();
     void contextMenuCommandActsOnTheMenusRow_data();
     void contextMenuCommandActsOnTheMenusRow();
+    void closeConnectionFollowsEndProcessAndAsks();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -810,6 +817,53 @@ void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow() {
         QVERIFY(window.list().focusedRow()->Rec.LocalPort == "22");
         QVERIFY2(copied.contains(QStringLiteral("本地端口:51000")), qPrintable(copied));
     }
+}
+
+void KestrelMainWindowTest::closeConnectionFollowsEndProcessAndAsks() {
+    m_system->tcp[1].Socket.cookie = 4242;
+    KestrelMainWindow& window = makeWindow();
+    const int firefox = rowOfPort(window, QStringLiteral("51000"));
+    QVERIFY(firefox >= 0);
+    const QRect cell = window.view()->visualRect(window.model()->index(firefox, ColumnProcess));
+    QMenu* menu = window.popupMenu();
+    QStringList captions;
+    bool enabled = false;
+    BoxAnswer seen;
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+        if (!menu->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        QAction* close = nullptr;
+        for (QAction* action : menu->actions()) {
+            captions << action->text();
+            if (action->text() == QStringLiteral("断开连接"))
+                close = action;
+        }
+        if (close) {
+            enabled = close->isEnabled();
+            answerNextBox(seen, QMessageBox::Yes);
+            close->trigger();
+        }
+        menu->close();
+    });
+    poll->start();
+    const int before = m_system->snapshots;
+    QContextMenuEvent event(QContextMenuEvent::Mouse, cell.center(),
+                            window.view()->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(window.view()->viewport(), &event);
+
+    const int endAt = static_cast<int>(captions.indexOf(QStringLiteral("结束进程(&E)")));
+    QVERIFY2(endAt >= 0 && endAt + 1 < captions.size(), qPrintable(captions.join('|')));
+    QCOMPARE(captions[endAt + 1], QStringLiteral("断开连接"));
+    QVERIFY(enabled);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.text, QStringLiteral("确定要断开这个连接吗?"));
+    QCOMPARE(m_system->closed.size(), std::size_t{1});
+    QCOMPARE(m_system->closed[0].cookie, std::uint64_t{4242});
+    QCOMPARE(m_system->snapshots, before + 1);
 }
 
 // The program's own application object, with the translations it installs.
