@@ -25,4 +25,15 @@ struct TMyRec {
     // The socket as the last snapshot told it (File_Rec::Socket; protocol and state always
     // those of the row): what closing the connection reads.
     os::Endpoint Socket;
+    // The remote host's name once a reverse lookup found one (column 14); empty until then.
+    std::string RemoteHost;
+    // Traffic (columns 15 to 18): bytes sent (acknowledged by the peer) and received so far,
+    // from Socket's counters, and bytes per second over the last refresh interval; the texts
+    // are empty and the rates negative where the system does not tell.
+    double SendRate = -1;
+    double ReceiveRate = -1;
+    std::string SentText;
+    std::string ReceivedText;
+    std::string SendRateText;
+    std::string ReceiveRateText;
 };

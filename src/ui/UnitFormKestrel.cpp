@@ -1,5 +1,6 @@
 #include "ui/UnitFormKestrel.h"
 
+#include <chrono>
 #include <exception>
 #include <string>
 #include <utility>
@@ -49,6 +50,13 @@ ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHoo
     hooks.showLocal = [showLocal] { return showLocal->checked(); };
     hooks.setNetCount = [netCount](std::size_t n) { netCount->setCaption(std::to_string(n)); };
     hooks.setAppCount = [appCount](std::size_t n) { appCount->setCaption(std::to_string(n)); };
+    if (!hooks.secondsNow) {
+        hooks.secondsNow = [] {
+            return std::chrono::duration<double>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    }
     return hooks;
 }
 

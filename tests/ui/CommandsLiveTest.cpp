@@ -3,6 +3,7 @@
 // a stale identity in the row the child lives on and the user hears "无法结束进程!".
 // "断开连接" on a loopback connection of this process: the peer sees it aborted and the refresh
 // that follows drops its row.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +145,66 @@ TEST_F(CommandsLiveTest, ClosedConnectionIsAbortedAndLeavesTheList) {
             EXPECT_NE(r->Rec.State, "已建立");
         }
     }
+    for (int fd : {listener, client, server})
+        ::close(fd);
+}
+
+// Sends `bytes` from `from` and reads them all at `to`.
+bool pump(int from, int to, std::size_t bytes) {
+    std::vector<char> buffer(64 * 1024, 'k');
+    std::size_t sent = 0;
+    std::size_t received = 0;
+    while (received < bytes) {
+        if (sent < bytes) {
+            const ssize_t n =
+                ::send(from, buffer.data(), std::min(buffer.size(), bytes - sent), MSG_DONTWAIT);
+            if (n > 0)
+                sent += static_cast<std::size_t>(n);
+        }
+        const ssize_t n = ::recv(to, buffer.data(), buffer.size(), MSG_DONTWAIT);
+        if (n > 0)
+            received += static_cast<std::size_t>(n);
+        else if (n == 0)
+            return false;
+    }
+    return true;
+}
+
+TEST_F(CommandsLiveTest, SentMebibyteShowsInTheTrafficColumns) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(server, 0);
+    ASSERT_TRUE(pump(client, server, 1 << 20));
+
+    create();
+    RowHandle row = rowOf(::getpid(), portOf(client));
+    ASSERT_NE(row, nullptr);
+    ASSERT_TRUE(row->Rec.Socket.hasByteCounters);
+    EXPECT_GE(row->Rec.Socket.bytesAcked, 1u << 20);
+    // At least 1.0 MB: "1.0 MB" and up, never in KB.
+    EXPECT_NE(row->Rec.SentText.find(" MB"), std::string::npos) << row->Rec.SentText;
+    EXPECT_EQ(row->Rec.SentText.rfind("1.", 0), 0u) << row->Rec.SentText;
+    EXPECT_EQ(row->Rec.ReceivedText, "0 B");
+    EXPECT_EQ(row->Rec.SendRateText, "");
+
+    // Another 2 MiB before the next refresh: a rate above 0, at most 2 MiB over any interval of
+    // a millisecond or more.
+    ASSERT_TRUE(pump(client, server, 2 << 20));
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    row = rowOf(::getpid(), portOf(client));
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->Rec.SentText, "3.0 MB");
+    EXPECT_GT(row->Rec.SendRate, 0);
+    EXPECT_EQ(row->Rec.ReceiveRateText, "0 B/s");
     for (int fd : {listener, client, server})
         ::close(fd);
 }
