@@ -65,8 +65,7 @@ TEST(TrafficColumns, SortByValueNotByText) {
     const TMyRec middle = counted(1229, 1229);
     const TMyRec large = counted(3565158, 900);
     TMyRec none;
-    makeRow(none, tcpRecord(2, "0.0.0.0", "22", "0.0.0.0", "0", "1", "sshd"), RowProtocol::Tcp,
-            "");
+    makeRow(none, tcpRecord(2, "0.0.0.0", "22", "0.0.0.0", "0", "1", "sshd"), RowProtocol::Tcp, "");
     EXPECT_EQ(VTSGetText(small, ColumnSent), "900 B");
     EXPECT_EQ(VTSGetText(middle, ColumnSent), "1.2 KB");
     EXPECT_EQ(VTSGetText(large, ColumnSent), "3.4 MB");

@@ -1,5 +1,6 @@
 #include "os/ConnectionControl.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -17,6 +18,12 @@ SetTcpEntryCall& replacement() {
     return call;
 }
 
+// A port in network order in the low 16 bits of a DWORD, as the TCP rows hold it (Windows is
+// little-endian; ws2_32 is not needed for this).
+DWORD networkOrder(std::uint16_t port) {
+    return static_cast<DWORD>((port & 0xffu) << 8 | port >> 8);
+}
+
 } // namespace
 
 void ReplaceSetTcpEntry(SetTcpEntryCall call) {
@@ -28,8 +35,8 @@ MIB_TCPROW DeleteTcbRow(const Endpoint& endpoint) {
     row.dwState = MIB_TCP_STATE_DELETE_TCB;
     std::memcpy(&row.dwLocalAddr, endpoint.localAddr.data(), 4);
     std::memcpy(&row.dwRemoteAddr, endpoint.remoteAddr.data(), 4);
-    row.dwLocalPort = ::htons(endpoint.localPort);
-    row.dwRemotePort = ::htons(endpoint.remotePort);
+    row.dwLocalPort = networkOrder(endpoint.localPort);
+    row.dwRemotePort = networkOrder(endpoint.remotePort);
     return row;
 }
 
