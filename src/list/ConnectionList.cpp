@@ -225,11 +225,13 @@ double rateOf(std::uint64_t before, std::uint64_t after, double seconds) {
 void ConnectionList::FillList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
+    FillList(m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords,
+             m_hooks.udpRecords ? *m_hooks.udpRecords : noRecords);
+}
+
+void ConnectionList::FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp) {
     m_snapshotTimed = static_cast<bool>(m_hooks.secondsNow);
     m_snapshotSeconds = m_snapshotTimed ? m_hooks.secondsNow() : 0;
-    const std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords;
-    const std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : noRecords;
-
     ProgramSet programs;
     RowHandle firstMade = nullptr;
     {
@@ -268,16 +270,20 @@ void ConnectionList::FillList() {
 void ConnectionList::RefreshList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
+    std::vector<File_Rec> emptyTcp;
+    std::vector<File_Rec> emptyUdp;
+    RefreshList(m_hooks.tcpRecords ? *m_hooks.tcpRecords : emptyTcp,
+                m_hooks.udpRecords ? *m_hooks.udpRecords : emptyUdp);
+}
+
+void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp) {
+    // The time the merged snapshot is taken in; a worker hands it over moments later, which
+    // the rate does not tell apart.
     const bool timed = static_cast<bool>(m_hooks.secondsNow);
     const double now = timed ? m_hooks.secondsNow() : 0;
     const double interval = timed && m_snapshotTimed ? now - m_snapshotSeconds : -1;
     m_snapshotTimed = timed;
     m_snapshotSeconds = now;
-    std::vector<File_Rec> emptyTcp;
-    std::vector<File_Rec> emptyUdp;
-    std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : emptyTcp;
-    std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : emptyUdp;
-
     SnapshotIndex tcpIndex(tcp, tcpRecordKey);
     SnapshotIndex udpIndex(udp, udpRecordKey);
     std::vector<bool> tcpMatched(tcp.size(), false);

@@ -50,6 +50,8 @@ protected:
         w.VTS.selectRow(row);
         w.VTS.setFocusedRow(row);
         ui::dispatchEvent(w.Messages, [this] { w.BTNEndPro.click(); });
+        // The end, then the refresh it asks for, run here in turn.
+        w.Worker.runAll();
     }
 
     TempDir settings;
@@ -132,6 +134,7 @@ TEST_F(CommandsLiveTest, ClosedConnectionIsAbortedAndLeavesTheList) {
     ASSERT_TRUE(closeItem.enabled());
     w.Messages.answers = {ui::Answer::Yes};
     ui::dispatchEvent(w.Messages, [&] { closeItem.click(); });
+    w.Worker.runAll(); // the refresh it asks for
     EXPECT_TRUE(w.Messages.messages.empty());
     EXPECT_TRUE(w.Messages.errors.empty());
     char byte = 0;
@@ -200,6 +203,7 @@ TEST_F(CommandsLiveTest, SentMebibyteShowsInTheTrafficColumns) {
     // a millisecond or more.
     ASSERT_TRUE(pump(client, server, 2 << 20));
     ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    w.Worker.runAll();
     row = rowOf(::getpid(), portOf(client));
     ASSERT_NE(row, nullptr);
     EXPECT_EQ(row->Rec.SentText, "3.0 MB");
