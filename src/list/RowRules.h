@@ -36,5 +36,6 @@ std::string describeRecord(const File_Rec& record);
 std::string describeRecordPlainly(const File_Rec& record);
 
 // Fills `row` from `record`: protocol, state (TCP), addresses and ports (remote ones for TCP
-// only), PID, name, path, description, company, the process start time, and `mark`.
+// only), PID, name, path, description, company, the process start time, the socket (with the
+// row's protocol and state), and `mark`.
 void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark);

@@ -95,9 +95,9 @@ const std::vector<MainControl>& TabOrder() {
 const std::vector<MenuLine<ContextItem>>& ContextMenu() {
     static const std::vector<MenuLine<ContextItem>> lines{
         {ContextItem::NProcInfo, "进程信息"},    {ContextItem::Count, nullptr},
-        {ContextItem::NEndProc, "结束进程(&E)"}, {ContextItem::Count, nullptr},
-        {ContextItem::NCopy, "拷贝到剪贴板"},    {ContextItem::NLocate, "定位文件"},
-        {ContextItem::NProperty, "属性(&R)"},
+        {ContextItem::NEndProc, "结束进程(&E)"}, {ContextItem::NCloseConnection, "断开连接"},
+        {ContextItem::Count, nullptr},           {ContextItem::NCopy, "拷贝到剪贴板"},
+        {ContextItem::NLocate, "定位文件"},      {ContextItem::NProperty, "属性(&R)"},
     };
     return lines;
 }

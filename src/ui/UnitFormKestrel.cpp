@@ -1,6 +1,7 @@
 #include "ui/UnitFormKestrel.h"
 
 #include <array>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -52,6 +53,10 @@ ConnectionListHooks windowHooks(const TFormKestrelControls& c) {
     hooks.showLocal = [showLocal] { return showLocal->checked(); };
     hooks.setNetCount = [netCount](std::size_t n) { netCount->setCaption(std::to_string(n)); };
     hooks.setAppCount = [appCount](std::size_t n) { appCount->setCaption(std::to_string(n)); };
+    hooks.secondsNow = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
     return hooks;
 }
 
@@ -66,6 +71,8 @@ TFormKestrelServices systemFormServices() {
     services.takeSnapshot = TakeSnapshot;
     services.prepareDescriptions = PrepareDescriptions;
     services.endProcess = os::EndProcess;
+    services.canCloseConnection = os::CanCloseConnection;
+    services.closeConnection = os::CloseConnection;
     return services;
 }
 
@@ -97,6 +104,8 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
         if (line.caption != nullptr)
             item(line.item).setCaption(line.caption);
     }
+    // Until a menu is prepared for a row, there is no connection to close.
+    item(ContextItem::NCloseConnection).setEnabled(false);
     for (const OptionLook& option : MainWindowLook::OptionsMenu()) {
         ui::MenuItem& menuItem = item(option.item);
         menuItem.setOnClick({});

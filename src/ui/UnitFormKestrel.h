@@ -14,6 +14,7 @@
 #include "list/ConnectionList.h"
 #include "list/ImageListEx.h"
 #include "list/ListControl.h"
+#include "os/ConnectionControl.h"
 #include "os/ProcessControl.h"
 #include "ui/CommandComponents.h"
 #include "ui/Components.h"
@@ -77,6 +78,10 @@ struct TFormKestrelServices {
     // Ends process `pid` if it still has the recorded identity (os::EndProcess). Runs on the
     // worker.
     std::function<os::EndProcessResult(std::uint32_t pid, std::uint64_t startTime)> endProcess;
+    // Whether the system can close a connection like this one, and closing it
+    // (os::CanCloseConnection, os::CloseConnection). Without them no connection is closed.
+    std::function<bool(const os::Endpoint&)> canCloseConnection;
+    std::function<os::CloseConnectionResult(const os::Endpoint&)> closeConnection;
 };
 
 // What the connection commands use besides the controls, owned by the toolkit layer and bound
@@ -89,6 +94,13 @@ struct TFormKestrelCommands {
     // The options menu, opened by BTNOptions.
     ui::DropDownMenu* PmOptions = nullptr;
 };
+
+// The close-connection item's question and its refusal; the refusal's second line names the
+// reason.
+inline constexpr const char* MsgConfirmCloseConnection = "确定要断开这个连接吗?";
+inline constexpr const char* MsgCannotCloseConnection = "无法断开连接!";
+// The reason line of a refusal; empty for Closed.
+std::string CloseConnectionReason(os::CloseConnectionResult result);
 
 // The real system: os::SettingsFilePath, os::ExecutableDir, os::SystemDirectories,
 // EnableDebugPrivilege, TakeSnapshot, PrepareDescriptions and os::EndProcess.
@@ -158,6 +170,12 @@ public:
     void BTNUpdateClick();
     void NCopyClick();
     void NProcInfoClick();
+    // Closes the TCP connection of the row after a question (No the default), then refreshes;
+    // a refusal shows MsgCannotCloseConnection and the reason.
+    void NCloseConnectionClick();
+    // Whether the row is a connection this system can close: TCP in a connected state (SYN
+    // sent to last ACK), and one canCloseConnection accepts.
+    bool connectionClosable(const TMyRec& row) const;
 
     // The icon caches: SmallIcons (16 x 16) serves the list's column 1, LargeIcons (32 x 32)
     // the process details. nullptr before FormCreate made them, or without icon services.

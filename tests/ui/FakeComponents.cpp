@@ -53,7 +53,7 @@ TFormKestrelControls FakeKestrelWindow::controls(ui::Worker* worker) {
         .CBAlwaysTop = CBAlwaysTop,
         .CBShowInfo = CBShowInfo,
         .Timer1 = Timer1,
-        .PmTree = {&NProcInfo, &NEndProc, &NCopy, &NLocate, &NProperty},
+        .PmTree = {&NProcInfo, &NEndProc, &NCloseConnection, &NCopy, &NLocate, &NProperty},
         .PmOptions = {&ShowIPv6, &ResolveNames, &ShowTraffic},
         .Messages = Messages,
         .Worker = worker ? *worker : Worker,

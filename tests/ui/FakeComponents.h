@@ -166,6 +166,7 @@ struct FakeKestrelWindow {
     FakeTimer Timer1;
     FakeMenuItem NProcInfo;
     FakeMenuItem NEndProc;
+    FakeMenuItem NCloseConnection;
     FakeMenuItem NCopy;
     FakeMenuItem NLocate;
     FakeMenuItem NProperty;

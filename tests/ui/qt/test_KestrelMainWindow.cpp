@@ -51,6 +51,7 @@ struct FakeSystem {
     std::string failure;
     std::shared_future<void> gate;
     int snapshots = 0;
+    std::vector<os::Endpoint> closed;
 
     TFormKestrelServices services(const QString& settingsFile) {
         TFormKestrelServices services;
@@ -58,6 +59,11 @@ struct FakeSystem {
         services.exeDir = [] { return std::string("/opt/kestrel/"); };
         services.systemDirs = [] { return std::vector<std::string>{"/USR/SBIN"}; };
         services.enableDebugPrivilege = [] { return false; };
+        services.canCloseConnection = [](const os::Endpoint&) { return true; };
+        services.closeConnection = [this](const os::Endpoint& e) {
+            closed.push_back(e);
+            return os::CloseConnectionResult::Closed;
+        };
         services.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
             if (gate.valid())
@@ -199,6 +205,7 @@ private slots:
     void optionsButtonSitsLeftOfHelpWithItsNeighboursLook();
     void optionsMenuHoldsTheCheckItemsAndStoresAChoice();
     void markedRowsArePaintedUntilTheNextRefresh();
+    void closeConnectionFollowsEndProcessAndAsks();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -993,6 +1000,54 @@ void KestrelMainWindowTest::markedRowsArePaintedUntilTheNextRefresh() {
     QVERIFY(waitForRefresh(window));
     QCOMPARE(pixelOf(QStringLiteral("51002")), QColor(Qt::white));
     QCOMPARE(pixelOf(QStringLiteral("51000")), QColor(Qt::white));
+}
+
+void KestrelMainWindowTest::closeConnectionFollowsEndProcessAndAsks() {
+    m_system->tcp[1].Socket.cookie = 4242;
+    KestrelMainWindow& window = makeWindow();
+    const int firefox = rowOfPort(window, QStringLiteral("51000"));
+    QVERIFY(firefox >= 0);
+    const QRect cell = window.view()->visualRect(window.model()->index(firefox, ColumnProcess));
+    QMenu* menu = window.popupMenu();
+    QStringList captions;
+    bool enabled = false;
+    BoxAnswer seen;
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+        if (!menu->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        QAction* close = nullptr;
+        for (QAction* action : menu->actions()) {
+            captions << action->text();
+            if (action->text() == QStringLiteral("断开连接"))
+                close = action;
+        }
+        if (close) {
+            enabled = close->isEnabled();
+            answerNextBox(seen, QMessageBox::Yes);
+            close->trigger();
+        }
+        menu->close();
+    });
+    poll->start();
+    const int before = m_system->snapshots;
+    QContextMenuEvent event(QContextMenuEvent::Mouse, cell.center(),
+                            window.view()->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(window.view()->viewport(), &event);
+
+    const int endAt = static_cast<int>(captions.indexOf(QStringLiteral("结束进程(&E)")));
+    QVERIFY2(endAt >= 0 && endAt + 1 < captions.size(), qPrintable(captions.join('|')));
+    QCOMPARE(captions[endAt + 1], QStringLiteral("断开连接"));
+    QVERIFY(enabled);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.text, QStringLiteral("确定要断开这个连接吗?"));
+    QCOMPARE(m_system->closed.size(), std::size_t{1});
+    QCOMPARE(m_system->closed[0].cookie, std::uint64_t{4242});
+    QVERIFY(waitForRefresh(window));
+    QCOMPARE(m_system->snapshots, before + 1);
 }
 
 // The program's own application object, with the translations it installs.
