@@ -3,6 +3,7 @@
 #include "os/linux/LinuxEndpoints.h"
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <netinet/in.h>
@@ -230,6 +231,25 @@ bool worthScanningAgain(const std::unordered_set<std::uint64_t>& unowned) {
     return false;
 }
 
+// The moment by which every socket in `unowned` existed: the latest end of a read that listed
+// one of them.
+std::chrono::steady_clock::time_point
+latestSeen(const std::unordered_set<std::uint64_t>& unowned,
+           const std::vector<RawSocket>& tcp, const std::vector<RawSocket>& udp) {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point latest = Clock::time_point::min();
+    for (const auto* raw : {&tcp, &udp}) {
+        for (const RawSocket& socket : *raw) {
+            if (socket.inode == 0 || !unowned.contains(socket.inode))
+                continue;
+            if (socket.seenBy == Clock::time_point{})
+                return Clock::time_point::max();
+            latest = std::max(latest, socket.seenBy);
+        }
+    }
+    return latest;
+}
+
 void rememberUnowned(std::unordered_set<std::uint64_t> unowned) {
     KnownUnowned& known = knownUnowned();
     const std::lock_guard<std::mutex> guard(known.lock);
@@ -245,15 +265,16 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
     // The descriptor scan takes most of the time; it runs while the tables are read. The
     // helper's scan, when one serves this program, sees other users' processes too.
     linuxhelper::OwnerScan scan(procRoot);
-    std::vector<RawSocket> raw;
-    if (!readRaw(procRoot, source, Protocol::Tcp, raw))
+    std::vector<RawSocket> tcpRaw;
+    std::vector<RawSocket> udpRaw;
+    if (!readRaw(procRoot, source, Protocol::Tcp, tcpRaw))
         return false;
-    convert(raw, Protocol::Tcp, tcp);
-    if (!readRaw(procRoot, source, Protocol::Udp, raw)) {
+    convert(tcpRaw, Protocol::Tcp, tcp);
+    if (!readRaw(procRoot, source, Protocol::Udp, udpRaw)) {
         tcp.clear();
         return false;
     }
-    convert(raw, Protocol::Udp, udp);
+    convert(udpRaw, Protocol::Udp, udp);
 
     InodeOwners owners(tcp.size() + udp.size());
     for (const auto* rows : {&tcp, &udp}) {
@@ -261,9 +282,10 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
             owners.add(e.inode);
     }
     scan.resolve(owners);
-    // A socket made during the dump by a process scanned before it was missed.
-    if (worthScanningAgain(unownedInodes(tcp, udp, owners))) {
-        scan.resolveAgain(owners);
+    // A socket made during the dump by a process scanned before it was missed; only the
+    // processes whose descriptors were listed before it was seen can have missed it.
+    if (const auto unowned = unownedInodes(tcp, udp, owners); worthScanningAgain(unowned)) {
+        scan.resolveAgain(owners, latestSeen(unowned, tcpRaw, udpRaw));
         rememberUnowned(unownedInodes(tcp, udp, owners));
     }
     for (auto* rows : {&tcp, &udp}) {

@@ -395,9 +395,10 @@ void OwnerScan::resolve(linuxnet::InodeOwners& owners) {
         m_own->resolve(owners);
 }
 
-void OwnerScan::resolveAgain(linuxnet::InodeOwners& owners) {
+void OwnerScan::resolveAgain(linuxnet::InodeOwners& owners,
+                             std::chrono::steady_clock::time_point latest) {
     if (m_own)
-        m_own->resolveAgain(owners);
+        m_own->resolveAgain(owners, latest);
 }
 
 } // namespace os::linuxhelper

@@ -31,7 +31,7 @@ public:
     void resolve(linuxnet::InodeOwners& owners);
     // As SocketOwnerScan::resolveAgain, with this process's own scan (the helper's answer is
     // one per snapshot).
-    void resolveAgain(linuxnet::InodeOwners& owners);
+    void resolveAgain(linuxnet::InodeOwners& owners, std::chrono::steady_clock::time_point latest);
 
 private:
     std::string m_procRoot;

@@ -3,6 +3,7 @@
 // socket-to-process map and the conversion into the rows of os/Endpoints.h.
 // Every reader takes a procfs root so that the parsers can be run on fixtures.
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,6 +37,9 @@ struct RawSocket {
     bool hasByteCounters = false;     // TCP sock_diag with INET_DIAG_INFO
     std::uint64_t bytesAcked = 0;
     std::uint64_t bytesReceived = 0;
+    // A moment by which the socket existed (the end of the read that listed it); the clock's
+    // epoch when not known.
+    std::chrono::steady_clock::time_point seenBy{};
 };
 
 // The kernel's TCP state as a MIB_TCP_STATE number; 0 for states that are no endpoint
@@ -166,10 +170,13 @@ public:
     // PID 1 only when it is the only holder). Owners already set are kept. Inodes nobody
     // visible holds keep PID 0. Call once.
     void resolve(InodeOwners& owners);
-    // After resolve(): a second scan for the inodes still without an owner, of every process
-    // except those the first scan could not inspect (a socket made while the tables were read
-    // by a process already scanned).
-    void resolveAgain(InodeOwners& owners);
+    // After resolve(): a second scan for the inodes still without an owner (a socket made
+    // while the tables were read by a process already scanned), of every process except those
+    // the first scan could not inspect and those whose descriptors it began to list after
+    // `latest`, the moment by which all of those sockets existed: such a process was listed
+    // with them in place. One whose start time changed since is scanned again.
+    void resolveAgain(InodeOwners& owners, std::chrono::steady_clock::time_point latest =
+                                               std::chrono::steady_clock::time_point::max());
     // Every holder the scan found whose process kept its start time, in no order; instead of
     // resolve(). Call once.
     SocketHolders holders();

@@ -2,6 +2,7 @@
 #include "os/linux/ProcFs.h"
 
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <optional>
@@ -105,6 +106,7 @@ void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
 
 bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out) {
     const std::string base = procRoot + (protocol == Protocol::Tcp ? "/net/tcp" : "/net/udp");
+    const std::size_t first = out.size();
     const auto v4 = linuxfs::readFile(base, 1024u * 1024u * 1024u);
     if (!v4)
         return false;
@@ -114,6 +116,9 @@ bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<Raw
     parseProcNet(*v4, AF_INET, v6onlyDefault, out);
     if (const auto v6 = linuxfs::readFile(base + "6", 1024u * 1024u * 1024u))
         parseProcNet(*v6, AF_INET6, v6onlyDefault, out);
+    const auto seenBy = std::chrono::steady_clock::now();
+    for (std::size_t i = first; i < out.size(); ++i)
+        out[i].seenBy = seenBy;
     return true;
 }
 

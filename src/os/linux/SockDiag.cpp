@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstddef>
 #include <cstring>
@@ -216,7 +217,13 @@ Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t b
             out.resize(firstNew);
             return Attempt::Failed;
         }
-        if (!parseSockDiagBuffer(buffer.data(), static_cast<std::size_t>(received), state, out))
+        const auto seenBy = std::chrono::steady_clock::now();
+        const std::size_t before = out.size();
+        const bool more =
+            parseSockDiagBuffer(buffer.data(), static_cast<std::size_t>(received), state, out);
+        for (std::size_t i = before; i < out.size(); ++i)
+            out[i].seenBy = seenBy;
+        if (!more)
             break;
     }
     if (state.malformed) {

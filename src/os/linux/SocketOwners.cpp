@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -62,9 +63,20 @@ struct Holder {
     std::uint64_t startTime = 0; // of the process before its descriptors were read
 };
 
-// What one worker found: the sockets held, and the processes it could not inspect.
+using Clock = std::chrono::steady_clock;
+
+// A process whose descriptors were listed, and when that began.
+struct Listed {
+    std::uint32_t pid = 0;
+    std::uint64_t startTime = 0;
+    Clock::time_point at;
+};
+
+// What one worker found: the sockets held, the processes listed and those it could not
+// inspect.
 struct Found {
     std::vector<Holder> holders;
+    std::vector<Listed> listed;
     std::vector<std::uint32_t> refused;
 };
 
@@ -147,9 +159,11 @@ struct SocketOwnerScan::State {
     std::vector<Found> found; // one per worker, the caller's last
     std::vector<std::jthread> helpers;
     std::unordered_set<std::uint32_t> refused; // of the finished passes
+    std::unordered_map<std::uint32_t, Listed> listed; // by the finished passes
 
-    // Lists the processes (but those refused before) and starts the helpers.
-    void start();
+    // Lists the processes (but those refused before, and those listed after `skipListedAfter`
+    // that kept their start time) and starts the helpers.
+    void start(Clock::time_point skipListedAfter = Clock::time_point::max());
     // Joins in, waits for the end and gives what the pass found.
     std::vector<Found> finish();
     void work(Found& found);
@@ -187,6 +201,7 @@ void SocketOwnerScan::State::scanProcess(std::uint32_t pid, Found& found) {
     // Taken before the descriptors and compared after them (in resolve): a process that ended
     // meanwhile and whose ID a newer one got must not pass its sockets to the newcomer.
     const std::uint64_t startTime = readStartTime(proc.get(), pid);
+    const Clock::time_point listedAt = Clock::now();
     auto descriptors = std::make_shared<Descriptors>(
         ::openat(proc.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (descriptors->folder.get() == nullptr) {
@@ -196,6 +211,7 @@ void SocketOwnerScan::State::scanProcess(std::uint32_t pid, Found& found) {
     }
     descriptors->pid = pid;
     descriptors->startTime = startTime;
+    found.listed.push_back(Listed{pid, startTime, listedAt});
     while (const dirent* entry = ::readdir(descriptors->folder.get())) {
         int number = 0;
         const std::string_view text = entry->d_name;
@@ -234,7 +250,7 @@ void SocketOwnerScan::State::work(Found& found) {
     }
 }
 
-void SocketOwnerScan::State::start() {
+void SocketOwnerScan::State::start(Clock::time_point skipListedAfter) {
     {
         // The folder stream owns its own descriptor, so the scan's stays open.
         const linuxfs::DirStream list(::dup(proc.get()));
@@ -242,8 +258,15 @@ void SocketOwnerScan::State::start() {
             return;
         ::rewinddir(list.get());
         while (const dirent* entry = ::readdir(list.get())) {
-            if (const auto pid = linuxfs::parsePid(entry->d_name); pid && !refused.contains(*pid))
-                tasks.push_back(Task{*pid, nullptr, 0, 0});
+            const auto pid = linuxfs::parsePid(entry->d_name);
+            if (!pid || refused.contains(*pid))
+                continue;
+            if (const auto it = listed.find(*pid); it != listed.end() &&
+                                                   it->second.at > skipListedAfter &&
+                                                   readStartTime(proc.get(), *pid) ==
+                                                       it->second.startTime)
+                continue;
+            tasks.push_back(Task{*pid, nullptr, 0, 0});
         }
     }
     const unsigned cores = std::thread::hardware_concurrency();
@@ -265,8 +288,11 @@ std::vector<Found> SocketOwnerScan::State::finish() {
     helpers.clear(); // joins; every task is done
     std::vector<Found> result = std::move(found);
     found.clear();
-    for (const Found& f : result)
+    for (const Found& f : result) {
         refused.insert(f.refused.begin(), f.refused.end());
+        for (const Listed& l : f.listed)
+            listed[l.pid] = l;
+    }
     return result;
 }
 
@@ -352,11 +378,11 @@ void SocketOwnerScan::resolve(InodeOwners& owners) {
         settleOwners(found, state.proc.get(), state.readStartTime, owners);
 }
 
-void SocketOwnerScan::resolveAgain(InodeOwners& owners) {
+void SocketOwnerScan::resolveAgain(InodeOwners& owners, Clock::time_point latest) {
     State& state = *m_state;
     if (!state.proc.valid() || owners.unowned() == 0)
         return;
-    state.start();
+    state.start(latest);
     const std::vector<Found> found = state.finish();
     settleOwners(found, state.proc.get(), state.readStartTime, owners);
 }

@@ -588,6 +588,53 @@ TEST(LiveEndpointsTest, SocketMadeAfterTheFirstPassIsFoundByTheSecond) {
               os::ProcessStartTime(static_cast<std::uint32_t>(::getpid())));
 }
 
+// Only a process whose descriptors were listed before a socket was seen can have missed it:
+// the second look scans this process when the socket was seen after the first listing, and
+// skips it when every socket still without an owner was seen before.
+TEST(LiveEndpointsTest, SecondPassScansTheProcessesListedBeforeTheSocketWasSeen) {
+    using Clock = std::chrono::steady_clock;
+    for (const bool seenAfterListing : {true, false}) {
+        SCOPED_TRACE(seenAfterListing ? "seen after the listing" : "seen before the listing");
+        const Clock::time_point beforeScan = Clock::now();
+        SocketOwnerScan scan("/proc");
+        InodeOwners before(1);
+        scan.resolve(before);
+        const Socket late = udp4();
+        const std::uint64_t inode = inodeOf(late);
+        ASSERT_NE(inode, 0u);
+        InodeOwners owners(1);
+        owners.add(inode);
+        scan.resolveAgain(owners, seenAfterListing ? Clock::now() : beforeScan);
+        ASSERT_NE(owners.find(inode), nullptr);
+        EXPECT_EQ(owners.find(inode)->pid,
+                  seenAfterListing ? static_cast<std::uint32_t>(::getpid()) : 0u);
+    }
+}
+
+// Every row read from the kernel carries a moment by which its socket existed: after the
+// socket was made and no later than the end of the read.
+TEST(LiveEndpointsTest, RowsCarryTheMomentTheyWereSeen) {
+    using Clock = std::chrono::steady_clock;
+    const Socket listener = tcp4Listener();
+    const std::uint16_t port = localPort(listener);
+    for (const bool netlink : {true, false}) {
+        SCOPED_TRACE(netlink ? "netlink" : "/proc/net");
+        const Clock::time_point start = Clock::now();
+        std::vector<RawSocket> raw;
+        if (netlink)
+            ASSERT_EQ(dumpSockDiag(Protocol::Tcp, AF_INET, raw), DumpResult::Ok);
+        else
+            ASSERT_TRUE(readProcNet("/proc", Protocol::Tcp, raw));
+        const Clock::time_point end = Clock::now();
+        const auto it = std::find_if(raw.begin(), raw.end(), [&](const RawSocket& r) {
+            return r.localPort == port && r.linuxState == 10;
+        });
+        ASSERT_NE(it, raw.end());
+        EXPECT_GE(it->seenBy, start);
+        EXPECT_LE(it->seenBy, end);
+    }
+}
+
 // systemd passes a listening socket to the service it starts for it and keeps its own copy: the
 // row belongs to the service. Run in a PID namespace of its own (root only), whose first process
 // is PID 1 there, with that namespace's procfs.

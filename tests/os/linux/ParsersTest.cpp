@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -644,6 +645,31 @@ TEST(SocketOwnerScanTest, SecondPassFindsLateSocketsAndKeepsTheFirstPassOwners) 
     scan.resolveAgain(owners);
     const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
         {50, 500}, {60, 600}, {0, 0}};
+    EXPECT_EQ(ownersOf(owners, inodes), expected);
+}
+
+// The second pass leaves out a process listed after every socket without an owner was seen,
+// unless its ID now belongs to another process; processes that were not there are scanned.
+TEST(SocketOwnerScanTest, SecondPassLeavesOutProcessesListedAfterTheSocketsWereSeen) {
+    using Clock = std::chrono::steady_clock;
+    ScanFixture proc;
+    proc.process(50, 500, {600});
+    proc.process(60, 600, {});
+    proc.process(70, 700, {});
+    const Clock::time_point beforeScan = Clock::now();
+    SocketOwnerScan scan(proc.root());
+    const std::vector<std::uint64_t> inodes = {600, 601, 602, 603};
+    InodeOwners owners(inodes.size());
+    for (const std::uint64_t inode : inodes)
+        owners.add(inode);
+    scan.resolve(owners);
+    EXPECT_EQ(owners.unowned(), 3u);
+    proc.addSocket(60, 3, 601);      // listed before: stays out
+    proc.process(70, 701, {602});    // its ID reused: scanned
+    proc.process(80, 800, {603});    // new: scanned
+    scan.resolveAgain(owners, beforeScan);
+    const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
+        {50, 500}, {0, 0}, {70, 701}, {80, 800}};
     EXPECT_EQ(ownersOf(owners, inodes), expected);
 }
 
