@@ -3,6 +3,8 @@
 #include "os/linux/LinuxEndpoints.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -51,8 +53,8 @@ void sortUnique(std::vector<Endpoint>& rows) {
         rows.end());
 }
 
-bool readRaw(const std::string& procRoot, Source source, Protocol protocol,
-             std::vector<RawSocket>& raw) {
+bool readRawTables(const std::string& procRoot, Source source, Protocol protocol,
+                   std::vector<RawSocket>& raw) {
     if (source != Source::ProcNet) {
         raw.clear();
         const DumpResult v4 = dumpSockDiag(protocol, AF_INET, raw);
@@ -64,6 +66,19 @@ bool readRaw(const std::string& procRoot, Source source, Protocol protocol,
     }
     raw.clear();
     return readProcNet(procRoot, protocol, raw);
+}
+
+bool readRaw(const std::string& procRoot, Source source, Protocol protocol,
+             std::vector<RawSocket>& raw) {
+    // Room for about as many sockets as last time, so that a large table is not copied over
+    // and over while it grows.
+    static std::array<std::atomic<std::size_t>, 2> lastCount{};
+    std::atomic<std::size_t>& last = lastCount[protocol == Protocol::Tcp ? 0 : 1];
+    const std::size_t expected = last.load(std::memory_order_relaxed);
+    raw.reserve(expected + expected / 8);
+    const bool read = readRawTables(procRoot, source, protocol, raw);
+    last.store(raw.size(), std::memory_order_relaxed);
+    return read;
 }
 
 void convert(const std::vector<RawSocket>& raw, Protocol protocol, std::vector<Endpoint>& rows) {
