@@ -276,7 +276,35 @@ void ConnectionList::RefreshList() {
                 m_hooks.udpRecords ? *m_hooks.udpRecords : emptyUdp);
 }
 
+struct PreparedSnapshot::Indexes {
+    std::vector<File_Rec>& tcp;
+    std::vector<File_Rec>& udp;
+    SnapshotIndex tcpIndex;
+    SnapshotIndex udpIndex;
+    Indexes(std::vector<File_Rec>& tcpRecords, std::vector<File_Rec>& udpRecords)
+        : tcp(tcpRecords), udp(udpRecords), tcpIndex(tcpRecords, tcpRecordKey),
+          udpIndex(udpRecords, udpRecordKey) {}
+};
+
+PreparedSnapshot::PreparedSnapshot(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp)
+    : m_indexes(std::make_unique<Indexes>(tcp, udp)) {}
+
+PreparedSnapshot::~PreparedSnapshot() = default;
+PreparedSnapshot::PreparedSnapshot(PreparedSnapshot&&) noexcept = default;
+PreparedSnapshot& PreparedSnapshot::operator=(PreparedSnapshot&&) noexcept = default;
+
 void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp) {
+    PreparedSnapshot prepared(tcp, udp);
+    RefreshList(prepared);
+}
+
+void ConnectionList::RefreshList(PreparedSnapshot& prepared) {
+    if (!prepared.m_indexes)
+        return; // moved from
+    std::vector<File_Rec>& tcp = prepared.m_indexes->tcp;
+    std::vector<File_Rec>& udp = prepared.m_indexes->udp;
+    SnapshotIndex& tcpIndex = prepared.m_indexes->tcpIndex;
+    SnapshotIndex& udpIndex = prepared.m_indexes->udpIndex;
     // The time the merged snapshot is taken in; a worker hands it over moments later, which
     // the rate does not tell apart.
     const bool timed = static_cast<bool>(m_hooks.secondsNow);
@@ -284,8 +312,6 @@ void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Re
     const double interval = timed && m_snapshotTimed ? now - m_snapshotSeconds : -1;
     m_snapshotTimed = timed;
     m_snapshotSeconds = now;
-    SnapshotIndex tcpIndex(tcp, tcpRecordKey);
-    SnapshotIndex udpIndex(udp, udpRecordKey);
     std::vector<bool> tcpMatched(tcp.size(), false);
     std::vector<bool> udpMatched(udp.size(), false);
 

@@ -4,6 +4,7 @@
 // the list control comes in through ConnectionListHooks.
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "list/ListControl.h"
@@ -32,6 +33,22 @@ struct ConnectionListHooks {
 // showLocal and the counter setters.
 ConnectionListHooks systemSnapshotHooks();
 
+// What a merge needs of the new records alone, their index by endpoint, made ahead of the
+// merge on any thread, so that a worker can do it while the window keeps running. It refers to
+// the records, which must stay where they are until the merge; one merge uses it up.
+class PreparedSnapshot {
+public:
+    PreparedSnapshot(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp);
+    ~PreparedSnapshot();
+    PreparedSnapshot(PreparedSnapshot&&) noexcept;
+    PreparedSnapshot& operator=(PreparedSnapshot&&) noexcept;
+
+private:
+    friend class ConnectionList;
+    struct Indexes;
+    std::unique_ptr<Indexes> m_indexes;
+};
+
 class ConnectionList {
 public:
     ConnectionList(ListControl& list, ConnectionListHooks hooks);
@@ -50,6 +67,8 @@ public:
     void RefreshList();
     // RefreshList from records taken already (takeSnapshot is not called); marks them.
     void RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp);
+    // RefreshList from records prepared already; the same merge, without indexing them here.
+    void RefreshList(PreparedSnapshot& prepared);
 
 private:
     bool hiddenLoopback(const TMyRec& row) const;

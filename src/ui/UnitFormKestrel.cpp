@@ -241,16 +241,21 @@ void TFormKestrel::BTNRefreshClick() {
     if (m_c.CBAutoRefresh.checked())
         m_c.Timer1.setEnabled(false);
     // The job owns its snapshot and its copy of the function: the window may go before it ends.
+    // It also indexes the records, which at 100,000 endpoints is a good part of the merge.
     auto snapshot = std::make_shared<Snapshot>();
+    auto prepared = std::make_shared<std::unique_ptr<PreparedSnapshot>>();
     auto take = m_services.takeSnapshot;
     m_refreshing = true;
     try {
         runAside(
-            [snapshot, take] {
+            [snapshot, prepared, take] {
                 if (take)
                     take(*snapshot);
+                *prepared = std::make_unique<PreparedSnapshot>(snapshot->Tcp, snapshot->Udp);
             },
-            [this, snapshot](std::exception_ptr error) { RefreshList(*snapshot, error); });
+            [this, snapshot, prepared](std::exception_ptr error) {
+                RefreshList(*snapshot, *prepared, error);
+            });
     } catch (...) {
         m_refreshing = false;
         restoreAfterRefresh();
@@ -258,13 +263,19 @@ void TFormKestrel::BTNRefreshClick() {
     }
 }
 
-void TFormKestrel::RefreshList(Snapshot& snapshot, std::exception_ptr error) {
+void TFormKestrel::RefreshList(Snapshot& snapshot, std::unique_ptr<PreparedSnapshot>& prepared,
+                               std::exception_ptr error) {
     m_refreshing = false;
     try {
         if (error)
             std::rethrow_exception(error);
-        m_connections.RefreshList(snapshot.Tcp, snapshot.Udp);
+        if (prepared)
+            m_connections.RefreshList(*prepared);
+        else
+            m_connections.RefreshList(snapshot.Tcp, snapshot.Udp);
+        prepared.reset(); // it refers to the records, which move on below
     } catch (...) {
+        prepared.reset();
         releaseSnapshot(snapshot);
         restoreAfterRefresh();
         throw;

@@ -218,7 +218,9 @@ private:
     void restoreAfterRefresh();
     void FillList();
     // The worker's snapshot is ready (or failed with `error`): merge it and restore.
-    void RefreshList(Snapshot& snapshot, std::exception_ptr error);
+    // `prepared` is the records' index when the worker made it.
+    void RefreshList(Snapshot& snapshot, std::unique_ptr<PreparedSnapshot>& prepared,
+                     std::exception_ptr error);
     void releaseSnapshot(Snapshot& snapshot);
     // Starts `job` on the worker; `completion` runs only while this window still exists.
     void runAside(ui::Worker::Job job, std::function<void(std::exception_ptr)> completion);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "list/ConnectionList.h"
@@ -420,3 +421,32 @@ TEST_F(ConnectionListTest, FillTwiceDoesNotDoubleTheRows) {
 }
 
 } // namespace
+
+// Records indexed ahead (as the worker does while the window runs) merge as records handed
+// over at once, and what the list and its options say is read at the merge, not before.
+TEST_F(ConnectionListTest, RecordsPreparedAheadMergeAsTheListIsAtTheMerge) {
+    nextTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 5, "web"),
+               tcpRec("11", "127.0.0.1", "6000", "127.0.0.1", "7000", 5, "loop")};
+    nextUdp = {udpRec("12", "0.0.0.0", "53", "dns")};
+    conn.FillList();
+    ASSERT_EQ(shown(), (Strings{"dns/53/", "loop/6000/", "web/5000/"}));
+
+    std::vector<File_Rec> newTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 8, "web"),
+                                    tcpRec("11", "127.0.0.1", "6000", "127.0.0.1", "7000", 5,
+                                           "loop"),
+                                    tcpRec("13", "10.0.0.1", "5001", "10.0.0.9", "81", 5, "ftp")};
+    std::vector<File_Rec> newUdp;
+    PreparedSnapshot prepared(newTcp, newUdp);
+    showLocal = false; // changed after the records were indexed
+    conn.RefreshList(prepared);
+    EXPECT_EQ(shown(), (Strings{"ftp/5001/add", "web/5000/md"}));
+    EXPECT_EQ(netCount, 2u);
+    EXPECT_EQ(newTcp[0].Mark, "ok");
+    EXPECT_NE(newTcp[1].Mark, "ok") << "the hidden loopback row leaves its record unmatched";
+    EXPECT_NE(newTcp[2].Mark, "ok");
+
+    // A moved-from preparation merges nothing.
+    PreparedSnapshot taken = std::move(prepared);
+    conn.RefreshList(prepared); // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(shown(), (Strings{"ftp/5001/add", "web/5000/md"}));
+}
