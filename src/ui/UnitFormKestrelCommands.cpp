@@ -285,6 +285,9 @@ void TFormKestrel::NProcInfoClick() {
     const std::unique_ptr<ProcInfoView> view = m_commands.ProcInfoDialogs->createProcInfoView();
     if (!view)
         return;
-    TFormProcInfo dialog(*view, *m_commands.Shell);
+    TFormProcInfo dialog(*view, *m_commands.Shell, [this](const std::string& path) {
+        if (m_commands.Shell != nullptr)
+            askFileManager(ShellRequests::FileManagerRequest::SelectItem, path);
+    });
     dialog.Show(rec, icon);
 }

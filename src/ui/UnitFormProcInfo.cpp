@@ -1,5 +1,7 @@
 #include "ui/UnitFormProcInfo.h"
 
+#include <utility>
+
 namespace ProcInfoLook {
 
 const std::vector<ProcInfoPlacement>& Placements() {
@@ -22,8 +24,8 @@ const std::vector<ProcInfoPlacement>& Placements() {
 
 } // namespace ProcInfoLook
 
-TFormProcInfo::TFormProcInfo(ProcInfoView& view, ShellRequests& shell)
-    : m_view(view), m_shell(shell) {
+TFormProcInfo::TFormProcInfo(ProcInfoView& view, ShellRequests& shell, Locate locate)
+    : m_view(view), m_shell(shell), m_locate(std::move(locate)) {
     m_view.onLocateClick = [this] { LabLocateClick(); };
     m_view.onOkClick = [this] { BTNOKClick(); };
 }
@@ -45,7 +47,10 @@ void TFormProcInfo::Show(const TMyRec& rec, int largeIconIndex) {
 }
 
 void TFormProcInfo::LabLocateClick() {
-    m_shell.selectInFileManager(m_path);
+    if (m_locate)
+        m_locate(m_path);
+    else
+        m_shell.selectInFileManager(m_path);
 }
 
 void TFormProcInfo::BTNOKClick() {

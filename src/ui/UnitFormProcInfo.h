@@ -85,7 +85,10 @@ public:
 
 class TFormProcInfo {
 public:
-    TFormProcInfo(ProcInfoView& view, ShellRequests& shell);
+    // `locate`, when set, makes the link's request instead of `shell` (the main window asks the
+    // file manager on its worker, so that a slow one does not hold up the dialog).
+    using Locate = std::function<void(const std::string& path)>;
+    TFormProcInfo(ProcInfoView& view, ShellRequests& shell, Locate locate = {});
     ~TFormProcInfo();
     TFormProcInfo(const TFormProcInfo&) = delete;
     TFormProcInfo& operator=(const TFormProcInfo&) = delete;
@@ -104,5 +107,6 @@ public:
 private:
     ProcInfoView& m_view;
     ShellRequests& m_shell;
+    Locate m_locate;
     std::string m_path;
 };

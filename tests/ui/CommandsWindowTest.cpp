@@ -65,24 +65,33 @@ public:
 
 class FakeProcInfoView : public ProcInfoView {
 public:
-    explicit FakeProcInfoView(std::vector<std::vector<std::string>>& shown) : m_shown(shown) {}
+    FakeProcInfoView(std::vector<std::vector<std::string>>& shown,
+                     std::function<void(ProcInfoView&)>& whileShown)
+        : m_shown(shown), m_whileShown(whileShown) {}
     void setText(ProcInfoControl, const std::string& text) override { m_texts.push_back(text); }
     void drawLargeIcon(int) override {}
-    void showModal() override { m_shown.push_back(m_texts); }
+    void showModal() override {
+        m_shown.push_back(m_texts);
+        if (m_whileShown)
+            m_whileShown(*this);
+    }
     void closeDialog() override {}
 
 private:
     std::vector<std::vector<std::string>>& m_shown;
+    std::function<void(ProcInfoView&)>& m_whileShown;
     std::vector<std::string> m_texts;
 };
 
 class FakeProcInfoDialogs : public ui::ProcInfoDialogs {
 public:
     std::unique_ptr<ProcInfoView> createProcInfoView() override {
-        return std::make_unique<FakeProcInfoView>(shown);
+        return std::make_unique<FakeProcInfoView>(shown, whileShown);
     }
     // The captions of each dialog shown, in the order they were set.
     std::vector<std::vector<std::string>> shown;
+    // What the user does while a dialog is open.
+    std::function<void(ProcInfoView&)> whileShown;
 };
 
 File_Rec record(int state, const char* localPort, const char* pid, const char* name,
@@ -721,6 +730,38 @@ TEST_F(CommandsTest, TheFileManagerIsAskedOnTheWorkerAndItsRefusalHandledHere) {
         EXPECT_TRUE(slow.selected.empty());
         EXPECT_TRUE(slow.properties.empty());
     }
+}
+
+// The details dialog's link asks the file manager the same way as the window's command: on
+// the worker, with a refusal handled on the window's thread; also for a file gone meanwhile.
+TEST_F(CommandsTest, TheDetailsDialogsLinkAsksTheFileManagerOnTheWorker) {
+    SlowShell slow;
+    form->SetCommandComponents({&menu, &slow, &clipboard, &dialogs});
+    using Request = ShellRequests::FileManagerRequest;
+    for (const bool taken : {true, false}) {
+        SCOPED_TRACE(taken ? "taken" : "refused");
+        slow.asked.clear();
+        slow.refused.clear();
+        slow.taken = taken;
+        std::size_t pendingAfterClick = 0;
+        dialogs.whileShown = [&](ProcInfoView& view) {
+            view.onLocateClick();
+            EXPECT_TRUE(slow.asked.empty()) << "not on the window's thread";
+            pendingAfterClick = w.Worker.pending();
+        };
+        focus("browser");
+        event([&] { w.NProcInfo.click(); });
+        ASSERT_EQ(dialogs.shown.size(), taken ? 1u : 2u);
+        EXPECT_EQ(pendingAfterClick, 1u);
+        w.Worker.runAll();
+        const std::vector<std::pair<Request, std::string>> expected{
+            {Request::SelectItem, "/opt/browser/browser"}};
+        EXPECT_EQ(slow.asked, expected);
+        const std::vector<std::pair<Request, std::string>> none;
+        EXPECT_EQ(slow.refused, taken ? none : expected);
+        EXPECT_TRUE(slow.selected.empty());
+    }
+    dialogs.whileShown = {};
 }
 
 } // namespace
