@@ -16,6 +16,7 @@
 namespace {
 
 constexpr std::string_view LoopbackAddr = "127.0.0.1";
+constexpr std::string_view LoopbackAddr6 = "::1";
 constexpr std::string_view MarkAdded = "add";
 constexpr std::string_view MarkChanged = "md";
 constexpr std::string_view MarkMatched = "ok";
@@ -156,8 +157,24 @@ EndpointKey udpRecordKey(const File_Rec& r) {
     return udpKey(r.PID, r.LocalAddr, r.LocalPort);
 }
 
+// The snapshot table a row is matched in, by its protocol text; anything but the three others
+// counts as UDP, as it always has.
+RowProtocol rowTable(const TMyRec& row) {
+    if (row.Protocol == "TCP")
+        return RowProtocol::Tcp;
+    if (row.Protocol == "TCPv6")
+        return RowProtocol::Tcp6;
+    if (row.Protocol == "UDPv6")
+        return RowProtocol::Udp6;
+    return RowProtocol::Udp;
+}
+
+bool isTcpTable(RowProtocol table) {
+    return table == RowProtocol::Tcp || table == RowProtocol::Tcp6;
+}
+
 bool isTcpRow(const TMyRec& row) {
-    return row.Protocol == "TCP";
+    return isTcpTable(rowTable(row));
 }
 
 EndpointKey rowKey(const TMyRec& row) {
@@ -204,16 +221,33 @@ ConnectionList::ConnectionList(ListControl& list, ConnectionListHooks hooks)
     : m_list(list), m_hooks(std::move(hooks)) {}
 
 bool ConnectionList::hiddenLoopback(const TMyRec& row) const {
-    if (row.Protocol != "TCP" || row.LocalAddr != LoopbackAddr || row.RemoteAddr != LoopbackAddr)
+    const bool loopback4 =
+        row.Protocol == "TCP" && row.LocalAddr == LoopbackAddr && row.RemoteAddr == LoopbackAddr;
+    const bool loopback6 = row.Protocol == "TCPv6" && row.LocalAddr == LoopbackAddr6 &&
+                           row.RemoteAddr == LoopbackAddr6;
+    if (!loopback4 && !loopback6)
         return false;
     return m_hooks.showLocal && !m_hooks.showLocal();
+}
+
+bool ConnectionList::ipv6Shown() const {
+    return m_hooks.showIPv6 && m_hooks.showIPv6();
 }
 
 void ConnectionList::FillList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
-    const std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords;
-    const std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : noRecords;
+    const bool ipv6 = ipv6Shown();
+    const auto table = [](const std::vector<File_Rec>* records,
+                          bool shown) -> const std::vector<File_Rec>& {
+        return records && shown ? *records : noRecords;
+    };
+    const std::pair<const std::vector<File_Rec>*, RowProtocol> tables[] = {
+        {&table(m_hooks.tcpRecords, true), RowProtocol::Tcp},
+        {&table(m_hooks.udpRecords, true), RowProtocol::Udp},
+        {&table(m_hooks.tcp6Records, ipv6), RowProtocol::Tcp6},
+        {&table(m_hooks.udp6Records, ipv6), RowProtocol::Udp6},
+    };
 
     ProgramSet programs;
     RowHandle firstMade = nullptr;
@@ -221,21 +255,16 @@ void ConnectionList::FillList() {
         UpdateBracket bracket(m_list);
         // Rows of an earlier fill would be shown twice.
         m_list.clear();
-        for (const File_Rec& record : tcp) {
-            RowHandle row = m_list.addRow();
-            makeRow(row->Rec, record, RowProtocol::Tcp, {});
-            programs.gather(record.ProcPath, record.ProcName);
-            if (hiddenLoopback(row->Rec))
-                m_list.deleteRow(row);
-            else if (!firstMade)
-                firstMade = row;
-        }
-        for (const File_Rec& record : udp) {
-            RowHandle row = m_list.addRow();
-            makeRow(row->Rec, record, RowProtocol::Udp, {});
-            programs.gather(record.ProcPath, record.ProcName);
-            if (!firstMade)
-                firstMade = row;
+        for (const auto& [records, protocol] : tables) {
+            for (const File_Rec& record : *records) {
+                RowHandle row = m_list.addRow();
+                makeRow(row->Rec, record, protocol, {});
+                programs.gather(record.ProcPath, record.ProcName);
+                if (hiddenLoopback(row->Rec))
+                    m_list.deleteRow(row);
+                else if (!firstMade)
+                    firstMade = row;
+            }
         }
     }
 
@@ -253,15 +282,29 @@ void ConnectionList::FillList() {
 void ConnectionList::RefreshList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
-    std::vector<File_Rec> emptyTcp;
-    std::vector<File_Rec> emptyUdp;
-    std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : emptyTcp;
-    std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : emptyUdp;
-
-    SnapshotIndex tcpIndex(tcp, tcpRecordKey);
-    SnapshotIndex udpIndex(udp, udpRecordKey);
-    std::vector<bool> tcpMatched(tcp.size(), false);
-    std::vector<bool> udpMatched(udp.size(), false);
+    const bool ipv6 = ipv6Shown();
+    // Indexed by RowProtocol. A table left out (none given, or IPv6 while the option is off)
+    // is empty, so its rows do not survive and it adds none.
+    std::array<std::vector<File_Rec>, 4> empty;
+    const auto table = [&empty](std::vector<File_Rec>* records, RowProtocol protocol,
+                                bool shown) -> std::vector<File_Rec>& {
+        return records && shown ? *records : empty[static_cast<std::size_t>(protocol)];
+    };
+    const std::array<std::vector<File_Rec>*, 4> tables = {
+        &table(m_hooks.tcpRecords, RowProtocol::Tcp, true),
+        &table(m_hooks.udpRecords, RowProtocol::Udp, true),
+        &table(m_hooks.tcp6Records, RowProtocol::Tcp6, ipv6),
+        &table(m_hooks.udp6Records, RowProtocol::Udp6, ipv6),
+    };
+    std::array<SnapshotIndex, 4> indexes = {
+        SnapshotIndex(*tables[0], tcpRecordKey),
+        SnapshotIndex(*tables[1], udpRecordKey),
+        SnapshotIndex(*tables[2], tcpRecordKey),
+        SnapshotIndex(*tables[3], udpRecordKey),
+    };
+    std::array<std::vector<bool>, 4> matched;
+    for (std::size_t t = 0; t < tables.size(); ++t)
+        matched[t].assign(tables[t]->size(), false);
 
     // The rows in display order, taken before anything is deleted; only the row being handled
     // is ever deleted, so the later handles stay valid. The loop below works ahead of itself:
@@ -270,20 +313,18 @@ void ConnectionList::RefreshList() {
     struct WalkItem {
         RowHandle row;
         std::uint64_t hash;
-        bool tcp;
+        std::size_t table; // a RowProtocol
     };
     std::vector<WalkItem> walk;
     walk.reserve(m_list.rowCount());
     for (RowHandle row = m_list.firstRow(); row; row = m_list.nextRow(row))
-        walk.push_back(WalkItem{row, 0, false});
+        walk.push_back(WalkItem{row, 0, 0});
     constexpr std::size_t RowAhead = 16;
     constexpr std::size_t HashAhead = 8;
     constexpr std::size_t RecordAhead = 4;
-    auto indexOf = [&](const WalkItem& item) -> SnapshotIndex& {
-        return item.tcp ? tcpIndex : udpIndex;
-    };
+    auto indexOf = [&](const WalkItem& item) -> SnapshotIndex& { return indexes[item.table]; };
     auto prepare = [&](WalkItem& item) {
-        item.tcp = isTcpRow(item.row->Rec);
+        item.table = static_cast<std::size_t>(rowTable(item.row->Rec));
         item.hash = hashKey(rowKey(item.row->Rec));
         indexOf(item).prefetchSlot(item.hash);
     };
@@ -310,13 +351,15 @@ void ConnectionList::RefreshList() {
             const WalkItem& item = walk[i];
             TMyRec& rec = item.row->Rec;
             bool survives = false;
-            if (item.tcp) {
-                const std::uint32_t found = tcpIndex.peek(rowKey(rec), item.hash);
+            SnapshotIndex& index = indexes[item.table];
+            std::vector<File_Rec>& records = *tables[item.table];
+            if (isTcpTable(static_cast<RowProtocol>(item.table))) {
+                const std::uint32_t found = index.peek(rowKey(rec), item.hash);
                 // A hidden loopback row leaves its record free, to be added and hidden again.
                 if (found != SnapshotIndex::End && !hiddenLoopback(rec)) {
-                    tcpIndex.take();
-                    tcpMatched[found] = true;
-                    File_Rec& record = tcp[found];
+                    index.take();
+                    matched[item.table][found] = true;
+                    File_Rec& record = records[found];
                     record.Mark = MarkMatched;
                     std::string state = TcpStateText(record.State);
                     if (state != rec.State) {
@@ -328,11 +371,11 @@ void ConnectionList::RefreshList() {
                     survives = true;
                 }
             } else {
-                const std::uint32_t found = udpIndex.peek(rowKey(rec), item.hash);
+                const std::uint32_t found = index.peek(rowKey(rec), item.hash);
                 if (found != SnapshotIndex::End) {
-                    udpIndex.take();
-                    udpMatched[found] = true;
-                    udp[found].Mark = MarkMatched;
+                    index.take();
+                    matched[item.table][found] = true;
+                    records[found].Mark = MarkMatched;
                     survives = true;
                 }
             }
@@ -342,21 +385,17 @@ void ConnectionList::RefreshList() {
                 m_list.deleteRow(item.row);
         }
 
-        for (std::size_t i = 0; i < tcp.size(); ++i) {
-            if (tcpMatched[i])
-                continue;
-            RowHandle row = m_list.addRow();
-            makeRow(row->Rec, tcp[i], RowProtocol::Tcp, MarkAdded);
-            programs.gather(tcp[i].ProcPath, tcp[i].ProcName);
-            if (hiddenLoopback(row->Rec))
-                m_list.deleteRow(row);
-        }
-        for (std::size_t i = 0; i < udp.size(); ++i) {
-            if (udpMatched[i])
-                continue;
-            RowHandle row = m_list.addRow();
-            makeRow(row->Rec, udp[i], RowProtocol::Udp, MarkAdded);
-            programs.gather(udp[i].ProcPath, udp[i].ProcName);
+        for (std::size_t t = 0; t < tables.size(); ++t) {
+            const std::vector<File_Rec>& records = *tables[t];
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                if (matched[t][i])
+                    continue;
+                RowHandle row = m_list.addRow();
+                makeRow(row->Rec, records[i], static_cast<RowProtocol>(t), MarkAdded);
+                programs.gather(records[i].ProcPath, records[i].ProcName);
+                if (hiddenLoopback(row->Rec))
+                    m_list.deleteRow(row);
+            }
         }
     }
 
