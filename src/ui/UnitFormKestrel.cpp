@@ -42,11 +42,13 @@ constexpr const char* TextMsgConfirmEndSystem =
 // The columns that the option ShowInfo shows and hides together.
 constexpr int FileDetailColumns[] = {ColumnPath, ColumnDescription, ColumnCompany};
 
-ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHooks hooks) {
+ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHooks hooks,
+                                std::function<bool()> showIPv6) {
     ui::CheckBox* showLocal = &c.CBShowLocal;
     ui::Label* netCount = &c.LabNetCount;
     ui::Label* appCount = &c.LabAppCount;
     hooks.showLocal = [showLocal] { return showLocal->checked(); };
+    hooks.showIPv6 = std::move(showIPv6);
     hooks.setNetCount = [netCount](std::size_t n) { netCount->setCaption(std::to_string(n)); };
     hooks.setAppCount = [appCount](std::size_t n) { appCount->setCaption(std::to_string(n)); };
     return hooks;
@@ -68,7 +70,8 @@ TFormKestrelServices systemFormServices() {
 
 TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelServices services)
     : m_c(controls), m_services(std::move(services)),
-      m_connections(controls.VTS, windowHooks(controls, m_services.snapshot)) {
+      m_connections(controls.VTS,
+                    windowHooks(controls, m_services.snapshot, [this] { return ShowIPv6; })) {
     // The design state comes first, so that no click handler runs for it.
     m_c.Form.setCaption(FormCaption);
     m_c.LabAppCount.setCaption("0");
@@ -106,6 +109,7 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
     m_c.NProcInfo.setCaption("进程信息");
     m_c.NEndProc.setCaption("结束进程(&E)");
     m_c.NCopy.setCaption("拷贝到剪贴板");
+    m_c.NExport.setCaption("导出列表...");
     m_c.NLocate.setCaption("定位文件");
     m_c.NProperty.setCaption("属性(&R)");
 
@@ -218,6 +222,14 @@ void TFormKestrel::CBShowLocalClick() {
         m_c.BTNRefresh.click();
 }
 
+void TFormKestrel::setShowIPv6(bool on) {
+    if (on == ShowIPv6)
+        return;
+    ShowIPv6 = on;
+    if (!Creating)
+        m_c.BTNRefresh.click();
+}
+
 void TFormKestrel::CBAutoRefreshClick() {
     AutoRefresh = m_c.CBAutoRefresh.checked();
     storeOption(m_c.CBAutoRefresh.tag());
@@ -318,7 +330,8 @@ void TFormKestrel::RefreshList() {
 // merged; at 100,000 endpoints they weigh as much as the rows, and the heap would keep them.
 void TFormKestrel::releaseSnapshot() {
     for (std::vector<File_Rec>* records :
-         {m_services.snapshot.tcpRecords, m_services.snapshot.udpRecords}) {
+         {m_services.snapshot.tcpRecords, m_services.snapshot.udpRecords,
+          m_services.snapshot.tcp6Records, m_services.snapshot.udp6Records}) {
         if (records != nullptr)
             std::vector<File_Rec>().swap(*records);
     }

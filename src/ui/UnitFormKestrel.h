@@ -13,6 +13,7 @@
 #include "list/ImageListEx.h"
 #include "list/ListControl.h"
 #include "os/ProcessControl.h"
+#include "os/SettingsPath.h"
 #include "ui/CommandComponents.h"
 #include "ui/Components.h"
 #include "ui/IniFile.h"
@@ -38,6 +39,7 @@ struct TFormKestrelControls {
     ui::MenuItem& NProcInfo;
     ui::MenuItem& NEndProc;
     ui::MenuItem& NCopy;
+    ui::MenuItem& NExport;
     ui::MenuItem& NLocate;
     ui::MenuItem& NProperty;
     // Message boxes and the application's general error report.
@@ -54,7 +56,7 @@ struct TFormKestrelServices {
     // The system program folders as the system names them.
     std::function<std::vector<std::string>()> systemDirs;
     std::function<bool()> enableDebugPrivilege;
-    // The snapshot: takeSnapshot, tcpRecords and udpRecords (the window adds the rest).
+    // The snapshot: takeSnapshot and the four tables (the window adds the rest).
     ConnectionListHooks snapshot;
     // Builds the description indexes (PrepareDescriptions); run beside the first fill.
     std::function<void()> prepareDescriptions;
@@ -65,6 +67,10 @@ struct TFormKestrelServices {
     SystemImageList* systemImages = nullptr;
     // Ends process `pid` if it still has the recorded identity (os::EndProcess).
     std::function<os::EndProcessResult(std::uint32_t pid, std::uint64_t startTime)> endProcess;
+    // Writes a whole file so that it is there complete or not at all: false, with nothing
+    // left behind, when that fails (os::ReplaceWholeFile).
+    std::function<bool(const std::string& path, const std::string& contents)> writeWholeFile =
+        os::ReplaceWholeFile;
 };
 
 // What the connection commands use besides the controls, owned by the toolkit layer and bound
@@ -74,10 +80,11 @@ struct TFormKestrelCommands {
     ShellRequests* Shell = nullptr;
     ClipboardText* Clipboard = nullptr;
     ui::ProcInfoDialogs* ProcInfoDialogs = nullptr;
+    ui::SaveFileDialog* SaveDialog = nullptr;
 };
 
 // The real system: os::SettingsFilePath, os::ExecutableDir, os::SystemDirectories,
-// EnableDebugPrivilege and GetTcpUdpTable over TcpRecords and UdpRecords.
+// EnableDebugPrivilege and GetTcpUdpTable over its four tables.
 TFormKestrelServices systemFormServices();
 
 class TFormKestrel : public ListControlEvents {
@@ -125,6 +132,11 @@ public:
     void BTNUpdateClick();
     void NCopyClick();
     void NProcInfoClick();
+    // "导出列表...": asks for a file name and saves the rows shown then, in display order, with
+    // the visible columns (ListExport.h; tab-separated for a name ending in ".txt", else CSV).
+    // Cancelled, nothing is written; a failed write leaves nothing behind and shows
+    // MsgCannotExport with the file's name.
+    void NExportClick();
 
     // The icon caches: SmallIcons (16 x 16) serves the list's column 1, LargeIcons (32 x 32)
     // the process details. nullptr before FormCreate made them, or without icon services.
@@ -141,6 +153,11 @@ public:
     bool autoRefresh() const { return AutoRefresh; }
     bool alwaysTop() const { return AlwaysTop; }
     bool showInfo() const { return ShowInfo; }
+    // The option ShowIPv6 (default off): IPv6 endpoints as "TCPv6" and "UDPv6" rows. A change
+    // refreshes the list at once through the Refresh button's click, except while the window is
+    // being created (the first fill reads it); setting the current value does nothing.
+    bool showIPv6() const { return ShowIPv6; }
+    void setShowIPv6(bool on);
     const std::string& msgSystemProcess() const { return MsgSystemProcess; }
     const std::string& textNotEnabled() const { return TextNotEnabled; }
     const std::string& msgConfirmExit() const { return MsgConfirmExit; }
@@ -148,6 +165,8 @@ public:
     const std::string& textSystemNote() const { return TextSystemNote; }
     const std::string& textIdleNote() const { return TextIdleNote; }
     const std::string& msgConfirmEndSystem() const { return MsgConfirmEndSystem; }
+    // "无法保存文件：%s": the message of a failed export, "%s" the file's name.
+    static const char* const MsgCannotExport;
     const std::string& settingsFile() const { return m_services.settingsFile; }
 
 private:
@@ -188,6 +207,7 @@ private:
     bool AutoRefresh = false;
     bool AlwaysTop = true;
     bool ShowInfo = false;
+    bool ShowIPv6 = false;
     std::unique_ptr<TImageListEx> SmallIcons;
     std::unique_ptr<TImageListEx> LargeIcons;
     std::string MsgSystemProcess;

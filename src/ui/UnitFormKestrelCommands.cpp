@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "list/Columns.h"
 #include "ui/ClipboardReport.h"
 #include "ui/HelpFile.h"
+#include "ui/ListExport.h"
 #include "ui/SystemProcessCheck.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/UnitFormProcInfo.h"
@@ -40,6 +42,7 @@ void TFormKestrel::bindCommandHandlers() {
     m_c.NProcInfo.setOnClick([this] { NProcInfoClick(); });
     m_c.NEndProc.setOnClick([this] { NEndProcClick(); });
     m_c.NCopy.setOnClick([this] { NCopyClick(); });
+    m_c.NExport.setOnClick([this] { NExportClick(); });
     m_c.NLocate.setOnClick([this] { NLocateClick(); });
     m_c.NProperty.setOnClick([this] { NPropertyClick(); });
 }
@@ -48,7 +51,7 @@ void TFormKestrel::unbindCommandHandlers() {
     for (ui::Button* button : {&m_c.BTNEndPro, &m_c.BTNHelp, &m_c.BTNHomePage, &m_c.BTNUpdate})
         button->setOnClick({});
     for (ui::MenuItem* item :
-         {&m_c.NProcInfo, &m_c.NEndProc, &m_c.NCopy, &m_c.NLocate, &m_c.NProperty})
+         {&m_c.NProcInfo, &m_c.NEndProc, &m_c.NCopy, &m_c.NExport, &m_c.NLocate, &m_c.NProperty})
         item->setOnClick({});
 }
 
@@ -200,6 +203,26 @@ void TFormKestrel::NCopyClick() {
     if (row == nullptr || m_commands.Clipboard == nullptr)
         return;
     m_commands.Clipboard->setText(BuildClipboardReport(row->Rec));
+}
+
+const char* const TFormKestrel::MsgCannotExport = "无法保存文件：%s";
+
+void TFormKestrel::NExportClick() {
+    if (m_commands.SaveDialog == nullptr)
+        return;
+    const std::string fileName = m_commands.SaveDialog->askSaveFileName("导出列表", "Kestrel.csv");
+    if (fileName.empty())
+        return;
+    // The dialog's modal loop may have let a refresh run: what is saved is what is shown now.
+    const std::string contents = exportList(m_c.VTS, exportFormatFor(fileName));
+    if (m_services.writeWholeFile && m_services.writeWholeFile(fileName, contents))
+        return;
+    const std::string_view text = MsgCannotExport;
+    const std::size_t at = text.find("%s");
+    std::string message(text.substr(0, at));
+    message += fileName;
+    message += text.substr(at + 2);
+    m_c.Messages.showMessage(message);
 }
 
 void TFormKestrel::NProcInfoClick() {

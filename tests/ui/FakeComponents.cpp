@@ -40,7 +40,7 @@ TFormKestrelControls FakeKestrelWindow::controls() {
     return TFormKestrelControls{
         Form,       VTS,       LabAppCount, LabNetCount,   BTNHelp,     BTNUpdate,  BTNHomePage,
         BTNRefresh, BTNEndPro, CBShowLocal, CBAutoRefresh, CBAlwaysTop, CBShowInfo, Timer1,
-        NProcInfo,  NEndProc,  NCopy,       NLocate,       NProperty,   Messages,
+        NProcInfo,  NEndProc,  NCopy,       NExport,       NLocate,     NProperty,  Messages,
     };
 }
 

@@ -128,6 +128,7 @@ struct FakeKestrelWindow {
     FakeMenuItem NProcInfo;
     FakeMenuItem NEndProc;
     FakeMenuItem NCopy;
+    FakeMenuItem NExport;
     FakeMenuItem NLocate;
     FakeMenuItem NProperty;
     FakeMessageBoxes Messages;

@@ -148,6 +148,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     QAction* endProc = m_popup->addAction(text("结束进程(&E)"));
     m_popup->addSeparator();
     QAction* copy = m_popup->addAction(text("拷贝到剪贴板"));
+    QAction* exportList = m_popup->addAction(text("导出列表..."));
     QAction* locate = m_popup->addAction(text("定位文件"));
     QAction* property = m_popup->addAction(text("属性(&R)"));
 
@@ -166,6 +167,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     m_procInfo = std::make_unique<QtMenuItem>(procInfo, m_messages);
     m_endProc = std::make_unique<QtMenuItem>(endProc, m_messages);
     m_copy = std::make_unique<QtMenuItem>(copy, m_messages);
+    m_export = std::make_unique<QtMenuItem>(exportList, m_messages);
     m_locate = std::make_unique<QtMenuItem>(locate, m_messages);
     m_property = std::make_unique<QtMenuItem>(property, m_messages);
 
@@ -187,6 +189,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         .NProcInfo = *m_procInfo,
         .NEndProc = *m_endProc,
         .NCopy = *m_copy,
+        .NExport = *m_export,
         .NLocate = *m_locate,
         .NProperty = *m_property,
         .Messages = m_messages,

@@ -116,6 +116,7 @@ private:
     std::unique_ptr<QtMenuItem> m_procInfo;
     std::unique_ptr<QtMenuItem> m_endProc;
     std::unique_ptr<QtMenuItem> m_copy;
+    std::unique_ptr<QtMenuItem> m_export;
     std::unique_ptr<QtMenuItem> m_locate;
     std::unique_ptr<QtMenuItem> m_property;
     // The icon theme as the system's image lists, behind both icon caches.

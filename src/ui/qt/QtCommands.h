@@ -35,6 +35,17 @@ private:
     std::function<TImageListEx*()> m_largeIcons;
 };
 
+// QFileDialog::getSaveFileName, starting in the home folder.
+class QtSaveFileDialog : public ui::SaveFileDialog {
+public:
+    explicit QtSaveFileDialog(QWidget* owner) : m_owner(owner) {}
+    std::string askSaveFileName(const std::string& caption,
+                                const std::string& suggestedName) override;
+
+private:
+    QPointer<QWidget> m_owner;
+};
+
 class QtCommandComponents {
 public:
     QtCommandComponents(QWidget* owner, QMenu* pmTree, std::function<TImageListEx*()> largeIcons);
@@ -45,6 +56,7 @@ private:
     QtShell m_shell;
     QtClipboardText m_clipboard;
     QtProcInfoDialogs m_dialogs;
+    QtSaveFileDialog m_saveDialog;
 };
 
 } // namespace qtui

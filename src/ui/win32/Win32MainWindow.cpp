@@ -79,6 +79,7 @@ enum MenuId : UINT {
     IdCopy,
     IdLocate,
     IdProperty,
+    IdExport,
 };
 
 template <std::size_t N> Picture picture(const char* const (&lines)[N]) {
@@ -147,6 +148,7 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             .NProcInfo = *m_menuItems[0],
             .NEndProc = *m_menuItems[1],
             .NCopy = *m_menuItems[2],
+            .NExport = *m_menuItems[5],
             .NLocate = *m_menuItems[3],
             .NProperty = *m_menuItems[4],
             .Messages = m_messages,
@@ -253,8 +255,10 @@ void Win32MainWindow::makeControls() {
         const char* caption;
     };
     const MenuLine lines[] = {
-        {IdProcInfo, "进程信息"}, {0, nullptr},           {IdEndProc, "结束进程(&E)"}, {0, nullptr},
-        {IdCopy, "拷贝到剪贴板"}, {IdLocate, "定位文件"}, {IdProperty, "属性(&R)"},
+        {IdProcInfo, "进程信息"},    {0, nullptr},
+        {IdEndProc, "结束进程(&E)"}, {0, nullptr},
+        {IdCopy, "拷贝到剪贴板"},    {IdExport, "导出列表..."},
+        {IdLocate, "定位文件"},      {IdProperty, "属性(&R)"},
     };
     for (const MenuLine& line : lines) {
         const BOOL added = line.caption ? ::AppendMenuW(m_popup, MF_STRING, line.id,
@@ -263,7 +267,8 @@ void Win32MainWindow::makeControls() {
         if (!added)
             throw std::runtime_error("Cannot fill the context menu");
     }
-    const UINT itemIds[] = {IdProcInfo, IdEndProc, IdCopy, IdLocate, IdProperty};
+    // The export item came last; the others keep their places in m_menuItems.
+    const UINT itemIds[] = {IdProcInfo, IdEndProc, IdCopy, IdLocate, IdProperty, IdExport};
     for (std::size_t i = 0; i < m_menuItems.size(); ++i)
         m_menuItems[i] = std::make_unique<Win32MenuItem>(m_popup, itemIds[i], m_messages);
 }

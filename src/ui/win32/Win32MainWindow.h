@@ -132,7 +132,7 @@ private:
     std::unique_ptr<Win32CheckBox> m_cbAlwaysTop;
     std::unique_ptr<Win32CheckBox> m_cbShowInfo;
     std::unique_ptr<Win32Timer> m_timer;
-    std::array<std::unique_ptr<Win32MenuItem>, 5> m_menuItems;
+    std::array<std::unique_ptr<Win32MenuItem>, 6> m_menuItems;
     // The shell's system image lists, behind both icon caches.
     std::unique_ptr<Win32SystemImageList> m_systemImages;
     // The context menu, shell, clipboard and details dialogs of the connection commands.
