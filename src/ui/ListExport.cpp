@@ -21,6 +21,8 @@ bool endsWithTxt(std::string_view name) {
     return true;
 }
 
+} // namespace
+
 void appendCsvField(std::string& out, std::string_view field) {
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
         out.append(field);
@@ -58,6 +60,8 @@ void appendTsvField(std::string& out, std::string_view field) {
         field.remove_prefix(special + 1);
     }
 }
+
+namespace {
 
 // Appends one record; `field(i)` gives the text of field i of `count`.
 template <typename Field>

@@ -19,6 +19,11 @@ enum class ExportFormat {
     Tsv,
 };
 
+// Appends one field: quoted as RFC 4180 asks when it holds a comma, a double quote, CR or LF;
+// with the escapes of ExportFormat::Tsv.
+void appendCsvField(std::string& out, std::string_view field);
+void appendTsvField(std::string& out, std::string_view field);
+
 // Tab-separated text for a name ending in ".txt" (ASCII letters in any case), CSV otherwise.
 ExportFormat exportFormatFor(std::string_view fileName);
 
