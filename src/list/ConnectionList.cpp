@@ -237,18 +237,26 @@ bool ConnectionList::ipv6Shown() const {
 void ConnectionList::FillList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
-    const bool ipv6 = ipv6Shown();
-    const auto table = [](const std::vector<File_Rec>* records,
-                          bool shown) -> const std::vector<File_Rec>& {
-        return records && shown ? *records : noRecords;
-    };
-    const std::pair<const std::vector<File_Rec>*, RowProtocol> tables[] = {
-        {&table(m_hooks.tcpRecords, true), RowProtocol::Tcp},
-        {&table(m_hooks.udpRecords, true), RowProtocol::Udp},
-        {&table(m_hooks.tcp6Records, ipv6), RowProtocol::Tcp6},
-        {&table(m_hooks.udp6Records, ipv6), RowProtocol::Udp6},
-    };
+    FillList(m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords,
+             m_hooks.udpRecords ? *m_hooks.udpRecords : noRecords,
+             m_hooks.tcp6Records ? *m_hooks.tcp6Records : noRecords,
+             m_hooks.udp6Records ? *m_hooks.udp6Records : noRecords);
+}
 
+void ConnectionList::FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp) {
+    FillList(tcp, udp, noRecords, noRecords);
+}
+
+void ConnectionList::FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp,
+                              const std::vector<File_Rec>& tcp6,
+                              const std::vector<File_Rec>& udp6) {
+    const bool ipv6 = ipv6Shown();
+    const std::pair<const std::vector<File_Rec>*, RowProtocol> tables[] = {
+        {&tcp, RowProtocol::Tcp},
+        {&udp, RowProtocol::Udp},
+        {ipv6 ? &tcp6 : &noRecords, RowProtocol::Tcp6},
+        {ipv6 ? &udp6 : &noRecords, RowProtocol::Udp6},
+    };
     ProgramSet programs;
     RowHandle firstMade = nullptr;
     {
@@ -282,20 +290,27 @@ void ConnectionList::FillList() {
 void ConnectionList::RefreshList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
+    std::vector<File_Rec> empty[4];
+    RefreshList(m_hooks.tcpRecords ? *m_hooks.tcpRecords : empty[0],
+                m_hooks.udpRecords ? *m_hooks.udpRecords : empty[1],
+                m_hooks.tcp6Records ? *m_hooks.tcp6Records : empty[2],
+                m_hooks.udp6Records ? *m_hooks.udp6Records : empty[3]);
+}
+
+void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp) {
+    std::vector<File_Rec> noTcp6;
+    std::vector<File_Rec> noUdp6;
+    RefreshList(tcp, udp, noTcp6, noUdp6);
+}
+
+void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp,
+                                 std::vector<File_Rec>& tcp6, std::vector<File_Rec>& udp6) {
+    // Indexed by RowProtocol. The IPv6 tables while the option is off count as empty, so their
+    // rows do not survive and they add none.
     const bool ipv6 = ipv6Shown();
-    // Indexed by RowProtocol. A table left out (none given, or IPv6 while the option is off)
-    // is empty, so its rows do not survive and it adds none.
-    std::array<std::vector<File_Rec>, 4> empty;
-    const auto table = [&empty](std::vector<File_Rec>* records, RowProtocol protocol,
-                                bool shown) -> std::vector<File_Rec>& {
-        return records && shown ? *records : empty[static_cast<std::size_t>(protocol)];
-    };
-    const std::array<std::vector<File_Rec>*, 4> tables = {
-        &table(m_hooks.tcpRecords, RowProtocol::Tcp, true),
-        &table(m_hooks.udpRecords, RowProtocol::Udp, true),
-        &table(m_hooks.tcp6Records, RowProtocol::Tcp6, ipv6),
-        &table(m_hooks.udp6Records, RowProtocol::Udp6, ipv6),
-    };
+    std::vector<File_Rec> left6[2];
+    const std::array<std::vector<File_Rec>*, 4> tables = {&tcp, &udp, ipv6 ? &tcp6 : &left6[0],
+                                                          ipv6 ? &udp6 : &left6[1]};
     std::array<SnapshotIndex, 4> indexes = {
         SnapshotIndex(*tables[0], tcpRecordKey),
         SnapshotIndex(*tables[1], udpRecordKey),

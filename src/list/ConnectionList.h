@@ -45,11 +45,21 @@ public:
     // sort column and direction, and sets both counters. Programs: distinct exact ProcName values
     // of the rows with a path, including hidden loopback rows.
     void FillList();
+    // FillList from records taken already (takeSnapshot is not called); without IPv6 tables
+    // none are shown.
+    void FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp);
+    void FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp,
+                  const std::vector<File_Rec>& tcp6, const std::vector<File_Rec>& udp6);
     // Merges a new snapshot into the rows shown: surviving rows keep selection and focus (TCP
     // rows take the new state, marked "md" when it changed, else empty), vanished rows go,
     // new endpoints become rows marked "add"; then sorts, sets the counters, gives the list
     // the focus, selects the first row if nothing is selected, and repaints.
     void RefreshList();
+    // RefreshList from records taken already (takeSnapshot is not called); marks them. Without
+    // IPv6 tables the IPv6 rows go.
+    void RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp);
+    void RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp,
+                     std::vector<File_Rec>& tcp6, std::vector<File_Rec>& udp6);
 
 private:
     bool hiddenLoopback(const TMyRec& row) const;

@@ -196,7 +196,11 @@ protected:
         return n;
     }
 
-    void event(const std::function<void()>& handler) { ui::dispatchEvent(w.Messages, handler); }
+    // A user's event, then the event loop until the work it started is done.
+    void event(const std::function<void()>& handler) {
+        ui::dispatchEvent(w.Messages, handler);
+        w.Worker.runAll();
+    }
 
     // "local:port>remote:port state mark" of a row.
     static std::string texts(RowHandle row) {

@@ -156,12 +156,10 @@ protected:
         TFormKestrelServices s;
         s.settingsFile = dir.file("Kestrel.ini");
         s.enableDebugPrivilege = [] { return false; };
-        s.snapshot.takeSnapshot = [this] {
-            tcp = nextTcp;
-            udp = nextUdp;
+        s.takeSnapshot = [this](Snapshot& snapshot) {
+            snapshot.Tcp = nextTcp;
+            snapshot.Udp = nextUdp;
         };
-        s.snapshot.tcpRecords = &tcp;
-        s.snapshot.udpRecords = &udp;
         s.writeWholeFile = [this](const std::string& path, const std::string& contents) {
             ++writes;
             return os::ReplaceWholeFile(path, contents);
@@ -177,13 +175,14 @@ protected:
     void exportAs(const std::string& name) {
         dialog.answer = name;
         ui::dispatchEvent(w.Messages, [this] { w.NExport.click(); });
+        w.Worker.runAll();
     }
 
     TempDir dir;
     TempDir out;
     FakeKestrelWindow w;
     FakeSaveDialog dialog;
-    std::vector<File_Rec> nextTcp, nextUdp, tcp, udp;
+    std::vector<File_Rec> nextTcp, nextUdp;
     int writes = 0;
     std::unique_ptr<TFormKestrel> form;
 };
@@ -201,6 +200,7 @@ TEST_F(ExportCommandTest, SavesTheRowsShownInTheChosenFormat) {
 
     // With the file details shown and the list sorted by port, descending, as text.
     ui::dispatchEvent(w.Messages, [this] { w.CBShowInfo.setChecked(true); });
+    w.Worker.runAll();
     ui::dispatchEvent(w.Messages, [this] { form->VTSHeaderClick(ColumnLocalPort); });
     const std::string txt = out.file("list.TXT");
     exportAs(txt);
@@ -257,6 +257,7 @@ TEST_F(ExportCommandTest, ARefreshWhileTheDialogIsOpenIsWhatGetsSaved) {
         nextTcp.pop_back();
         nextUdp.clear();
         w.BTNRefresh.click();
+        w.Worker.runAll();
     };
     const std::string file = out.file("after.csv");
     exportAs(file);

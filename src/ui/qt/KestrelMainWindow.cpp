@@ -170,6 +170,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     m_export = std::make_unique<QtMenuItem>(exportList, m_messages);
     m_locate = std::make_unique<QtMenuItem>(locate, m_messages);
     m_property = std::make_unique<QtMenuItem>(property, m_messages);
+    m_worker = std::make_unique<QtWorker>(m_messages);
 
     const TFormKestrelControls controls{
         .Form = *this,
@@ -193,6 +194,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         .NLocate = *m_locate,
         .NProperty = *m_property,
         .Messages = m_messages,
+        .Worker = *m_worker,
     };
     if (!services.makeImageStore || !services.systemImages) {
         QtSystemImageList::prepareIconTheme();
