@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "list/Columns.h"
 #include "list/RowRules.h"
 
 namespace {
@@ -234,6 +235,18 @@ bool ConnectionList::ipv6Shown() const {
     return m_hooks.showIPv6 && m_hooks.showIPv6();
 }
 
+namespace {
+
+// Bytes per second from `before` to `after` of the same socket; -1 when unknown (no counters,
+// another socket with the same texts, counters that went back, no time passed).
+double rateOf(std::uint64_t before, std::uint64_t after, double seconds) {
+    if (after < before || !(seconds > 0))
+        return -1;
+    return static_cast<double>(after - before) / seconds;
+}
+
+} // namespace
+
 void ConnectionList::FillList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
@@ -257,6 +270,8 @@ void ConnectionList::FillList(const std::vector<File_Rec>& tcp, const std::vecto
         {ipv6 ? &tcp6 : &noRecords, RowProtocol::Tcp6},
         {ipv6 ? &udp6 : &noRecords, RowProtocol::Udp6},
     };
+    m_snapshotTimed = static_cast<bool>(m_hooks.secondsNow);
+    m_snapshotSeconds = m_snapshotTimed ? m_hooks.secondsNow() : 0;
     ProgramSet programs;
     RowHandle firstMade = nullptr;
     {
@@ -320,6 +335,13 @@ void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Re
     std::array<std::vector<bool>, 4> matched;
     for (std::size_t t = 0; t < tables.size(); ++t)
         matched[t].assign(tables[t]->size(), false);
+    // The time the merged snapshot is taken in; a worker hands it over moments later, which
+    // the rate does not tell apart.
+    const bool timed = static_cast<bool>(m_hooks.secondsNow);
+    const double now = timed ? m_hooks.secondsNow() : 0;
+    const double interval = timed && m_snapshotTimed ? now - m_snapshotSeconds : -1;
+    m_snapshotTimed = timed;
+    m_snapshotSeconds = now;
 
     // The rows in display order, taken before anything is deleted; only the row being handled
     // is ever deleted, so the later handles stay valid. The loop below works ahead of itself:
@@ -383,6 +405,21 @@ void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Re
                     } else {
                         rec.Mark.clear();
                     }
+                    // The same endpoint texts may now be a newer socket (another cookie).
+                    const os::Endpoint before = rec.Socket;
+                    rec.Socket = record.Socket;
+                    rec.Socket.protocol = os::Protocol::Tcp;
+                    rec.Socket.state = static_cast<std::uint32_t>(record.State);
+                    const bool sameCounters = before.hasByteCounters &&
+                                              rec.Socket.hasByteCounters &&
+                                              before.cookie == rec.Socket.cookie;
+                    setRowTraffic(
+                        rec,
+                        sameCounters ? rateOf(before.bytesAcked, rec.Socket.bytesAcked, interval)
+                                     : -1,
+                        sameCounters
+                            ? rateOf(before.bytesReceived, rec.Socket.bytesReceived, interval)
+                            : -1);
                     survives = true;
                 }
             } else {
@@ -391,6 +428,8 @@ void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Re
                     index.take();
                     matched[item.table][found] = true;
                     records[found].Mark = MarkMatched;
+                    rec.Socket = records[found].Socket;
+                    rec.Socket.protocol = os::Protocol::Udp;
                     survives = true;
                 }
             }

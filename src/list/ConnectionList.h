@@ -30,6 +30,9 @@ struct ConnectionListHooks {
     // LabNetCount: rows shown. LabAppCount: programs.
     std::function<void(std::size_t)> setNetCount;
     std::function<void(std::size_t)> setAppCount;
+    // Seconds on a steady clock, read once per snapshot: the traffic rates are the counters'
+    // growth over the time between two snapshots. Without it no rate is known.
+    std::function<double()> secondsNow;
 };
 
 // Hooks over the real snapshot: GetTcpUdpTable, TcpRecords, UdpRecords, Tcp6Records and
@@ -67,4 +70,6 @@ private:
 
     ListControl& m_list;
     ConnectionListHooks m_hooks;
+    double m_snapshotSeconds = 0; // when the rows' counters were read
+    bool m_snapshotTimed = false;
 };

@@ -1,5 +1,7 @@
 #include "list/RowRules.h"
 
+#include "list/Columns.h"
+
 #include <array>
 
 std::string TcpStateText(std::int32_t state) {
@@ -79,4 +81,9 @@ void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::str
     row.Company = record.Company;
     row.Mark = mark;
     row.ProcStartTime = record.ProcStartTime;
+    row.Socket = record.Socket;
+    row.Socket.protocol = tcp ? os::Protocol::Tcp : os::Protocol::Udp;
+    row.Socket.state = tcp ? static_cast<std::uint32_t>(record.State) : 0;
+    row.RemoteHost.clear();
+    setRowTraffic(row, -1, -1);
 }

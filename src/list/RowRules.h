@@ -40,5 +40,6 @@ std::string describeRecord(const File_Rec& record);
 std::string describeRecordPlainly(const File_Rec& record);
 
 // Fills `row` from `record`: protocol, state (TCP, TCPv6), addresses and ports (remote ones for
-// TCP and TCPv6 only), PID, name, path, description, company, the process start time, and `mark`.
+// TCP and TCPv6 only), PID, name, path, description, company, the process start time, the
+// socket (with the row's protocol and state), and `mark`.
 void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark);

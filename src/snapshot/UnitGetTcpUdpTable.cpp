@@ -126,6 +126,7 @@ void fillRecord(File_Rec& rec, const os::Endpoint& e, OwnerLookup& lookup) {
     rec.HasByteCounters = e.hasByteCounters;
     rec.BytesAcked = e.bytesAcked;
     rec.BytesReceived = e.bytesReceived;
+    rec.Socket = e;
     // Held by a process this program may not see: the row names its user instead.
     if (e.pid == 0 && e.inode != 0 && e.uid != os::NoUserId)
         rec.UserName = lookup.userName(e.uid);

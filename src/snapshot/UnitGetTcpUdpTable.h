@@ -37,6 +37,9 @@ struct File_Rec {
     // (PID 0 with an inode: another user's, as far as this program may see); empty otherwise
     // and when the system knows no name.
     std::string UserName;
+    // The row of the system's table this record was made from (addresses as bytes, scope IDs,
+    // cookie): what closing the connection names. Tests may leave it as it starts.
+    os::Endpoint Socket;
 };
 
 // One snapshot as a value: the IPv4 records, and the IPv6 records kept apart (the list shows

@@ -33,6 +33,15 @@ public:
                                         const std::string& suggestedName) = 0;
 };
 
+// A menu that belongs to a button (PmOptions under BTNOptions).
+class DropDownMenu {
+public:
+    virtual ~DropDownMenu() = default;
+    // Shows the menu just below its button, modally: it returns once the menu has closed and
+    // the chosen item has been clicked (MenuItem::click).
+    virtual void dropDown() = 0;
+};
+
 // Makes one process details dialog per opening.
 class ProcInfoDialogs {
 public:

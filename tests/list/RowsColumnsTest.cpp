@@ -240,6 +240,7 @@ TMyRec fullRow() {
     row.FileDesc = "D";
     row.Company = "C";
     row.Mark = "M";
+    row.RemoteHost = "H";
     return row;
 }
 
@@ -265,7 +266,8 @@ TEST(Columns, CellTextAndWhichColumnsCompare) {
         {ColumnDescription, "D", true},
         {ColumnCompany, "C", true},
         {ColumnMark, "M", false},
-        {14, "", false},
+        {ColumnRemoteHost, "H", true},
+        {AllColumnCount, "", false},
         {1000, "", false},
     };
     TMyRec other; // every text empty, so it sorts before `row` wherever a column compares

@@ -311,11 +311,14 @@ TEST_F(IPv6LiveTest, SortedAmongTheIPv4Rows) {
     event([&] { form->VTSHeaderClick(ColumnLocalAddr); });
     event([&] { form->VTSHeaderClick(ColumnLocalAddr); });
     event([&] { w.BTNRefresh.click(); });
+    // Looked up once: the machine may hold many thousands of rows.
+    const RowHandle ipv4Own = ownRow("TCP", client4Port, "127.0.0.1");
+    const RowHandle ipv6Own = ownRow("TCPv6", clientPort, "::1");
     int position = 0, ipv4Row = -1, ipv6Row = -1;
     for (RowHandle row = w.VTS.firstRow(); row != nullptr; row = w.VTS.nextRow(row), ++position) {
-        if (row == ownRow("TCP", client4Port, "127.0.0.1"))
+        if (row == ipv4Own)
             ipv4Row = position;
-        if (row == ownRow("TCPv6", clientPort, "::1"))
+        if (row == ipv6Own)
             ipv6Row = position;
     }
     ASSERT_GE(ipv4Row, 0);
