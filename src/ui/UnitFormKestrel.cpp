@@ -11,6 +11,7 @@
 
 #include "list/Columns.h"
 #include "list/RowRules.h"
+#include "os/HostNames.h"
 #include "os/Memory.h"
 #include "os/SettingsPath.h"
 #include "os/SystemDirs.h"
@@ -73,6 +74,7 @@ TFormKestrelServices systemFormServices() {
     services.endProcess = os::EndProcess;
     services.canCloseConnection = os::CanCloseConnection;
     services.closeConnection = os::CloseConnection;
+    services.hostNameOfAddress = os::HostNameOfAddress;
     return services;
 }
 
@@ -125,6 +127,9 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
     m_c.CBShowInfo.setOnClick([this] { CBShowInfoClick(); });
     bindCommandHandlers();
     m_c.VTS.setEventHandler(this);
+    HostNameResolver::Lookup lookup = m_services.hostNameOfAddress;
+    m_hostNames = std::make_unique<HostNameResolver>(m_c.Worker, std::move(lookup),
+                                                     [this] { showHostNames(); });
 }
 
 TFormKestrel::~TFormKestrel() {
@@ -141,6 +146,8 @@ TFormKestrel::~TFormKestrel() {
     for (ui::MenuItem* option : m_c.PmOptions)
         option->setOnClick({});
     unbindCommandHandlers();
+    // Names still being looked up find nobody to tell.
+    m_hostNames.reset();
 }
 
 ui::Button* TFormKestrel::buttonOf(MainControl control) const {
@@ -264,6 +271,7 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::exception_ptr error) {
         if (error)
             std::rethrow_exception(error);
         m_connections.RefreshList(snapshot.Tcp, snapshot.Udp);
+        showHostNames();
     } catch (...) {
         releaseSnapshot(snapshot);
         restoreAfterRefresh();
@@ -333,8 +341,50 @@ void TFormKestrel::optionItemClick(OptionItem which) {
     m_options[i] = item(which).checked();
     const OptionLook& look = MainWindowLook::Option(which);
     storeValue(MainWindowLook::OptionsSection, look.key, m_options[i]);
+    applyOptionColumns(which);
+    if (which == OptionItem::ResolveNames)
+        showHostNames();
     if (m_optionChanged[i])
         m_optionChanged[i]();
+}
+
+void TFormKestrel::applyOptionColumns(OptionItem which) {
+    for (const int column : MainWindowLook::OptionColumns(which))
+        m_c.VTS.setColumnVisible(column, option(which));
+}
+
+namespace {
+
+// A listener's or an unbound socket's "remote address" names no host.
+bool namesAHost(const std::string& address) {
+    return !address.empty() && address != "0.0.0.0" && address != "::" && address != "[::]";
+}
+
+} // namespace
+
+void TFormKestrel::showHostNames() {
+    bool changed = false;
+    for (RowHandle row = m_c.VTS.firstRow(); row != nullptr; row = m_c.VTS.nextRow(row)) {
+        TMyRec& rec = row->Rec;
+        if (!resolveNames() || !m_hostNames || !namesAHost(rec.RemoteAddr)) {
+            if (!rec.RemoteHost.empty()) {
+                rec.RemoteHost.clear();
+                changed = true;
+            }
+            continue;
+        }
+        const std::string* name = m_hostNames->name(rec.RemoteAddr);
+        const std::string& text = name != nullptr ? *name : rec.RemoteAddr;
+        if (rec.RemoteHost != text) {
+            rec.RemoteHost = text;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return;
+    if (m_c.VTS.sortColumn() == ColumnRemoteHost)
+        m_c.VTS.sort(m_c.VTS.sortColumn(), m_c.VTS.sortDirection());
+    m_c.VTS.repaint();
 }
 
 void TFormKestrel::CBShowInfoClick() {
@@ -433,6 +483,7 @@ void TFormKestrel::FillList() {
         m_services.takeSnapshot(snapshot);
     m_connections.FillList(snapshot.Tcp, snapshot.Udp);
     releaseSnapshot(snapshot);
+    showHostNames();
 }
 
 // The rows hold their own copies of what they show, so the snapshot's records are dead once

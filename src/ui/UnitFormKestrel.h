@@ -18,6 +18,7 @@
 #include "os/ProcessControl.h"
 #include "ui/CommandComponents.h"
 #include "ui/Components.h"
+#include "ui/HostNameResolver.h"
 #include "ui/IniFile.h"
 #include "ui/MainWindowLook.h"
 #include "ui/ShellRequests.h"
@@ -81,7 +82,12 @@ struct TFormKestrelServices {
     // Whether the system can close a connection like this one, and closing it
     // (os::CanCloseConnection, os::CloseConnection). Without them no connection is closed.
     std::function<bool(const os::Endpoint&)> canCloseConnection;
+    // Runs on the worker.
     std::function<os::CloseConnectionResult(const os::Endpoint&)> closeConnection;
+    // The name of a remote address, "" for none (os::HostNameOfAddress); runs on the worker,
+    // at most HostNameResolver::MaxLookups at a time. Without it the "目标主机" column shows
+    // the addresses.
+    std::function<std::string(const std::string& address)> hostNameOfAddress;
 };
 
 // What the connection commands use besides the controls, owned by the toolkit layer and bound
@@ -170,8 +176,8 @@ public:
     void BTNUpdateClick();
     void NCopyClick();
     void NProcInfoClick();
-    // Closes the TCP connection of the row after a question (No the default), then refreshes;
-    // a refusal shows MsgCannotCloseConnection and the reason.
+    // Closes the TCP connection of the row after a question (No the default) on the worker,
+    // then refreshes; a refusal shows MsgCannotCloseConnection and the reason.
     void NCloseConnectionClick();
     // Whether the row is a connection this system can close: TCP in a connected state (SYN
     // sent to last ACK), and one canCloseConnection accepts.
@@ -208,6 +214,12 @@ private:
     }
     ui::MenuItem& item(OptionItem item) const { return *m_c.PmOptions[index(item)]; }
     void optionItemClick(OptionItem item);
+    // Shows or hides the columns of an option by its value.
+    void applyOptionColumns(OptionItem item);
+    // While ResolveNames is on, gives every row its remote host's text (the address until its
+    // name is known, nothing for an address without one) and asks for the names not yet
+    // known; re-sorts when the list is sorted by that column. While it is off, clears them.
+    void showHostNames();
     void LoadSettings();
     void SaveSetting(int tag);
     void storeOption(int tag);
@@ -246,6 +258,7 @@ private:
     TFormKestrelServices m_services;
     ConnectionList m_connections;
     MenuRow m_menuRow;
+    std::unique_ptr<HostNameResolver> m_hostNames;
     bool m_loadingSettings = false;
     bool m_refreshing = false;
     // Completions hold it weakly: those that arrive after the window has gone do nothing.
