@@ -129,7 +129,7 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
     m_c.VTS.setEventHandler(this);
     HostNameResolver::Lookup lookup = m_services.hostNameOfAddress;
     m_hostNames = std::make_unique<HostNameResolver>(m_c.Worker, std::move(lookup),
-                                                     [this] { showHostNames(); });
+                                                     [this] { hostNamesArrived(); });
 }
 
 TFormKestrel::~TFormKestrel() {
@@ -362,7 +362,20 @@ bool namesAHost(const std::string& address) {
 
 } // namespace
 
+void TFormKestrel::hostNamesArrived() {
+    constexpr auto PassInterval = std::chrono::milliseconds(250);
+    if (m_hostNames && m_hostNames->running() > 0 &&
+        std::chrono::steady_clock::now() - m_lastHostPass < PassInterval)
+        return;
+    showHostNames();
+}
+
 void TFormKestrel::showHostNames() {
+    // With the option off since the start, the rows hold no text to clear: no walk.
+    if (!resolveNames() && !m_hostTextsSet)
+        return;
+    m_lastHostPass = std::chrono::steady_clock::now();
+    m_hostTextsSet = false;
     bool changed = false;
     for (RowHandle row = m_c.VTS.firstRow(); row != nullptr; row = m_c.VTS.nextRow(row)) {
         TMyRec& rec = row->Rec;
@@ -375,6 +388,7 @@ void TFormKestrel::showHostNames() {
         }
         const std::string* name = m_hostNames->name(rec.RemoteAddr);
         const std::string& text = name != nullptr ? *name : rec.RemoteAddr;
+        m_hostTextsSet = m_hostTextsSet || !text.empty();
         if (rec.RemoteHost != text) {
             rec.RemoteHost = text;
             changed = true;

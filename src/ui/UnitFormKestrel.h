@@ -4,6 +4,7 @@
 // window is first shown and FormCloseQuery before every close; every user event it forwards
 // goes through ui::dispatchEvent with Messages as the error report.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -220,6 +221,9 @@ private:
     // name is known, nothing for an address without one) and asks for the names not yet
     // known; re-sorts when the list is sorted by that column. While it is off, clears them.
     void showHostNames();
+    // Answers came in: every row is walked at most a few times a second while lookups go on,
+    // and once more when the last one has answered.
+    void hostNamesArrived();
     void LoadSettings();
     void SaveSetting(int tag);
     void storeOption(int tag);
@@ -259,6 +263,8 @@ private:
     ConnectionList m_connections;
     MenuRow m_menuRow;
     std::unique_ptr<HostNameResolver> m_hostNames;
+    bool m_hostTextsSet = false; // some row holds a "目标主机" text
+    std::chrono::steady_clock::time_point m_lastHostPass;
     bool m_loadingSettings = false;
     bool m_refreshing = false;
     // Completions hold it weakly: those that arrive after the window has gone do nothing.

@@ -122,8 +122,8 @@ TEST_F(OptionColumnsTest, EachOptionShowsItsColumnsAndBothOffShowTheDescribedOne
     // File details come before the columns of the options, as their numbers say.
     ui::dispatchEvent(w.Messages, [this] { w.CBShowInfo.setChecked(true); });
     choose(w.ResolveNames);
-    EXPECT_EQ(shown(), joined(Described, {ColumnPath, ColumnDescription, ColumnCompany,
-                                          ColumnRemoteHost}));
+    EXPECT_EQ(shown(),
+              joined(Described, {ColumnPath, ColumnDescription, ColumnCompany, ColumnRemoteHost}));
     EXPECT_TRUE(w.Messages.errors.empty());
 }
 
@@ -164,8 +164,8 @@ TEST_F(OptionColumnsTest, NamesArriveFromTheWorkerAndTheWindowNeverLooksUp) {
 TEST_F(OptionColumnsTest, NoMoreThanEightLookupsAtATime) {
     for (int i = 0; i < 30; ++i) {
         const std::string address = "10.1.0." + std::to_string(i + 1);
-        nextTcp.push_back(tcpRecord(5, "10.0.0.5", std::to_string(41000 + i), address, "443",
-                                    "202", "app", "/opt/app/app"));
+        nextTcp.push_back(tcpRecord(5, "10.0.0.5", std::to_string(41000 + i), address, "443", "202",
+                                    "app", "/opt/app/app"));
         names[address] = "host" + std::to_string(i) + ".example";
     }
     create("[Options]\nResolveNames=1\n");
