@@ -7,9 +7,9 @@
 #include "os/Endpoints.h"
 
 struct TMyRec {
-    std::string Protocol; // "TCP" or "UDP"
-    std::string State;    // TcpStateText of the record's state; empty in UDP rows
-    std::string LocalAddr;
+    std::string Protocol;  // "TCP" or "UDP"; "TCPv6" or "UDPv6" for IPv6 endpoints
+    std::string State;     // TcpStateText of the record's state; empty in UDP rows
+    std::string LocalAddr; // dotted quad, or RFC 5952 text (with "%scope") in IPv6 rows
     std::string LocalPort;
     std::string RemoteAddr; // empty in UDP rows
     std::string RemotePort; // empty in UDP rows

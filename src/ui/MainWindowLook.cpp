@@ -97,7 +97,8 @@ const std::vector<MenuLine<ContextItem>>& ContextMenu() {
         {ContextItem::NProcInfo, "进程信息"},    {ContextItem::Count, nullptr},
         {ContextItem::NEndProc, "结束进程(&E)"}, {ContextItem::NCloseConnection, "断开连接"},
         {ContextItem::Count, nullptr},           {ContextItem::NCopy, "拷贝到剪贴板"},
-        {ContextItem::NLocate, "定位文件"},      {ContextItem::NProperty, "属性(&R)"},
+        {ContextItem::NExport, "导出列表..."},   {ContextItem::NLocate, "定位文件"},
+        {ContextItem::NProperty, "属性(&R)"},
     };
     return lines;
 }

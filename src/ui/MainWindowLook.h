@@ -38,7 +38,16 @@ enum class MainControl {
 };
 
 // Items of the context menu PmTree.
-enum class ContextItem { NProcInfo, NEndProc, NCloseConnection, NCopy, NLocate, NProperty, Count };
+enum class ContextItem {
+    NProcInfo,
+    NEndProc,
+    NCloseConnection,
+    NCopy,
+    NExport,
+    NLocate,
+    NProperty,
+    Count
+};
 
 // Items of the options menu PmOptions (the button BTNOptions opens it).
 enum class OptionItem { ShowIPv6, ResolveNames, ShowTraffic, Count };

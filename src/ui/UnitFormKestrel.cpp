@@ -46,12 +46,13 @@ constexpr const char* TextMsgConfirmEndSystem =
 // The columns that the option ShowInfo shows and hides together.
 constexpr int FileDetailColumns[] = {ColumnPath, ColumnDescription, ColumnCompany};
 
-ConnectionListHooks windowHooks(const TFormKestrelControls& c) {
+ConnectionListHooks windowHooks(const TFormKestrelControls& c, std::function<bool()> showIPv6) {
     ConnectionListHooks hooks;
     ui::CheckBox* showLocal = &c.CBShowLocal;
     ui::Label* netCount = &c.LabNetCount;
     ui::Label* appCount = &c.LabAppCount;
     hooks.showLocal = [showLocal] { return showLocal->checked(); };
+    hooks.showIPv6 = std::move(showIPv6);
     hooks.setNetCount = [netCount](std::size_t n) { netCount->setCaption(std::to_string(n)); };
     hooks.setAppCount = [appCount](std::size_t n) { appCount->setCaption(std::to_string(n)); };
     hooks.secondsNow = [] {
@@ -80,7 +81,7 @@ TFormKestrelServices systemFormServices() {
 
 TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelServices services)
     : m_c(controls), m_services(std::move(services)),
-      m_connections(controls.VTS, windowHooks(controls)) {
+      m_connections(controls.VTS, windowHooks(controls, [this] { return showIPv6(); })) {
     // The design state comes first, so that no click handler runs for it.
     m_c.Form.setCaption(MainWindowLook::Caption);
     m_c.LabAppCount.setCaption(MainWindowLook::Control(MainControl::LabAppCount).caption);
@@ -270,7 +271,7 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::exception_ptr error) {
     try {
         if (error)
             std::rethrow_exception(error);
-        m_connections.RefreshList(snapshot.Tcp, snapshot.Udp);
+        m_connections.RefreshList(snapshot.Tcp, snapshot.Udp, snapshot.Tcp6, snapshot.Udp6);
         showHostNames();
     } catch (...) {
         releaseSnapshot(snapshot);
@@ -319,6 +320,13 @@ void TFormKestrel::CBShowLocalClick() {
         m_c.BTNRefresh.click();
 }
 
+void TFormKestrel::setShowIPv6(bool on) {
+    if (on == showIPv6())
+        return;
+    item(OptionItem::ShowIPv6).setChecked(on);
+    optionItemClick(OptionItem::ShowIPv6);
+}
+
 void TFormKestrel::CBAutoRefreshClick() {
     AutoRefresh = m_c.CBAutoRefresh.checked();
     storeOption(m_c.CBAutoRefresh.tag());
@@ -344,6 +352,9 @@ void TFormKestrel::optionItemClick(OptionItem which) {
     applyOptionColumns(which);
     if (which == OptionItem::ResolveNames)
         showHostNames();
+    // The IPv6 rows come and go with the next merge; the first fill reads the option itself.
+    if (which == OptionItem::ShowIPv6 && !Creating)
+        m_c.BTNRefresh.click();
     if (m_optionChanged[i])
         m_optionChanged[i]();
 }
@@ -495,7 +506,7 @@ void TFormKestrel::FillList() {
     Snapshot snapshot;
     if (m_services.takeSnapshot)
         m_services.takeSnapshot(snapshot);
-    m_connections.FillList(snapshot.Tcp, snapshot.Udp);
+    m_connections.FillList(snapshot.Tcp, snapshot.Udp, snapshot.Tcp6, snapshot.Udp6);
     releaseSnapshot(snapshot);
     showHostNames();
 }

@@ -17,6 +17,7 @@
 #include "list/ListControl.h"
 #include "os/ConnectionControl.h"
 #include "os/ProcessControl.h"
+#include "os/SettingsPath.h"
 #include "ui/CommandComponents.h"
 #include "ui/Components.h"
 #include "ui/HostNameResolver.h"
@@ -80,6 +81,10 @@ struct TFormKestrelServices {
     // Ends process `pid` if it still has the recorded identity (os::EndProcess). Runs on the
     // worker.
     std::function<os::EndProcessResult(std::uint32_t pid, std::uint64_t startTime)> endProcess;
+    // Writes a whole file so that it is there complete or not at all: false, with nothing
+    // left behind, when that fails (os::ReplaceWholeFile).
+    std::function<bool(const std::string& path, const std::string& contents)> writeWholeFile =
+        os::ReplaceWholeFile;
     // Whether the system can close a connection like this one, and closing it
     // (os::CanCloseConnection, os::CloseConnection). Without them no connection is closed.
     std::function<bool(const os::Endpoint&)> canCloseConnection;
@@ -100,6 +105,8 @@ struct TFormKestrelCommands {
     ui::ProcInfoDialogs* ProcInfoDialogs = nullptr;
     // The options menu, opened by BTNOptions.
     ui::DropDownMenu* PmOptions = nullptr;
+    // Asks for the file "导出列表..." writes.
+    ui::SaveFileDialog* SaveDialog = nullptr;
 };
 
 // The close-connection item's question and its refusal; the refusal's second line names the
@@ -177,6 +184,11 @@ public:
     void BTNUpdateClick();
     void NCopyClick();
     void NProcInfoClick();
+    // "导出列表...": asks for a file name and saves the rows shown then, in display order, with
+    // the visible columns (ListExport.h; tab-separated for a name ending in ".txt", else CSV).
+    // Cancelled, nothing is written; a failed write leaves nothing behind and shows
+    // MsgCannotExport with the file's name.
+    void NExportClick();
     // Closes the TCP connection of the row after a question (No the default) on the worker,
     // then refreshes; a refusal shows MsgCannotCloseConnection and the reason.
     void NCloseConnectionClick();
@@ -199,6 +211,11 @@ public:
     bool autoRefresh() const { return AutoRefresh; }
     bool alwaysTop() const { return AlwaysTop; }
     bool showInfo() const { return ShowInfo; }
+    // The option ShowIPv6 as if its menu item were clicked: IPv6 endpoints as "TCPv6" and
+    // "UDPv6" rows. A change is stored and starts a refresh at once through the Refresh
+    // button's click, except while the window is being created (the first fill reads it);
+    // setting the current value does nothing.
+    void setShowIPv6(bool on);
     const std::string& msgSystemProcess() const { return MsgSystemProcess; }
     const std::string& textNotEnabled() const { return TextNotEnabled; }
     const std::string& msgConfirmExit() const { return MsgConfirmExit; }
@@ -206,6 +223,8 @@ public:
     const std::string& textSystemNote() const { return TextSystemNote; }
     const std::string& textIdleNote() const { return TextIdleNote; }
     const std::string& msgConfirmEndSystem() const { return MsgConfirmEndSystem; }
+    // "无法保存文件：%s": the message of a failed export, "%s" the file's name.
+    static const char* const MsgCannotExport;
     const std::string& settingsFile() const { return m_services.settingsFile; }
 
 private:
@@ -276,6 +295,7 @@ private:
     bool AutoRefresh = false;
     bool AlwaysTop = true;
     bool ShowInfo = false;
+    bool ShowIPv6 = false;
     std::array<bool, static_cast<std::size_t>(OptionItem::Count)> m_options{};
     std::array<std::function<void()>, static_cast<std::size_t>(OptionItem::Count)> m_optionChanged;
     std::unique_ptr<TImageListEx> SmallIcons;

@@ -6,11 +6,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "list/Columns.h"
 #include "ui/ClipboardReport.h"
 #include "ui/HelpFile.h"
+#include "ui/ListExport.h"
 #include "ui/SystemProcessCheck.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/UnitFormProcInfo.h"
@@ -43,6 +45,7 @@ void TFormKestrel::bindCommandHandlers() {
     item(ContextItem::NEndProc).setOnClick([this] { NEndProcClick(); });
     item(ContextItem::NCloseConnection).setOnClick([this] { NCloseConnectionClick(); });
     item(ContextItem::NCopy).setOnClick([this] { NCopyClick(); });
+    item(ContextItem::NExport).setOnClick([this] { NExportClick(); });
     item(ContextItem::NLocate).setOnClick([this] { NLocateClick(); });
     item(ContextItem::NProperty).setOnClick([this] { NPropertyClick(); });
 }
@@ -277,6 +280,26 @@ void TFormKestrel::NCopyClick() {
     if (row == nullptr || m_commands.Clipboard == nullptr)
         return;
     m_commands.Clipboard->setText(BuildClipboardReport(row->Rec));
+}
+
+const char* const TFormKestrel::MsgCannotExport = "无法保存文件：%s";
+
+void TFormKestrel::NExportClick() {
+    if (m_commands.SaveDialog == nullptr)
+        return;
+    const std::string fileName = m_commands.SaveDialog->askSaveFileName("导出列表", "Kestrel.csv");
+    if (fileName.empty())
+        return;
+    // The dialog's modal loop may have let a refresh run: what is saved is what is shown now.
+    const std::string contents = exportList(m_c.VTS, exportFormatFor(fileName));
+    if (m_services.writeWholeFile && m_services.writeWholeFile(fileName, contents))
+        return;
+    const std::string_view text = MsgCannotExport;
+    const std::size_t at = text.find("%s");
+    std::string message(text.substr(0, at));
+    message += fileName;
+    message += text.substr(at + 2);
+    m_c.Messages.showMessage(message);
 }
 
 void TFormKestrel::NProcInfoClick() {

@@ -168,6 +168,7 @@ struct FakeKestrelWindow {
     FakeMenuItem NEndProc;
     FakeMenuItem NCloseConnection;
     FakeMenuItem NCopy;
+    FakeMenuItem NExport;
     FakeMenuItem NLocate;
     FakeMenuItem NProperty;
     // The options menu's items, in OptionItem order.

@@ -68,6 +68,8 @@ protected:
                 throw std::runtime_error("no endpoint table");
             snapshot.Tcp = nextTcp;
             snapshot.Udp = nextUdp;
+            snapshot.Tcp6 = nextTcp6;
+            snapshot.Udp6 = nextUdp6;
         };
         return s;
     }
@@ -125,6 +127,10 @@ protected:
     FakeKestrelWindow w;
     std::vector<File_Rec> nextTcp;
     std::vector<File_Rec> nextUdp;
+    std::vector<File_Rec> tcp6;
+    std::vector<File_Rec> udp6;
+    std::vector<File_Rec> nextTcp6;
+    std::vector<File_Rec> nextUdp6;
     int snapshots = 0;
     int fileWrites = 0;
     bool snapshotFails = false;
@@ -709,6 +715,46 @@ TEST_F(FormKestrelTest, ClosingWhileASnapshotIsInFlightDropsItsMerge) {
     ASSERT_TRUE(w.Worker.complete());
     EXPECT_EQ(snapshots, 2);
     EXPECT_EQ(w.LabNetCount.caption(), countBefore);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, ShowIPv6IsOffByDefaultAndEachChangeRefreshesThroughTheButton) {
+    nextTcp6 = {tcpRecord(2, "::", "22", "::", "0", "101", "sshd", "/usr/sbin/sshd")};
+    nextUdp6 = {udpRecord("fe80::1%2", "546", "404", "dhcp6", "/usr/sbin/dhcp6")};
+    const std::string stored = "[Set]\nShowLocal=1\nAutoRefresh=0\n";
+    writeTextFile(settingsFile, stored);
+    create();
+    EXPECT_FALSE(form->showIPv6());
+    EXPECT_EQ(w.VTS.rowCount(), 3u) << "a stored file shows what it always showed";
+    EXPECT_EQ(w.LabNetCount.caption(), "3");
+    EXPECT_EQ(w.LabAppCount.caption(), "3");
+
+    struct Step {
+        bool on;
+        int refreshes;
+        std::size_t rows;
+        const char* apps;
+    };
+    const Step steps[] = {
+        {true, 1, 5, "4"},
+        {true, 0, 5, "4"}, // the same value again does nothing
+        {false, 1, 3, "3"},
+        {false, 0, 3, "3"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.on);
+        snapshots = 0;
+        const int buttonChanges = w.BTNRefresh.enabledChanges;
+        ui::dispatchEvent(w.Messages, [&] { form->setShowIPv6(step.on); });
+        w.Worker.runAll();
+        EXPECT_EQ(form->showIPv6(), step.on);
+        EXPECT_EQ(snapshots, step.refreshes);
+        EXPECT_EQ(w.BTNRefresh.enabledChanges - buttonChanges, 2 * step.refreshes)
+            << "the refresh runs through the Refresh button's click";
+        EXPECT_EQ(w.VTS.rowCount(), step.rows);
+        EXPECT_EQ(w.LabNetCount.caption(), std::to_string(step.rows));
+        EXPECT_EQ(w.LabAppCount.caption(), step.apps);
+    }
     EXPECT_TRUE(w.Messages.errors.empty());
 }
 

@@ -1,5 +1,7 @@
 #include "ui/qt/QtCommands.h"
 
+#include <QDir>
+#include <QFileDialog>
 #include <QMenu>
 #include <QPixmap>
 #include <QPoint>
@@ -33,14 +35,28 @@ std::unique_ptr<ProcInfoView> QtProcInfoDialogs::createProcInfoView() {
     return std::make_unique<QtFormProcInfo>(m_owner.data(), std::move(iconSource));
 }
 
+std::string QtSaveFileDialog::askSaveFileName(const std::string& caption,
+                                              const std::string& suggestedName) {
+    const QString csvFilter = QString::fromUtf8("CSV 文件 (*.csv)");
+    const QString textFilter = QString::fromUtf8("制表符分隔的文本文件 (*.txt)");
+    const QString start = QDir::home().filePath(QString::fromStdString(suggestedName));
+    // The name is taken as typed: a suffix added afterwards could name a file the dialog did
+    // not ask about replacing.
+    const QString name =
+        QFileDialog::getSaveFileName(m_owner.data(), QString::fromStdString(caption), start,
+                                     csvFilter + QStringLiteral(";;") + textFilter);
+    return name.toStdString();
+}
+
 QtCommandComponents::QtCommandComponents(QWidget* owner, QMenu* pmTree, QMenu* pmOptions,
                                          QWidget* optionsButton,
                                          std::function<const QtImageStore*()> largeIcons)
-    : m_menu(pmTree), m_options(pmOptions, optionsButton), m_dialogs(owner, std::move(largeIcons)) {
-}
+    : m_menu(pmTree), m_options(pmOptions, optionsButton), m_dialogs(owner, std::move(largeIcons)),
+      m_saveDialog(owner) {}
 
 TFormKestrelCommands QtCommandComponents::commands() {
-    return TFormKestrelCommands{&m_menu, &m_shell, &m_clipboard, &m_dialogs, &m_options};
+    return TFormKestrelCommands{&m_menu,    &m_shell,   &m_clipboard,
+                                &m_dialogs, &m_options, &m_saveDialog};
 }
 
 } // namespace qtui

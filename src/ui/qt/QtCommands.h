@@ -49,6 +49,17 @@ private:
     std::function<const QtImageStore*()> m_largeIcons;
 };
 
+// QFileDialog::getSaveFileName, starting in the home folder.
+class QtSaveFileDialog : public ui::SaveFileDialog {
+public:
+    explicit QtSaveFileDialog(QWidget* owner) : m_owner(owner) {}
+    std::string askSaveFileName(const std::string& caption,
+                                const std::string& suggestedName) override;
+
+private:
+    QPointer<QWidget> m_owner;
+};
+
 class QtCommandComponents {
 public:
     QtCommandComponents(QWidget* owner, QMenu* pmTree, QMenu* pmOptions, QWidget* optionsButton,
@@ -61,6 +72,7 @@ private:
     QtShell m_shell;
     QtClipboardText m_clipboard;
     QtProcInfoDialogs m_dialogs;
+    QtSaveFileDialog m_saveDialog;
 };
 
 } // namespace qtui

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -241,18 +242,51 @@ void Win32Clipboard::setText(const std::string& text) {
         block.release();
 }
 
+std::string Win32SaveFileDialog::askSaveFileName(const std::string& caption,
+                                                 const std::string& suggestedName) {
+    // Room for a long path; the dialog refuses a longer name rather than cutting it.
+    std::wstring name(32768, L'\0');
+    const std::wstring suggested = win32::WideFromUtf8(suggestedName);
+    if (suggested.size() < name.size())
+        std::wmemcpy(name.data(), suggested.c_str(), suggested.size());
+    const std::wstring title = win32::WideFromUtf8(caption);
+    // Pairs of display text and pattern, ended by an empty pair.
+    const std::wstring filter = win32::WideFromUtf8("CSV 文件 (*.csv)") + L'\0' + L"*.csv" + L'\0' +
+                                win32::WideFromUtf8("制表符分隔的文本文件 (*.txt)") + L'\0' +
+                                L"*.txt" + L'\0' + L'\0';
+    OPENFILENAMEW dialog;
+    std::memset(&dialog, 0, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = m_owner;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = name.data();
+    dialog.nMaxFile = static_cast<DWORD>(name.size());
+    dialog.lpstrTitle = title.c_str();
+    // A name typed without an extension gets the chosen type's.
+    dialog.lpstrDefExt = L"csv";
+    dialog.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!::GetSaveFileNameW(&dialog))
+        return {};
+    return win32::Utf8FromWide(name.c_str(), std::wcslen(name.c_str()));
+}
+
 Win32CommandComponents::Win32CommandComponents(HWND owner, HMENU pmTree, HMENU pmOptions,
                                                HWND optionsButton,
                                                std::function<void(unsigned)> runCommand,
                                                std::function<HIMAGELIST()> largeIcons)
     : m_menu(owner, pmTree, runCommand),
       m_options(owner, pmOptions, optionsButton, std::move(runCommand)), m_shell(owner),
-      m_clipboard(owner), m_dialogs(owner, [largeIcons = std::move(largeIcons)]() -> HIMAGELIST {
-          return largeIcons ? largeIcons() : nullptr;
-      }) {}
+      m_clipboard(owner), m_dialogs(owner,
+                                    [largeIcons = std::move(largeIcons)]() -> HIMAGELIST {
+                                        return largeIcons ? largeIcons() : nullptr;
+                                    }),
+      m_saveDialog(owner) {}
 
 TFormKestrelCommands Win32CommandComponents::commands() {
-    return TFormKestrelCommands{&m_menu, &m_shell, &m_clipboard, &m_dialogs, &m_options};
+    return TFormKestrelCommands{&m_menu,    &m_shell,   &m_clipboard,
+                                &m_dialogs, &m_options, &m_saveDialog};
 }
 
 } // namespace win32ui

@@ -98,6 +98,17 @@ private:
     HWND m_owner;
 };
 
+// GetSaveFileNameW, owned by the main window.
+class Win32SaveFileDialog : public ui::SaveFileDialog {
+public:
+    explicit Win32SaveFileDialog(HWND owner) : m_owner(owner) {}
+    std::string askSaveFileName(const std::string& caption,
+                                const std::string& suggestedName) override;
+
+private:
+    HWND m_owner;
+};
+
 class Win32CommandComponents {
 public:
     // `pmTree` is the context menu, `pmOptions` the menu of `optionsButton`; `runCommand(id)`
@@ -114,6 +125,7 @@ private:
     Win32Shell m_shell;
     Win32Clipboard m_clipboard;
     Win32ProcInfoDialogs m_dialogs;
+    Win32SaveFileDialog m_saveDialog;
 };
 
 } // namespace win32ui

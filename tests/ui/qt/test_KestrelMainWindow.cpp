@@ -15,6 +15,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -209,6 +210,8 @@ private slots:
     void storedOptionsApplyBeforeFirstShow();
     void contextMenuCommandActsOnTheMenusRow_data();
     void contextMenuCommandActsOnTheMenusRow();
+    void exportFollowsCopyAndSavesThroughTheFileDialog_data();
+    void exportFollowsCopyAndSavesThroughTheFileDialog();
     void optionsButtonSitsLeftOfHelpWithItsNeighboursLook();
     void optionsMenuHoldsTheCheckItemsAndStoresAChoice();
     void markedRowsArePaintedUntilTheNextRefresh();
@@ -895,6 +898,66 @@ void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow() {
     } else {
         QVERIFY(window.list().focusedRow()->Rec.LocalPort == "22");
         QVERIFY2(copied.contains(QStringLiteral("本地端口:51000")), qPrintable(copied));
+    }
+}
+
+void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog_data() {
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("saved") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog() {
+    QFETCH(bool, accept);
+    KestrelMainWindow& window = makeWindow();
+    QStringList items;
+    QAction* exportAction = nullptr;
+    for (QAction* action : window.popupMenu()->actions()) {
+        if (action->isSeparator())
+            continue;
+        items << action->text();
+        if (action->text() == QStringLiteral("导出列表..."))
+            exportAction = action;
+    }
+    QCOMPARE(items, (QStringList{QStringLiteral("进程信息"), QStringLiteral("结束进程(&E)"),
+                                 QStringLiteral("断开连接"), QStringLiteral("拷贝到剪贴板"),
+                                 QStringLiteral("导出列表..."),
+                                 QStringLiteral("定位文件"), QStringLiteral("属性(&R)")}));
+    QVERIFY(exportAction != nullptr);
+
+    // The toolkit's save dialog opens; the user types a name and saves, or cancels.
+    const QString target = m_dir->filePath(QStringLiteral("导出 列表.csv"));
+    bool answered = false;
+    QString caption;
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        caption = dialog->windowTitle();
+        answered = true;
+        if (accept) {
+            dialog->selectFile(target);
+            static_cast<QDialog*>(dialog)->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    poll->start();
+    exportAction->trigger();
+
+    QVERIFY(answered);
+    QCOMPARE(caption, QStringLiteral("导出列表"));
+    QCOMPARE(QFile::exists(target), accept);
+    if (accept) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        QVERIFY2(saved.startsWith("\xEF\xBB\xBF\xE8\xBF\x9B\xE7\xA8\x8B,"), saved.constData());
+        QCOMPARE(saved.count("\r\n"), static_cast<qsizetype>(window.list().rowCount() + 1));
     }
 }
 

@@ -316,6 +316,7 @@ TEST(Win32CommandComponents, GiveEveryPieceTheCommandsNeed) {
     EXPECT_NE(commands.PmOptions, nullptr);
     EXPECT_NE(commands.Shell, nullptr);
     EXPECT_NE(commands.Clipboard, nullptr);
+    EXPECT_NE(commands.SaveDialog, nullptr);
     ASSERT_NE(commands.ProcInfoDialogs, nullptr);
     EXPECT_NE(commands.ProcInfoDialogs->createProcInfoView(), nullptr);
 
