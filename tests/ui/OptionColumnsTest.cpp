@@ -14,6 +14,7 @@
 #include "ui/ClipboardReport.h"
 #include "ui/FakeComponents.h"
 #include "ui/HostNameResolver.h"
+#include "ui/ListExport.h"
 #include "ui/MainWindowLook.h"
 #include "ui/TempDir.h"
 #include "ui/TestRecords.h"
@@ -215,6 +216,28 @@ TEST_F(OptionColumnsTest, TheClipboardReportKeepsItsFourteenLines) {
         EXPECT_EQ(row->Rec.RemoteHost, "zeta.example");
         EXPECT_EQ(BuildClipboardReport(row->Rec), BuildClipboardReport(plain));
     }
+}
+
+TEST_F(OptionColumnsTest, ExportTakesTheColumnsOfTheOptionsWhileTheyAreShown) {
+    nextTcp[1].Socket.hasByteCounters = true;
+    nextTcp[1].Socket.bytesAcked = 1229;
+    create("[Options]\nResolveNames=1\nShowTraffic=1\n");
+    w.Worker.runAll();
+    const std::string all = exportList(w.VTS, ExportFormat::Tsv);
+    const std::string titles = all.substr(0, all.find('\n'));
+    EXPECT_NE(titles.find("\t状态\t目标主机\t已发送\t已接收\t发送速率\t接收速率"),
+              std::string::npos)
+        << titles;
+    EXPECT_NE(all.find("\t40001\t10.0.0.1\t443\t已建立\tzeta.example\t1.2 KB\t0 B\t\t\n"),
+              std::string::npos)
+        << all;
+
+    choose(w.ResolveNames);
+    choose(w.ShowTraffic);
+    const std::string plain = exportList(w.VTS, ExportFormat::Tsv);
+    EXPECT_EQ(plain.find("目标主机"), std::string::npos);
+    EXPECT_EQ(plain.find("zeta.example"), std::string::npos);
+    EXPECT_EQ(plain.find("1.2 KB"), std::string::npos);
 }
 
 TEST_F(OptionColumnsTest, WithoutALookupTheAddressesStay) {
