@@ -921,8 +921,8 @@ void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog() {
     }
     QCOMPARE(items, (QStringList{QStringLiteral("进程信息"), QStringLiteral("结束进程(&E)"),
                                  QStringLiteral("断开连接"), QStringLiteral("拷贝到剪贴板"),
-                                 QStringLiteral("导出列表..."),
-                                 QStringLiteral("定位文件"), QStringLiteral("属性(&R)")}));
+                                 QStringLiteral("导出列表..."), QStringLiteral("定位文件"),
+                                 QStringLiteral("属性(&R)")}));
     QVERIFY(exportAction != nullptr);
 
     // The toolkit's save dialog opens; the user types a name and saves, or cancels.
