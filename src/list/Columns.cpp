@@ -156,10 +156,11 @@ int compareListText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
-namespace {
+bool columnComparesValues(int column) {
+    return column >= ColumnSent && column < AllColumnCount;
+}
 
-// The value a traffic column sorts by; -1 where the row has none.
-double trafficValue(const TMyRec& row, int column) {
+double columnValue(const TMyRec& row, int column) {
     const bool counted = row.Socket.protocol == os::Protocol::Tcp && row.Socket.hasByteCounters;
     switch (column) {
     case ColumnSent:
@@ -168,19 +169,19 @@ double trafficValue(const TMyRec& row, int column) {
         return counted ? static_cast<double>(row.Socket.bytesReceived) : -1;
     case ColumnSendRate:
         return row.SendRate;
-    default:
+    case ColumnReceiveRate:
         return row.ReceiveRate;
+    default:
+        return 0;
     }
 }
-
-} // namespace
 
 void VTSCompareNodes(const TMyRec& row1, const TMyRec& row2, int column, int& result) {
     if (!columnCompares(column))
         return;
-    if (column >= ColumnSent) {
-        const double a = trafficValue(row1, column);
-        const double b = trafficValue(row2, column);
+    if (columnComparesValues(column)) {
+        const double a = columnValue(row1, column);
+        const double b = columnValue(row2, column);
         result = a < b ? -1 : (b < a ? 1 : 0);
         return;
     }

@@ -103,6 +103,12 @@ std::string_view VTSGetText(const TMyRec& row, int column);
 // difference of the first differing bytes; a prefix sorts first. Allocates nothing.
 int compareListText(std::string_view a, std::string_view b);
 
+// True for the traffic columns (15 to 18), which compare values rather than texts.
+bool columnComparesValues(int column);
+// The value a traffic column sorts a row by: bytes, or bytes per second; -1 where the row has
+// none. 0 for any other column.
+double columnValue(const TMyRec& row, int column);
+
 // VTSCompareNodes: sets `result` to the comparison of the two rows by `column`; a column
 // without a comparison (0, 2, 9, 13, above 18, negative) leaves `result` untouched. The
 // traffic columns compare their values (a row without one first), not their texts.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -10,7 +11,13 @@ struct MemoryListControl::Node : ListRow {
     bool deleted = false;
 };
 
-MemoryListControl::MemoryListControl() : m_columns(defaultListColumns()) {}
+MemoryListControl::MemoryListControl(ListHeaderColumns header)
+    : m_columnCount(header == ListHeaderColumns::WithOptional ? AllColumnCount : ColumnCount) {
+    const auto described = defaultListColumns();
+    std::copy(described.begin(), described.end(), m_columns.begin());
+    const auto optional = extraListColumns();
+    std::copy(optional.begin(), optional.end(), m_columns.begin() + ColumnCount);
+}
 
 MemoryListControl::~MemoryListControl() = default;
 
@@ -235,13 +242,13 @@ void MemoryListControl::setFocusedRow(RowHandle row) {
 
 const ListColumn& MemoryListControl::column(int index) const {
     static const ListColumn none{};
-    if (index < 0 || index >= ColumnCount)
+    if (index < 0 || index >= m_columnCount)
         return none;
     return m_columns[static_cast<std::size_t>(index)];
 }
 
 void MemoryListControl::setColumn(int index, const ListColumn& column) {
-    if (index < 0 || index >= ColumnCount)
+    if (index < 0 || index >= m_columnCount)
         return;
     m_columns[static_cast<std::size_t>(index)] = column;
     if (m_observer)
@@ -249,7 +256,7 @@ void MemoryListControl::setColumn(int index, const ListColumn& column) {
 }
 
 void MemoryListControl::setColumnVisible(int index, bool visible) {
-    if (index < 0 || index >= ColumnCount)
+    if (index < 0 || index >= m_columnCount)
         return;
     ListColumn& target = m_columns[static_cast<std::size_t>(index)];
     if (target.visible == visible)
@@ -292,6 +299,17 @@ struct SortItem {
 
 constexpr std::size_t PackedBytes = 16;
 
+// A value as a number whose unsigned order is the value's order (negative values included).
+std::uint64_t orderedBits(double value) {
+    if (!(value == value))
+        value = -1; // not a number: no value
+    std::uint64_t bits = 0;
+    static_assert(sizeof bits == sizeof value);
+    std::memcpy(&bits, &value, sizeof bits);
+    constexpr std::uint64_t Sign = std::uint64_t{1} << 63;
+    return (bits & Sign) != 0 ? ~bits : bits | Sign;
+}
+
 std::uint64_t packFolded(std::string_view text, std::size_t from) {
     std::uint64_t packed = 0;
     for (std::size_t i = from; i < from + 8; ++i) {
@@ -314,11 +332,19 @@ void MemoryListControl::sort(int column, SortDirection direction) {
     std::vector<SortItem> items(m_rows.size());
     // The rows lie scattered in memory: fetch a few rows ahead so the reads overlap.
     constexpr std::size_t FetchAhead = 8;
-    for (std::size_t i = 0; i < m_rows.size(); ++i) {
-        if (i + FetchAhead < m_rows.size())
-            __builtin_prefetch(columnField(m_rows[i + FetchAhead]->Rec, column));
-        const std::string_view text = VTSGetText(m_rows[i]->Rec, column);
-        items[i] = SortItem{packFolded(text, 0), packFolded(text, 8), text.size(), m_rows[i].get()};
+    if (columnComparesValues(column)) {
+        // The whole value fits the key: equal keys are equal rows.
+        for (std::size_t i = 0; i < m_rows.size(); ++i)
+            items[i] =
+                SortItem{orderedBits(columnValue(m_rows[i]->Rec, column)), 0, 0, m_rows[i].get()};
+    } else {
+        for (std::size_t i = 0; i < m_rows.size(); ++i) {
+            if (i + FetchAhead < m_rows.size())
+                __builtin_prefetch(columnField(m_rows[i + FetchAhead]->Rec, column));
+            const std::string_view text = VTSGetText(m_rows[i]->Rec, column);
+            items[i] =
+                SortItem{packFolded(text, 0), packFolded(text, 8), text.size(), m_rows[i].get()};
+        }
     }
     const bool ascending = direction == SortDirection::Ascending;
     auto before = [column](const SortItem& a, const SortItem& b) {

@@ -33,11 +33,15 @@ public:
     virtual void focusRequested() {}
 };
 
+// Which header a list starts with: the described columns 0 to 13 alone, or followed by the
+// columns 14 to 18 (extraListColumns, hidden until their options show them).
+enum class ListHeaderColumns { Described, WithOptional };
+
 class MemoryListControl : public ListControl {
 public:
-    // Starts with the connection list's header (defaultListColumns), sort column 1 ascending,
-    // auto sort on.
-    MemoryListControl();
+    // Starts with the connection list's header (defaultListColumns, and extraListColumns with
+    // WithOptional), sort column 1 ascending, auto sort on.
+    explicit MemoryListControl(ListHeaderColumns header = ListHeaderColumns::Described);
     ~MemoryListControl() override;
     MemoryListControl(const MemoryListControl&) = delete;
     MemoryListControl& operator=(const MemoryListControl&) = delete;
@@ -59,7 +63,7 @@ public:
     RowHandle focusedRow() const override;
     void setFocusedRow(RowHandle row) override;
 
-    int columnCount() const override { return ColumnCount; }
+    int columnCount() const override { return m_columnCount; }
     const ListColumn& column(int index) const override;
     void setColumn(int index, const ListColumn& column) override;
     void setColumnVisible(int index, bool visible) override;
@@ -108,7 +112,8 @@ private:
     int m_updateDepth = 0;
     Node* m_selected = nullptr;
     Node* m_focused = nullptr;
-    std::array<ListColumn, ColumnCount> m_columns;
+    std::array<ListColumn, AllColumnCount> m_columns;
+    int m_columnCount = ColumnCount;
     int m_sortColumn = ColumnProcess;
     SortDirection m_sortDirection = SortDirection::Ascending;
     bool m_autoSort = true;

@@ -128,6 +128,17 @@ const OptionLook& Option(OptionItem item) {
     throw std::logic_error("An option has no description");
 }
 
+std::vector<int> OptionColumns(OptionItem item) {
+    switch (item) {
+    case OptionItem::ResolveNames:
+        return {ColumnRemoteHost};
+    case OptionItem::ShowTraffic:
+        return {ColumnSent, ColumnReceived, ColumnSendRate, ColumnReceiveRate};
+    default:
+        return {};
+    }
+}
+
 std::optional<LookRgb> CellBackground(const TMyRec& row, const ListColumn& column) {
     if (row.Mark == "add")
         return AddedRowColour;

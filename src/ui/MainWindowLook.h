@@ -163,6 +163,10 @@ const std::vector<MenuLine<ContextItem>>& ContextMenu();
 const char* ContextCaption(ContextItem item);
 const std::vector<OptionLook>& OptionsMenu();
 const OptionLook& Option(OptionItem item);
+// The list columns after the described ones that an option shows while it is on and hides
+// while it is off: "目标主机" for ResolveNames, the four traffic columns for ShowTraffic; none
+// for the other options.
+std::vector<int> OptionColumns(OptionItem item);
 
 // A cell's background: a marked row's colour across the whole row, else the column's own
 // background; nullopt for the list's own (white).

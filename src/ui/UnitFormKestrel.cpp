@@ -11,6 +11,7 @@
 
 #include "list/Columns.h"
 #include "list/RowRules.h"
+#include "os/HostNames.h"
 #include "os/Memory.h"
 #include "os/SettingsPath.h"
 #include "os/SystemDirs.h"
@@ -74,6 +75,7 @@ TFormKestrelServices systemFormServices() {
     services.endProcess = os::EndProcess;
     services.canCloseConnection = os::CanCloseConnection;
     services.closeConnection = os::CloseConnection;
+    services.hostNameOfAddress = os::HostNameOfAddress;
     return services;
 }
 
@@ -126,6 +128,9 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
     m_c.CBShowInfo.setOnClick([this] { CBShowInfoClick(); });
     bindCommandHandlers();
     m_c.VTS.setEventHandler(this);
+    HostNameResolver::Lookup lookup = m_services.hostNameOfAddress;
+    m_hostNames = std::make_unique<HostNameResolver>(m_c.Worker, std::move(lookup),
+                                                     [this] { hostNamesArrived(); });
 }
 
 TFormKestrel::~TFormKestrel() {
@@ -142,6 +147,8 @@ TFormKestrel::~TFormKestrel() {
     for (ui::MenuItem* option : m_c.PmOptions)
         option->setOnClick({});
     unbindCommandHandlers();
+    // Names still being looked up find nobody to tell.
+    m_hostNames.reset();
 }
 
 ui::Button* TFormKestrel::buttonOf(MainControl control) const {
@@ -276,6 +283,7 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::unique_ptr<PreparedSnaps
         else
             m_connections.RefreshList(snapshot.Tcp, snapshot.Udp, snapshot.Tcp6, snapshot.Udp6);
         prepared.reset(); // it refers to the records, which move on below
+        showHostNames();
     } catch (...) {
         prepared.reset();
         releaseSnapshot(snapshot);
@@ -353,11 +361,67 @@ void TFormKestrel::optionItemClick(OptionItem which) {
     m_options[i] = item(which).checked();
     const OptionLook& look = MainWindowLook::Option(which);
     storeValue(MainWindowLook::OptionsSection, look.key, m_options[i]);
+    applyOptionColumns(which);
+    if (which == OptionItem::ResolveNames)
+        showHostNames();
     // The IPv6 rows come and go with the next merge; the first fill reads the option itself.
     if (which == OptionItem::ShowIPv6 && !Creating)
         m_c.BTNRefresh.click();
     if (m_optionChanged[i])
         m_optionChanged[i]();
+}
+
+void TFormKestrel::applyOptionColumns(OptionItem which) {
+    for (const int column : MainWindowLook::OptionColumns(which))
+        m_c.VTS.setColumnVisible(column, option(which));
+}
+
+namespace {
+
+// A listener's or an unbound socket's "remote address" names no host.
+bool namesAHost(const std::string& address) {
+    return !address.empty() && address != "0.0.0.0" && address != "::" && address != "[::]";
+}
+
+} // namespace
+
+void TFormKestrel::hostNamesArrived() {
+    constexpr auto PassInterval = std::chrono::milliseconds(250);
+    if (m_hostNames && m_hostNames->running() > 0 &&
+        std::chrono::steady_clock::now() - m_lastHostPass < PassInterval)
+        return;
+    showHostNames();
+}
+
+void TFormKestrel::showHostNames() {
+    // With the option off since the start, the rows hold no text to clear: no walk.
+    if (!resolveNames() && !m_hostTextsSet)
+        return;
+    m_lastHostPass = std::chrono::steady_clock::now();
+    m_hostTextsSet = false;
+    bool changed = false;
+    for (RowHandle row = m_c.VTS.firstRow(); row != nullptr; row = m_c.VTS.nextRow(row)) {
+        TMyRec& rec = row->Rec;
+        if (!resolveNames() || !m_hostNames || !namesAHost(rec.RemoteAddr)) {
+            if (!rec.RemoteHost.empty()) {
+                rec.RemoteHost.clear();
+                changed = true;
+            }
+            continue;
+        }
+        const std::string* name = m_hostNames->name(rec.RemoteAddr);
+        const std::string& text = name != nullptr ? *name : rec.RemoteAddr;
+        m_hostTextsSet = m_hostTextsSet || !text.empty();
+        if (rec.RemoteHost != text) {
+            rec.RemoteHost = text;
+            changed = true;
+        }
+    }
+    if (!changed)
+        return;
+    if (m_c.VTS.sortColumn() == ColumnRemoteHost)
+        m_c.VTS.sort(m_c.VTS.sortColumn(), m_c.VTS.sortDirection());
+    m_c.VTS.repaint();
 }
 
 void TFormKestrel::CBShowInfoClick() {
@@ -456,6 +520,7 @@ void TFormKestrel::FillList() {
         m_services.takeSnapshot(snapshot);
     m_connections.FillList(snapshot.Tcp, snapshot.Udp, snapshot.Tcp6, snapshot.Udp6);
     releaseSnapshot(snapshot);
+    showHostNames();
 }
 
 // The rows hold their own copies of what they show, so the snapshot's records are dead once

@@ -4,6 +4,7 @@
 // window is first shown and FormCloseQuery before every close; every user event it forwards
 // goes through ui::dispatchEvent with Messages as the error report.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "os/SettingsPath.h"
 #include "ui/CommandComponents.h"
 #include "ui/Components.h"
+#include "ui/HostNameResolver.h"
 #include "ui/IniFile.h"
 #include "ui/MainWindowLook.h"
 #include "ui/ShellRequests.h"
@@ -86,7 +88,12 @@ struct TFormKestrelServices {
     // Whether the system can close a connection like this one, and closing it
     // (os::CanCloseConnection, os::CloseConnection). Without them no connection is closed.
     std::function<bool(const os::Endpoint&)> canCloseConnection;
+    // Runs on the worker.
     std::function<os::CloseConnectionResult(const os::Endpoint&)> closeConnection;
+    // The name of a remote address, "" for none (os::HostNameOfAddress); runs on the worker,
+    // at most HostNameResolver::MaxLookups at a time. Without it the "目标主机" column shows
+    // the addresses.
+    std::function<std::string(const std::string& address)> hostNameOfAddress;
 };
 
 // What the connection commands use besides the controls, owned by the toolkit layer and bound
@@ -182,8 +189,8 @@ public:
     // Cancelled, nothing is written; a failed write leaves nothing behind and shows
     // MsgCannotExport with the file's name.
     void NExportClick();
-    // Closes the TCP connection of the row after a question (No the default), then refreshes;
-    // a refusal shows MsgCannotCloseConnection and the reason.
+    // Closes the TCP connection of the row after a question (No the default) on the worker,
+    // then refreshes; a refusal shows MsgCannotCloseConnection and the reason.
     void NCloseConnectionClick();
     // Whether the row is a connection this system can close: TCP in a connected state (SYN
     // sent to last ACK), and one canCloseConnection accepts.
@@ -227,6 +234,15 @@ private:
     }
     ui::MenuItem& item(OptionItem item) const { return *m_c.PmOptions[index(item)]; }
     void optionItemClick(OptionItem item);
+    // Shows or hides the columns of an option by its value.
+    void applyOptionColumns(OptionItem item);
+    // While ResolveNames is on, gives every row its remote host's text (the address until its
+    // name is known, nothing for an address without one) and asks for the names not yet
+    // known; re-sorts when the list is sorted by that column. While it is off, clears them.
+    void showHostNames();
+    // Answers came in: every row is walked at most a few times a second while lookups go on,
+    // and once more when the last one has answered.
+    void hostNamesArrived();
     void LoadSettings();
     void SaveSetting(int tag);
     void storeOption(int tag);
@@ -267,6 +283,9 @@ private:
     TFormKestrelServices m_services;
     ConnectionList m_connections;
     MenuRow m_menuRow;
+    std::unique_ptr<HostNameResolver> m_hostNames;
+    bool m_hostTextsSet = false; // some row holds a "目标主机" text
+    std::chrono::steady_clock::time_point m_lastHostPass;
     bool m_loadingSettings = false;
     bool m_refreshing = false;
     // Completions hold it weakly: those that arrive after the window has gone do nothing.

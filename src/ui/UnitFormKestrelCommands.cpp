@@ -100,13 +100,19 @@ void TFormKestrel::NCloseConnectionClick() {
     if (m_c.Messages.askYesNo(MsgConfirmCloseConnection, ui::ApplicationTitle,
                               ui::DefaultButton::No) != ui::Answer::Yes)
         return;
-    const os::CloseConnectionResult result = m_services.closeConnection(socket);
-    if (result != os::CloseConnectionResult::Closed) {
-        m_c.Messages.showMessage(std::string(MsgCannotCloseConnection) + "\n" +
-                                 CloseConnectionReason(result));
-        return;
-    }
-    m_c.BTNRefresh.click();
+    // The request may wait on the privileged helper: the window goes on meanwhile.
+    auto result = std::make_shared<os::CloseConnectionResult>(os::CloseConnectionResult::Failed);
+    runAside([result, close = m_services.closeConnection, socket] { *result = close(socket); },
+             [this, result](std::exception_ptr error) {
+                 const os::CloseConnectionResult outcome =
+                     error ? os::CloseConnectionResult::Failed : *result;
+                 if (outcome != os::CloseConnectionResult::Closed) {
+                     m_c.Messages.showMessage(std::string(MsgCannotCloseConnection) + "\n" +
+                                              CloseConnectionReason(outcome));
+                     return;
+                 }
+                 m_c.BTNRefresh.click();
+             });
 }
 
 namespace {

@@ -79,6 +79,36 @@ TEST(TrafficColumns, SortByValueNotByText) {
     EXPECT_EQ(compareRows(middle, middle, ColumnReceived), 0);
 }
 
+TEST(TrafficColumns, TheListSortsByValue) {
+    MemoryListControl list(ListHeaderColumns::WithOptional);
+    EXPECT_EQ(list.columnCount(), AllColumnCount);
+    EXPECT_EQ(list.column(ColumnSent).title, "已发送");
+    EXPECT_FALSE(list.column(ColumnSent).visible);
+    const std::uint64_t sent[] = {3565158, 900, 1229, 900};
+    const double rates[] = {5.0, -1, 2e6, 0.4};
+    for (std::size_t i = 0; i < 4; ++i) {
+        RowHandle row = list.addRow();
+        row->Rec = counted(sent[i], 0);
+        row->Rec.PID = std::to_string(i);
+        setRowTraffic(row->Rec, rates[i], -1);
+    }
+    RowHandle none = list.addRow();
+    none->Rec.PID = "none";
+    auto order = [&list] {
+        std::vector<std::string> pids;
+        for (RowHandle r = list.firstRow(); r; r = list.nextRow(r))
+            pids.push_back(r->Rec.PID);
+        return pids;
+    };
+    using Pids = std::vector<std::string>;
+    list.sort(ColumnSent, SortDirection::Ascending);
+    EXPECT_EQ(order(), (Pids{"none", "1", "3", "2", "0"})) << "equal rows keep order";
+    list.sort(ColumnSent, SortDirection::Descending);
+    EXPECT_EQ(order(), (Pids{"0", "2", "1", "3", "none"}));
+    list.sort(ColumnSendRate, SortDirection::Ascending);
+    EXPECT_EQ(order(), (Pids{"1", "none", "3", "0", "2"}));
+}
+
 class TrafficRatesTest : public ::testing::Test {
 protected:
     TrafficRatesTest() : conn(list, hooks()) {}

@@ -2,6 +2,7 @@
 // menu's enabled states, the clicks from code, ending a process, locate, properties, the
 // report, the details dialog and the link buttons.
 #include <cstdint>
+#include <exception>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -812,6 +813,49 @@ TEST_F(CommandsTest, CloseConnectionAsksWithNoAsDefaultThenClosesAndRefreshes) {
         EXPECT_TRUE(w.Messages.messages.empty());
     }
     EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(CommandsTest, CloseRunsOnTheWorkerAndTheWindowGoesOn) {
+    // The request may wait on the privileged helper: the window's thread only starts it.
+    w.Messages.answers = {ui::Answer::Yes};
+    const int before = snapshots;
+    focus("browser");
+    ui::dispatchEvent(w.Messages, [this] {
+        form->VTSGetPopupMenu(rowOf("browser"), 1, {1, 1});
+        closeItem.click();
+    });
+    EXPECT_TRUE(closeCalls.empty()) << "not on the window's thread";
+    ASSERT_EQ(w.Worker.pending(), 1u);
+    EXPECT_FALSE(form->refreshing());
+    ASSERT_TRUE(w.Worker.complete());
+    ASSERT_EQ(closeCalls.size(), 1u);
+    EXPECT_TRUE(form->refreshing()) << "the completion asks for the refresh";
+    w.Worker.runAll();
+    EXPECT_EQ(snapshots, before + 1);
+
+    // A request that fails with an error is a refusal, not a crash.
+    w.Messages.answers = {ui::Answer::Yes};
+    ui::dispatchEvent(w.Messages, [this] {
+        form->VTSGetPopupMenu(rowOf("browser"), 1, {1, 1});
+        closeItem.click();
+    });
+    ASSERT_TRUE(w.Worker.fail(std::make_exception_ptr(std::runtime_error("helper gone"))));
+    EXPECT_EQ(w.Messages.messages, std::vector<std::string>{"无法断开连接!\n系统拒绝了请求。"});
+    EXPECT_EQ(snapshots, before + 1);
+    EXPECT_TRUE(w.Messages.errors.empty());
+
+    // The window closes while the request runs: it still ends, and nobody is told.
+    w.Messages.messages.clear();
+    w.Messages.answers = {ui::Answer::Yes};
+    ui::dispatchEvent(w.Messages, [this] {
+        form->VTSGetPopupMenu(rowOf("browser"), 1, {1, 1});
+        closeItem.click();
+    });
+    form.reset();
+    w.Worker.runAll();
+    EXPECT_EQ(closeCalls.size(), 2u);
+    EXPECT_TRUE(w.Messages.messages.empty());
+    EXPECT_EQ(snapshots, before + 1);
 }
 
 TEST_F(CommandsTest, RefusedCloseNamesTheReasonAndDoesNotRefresh) {

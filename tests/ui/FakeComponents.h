@@ -150,7 +150,7 @@ public:
 // Every control of the main window, as fakes, with the list kept in memory.
 struct FakeKestrelWindow {
     FakeWindow Form;
-    MemoryListControl VTS;
+    MemoryListControl VTS{ListHeaderColumns::WithOptional};
     FakeLabel LabAppCount;
     FakeLabel LabNetCount;
     FakeButton BTNOptions;

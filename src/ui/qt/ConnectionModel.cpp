@@ -39,7 +39,7 @@ int ConnectionModel::rowCount(const QModelIndex& parent) const {
 int ConnectionModel::columnCount(const QModelIndex& parent) const {
     if (parent.isValid())
         return 0;
-    return ColumnCount;
+    return m_list.columnCount();
 }
 
 QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
@@ -94,7 +94,7 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ConnectionModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+    if (orientation != Qt::Horizontal || section < 0 || section >= m_list.columnCount())
         return {};
     const ListColumn& header = m_list.column(section);
     switch (role) {
@@ -172,7 +172,7 @@ void ConnectionModel::allRowsChanged() {
     const int rows = rowCount();
     if (rows == 0)
         return;
-    emit dataChanged(index(0, 0), index(rows - 1, ColumnCount - 1));
+    emit dataChanged(index(0, 0), index(rows - 1, m_list.columnCount() - 1));
 }
 
 void ConnectionModel::selectionChanged() {

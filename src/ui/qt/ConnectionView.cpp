@@ -191,7 +191,7 @@ ListControlEvents* ConnectionView::events() const {
 }
 
 void ConnectionView::applyAllColumns() {
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < m_model->list().columnCount(); ++column) {
         const ListColumn& header = m_model->list().column(column);
         m_header->resizeSection(column, header.width);
         applyColumn(column);
@@ -199,7 +199,7 @@ void ConnectionView::applyAllColumns() {
 }
 
 void ConnectionView::applyColumn(int column) {
-    if (column < 0 || column >= ColumnCount)
+    if (column < 0 || column >= m_model->list().columnCount())
         return;
     const ListColumn& header = m_model->list().column(column);
     m_header->setSectionResizeMode(column, gestures::FixedWidth(header) ? QHeaderView::Fixed
@@ -212,7 +212,7 @@ void ConnectionView::applyColumn(int column) {
 }
 
 void ConnectionView::clampSection(int column, int newSize) {
-    if (column < 0 || column >= ColumnCount || m_header->isSectionHidden(column))
+    if (column < 0 || column >= m_model->list().columnCount() || m_header->isSectionHidden(column))
         return;
     const ListColumn& header = m_model->list().column(column);
     const int clamped = gestures::LimitWidth(header, newSize);
@@ -225,7 +225,7 @@ void ConnectionView::syncSortIndicator() {
     const int column = list.sortColumn();
     const Qt::SortOrder order =
         list.sortDirection() == SortDirection::Ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
-    m_header->setSortIndicator(column >= 0 && column < ColumnCount ? column : -1, order);
+    m_header->setSortIndicator(column >= 0 && column < list.columnCount() ? column : -1, order);
 }
 
 void ConnectionView::syncFromList() {
@@ -238,7 +238,7 @@ void ConnectionView::syncFromList() {
     const int selectedRow = m_model->rowOf(list.selectedRow());
     if (selectedRow >= 0) {
         const QItemSelection wanted(m_model->index(selectedRow, 0),
-                                    m_model->index(selectedRow, ColumnCount - 1));
+                                    m_model->index(selectedRow, list.columnCount() - 1));
         selection->select(wanted, QItemSelectionModel::ClearAndSelect);
     } else if (selection->hasSelection()) {
         selection->clearSelection();

@@ -101,7 +101,8 @@ private:
     void layoutControls();
 
     QtMessageBoxes m_messages;
-    MemoryListControl m_list;
+    // With the columns of the options, hidden until an option shows them.
+    MemoryListControl m_list{ListHeaderColumns::WithOptional};
     ConnectionModel* m_model = nullptr;
     ConnectionView* m_view = nullptr;
     QMenu* m_popup = nullptr;

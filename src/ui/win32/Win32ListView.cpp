@@ -111,7 +111,7 @@ Win32ListView::Win32ListView(HWND parent, int controlId, MemoryListControl& list
     : m_list(list), m_report(report) {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&classes);
-    for (int column = 0; column < ColumnCount; ++column)
+    for (int column = 0; column < m_list.columnCount(); ++column)
         m_designWidth[static_cast<std::size_t>(column)] = m_list.column(column).width;
 
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
@@ -241,7 +241,7 @@ void Win32ListView::createColumns() {
     first.fmt = LVCFMT_LEFT;
     first.cx = 0;
     ::SendMessageW(m_hwnd, LVM_INSERTCOLUMNW, 0, reinterpret_cast<LPARAM>(&first));
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < m_list.columnCount(); ++column) {
         if (m_list.column(column).visible)
             insertViewColumn(column);
     }
@@ -275,7 +275,7 @@ void Win32ListView::insertViewColumn(int listColumn) {
 }
 
 void Win32ListView::applyColumn(int listColumn) {
-    if (listColumn < 0 || listColumn >= ColumnCount || !m_hwnd)
+    if (listColumn < 0 || listColumn >= m_list.columnCount() || !m_hwnd)
         return;
     const ListColumn& header = m_list.column(listColumn);
     const int viewColumn = viewColumnOf(listColumn);

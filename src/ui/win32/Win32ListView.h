@@ -144,7 +144,7 @@ private:
     // List columns in ListView order, after the leading zero-width column.
     std::vector<int> m_shown;
     // Each column's width at 96 DPI: the layout's, then what the user made of it.
-    std::array<int, ColumnCount> m_designWidth{};
+    std::array<int, AllColumnCount> m_designWidth{};
     std::function<const Win32ImageStore*()> m_smallIcons;
     HIMAGELIST m_rowSpacer = nullptr; // sets the row height; holds no visible picture
     HBITMAP m_manageGlyph = nullptr;

@@ -136,7 +136,8 @@ private:
     HMENU m_popup = nullptr;
 
     Win32MessageBoxes m_messages;
-    MemoryListControl m_list;
+    // With the columns of the options, hidden until an option shows them.
+    MemoryListControl m_list{ListHeaderColumns::WithOptional};
     std::unique_ptr<Win32ListView> m_listView;
     template <typename T>
     using ByControl = std::array<std::unique_ptr<T>, static_cast<std::size_t>(MainControl::Count)>;

@@ -2,6 +2,7 @@
 // offscreen platform.
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -53,6 +54,8 @@ struct FakeSystem {
     std::shared_future<void> gate;
     int snapshots = 0;
     std::vector<os::Endpoint> closed;
+    // Names the fake resolver knows; copied into the lookup, which runs on the worker.
+    std::map<std::string, std::string> hostNames;
 
     TFormKestrelServices services(const QString& settingsFile) {
         TFormKestrelServices services;
@@ -64,6 +67,10 @@ struct FakeSystem {
         services.closeConnection = [this](const os::Endpoint& e) {
             closed.push_back(e);
             return os::CloseConnectionResult::Closed;
+        };
+        services.hostNameOfAddress = [names = hostNames](const std::string& address) {
+            const auto found = names.find(address);
+            return found != names.end() ? found->second : std::string();
         };
         services.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
@@ -209,6 +216,7 @@ private slots:
     void optionsMenuHoldsTheCheckItemsAndStoresAChoice();
     void markedRowsArePaintedUntilTheNextRefresh();
     void closeConnectionFollowsEndProcessAndAsks();
+    void optionColumnsComeAndGoWithTheirOptions();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -913,8 +921,8 @@ void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog() {
     }
     QCOMPARE(items, (QStringList{QStringLiteral("进程信息"), QStringLiteral("结束进程(&E)"),
                                  QStringLiteral("断开连接"), QStringLiteral("拷贝到剪贴板"),
-                                 QStringLiteral("导出列表..."),
-                                 QStringLiteral("定位文件"), QStringLiteral("属性(&R)")}));
+                                 QStringLiteral("导出列表..."), QStringLiteral("定位文件"),
+                                 QStringLiteral("属性(&R)")}));
     QVERIFY(exportAction != nullptr);
 
     // The toolkit's save dialog opens; the user types a name and saves, or cancels.
@@ -1097,6 +1105,10 @@ void KestrelMainWindowTest::closeConnectionFollowsEndProcessAndAsks() {
     });
     poll->start();
     const int before = m_system->snapshots;
+    // The close runs on the worker; the refresh it asks for then waits here, so that the test
+    // sees it start.
+    std::promise<void> open;
+    m_system->gate = open.get_future().share();
     QContextMenuEvent event(QContextMenuEvent::Mouse, cell.center(),
                             window.view()->viewport()->mapToGlobal(cell.center()));
     QApplication::sendEvent(window.view()->viewport(), &event);
@@ -1107,10 +1119,80 @@ void KestrelMainWindowTest::closeConnectionFollowsEndProcessAndAsks() {
     QVERIFY(enabled);
     QVERIFY(seen.seen);
     QCOMPARE(seen.text, QStringLiteral("确定要断开这个连接吗?"));
+    QVERIFY(QTest::qWaitFor([&window] { return window.form().refreshing(); }, 10000));
+    open.set_value();
+    QVERIFY(waitForRefresh(window));
     QCOMPARE(m_system->closed.size(), std::size_t{1});
     QCOMPARE(m_system->closed[0].cookie, std::uint64_t{4242});
-    QVERIFY(waitForRefresh(window));
     QCOMPARE(m_system->snapshots, before + 1);
+}
+
+void KestrelMainWindowTest::optionColumnsComeAndGoWithTheirOptions() {
+    m_system->hostNames = {{"93.184.216.34", "example.org"}};
+    const std::uint64_t sent[] = {900, 3565158, 1229};
+    for (std::size_t i = 0; i < 3; ++i) {
+        m_system->tcp[i].Socket.hasByteCounters = true;
+        m_system->tcp[i].Socket.bytesAcked = sent[i];
+    }
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QHeaderView* header = window.view()->horizontalHeader();
+    auto shownColumns = [&window] {
+        QList<int> shown;
+        for (int column = 0; column < window.model()->columnCount(); ++column) {
+            if (!window.view()->isColumnHidden(column))
+                shown << column;
+        }
+        return shown;
+    };
+    const QList<int> described{ColumnProcess,    ColumnProtocol,   ColumnLocalAddr, ColumnLocalPort,
+                               ColumnRemoteAddr, ColumnRemotePort, ColumnState,     ColumnManage};
+    QCOMPARE(shownColumns(), described);
+
+    QMenu* menu = window.optionsMenu();
+    menu->actions().at(1)->trigger(); // 解析主机名
+    QCOMPARE(shownColumns(), described + QList<int>{ColumnRemoteHost});
+    QCOMPARE(window.model()->headerData(ColumnRemoteHost, Qt::Horizontal).toString(),
+             QStringLiteral("目标主机"));
+    QVERIFY(window.view()->columnWidth(ColumnRemoteHost) > 0);
+    const int firefox = rowOfPort(window, QStringLiteral("51000"));
+    const int sshd = rowOfPort(window, QStringLiteral("22"));
+    const int idle = rowOfPort(window, QStringLiteral("40000"));
+    // The name arrives from the worker; until then the address stands in its place.
+    QTRY_COMPARE(cellText(window, firefox, ColumnRemoteHost), QStringLiteral("example.org"));
+    QTRY_COMPARE(cellText(window, idle, ColumnRemoteHost), QString());
+    QCOMPARE(cellText(window, sshd, ColumnRemoteHost), QString()); // a listener names no host
+
+    menu->actions().at(2)->trigger(); // 显示流量
+    const QList<int> traffic{ColumnSent, ColumnReceived, ColumnSendRate, ColumnReceiveRate};
+    QCOMPARE(shownColumns(), described + QList<int>{ColumnRemoteHost} + traffic);
+    QStringList titles;
+    for (const int column : traffic)
+        titles << window.model()->headerData(column, Qt::Horizontal).toString();
+    QCOMPARE(titles, (QStringList{QStringLiteral("已发送"), QStringLiteral("已接收"),
+                                  QStringLiteral("发送速率"), QStringLiteral("接收速率")}));
+    // Sorted by value: the click sorts descending, a second one ascending.
+    clickHeader(window, ColumnSent);
+    clickHeader(window, ColumnSent);
+    QCOMPARE(header->sortIndicatorSection(), int(ColumnSent));
+    QStringList order;
+    for (int row = 0; row < window.model()->rowCount(); ++row) {
+        const QString text = cellText(window, row, ColumnSent);
+        if (!text.isEmpty())
+            order << text;
+    }
+    QCOMPARE(order, (QStringList{QStringLiteral("900 B"), QStringLiteral("1.2 KB"),
+                                 QStringLiteral("3.4 MB")}));
+    QCOMPARE(window.model()->index(0, ColumnSent).data(Qt::TextAlignmentRole).value<int>() &
+                 Qt::AlignHorizontal_Mask,
+             int(Qt::AlignRight));
+
+    menu->actions().at(1)->trigger();
+    QCOMPARE(shownColumns(), described + traffic);
+    menu->actions().at(2)->trigger();
+    QCOMPARE(shownColumns(), described);
+    QCOMPARE(readFile(m_dir->filePath("Kestrel.ini")),
+             QStringLiteral("[Options]\nResolveNames=0\nShowTraffic=0\n"));
 }
 
 // The program's own application object, with the translations it installs.

@@ -1,5 +1,6 @@
 // The Win32 main window over the real window logic, with a snapshot the test controls and the
 // settings file in a folder of its own, under Wine's null display driver.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -16,6 +17,7 @@
 
 #include <commctrl.h>
 
+#include "list/Columns.h"
 #include "os/ProcessControl.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/TempDir.h"
@@ -24,6 +26,7 @@
 #include "ui/Worker.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32WindowTestSupport.h"
+#include "win32/WinText.h"
 
 using win32test::BoxAnswerer;
 using win32test::windowText;
@@ -517,6 +520,95 @@ TEST_F(Win32MainWindowTest, OptionsMenuDropsDownBelowItsButtonAndStoresTheChoice
     EXPECT_TRUE(window->form().resolveNames());
     EXPECT_NE(::GetMenuState(menu, 1, MF_BYPOSITION) & MF_CHECKED, 0u);
     EXPECT_EQ(settings(), "[Set]\nShowInfo=0\n[Options]\nShowIPv6=1\nResolveNames=1\n");
+}
+
+// The columns of "解析主机名" and "显示流量" in the real list view: the header gains and loses
+// them with their options; the names come from the worker's threads, the traffic sorts by value.
+TEST_F(Win32MainWindowTest, OptionColumnsComeAndGoWithTheirOptions) {
+    const std::uint64_t sent[] = {900, 3565158, 1229};
+    for (std::size_t i = 0; i < 3; ++i) {
+        system.tcp[i].Socket.hasByteCounters = true;
+        system.tcp[i].Socket.bytesAcked = sent[i];
+    }
+    TFormKestrelServices services = system.services(settingsFile);
+    services.hostNameOfAddress = [](const std::string& address) {
+        return address == "93.184.216.34" ? std::string("example.org") : std::string();
+    };
+    Win32MainWindow window(std::move(services));
+    window.create();
+    window.show();
+    const HWND list = window.listHandle();
+    ASSERT_NE(list, nullptr);
+    const HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+    auto titles = [header] {
+        std::vector<std::string> shown;
+        const int count = static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+        for (int viewColumn = 1; viewColumn < count; ++viewColumn) {
+            wchar_t buffer[128] = {};
+            HDITEMW item{};
+            item.mask = HDI_TEXT;
+            item.pszText = buffer;
+            item.cchTextMax = 128;
+            ::SendMessageW(header, HDM_GETITEMW, static_cast<WPARAM>(viewColumn),
+                           reinterpret_cast<LPARAM>(&item));
+            shown.push_back(win32::Utf8FromWide(std::wstring(buffer)));
+        }
+        return shown;
+    };
+    auto columnTexts = [list](int viewColumn) {
+        std::vector<std::string> texts;
+        const int count = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        for (int item = 0; item < count; ++item) {
+            wchar_t buffer[256] = {};
+            LVITEMW request{};
+            request.iSubItem = viewColumn;
+            request.pszText = buffer;
+            request.cchTextMax = 256;
+            const auto length = ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item),
+                                               reinterpret_cast<LPARAM>(&request));
+            texts.push_back(win32::Utf8FromWide(buffer, static_cast<std::size_t>(length)));
+        }
+        return texts;
+    };
+    auto choose = [&window](int position) {
+        const UINT id = ::GetMenuItemID(window.optionsMenu(), position);
+        ::SendMessageW(window.handle(), WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    };
+    using Texts = std::vector<std::string>;
+    const Texts described{"进程",   "协议",     "本地IP", "本地端口",
+                          "目标IP", "目标端口", "状态",   "管理"};
+    auto with = [&described](const Texts& more) {
+        Texts all = described;
+        all.insert(all.end(), more.begin(), more.end());
+        return all;
+    };
+    EXPECT_EQ(titles(), described);
+
+    choose(1); // 解析主机名
+    EXPECT_EQ(titles(), with({"目标主机"}));
+    finishWork(window.handle());
+    const Texts hosts = columnTexts(9);
+    EXPECT_EQ(std::count(hosts.begin(), hosts.end(), "example.org"), 2) << "firefox's two rows";
+    EXPECT_EQ(std::count(hosts.begin(), hosts.end(), "10.0.0.9"), 0) << "no name: nothing";
+
+    choose(2); // 显示流量
+    EXPECT_EQ(titles(), with({"目标主机", "已发送", "已接收", "发送速率", "接收速率"}));
+    ui::dispatchEvent(window.messages(), [&window] {
+        window.form().VTSHeaderClick(ColumnSent);
+        window.form().VTSHeaderClick(ColumnSent);
+    });
+    Texts sentColumn;
+    for (const std::string& text : columnTexts(10)) {
+        if (!text.empty())
+            sentColumn.push_back(text);
+    }
+    EXPECT_EQ(sentColumn, (Texts{"900 B", "1.2 KB", "3.4 MB"}));
+
+    choose(1);
+    EXPECT_EQ(titles(), with({"已发送", "已接收", "发送速率", "接收速率"}));
+    choose(2);
+    EXPECT_EQ(titles(), described);
+    EXPECT_EQ(settings(), "[Options]\nResolveNames=0\nShowTraffic=0\n");
 }
 
 // The context menu of the real window, opened for firefox's first connection and driven by
