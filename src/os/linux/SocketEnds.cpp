@@ -168,8 +168,8 @@ void SocketEndListener::State::run() {
                 messages[i].msg_hdr.msg_name = &senders[i];
                 messages[i].msg_hdr.msg_namelen = sizeof senders[i];
             }
-            const int got = ::recvmmsg(netlink.get(), messages.data(), BatchSize, MSG_DONTWAIT,
-                                       nullptr);
+            const int got =
+                ::recvmmsg(netlink.get(), messages.data(), BatchSize, MSG_DONTWAIT, nullptr);
             if (got < 0) {
                 if (errno == ENOBUFS) {
                     const std::lock_guard lock(mutex);
@@ -191,8 +191,8 @@ void SocketEndListener::State::run() {
                     ++broken;
                     continue;
                 }
-                broken += linuxnet::parseSocketEndBuffer(data, length, groupProtocol(senders[i]),
-                                                         raw);
+                broken +=
+                    linuxnet::parseSocketEndBuffer(data, length, groupProtocol(senders[i]), raw);
             }
             deliver(raw, timeMs, broken);
             if (static_cast<unsigned>(got) < BatchSize)
@@ -220,7 +220,9 @@ SocketEndListener::~SocketEndListener() {
     }
 }
 
-bool SocketEndListener::listening() const { return m_state->threadStarted; }
+bool SocketEndListener::listening() const {
+    return m_state->threadStarted;
+}
 
 std::size_t SocketEndListener::take(std::vector<SocketEnd>& out) {
     const std::lock_guard lock(m_state->mutex);
