@@ -1,12 +1,14 @@
 // kestrel-snapshot: prints one snapshot of every IPv4 TCP and UDP endpoint with its owner.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/FollowLog.h"
 #include "list/RowRules.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 
@@ -18,6 +20,7 @@ namespace {
 
 constexpr const char* Usage =
     "Usage: kestrel-snapshot [--help]\n"
+    "       kestrel-snapshot --follow [--format text|json] [--interval SECONDS]\n"
     "\n"
     "Prints every IPv4 TCP endpoint (connections and listeners), then every IPv4 UDP\n"
     "endpoint of this machine, one line each, with these tab-separated fields:\n"
@@ -44,7 +47,27 @@ constexpr const char* Usage =
     "  sudo setcap cap_dac_read_search,cap_sys_ptrace+ep " KESTREL_HELPER_INSTALLED "\n"
     "Run as root, it sees them without the helper.\n"
     "\n"
+    "With --follow it prints the connection log instead, one line per event as it\n"
+    "happens, until interrupted (SIGINT, SIGTERM) or until its output is closed:\n"
+    "\n"
+    "  time          local date and time, to the millisecond\n"
+    "  event         open or close\n"
+    "  source        announced (the system told of the end as it happened) or refresh\n"
+    "                (found by comparing snapshots, every --interval seconds, default 10)\n"
+    "  protocol      TCP, UDP, TCPv6 or UDPv6\n"
+    "  state         TCP state number (the last one for a close); 0 for UDP\n"
+    "  local address, local port, remote address, remote port (empty for UDP)\n"
+    "  bytes sent, bytes received\n"
+    "                TCP counters (acknowledged sequence space, which counts SYN and FIN);\n"
+    "                empty when unknown\n"
+    "  duration      milliseconds the socket lived, when a snapshot saw it begin; else empty\n"
+    "  PID, name, path\n"
+    "                the owner, when a snapshot saw the socket; else 0 and empty\n"
+    "--format json prints one JSON object per line with the same fields instead.\n"
+    "\n"
     "Exit status: 0 on success, 1 on failure (with a message on standard error).\n";
+
+} // namespace
 
 void appendField(std::string& out, std::string_view text) {
     // Fields rarely hold anything to escape: copy the runs between such characters whole.
@@ -70,6 +93,8 @@ void appendField(std::string& out, std::string_view text) {
         text.remove_prefix(special + 1);
     }
 }
+
+namespace {
 
 void appendRecord(std::string& out, const char* protocol, const File_Rec& rec) {
     out += protocol;
@@ -108,14 +133,49 @@ bool writeRecords(std::string& out, const char* protocol, const std::vector<File
 } // namespace
 
 int main(int argc, char** argv) {
+    bool follow = false;
+    bool followOptionGiven = false;
+    FollowOptions followOptions;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(Usage, stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
+        if (std::strcmp(argv[i], "--follow") == 0) {
+            follow = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--format") == 0 && i + 1 < argc &&
+            (std::strcmp(argv[i + 1], "text") == 0 || std::strcmp(argv[i + 1], "json") == 0)) {
+            followOptions.format =
+                std::strcmp(argv[++i], "json") == 0 ? FollowFormat::Json : FollowFormat::Text;
+            followOptionGiven = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--interval") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            errno = 0;
+            const long seconds = std::strtol(argv[++i], &end, 10);
+            if (errno != 0 || end == argv[i] || *end != '\0' || seconds < 1 || seconds > 3600) {
+                std::fprintf(stderr,
+                             "kestrel-snapshot: --interval takes 1 to 3600 seconds, not '%s'\n",
+                             argv[i]);
+                return 1;
+            }
+            followOptions.intervalSeconds = static_cast<int>(seconds);
+            followOptionGiven = true;
+            continue;
+        }
         std::fprintf(stderr, "kestrel-snapshot: unknown argument '%s' (see --help)\n", argv[i]);
         return 1;
     }
+    if (followOptionGiven && !follow) {
+        std::fputs("kestrel-snapshot: --format and --interval go with --follow (see --help)\n",
+                   stderr);
+        return 1;
+    }
+    if (follow)
+        return followLog(followOptions);
 
     try {
         // Without the capabilities other users' sockets still show, with PID 0.

@@ -77,8 +77,8 @@ std::shared_ptr<const LogOwner> ConnectionLog::ownerOf(const File_Rec& rec) {
         return it->second;
     std::shared_ptr<const LogOwner> owner;
     // The same process as in the last snapshot keeps its one copy.
-    if (auto it = m_owners.find(pid);
-        it != m_owners.end() && it->second->name == rec.ProcName && it->second->path == rec.ProcPath)
+    if (auto it = m_owners.find(pid); it != m_owners.end() && it->second->name == rec.ProcName &&
+                                      it->second->path == rec.ProcPath)
         owner = it->second;
     else
         owner = std::make_shared<const LogOwner>(LogOwner{pid, rec.ProcName, rec.ProcPath});

@@ -55,7 +55,8 @@ TEST(ConnectionLogTest, TheFirstSnapshotIsTheBaselineAndLaterOnesLogOpenings) {
     log.addSnapshot(snapshotOf({browser(1)}), T0);
     EXPECT_EQ(log.size(), 0u);
 
-    File_Rec v6 = withCookie(tcpRecord(5, "::1", "50001", "::1", "443", "7", "curl", "/usr/bin/curl"), 3);
+    File_Rec v6 =
+        withCookie(tcpRecord(5, "::1", "50001", "::1", "443", "7", "curl", "/usr/bin/curl"), 3);
     Snapshot next = snapshotOf({browser(1), browser(2, "50002")},
                                {withCookie(udpRecord("0.0.0.0", "5353", "9", "avahi"), 4)});
     next.Tcp6 = {v6};
@@ -95,8 +96,8 @@ TEST(ConnectionLogTest, AnnouncedEndsCarryTheOwnerAndDurationAQuietOneNone) {
 
     // 1 was there from the start (its beginning unseen), 2 opened at the second refresh, 9 was
     // never in a snapshot.
-    log.addSocketEnds({tcpEnd(1, T0 + 12000), tcpEnd(2, T0 + 13500, 50002),
-                       tcpEnd(9, T0 + 14000, 50009)});
+    log.addSocketEnds(
+        {tcpEnd(1, T0 + 12000), tcpEnd(2, T0 + 13500, 50002), tcpEnd(9, T0 + 14000, 50009)});
     ASSERT_EQ(log.size(), 4u);
     const LogEvent& quiet = log.newest(0);
     EXPECT_EQ(quiet.kind, LogEventKind::Close);
@@ -177,7 +178,8 @@ TEST(ConnectionLogTest, WithoutAnnouncementsEndsAreFoundByTheRefresh) {
     EXPECT_EQ(LogEventText(log.newest(1)), "打开（刷新时发现）");
 
     // A row of the first snapshot: its beginning unseen; one of PID 0: owner not seen.
-    log.addSnapshot(snapshotOf({tcpRecord(5, "10.0.0.2", "1", "10.0.0.9", "2", "0", "")}), T0 + 30000);
+    log.addSnapshot(snapshotOf({tcpRecord(5, "10.0.0.2", "1", "10.0.0.9", "2", "0", "")}),
+                    T0 + 30000);
     log.addSnapshot(snapshotOf({}), T0 + 40000);
     EXPECT_EQ(log.newest(0).durationMs, 10000);
     EXPECT_FALSE(log.newest(0).owner);
@@ -217,8 +219,12 @@ TEST(ConnectionLogTest, TheOldestEventsGoFirstAndAreCounted) {
 
 TEST(ConnectionLogTest, Texts) {
     const std::pair<std::int64_t, const char*> durations[] = {
-        {-1, ""},           {0, "0.000 秒"},          {1234, "1.234 秒"},
-        {59999, "59.999 秒"}, {60000, "1 分 0 秒"},   {723000, "12 分 3 秒"},
+        {-1, ""},
+        {0, "0.000 秒"},
+        {1234, "1.234 秒"},
+        {59999, "59.999 秒"},
+        {60000, "1 分 0 秒"},
+        {723000, "12 分 3 秒"},
         {7500000, "2 小时 5 分"},
     };
     for (const auto& [ms, text] : durations)
