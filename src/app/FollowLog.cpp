@@ -19,7 +19,9 @@ namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
 
-extern "C" void requestStop(int) { stopRequested = 1; }
+extern "C" void requestStop(int) {
+    stopRequested = 1;
+}
 
 std::int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -27,7 +29,9 @@ std::int64_t nowMs() {
         .count();
 }
 
-const char* kindName(const LogEvent& e) { return e.kind == LogEventKind::Open ? "open" : "close"; }
+const char* kindName(const LogEvent& e) {
+    return e.kind == LogEventKind::Open ? "open" : "close";
+}
 const char* sourceName(const LogEvent& e) {
     return e.source == LogSource::Announced ? "announced" : "refresh";
 }
@@ -174,8 +178,7 @@ enum class Written { Ok, Closed, Failed };
 // One line at a time, flushed, so that a reader at the other end of a pipe sees each event as
 // it happens.
 Written writeLine(const std::string& line) {
-    if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
-        std::fflush(stdout) == 0)
+    if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0)
         return Written::Ok;
     return errno == EPIPE ? Written::Closed : Written::Failed;
 }

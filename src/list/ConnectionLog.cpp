@@ -1,5 +1,6 @@
 #include "list/ConnectionLog.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -213,7 +214,17 @@ void ConnectionLog::addSocketEnds(const std::vector<os::SocketEnd>& ends) {
         event.cookie = e.cookie;
         if (e.cookie != 0) {
             if (auto it = m_byCookie.find(e.cookie); it != m_byCookie.end()) {
-                event.owner = it->second.last.owner;
+                const LogEvent& last = it->second.last;
+                event.owner = last.owner;
+                // An aborted connection (a reset, SO_LINGER 0) ends disconnected: the kernel
+                // has cleared its remote port and counters. The last snapshot still knew them.
+                if (event.remotePort == 0 && event.remoteAddr == last.remoteAddr)
+                    event.remotePort = last.remotePort;
+                if (last.hasBytes && event.bytesSent < last.bytesSent) {
+                    event.hasBytes = true;
+                    event.bytesSent = last.bytesSent;
+                    event.bytesReceived = std::max(event.bytesReceived, last.bytesReceived);
+                }
                 if (it->second.sawBegin)
                     event.durationMs = end.timeMs - it->second.firstSeenMs;
                 m_byCookie.erase(it);

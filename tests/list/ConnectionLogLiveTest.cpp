@@ -138,8 +138,8 @@ TEST_P(ConnectionLogLiveTest, AConnectionSeenInASnapshotIsLoggedWithItsOwner) {
     bool opened = false;
     for (std::size_t i = 0; i < m_log.size(); ++i) {
         const LogEvent& e = m_log.newest(i);
-        opened |= e.kind == LogEventKind::Open && e.localPort == pair.clientPort &&
-                  e.owner && e.owner->pid == static_cast<std::uint32_t>(::getpid());
+        opened |= e.kind == LogEventKind::Open && e.localPort == pair.clientPort && e.owner &&
+                  e.owner->pid == static_cast<std::uint32_t>(::getpid());
     }
     EXPECT_TRUE(opened);
     pair.close();

@@ -127,6 +127,24 @@ TEST(ConnectionLogTest, AnnouncedEndsCarryTheOwnerAndDurationAQuietOneNone) {
     EXPECT_EQ(log.size(), 4u);
 }
 
+// A reset (SO_LINGER 0) clears the remote port and counters before the socket ends; the
+// last snapshot's values stand in.
+TEST(ConnectionLogTest, AnAbortedConnectionKeepsWhatTheSnapshotKnew) {
+    ConnectionLog log(true);
+    log.addSnapshot(snapshotOf({browser(1)}), T0);
+    os::SocketEnd aborted = tcpEnd(1, T0 + 1000);
+    aborted.endpoint.remotePort = 0;
+    aborted.endpoint.bytesAcked = 0;
+    aborted.endpoint.bytesReceived = 0;
+    log.addSocketEnds({aborted, tcpEnd(2, T0 + 2000)});
+    const LogEvent& end = log.newest(1);
+    EXPECT_EQ(end.remotePort, 80);
+    EXPECT_EQ(end.bytesSent, 100u);
+    EXPECT_EQ(end.bytesReceived, 2000u);
+    // Without a snapshot of it, what the system said.
+    EXPECT_EQ(log.newest(0).bytesSent, 150u);
+}
+
 TEST(ConnectionLogTest, AnEndAnnouncedBeforeItsSnapshotMergesLearnsItsOwner) {
     ConnectionLog log(true);
     log.addSnapshot(snapshotOf({}), T0);
