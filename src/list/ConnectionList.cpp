@@ -212,9 +212,11 @@ bool ConnectionList::hiddenLoopback(const TMyRec& row) const {
 void ConnectionList::FillList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
-    const std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords;
-    const std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : noRecords;
+    FillList(m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords,
+             m_hooks.udpRecords ? *m_hooks.udpRecords : noRecords);
+}
 
+void ConnectionList::FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp) {
     ProgramSet programs;
     RowHandle firstMade = nullptr;
     {
@@ -255,9 +257,11 @@ void ConnectionList::RefreshList() {
         m_hooks.takeSnapshot();
     std::vector<File_Rec> emptyTcp;
     std::vector<File_Rec> emptyUdp;
-    std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : emptyTcp;
-    std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : emptyUdp;
+    RefreshList(m_hooks.tcpRecords ? *m_hooks.tcpRecords : emptyTcp,
+                m_hooks.udpRecords ? *m_hooks.udpRecords : emptyUdp);
+}
 
+void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp) {
     SnapshotIndex tcpIndex(tcp, tcpRecordKey);
     SnapshotIndex udpIndex(udp, udpRecordKey);
     std::vector<bool> tcpMatched(tcp.size(), false);

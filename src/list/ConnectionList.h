@@ -38,11 +38,15 @@ public:
     // both counters. Programs: distinct exact ProcName values of the rows with a path,
     // including hidden loopback rows.
     void FillList();
+    // FillList from records taken already (takeSnapshot is not called).
+    void FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp);
     // Merges a new snapshot into the rows shown: surviving rows keep selection and focus (TCP
     // rows take the new state, marked "md" when it changed, else empty), vanished rows go,
     // new endpoints become rows marked "add"; then sorts, sets the counters, gives the list
     // the focus, selects the first row if nothing is selected, and repaints.
     void RefreshList();
+    // RefreshList from records taken already (takeSnapshot is not called); marks them.
+    void RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp);
 
 private:
     bool hiddenLoopback(const TMyRec& row) const;

@@ -1,6 +1,7 @@
 #include "ui/UnitFormKestrel.h"
 
 #include <exception>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,7 +43,8 @@ constexpr const char* TextMsgConfirmEndSystem =
 // The columns that the option ShowInfo shows and hides together.
 constexpr int FileDetailColumns[] = {ColumnPath, ColumnDescription, ColumnCompany};
 
-ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHooks hooks) {
+ConnectionListHooks windowHooks(const TFormKestrelControls& c) {
+    ConnectionListHooks hooks;
     ui::CheckBox* showLocal = &c.CBShowLocal;
     ui::Label* netCount = &c.LabNetCount;
     ui::Label* appCount = &c.LabAppCount;
@@ -60,7 +62,7 @@ TFormKestrelServices systemFormServices() {
     services.exeDir = os::ExecutableDir;
     services.systemDirs = os::SystemDirectories;
     services.enableDebugPrivilege = EnableDebugPrivilege;
-    services.snapshot = systemSnapshotHooks();
+    services.takeSnapshot = TakeSnapshot;
     services.prepareDescriptions = PrepareDescriptions;
     services.endProcess = os::EndProcess;
     return services;
@@ -68,7 +70,7 @@ TFormKestrelServices systemFormServices() {
 
 TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelServices services)
     : m_c(controls), m_services(std::move(services)),
-      m_connections(controls.VTS, windowHooks(controls, m_services.snapshot)) {
+      m_connections(controls.VTS, windowHooks(controls)) {
     // The design state comes first, so that no click handler runs for it.
     m_c.Form.setCaption(FormCaption);
     m_c.LabAppCount.setCaption("0");
@@ -189,16 +191,53 @@ void TFormKestrel::FormCloseQuery(bool& CanClose) {
 }
 
 void TFormKestrel::BTNRefreshClick() {
+    // One refresh at a time: the one in flight merges what is current when it is ready.
+    if (m_refreshing)
+        return;
     m_c.BTNRefresh.setEnabled(false);
     if (m_c.CBAutoRefresh.checked())
         m_c.Timer1.setEnabled(false);
+    // The job owns its snapshot and its copy of the function: the window may go before it ends.
+    auto snapshot = std::make_shared<Snapshot>();
+    auto take = m_services.takeSnapshot;
+    m_refreshing = true;
     try {
-        RefreshList();
+        runAside(
+            [snapshot, take] {
+                if (take)
+                    take(*snapshot);
+            },
+            [this, snapshot](std::exception_ptr error) { RefreshList(*snapshot, error); });
     } catch (...) {
+        m_refreshing = false;
         restoreAfterRefresh();
         throw;
     }
+}
+
+void TFormKestrel::RefreshList(Snapshot& snapshot, std::exception_ptr error) {
+    m_refreshing = false;
+    try {
+        if (error)
+            std::rethrow_exception(error);
+        m_connections.RefreshList(snapshot.Tcp, snapshot.Udp);
+    } catch (...) {
+        releaseSnapshot(snapshot);
+        restoreAfterRefresh();
+        throw;
+    }
+    releaseSnapshot(snapshot);
     restoreAfterRefresh();
+}
+
+void TFormKestrel::runAside(ui::Worker::Job job,
+                            std::function<void(std::exception_ptr)> completion) {
+    m_c.Worker.start(std::move(job),
+                     [alive = std::weak_ptr<char>(m_alive),
+                      completion = std::move(completion)](std::exception_ptr error) {
+                         if (!alive.expired())
+                             completion(error);
+                     });
 }
 
 void TFormKestrel::restoreAfterRefresh() {
@@ -305,22 +344,18 @@ void TFormKestrel::storeOption(int tag) {
 }
 
 void TFormKestrel::FillList() {
-    m_connections.FillList();
-    releaseSnapshot();
-}
-
-void TFormKestrel::RefreshList() {
-    m_connections.RefreshList();
-    releaseSnapshot();
+    Snapshot snapshot;
+    if (m_services.takeSnapshot)
+        m_services.takeSnapshot(snapshot);
+    m_connections.FillList(snapshot.Tcp, snapshot.Udp);
+    releaseSnapshot(snapshot);
 }
 
 // The rows hold their own copies of what they show, so the snapshot's records are dead once
 // merged; at 100,000 endpoints they weigh as much as the rows, and the heap would keep them.
-void TFormKestrel::releaseSnapshot() {
+void TFormKestrel::releaseSnapshot(Snapshot& snapshot) {
     for (std::vector<File_Rec>* records :
-         {m_services.snapshot.tcpRecords, m_services.snapshot.udpRecords}) {
-        if (records != nullptr)
-            std::vector<File_Rec>().swap(*records);
-    }
+         {&snapshot.Tcp, &snapshot.Udp, &snapshot.Tcp6, &snapshot.Udp6})
+        std::vector<File_Rec>().swap(*records);
     os::ReleaseFreeMemory();
 }

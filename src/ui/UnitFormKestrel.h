@@ -4,6 +4,7 @@
 // window is first shown and FormCloseQuery before every close; every user event it forwards
 // goes through ui::dispatchEvent with Messages as the error report.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "ui/Components.h"
 #include "ui/IniFile.h"
 #include "ui/ShellRequests.h"
+#include "ui/Worker.h"
 
 // The window's controls, owned by the toolkit layer; they must outlive the TFormKestrel.
 struct TFormKestrelControls {
@@ -42,6 +44,9 @@ struct TFormKestrelControls {
     ui::MenuItem& NProperty;
     // Message boxes and the application's general error report.
     ui::MessageBoxes& Messages;
+    // Takes the refreshes' snapshots, the ending of processes and the file manager's requests
+    // off the window's thread.
+    ui::Worker& Worker;
 };
 
 // What the window asks of the system; tests replace any of it.
@@ -54,8 +59,9 @@ struct TFormKestrelServices {
     // The system program folders as the system names them.
     std::function<std::vector<std::string>()> systemDirs;
     std::function<bool()> enableDebugPrivilege;
-    // The snapshot: takeSnapshot, tcpRecords and udpRecords (the window adds the rest).
-    ConnectionListHooks snapshot;
+    // Takes a new snapshot into the value given (TakeSnapshot); may throw. A refresh runs it
+    // on the worker, so it must touch nothing the window's thread uses.
+    std::function<void(Snapshot&)> takeSnapshot;
     // Builds the description indexes (PrepareDescriptions); run beside the first fill.
     std::function<void()> prepareDescriptions;
     // The icon caches: a new empty image list of the toolkit (16 x 16 until told otherwise)
@@ -63,7 +69,8 @@ struct TFormKestrelServices {
     // icon caches and the list shows no icons.
     std::function<std::unique_ptr<ImageStore>()> makeImageStore;
     SystemImageList* systemImages = nullptr;
-    // Ends process `pid` if it still has the recorded identity (os::EndProcess).
+    // Ends process `pid` if it still has the recorded identity (os::EndProcess). Runs on the
+    // worker.
     std::function<os::EndProcessResult(std::uint32_t pid, std::uint64_t startTime)> endProcess;
 };
 
@@ -77,7 +84,7 @@ struct TFormKestrelCommands {
 };
 
 // The real system: os::SettingsFilePath, os::ExecutableDir, os::SystemDirectories,
-// EnableDebugPrivilege and GetTcpUdpTable over TcpRecords and UdpRecords.
+// EnableDebugPrivilege, TakeSnapshot, PrepareDescriptions and os::EndProcess.
 TFormKestrelServices systemFormServices();
 
 class TFormKestrel : public ListControlEvents {
@@ -97,7 +104,13 @@ public:
     void FormCloseQuery(bool& CanClose);
 
     // Event handlers, bound to their controls by the constructor. Errors reach the caller.
+    // BTNRefreshClick is the one way to a refresh: it disables BTNRefresh and Timer1 and
+    // starts the snapshot on the worker; the merge, the sort and the counters follow on the
+    // window's thread when it is ready, then button and timer come back (also after a failed
+    // snapshot, whose error then reaches the general error report). While a refresh is in
+    // flight it starts nothing.
     void BTNRefreshClick();
+    bool refreshing() const { return m_refreshing; }
     void Timer1Timer();
     void CBShowLocalClick();
     void CBAutoRefreshClick();
@@ -156,8 +169,13 @@ private:
     void storeOption(int tag);
     void restoreAfterRefresh();
     void FillList();
-    void RefreshList();
-    void releaseSnapshot();
+    // The worker's snapshot is ready (or failed with `error`): merge it and restore.
+    void RefreshList(Snapshot& snapshot, std::exception_ptr error);
+    void releaseSnapshot(Snapshot& snapshot);
+    // Starts `job` on the worker; `completion` runs only while this window still exists.
+    void runAside(ui::Worker::Job job, std::function<void(std::exception_ptr)> completion);
+    // Asks the file manager on the worker when the shell allows it, else here.
+    void askFileManager(ShellRequests::FileManagerRequest request, const std::string& path);
     void bindCommandHandlers();
     void unbindCommandHandlers();
     // Sets the four row-dependent menu items enabled exactly when the row has a path.
@@ -181,6 +199,9 @@ private:
     ConnectionList m_connections;
     MenuRow m_menuRow;
     bool m_loadingSettings = false;
+    bool m_refreshing = false;
+    // Completions hold it weakly: those that arrive after the window has gone do nothing.
+    std::shared_ptr<char> m_alive = std::make_shared<char>();
 
     bool Creating = false;
     std::string ExeDir;

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -144,14 +146,39 @@ void TFormKestrel::NEndProcClick() {
         return;
 
     std::uint32_t pid = 0;
-    const os::EndProcessResult result = parsePid(pidText, pid) && m_services.endProcess
-                                            ? m_services.endProcess(pid, startTime)
-                                            : os::EndProcessResult::Failed;
-    if (result != os::EndProcessResult::Ended) {
+    if (!parsePid(pidText, pid) || !m_services.endProcess) {
         m_c.Messages.showMessage(MsgCannotEnd);
         return;
     }
-    m_c.BTNRefresh.click();
+    // Ending waits up to seconds for the process to go; the window goes on meanwhile.
+    auto result = std::make_shared<os::EndProcessResult>(os::EndProcessResult::Failed);
+    runAside(
+        [result, end = m_services.endProcess, pid, startTime] { *result = end(pid, startTime); },
+        [this, result](std::exception_ptr error) {
+            if (error || *result != os::EndProcessResult::Ended) {
+                m_c.Messages.showMessage(MsgCannotEnd);
+                return;
+            }
+            m_c.BTNRefresh.click();
+        });
+}
+
+void TFormKestrel::askFileManager(ShellRequests::FileManagerRequest request,
+                                  const std::string& path) {
+    std::function<bool()> job = m_commands.Shell->fileManagerJob(request, path);
+    if (!job) {
+        if (request == ShellRequests::FileManagerRequest::SelectItem)
+            m_commands.Shell->selectInFileManager(path);
+        else
+            m_commands.Shell->showProperties(path);
+        return;
+    }
+    auto taken = std::make_shared<bool>(false);
+    runAside([job = std::move(job), taken] { *taken = job(); },
+             [this, taken, request, path](std::exception_ptr error) {
+                 if ((error || !*taken) && m_commands.Shell != nullptr)
+                     m_commands.Shell->fileManagerRefused(request, path);
+             });
 }
 
 void TFormKestrel::NLocateClick() {
@@ -161,14 +188,14 @@ void TFormKestrel::NLocateClick() {
     const std::string path = row->Rec.ProcPath;
     if (!isExistingFile(path))
         return;
-    m_commands.Shell->selectInFileManager(path);
+    askFileManager(ShellRequests::FileManagerRequest::SelectItem, path);
 }
 
 void TFormKestrel::NPropertyClick() {
     const RowHandle row = commandRow();
     if (row == nullptr || m_commands.Shell == nullptr)
         return;
-    m_commands.Shell->showProperties(row->Rec.ProcPath);
+    askFileManager(ShellRequests::FileManagerRequest::ShowProperties, row->Rec.ProcPath);
 }
 
 void TFormKestrel::BTNHelpClick() {

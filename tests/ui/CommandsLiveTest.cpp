@@ -39,6 +39,8 @@ protected:
         w.VTS.selectRow(row);
         w.VTS.setFocusedRow(row);
         ui::dispatchEvent(w.Messages, [this] { w.BTNEndPro.click(); });
+        // The end, then the refresh it asks for, run here in turn.
+        w.Worker.runAll();
     }
 
     TempDir settings;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,15 +121,15 @@ protected:
                                             "/lib/systemd"};
         };
         s.enableDebugPrivilege = [] { return false; };
-        s.snapshot.takeSnapshot = [this] {
+        s.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
-            tcp = nextTcp;
-            udp = nextUdp;
+            snapshot.Tcp = nextTcp;
+            snapshot.Udp = nextUdp;
         };
-        s.snapshot.tcpRecords = &tcp;
-        s.snapshot.udpRecords = &udp;
         s.endProcess = [this](std::uint32_t pid, std::uint64_t startTime) {
             endCalls.push_back({pid, startTime});
+            if (endThrows)
+                throw std::runtime_error("no such process");
             return endResult;
         };
         form = std::make_unique<TFormKestrel>(w.controls(), std::move(s));
@@ -150,15 +151,20 @@ protected:
         w.VTS.selectRow(row);
         w.VTS.setFocusedRow(row);
     }
-    // The user's events, each through the event loop's boundary.
+    // The user's events, each through the event loop's boundary; then the loop runs until the
+    // work they started is done.
     void rightClick(RowHandle row, ScreenPoint where = {300, 200}) {
         if (row != nullptr) {
             w.VTS.selectRow(row);
             w.VTS.setFocusedRow(row);
         }
         ui::dispatchEvent(w.Messages, [&] { form->VTSGetPopupMenu(row, 1, where); });
+        w.Worker.runAll();
     }
-    void event(const std::function<void()>& handler) { ui::dispatchEvent(w.Messages, handler); }
+    void event(const std::function<void()>& handler) {
+        ui::dispatchEvent(w.Messages, handler);
+        w.Worker.runAll();
+    }
 
     std::vector<bool> rowItemsEnabled() const {
         return {w.NProcInfo.enabled(), w.NEndProc.enabled(), w.NLocate.enabled(),
@@ -172,10 +178,11 @@ protected:
     FakeShell shell;
     FakeClipboard clipboard;
     FakeProcInfoDialogs dialogs;
-    std::vector<File_Rec> nextTcp, nextUdp, tcp, udp;
+    std::vector<File_Rec> nextTcp, nextUdp;
     int snapshots = 0;
     std::vector<EndCall> endCalls;
     os::EndProcessResult endResult = os::EndProcessResult::Ended;
+    bool endThrows = false;
     std::unique_ptr<TFormKestrel> form;
 };
 
@@ -319,6 +326,7 @@ TEST_F(CommandsTest, RowRemovedWhileTheQuestionIsOpenIsNotRead) {
     w.Messages.whileOpen = [this] {
         nextTcp.erase(nextTcp.begin() + 1);
         w.BTNRefresh.click();
+        w.Worker.runAll();
     };
     w.Messages.answers = {ui::Answer::Yes};
     event([&] { w.NEndProc.click(); });
@@ -439,6 +447,7 @@ TEST_F(CommandsTest, ChoosingAnItemAfterARefreshRemovedItsRowDoesNothing) {
     menu.choose = [this] {
         nextTcp.erase(nextTcp.begin());
         w.BTNRefresh.click();
+        w.Worker.runAll();
         w.NEndProc.click();
     };
     rightClick(rowOf("browser"));
@@ -523,6 +532,7 @@ TEST_F(CommandsTest, MenuCommandsDoNothingOnceARefreshRemovedTheirRow) {
         menu.choose = [&] {
             nextTcp.erase(nextTcp.begin());
             w.BTNRefresh.click();
+            w.Worker.runAll();
             ASSERT_EQ(rowOf("vanishing"), nullptr);
             ASSERT_NE(w.VTS.focusedRow(), nullptr);
             focus("sshd");
@@ -565,6 +575,133 @@ TEST_F(CommandsTest, TheManageColumnsMenuActsOnItsRow) {
     };
     event([&] { form->VTSColumnClick(ColumnManage, {5, 6}); });
     EXPECT_NE(clipboard.content.find("PID:1200\r\n"), std::string::npos);
+}
+
+TEST_F(CommandsTest, ACommandDuringARefreshActsOnTheFocusedRowAsItIsThen) {
+    focus("sshd");
+    // The snapshot in flight no longer has sshd; until it is merged, sshd's row is shown.
+    nextTcp.erase(nextTcp.begin() + 1);
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_TRUE(form->refreshing());
+    ASSERT_NE(rowOf("sshd"), nullptr);
+    ui::dispatchEvent(w.Messages, [this] { w.NCopy.click(); });
+    EXPECT_EQ(clipboard.content, BuildClipboardReport(rowOf("sshd")->Rec));
+    focus("server");
+    ui::dispatchEvent(w.Messages, [this] { form->VTSDblClick(); });
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].front(), "server");
+
+    w.Worker.runAll();
+    EXPECT_EQ(rowOf("sshd"), nullptr);
+    EXPECT_EQ(w.VTS.focusedRow(), rowOf("server"));
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(CommandsTest, EndingAProcessRunsOnTheWorkerThenRefreshes) {
+    struct Case {
+        const char* name;
+        os::EndProcessResult result;
+        bool throws;
+        bool refreshed;
+    };
+    const Case cases[] = {
+        {"ended", os::EndProcessResult::Ended, false, true},
+        {"refused", os::EndProcessResult::Failed, false, false},
+        {"error", os::EndProcessResult::Ended, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        endCalls.clear();
+        w.Messages.messages.clear();
+        endResult = c.result;
+        endThrows = c.throws;
+        focus("browser");
+        const int snapshotsBefore = snapshots;
+        ui::dispatchEvent(w.Messages, [this] { w.BTNEndPro.click(); });
+        // Nothing waits on the window's thread: the end is the worker's.
+        EXPECT_TRUE(endCalls.empty());
+        ASSERT_EQ(w.Worker.pending(), 1u);
+        EXPECT_TRUE(w.BTNRefresh.enabled());
+        ASSERT_TRUE(w.Worker.complete());
+        ASSERT_EQ(endCalls.size(), 1u);
+        EXPECT_EQ(endCalls[0].pid, 1200u);
+        EXPECT_EQ(w.Worker.pending(), c.refreshed ? 1u : 0u);
+        EXPECT_EQ(w.Messages.messages, c.refreshed ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{MsgCannotEnd});
+        w.Worker.runAll();
+        EXPECT_EQ(snapshots, snapshotsBefore + (c.refreshed ? 1 : 0));
+        EXPECT_TRUE(w.Messages.errors.empty());
+    }
+    endThrows = false;
+}
+
+TEST_F(CommandsTest, TheRefreshAfterAnEndStartsNothingWhileARefreshIsInFlight) {
+    focus("browser");
+    ui::dispatchEvent(w.Messages, [this] { w.BTNEndPro.click(); });
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_EQ(w.Worker.pending(), 2u);
+    ASSERT_TRUE(w.Worker.complete()); // the end: its refresh finds one in flight
+    EXPECT_EQ(w.Worker.pending(), 1u);
+    EXPECT_EQ(w.Worker.started, 2);
+    w.Worker.runAll();
+    EXPECT_TRUE(w.BTNRefresh.enabled());
+    EXPECT_TRUE(w.Messages.messages.empty());
+}
+
+// A shell whose file manager is asked on the worker.
+class SlowShell : public FakeShell {
+public:
+    std::function<bool()> fileManagerJob(FileManagerRequest request,
+                                         const std::string& path) override {
+        return [this, request, path] {
+            asked.emplace_back(request, path);
+            return taken;
+        };
+    }
+    void fileManagerRefused(FileManagerRequest request, const std::string& path) override {
+        refused.emplace_back(request, path);
+    }
+    bool taken = true;
+    std::vector<std::pair<FileManagerRequest, std::string>> asked, refused;
+};
+
+TEST_F(CommandsTest, TheFileManagerIsAskedOnTheWorkerAndItsRefusalHandledHere) {
+    TempDir files;
+    writeTextFile(files.file("tool"), "#!/bin/sh\n");
+    rowOf("server")->Rec.ProcPath = files.file("tool");
+    SlowShell slow;
+    form->SetCommandComponents({&menu, &slow, &clipboard, &dialogs});
+    using Request = ShellRequests::FileManagerRequest;
+    struct Case {
+        const char* name;
+        ui::MenuItem& item;
+        Request request;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"locate taken", w.NLocate, Request::SelectItem, true},
+        {"locate refused", w.NLocate, Request::SelectItem, false},
+        {"properties taken", w.NProperty, Request::ShowProperties, true},
+        {"properties refused", w.NProperty, Request::ShowProperties, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        slow.asked.clear();
+        slow.refused.clear();
+        slow.taken = c.taken;
+        focus("server");
+        ui::dispatchEvent(w.Messages, [&c] { c.item.click(); });
+        EXPECT_TRUE(slow.asked.empty());
+        ASSERT_EQ(w.Worker.pending(), 1u);
+        w.Worker.runAll();
+        const std::vector<std::pair<Request, std::string>> expected{
+            {c.request, files.file("tool")}};
+        EXPECT_EQ(slow.asked, expected);
+        const std::vector<std::pair<Request, std::string>> none;
+        EXPECT_EQ(slow.refused, c.taken ? none : expected);
+        EXPECT_TRUE(slow.selected.empty());
+        EXPECT_TRUE(slow.properties.empty());
+    }
 }
 
 } // namespace

@@ -36,11 +36,15 @@ void FakeWindow::setStayOnTop(bool stayOnTop) {
     topmost = stayOnTop;
 }
 
-TFormKestrelControls FakeKestrelWindow::controls() {
+TFormKestrelControls FakeKestrelWindow::controls(ui::Worker* worker) {
     return TFormKestrelControls{
-        Form,       VTS,       LabAppCount, LabNetCount,   BTNHelp,     BTNUpdate,  BTNHomePage,
-        BTNRefresh, BTNEndPro, CBShowLocal, CBAutoRefresh, CBAlwaysTop, CBShowInfo, Timer1,
-        NProcInfo,  NEndProc,  NCopy,       NLocate,       NProperty,   Messages,
+        Form,        VTS,           LabAppCount,
+        LabNetCount, BTNHelp,       BTNUpdate,
+        BTNHomePage, BTNRefresh,    BTNEndPro,
+        CBShowLocal, CBAutoRefresh, CBAlwaysTop,
+        CBShowInfo,  Timer1,        NProcInfo,
+        NEndProc,    NCopy,         NLocate,
+        NProperty,   Messages,      worker ? *worker : Worker,
     };
 }
 
@@ -54,4 +58,39 @@ int FakeSystemImageList::copyIcon(int systemIndex, bool small, ImageStore& targe
         return -1;
     copiedSmall.push_back(small);
     return store->images++;
+}
+
+void FakeWorker::start(Job job, Completion completion) {
+    ++started;
+    m_pending.push_back({std::move(job), std::move(completion)});
+}
+
+bool FakeWorker::complete() {
+    if (m_pending.empty())
+        return false;
+    Pending next = std::move(m_pending.front());
+    m_pending.pop_front();
+    std::exception_ptr error;
+    try {
+        if (next.job)
+            next.job();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    ui::dispatchEvent(m_report, [&next, &error] { next.completion(error); });
+    return true;
+}
+
+bool FakeWorker::fail(std::exception_ptr error) {
+    if (m_pending.empty())
+        return false;
+    Pending next = std::move(m_pending.front());
+    m_pending.pop_front();
+    ui::dispatchEvent(m_report, [&next, &error] { next.completion(error); });
+    return true;
+}
+
+void FakeWorker::runAll() {
+    while (complete()) {
+    }
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -56,18 +57,16 @@ protected:
             log.push_back("privilege");
             return false;
         };
-        s.snapshot.takeSnapshot = [this] {
+        s.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
             log.push_back("snapshot");
             if (duringSnapshot)
                 duringSnapshot();
             if (snapshotFails)
                 throw std::runtime_error("no endpoint table");
-            tcp = nextTcp;
-            udp = nextUdp;
+            snapshot.Tcp = nextTcp;
+            snapshot.Udp = nextUdp;
         };
-        s.snapshot.tcpRecords = &tcp;
-        s.snapshot.udpRecords = &udp;
         return s;
     }
 
@@ -77,12 +76,15 @@ protected:
         form->FormCreate();
     }
 
-    // A user's click on a check box, as the toolkit forwards it.
+    // A user's click on a check box, as the toolkit forwards it; then the event loop runs
+    // until the work it started is done.
     void userToggle(ui::CheckBox& box) {
         ui::dispatchEvent(w.Messages, [&box] { box.setChecked(!box.checked()); });
+        w.Worker.runAll();
     }
     void userClick(ui::Button& button) {
         ui::dispatchEvent(w.Messages, [&button] { button.click(); });
+        w.Worker.runAll();
     }
 
     ui::CheckBox& box(Option option) {
@@ -119,8 +121,6 @@ protected:
     TempDir dir;
     std::string settingsFile = dir.file("config/kestrel/Kestrel.ini");
     FakeKestrelWindow w;
-    std::vector<File_Rec> tcp;
-    std::vector<File_Rec> udp;
     std::vector<File_Rec> nextTcp;
     std::vector<File_Rec> nextUdp;
     int snapshots = 0;
@@ -348,6 +348,7 @@ TEST_F(FormKestrelTest, EachOptionChangeWritesOneEntryAndOnlyShowLocalRefreshes)
                                  &window.CBShowInfo};
         ui::CheckBox& changed = *boxes[c.option];
         ui::dispatchEvent(window.Messages, [&] { changed.setChecked(!changed.checked()); });
+        window.Worker.runAll();
 
         EXPECT_EQ(snapshots, c.refreshes);
         EXPECT_EQ(readTextFile(settingsFile), c.fileAfter);
@@ -388,6 +389,7 @@ TEST_F(FormKestrelTest, RefusedWriteIsReportedAndSkipsTheEffect) {
         ui::CheckBox& changed = *boxes[option];
         const bool newState = !changed.checked();
         ui::dispatchEvent(window.Messages, [&] { changed.setChecked(newState); });
+        window.Worker.runAll();
 
         EXPECT_EQ(window.Messages.errors,
                   std::vector<std::string>{"Unable to write to " + settingsFile});
@@ -452,6 +454,7 @@ TEST_F(FormKestrelTest, RefreshDisablesButtonAndTimerAndRestoresThemAlsoOnError)
         const int startsBefore = window.Timer1.starts;
         const int snapshotsBefore = snapshots;
         ui::dispatchEvent(window.Messages, [&] { window.BTNRefresh.click(); });
+        window.Worker.runAll();
 
         EXPECT_EQ(snapshots, snapshotsBefore + 1);
         EXPECT_FALSE(buttonDuring);
@@ -481,6 +484,7 @@ TEST_F(FormKestrelTest, TimerTickRefreshesThroughTheButtonOnlyWhileEnabled) {
     ASSERT_TRUE(w.Timer1.enabled());
     nextUdp.push_back(udpRecord("0.0.0.0", "5353", "404", "avahi", "/usr/sbin/avahi-daemon"));
     ui::dispatchEvent(w.Messages, [this] { w.Timer1.tick(); });
+    w.Worker.runAll();
     EXPECT_EQ(snapshots, 2);
     EXPECT_EQ(w.LabNetCount.caption(), "4");
     EXPECT_TRUE(w.BTNRefresh.enabled());
@@ -515,7 +519,10 @@ TEST_F(FormKestrelTest, CloseAsksAndOnlyYesCloses) {
 TEST_F(FormKestrelTest, RefreshRunsWhileTheCloseQuestionIsOpen) {
     create();
     userToggle(w.CBAutoRefresh);
-    w.Messages.whileOpen = [this] { w.Timer1.tick(); };
+    w.Messages.whileOpen = [this] {
+        w.Timer1.tick();
+        w.Worker.runAll();
+    };
     bool canClose = true;
     form->FormCloseQuery(canClose);
     EXPECT_FALSE(canClose);
@@ -598,6 +605,109 @@ TEST_F(FormKestrelTest, DestroyedFormLeavesNoHandlerBehind) {
     w.Timer1.tick();
     EXPECT_EQ(snapshots, 1);
     EXPECT_EQ(w.VTS.eventHandler(), nullptr);
+}
+
+TEST_F(FormKestrelTest, WhileASnapshotIsInFlightNoSecondRefreshStarts) {
+    writeTextFile(settingsFile, "[Set]\nAutoRefresh=1\n");
+    create();
+    ASSERT_TRUE(listShowsLoopback());
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_EQ(w.Worker.pending(), 1u);
+    EXPECT_TRUE(form->refreshing());
+    EXPECT_FALSE(w.BTNRefresh.enabled());
+    EXPECT_FALSE(w.Timer1.enabled());
+
+    // Every way to a refresh, the timer's too (its handler, as if a tick had been queued).
+    const std::pair<const char*, std::function<void()>> attempts[] = {
+        {"tick", [this] { form->Timer1Timer(); }},
+        {"button", [this] { w.BTNRefresh.click(); }},
+        {"ShowLocal", [this] { w.CBShowLocal.setChecked(!w.CBShowLocal.checked()); }},
+        {"entry", [this] { form->BTNRefreshClick(); }},
+    };
+    for (const auto& [name, attempt] : attempts) {
+        SCOPED_TRACE(name);
+        ui::dispatchEvent(w.Messages, attempt);
+        EXPECT_EQ(w.Worker.started, 1);
+        EXPECT_FALSE(w.BTNRefresh.enabled());
+        EXPECT_FALSE(w.Timer1.enabled());
+    }
+    EXPECT_EQ(snapshots, 1);
+    EXPECT_FALSE(w.CBShowLocal.checked());
+
+    // The one in flight merges with the options as they are when it is ready.
+    nextUdp.push_back(udpRecord("0.0.0.0", "5353", "404", "avahi", "/usr/sbin/avahi-daemon"));
+    const int startsBefore = w.Timer1.starts;
+    ASSERT_TRUE(w.Worker.complete());
+    EXPECT_EQ(snapshots, 2);
+    EXPECT_EQ(w.Worker.pending(), 0u);
+    EXPECT_FALSE(form->refreshing());
+    EXPECT_FALSE(listShowsLoopback());
+    EXPECT_EQ(w.LabNetCount.caption(), "3");
+    EXPECT_TRUE(w.BTNRefresh.enabled());
+    EXPECT_TRUE(w.Timer1.enabled());
+    EXPECT_EQ(w.Timer1.starts, startsBefore + 1);
+    EXPECT_TRUE(w.Messages.errors.empty());
+
+    // And the next refresh starts again.
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(w.Worker.started, 2);
+    EXPECT_EQ(snapshots, 3);
+}
+
+TEST_F(FormKestrelTest, FailedSnapshotRestoresButtonAndTimerAndIsReportedOnce) {
+    writeTextFile(settingsFile, "[Set]\nAutoRefresh=1\n");
+    create();
+    const std::size_t rowsBefore = w.VTS.rowCount();
+    struct Case {
+        const char* name;
+        bool inTheJob; // the snapshot throws, or the worker reports an error of its own
+    };
+    for (const Case c : {Case{"snapshot throws", true}, Case{"worker fails", false}}) {
+        SCOPED_TRACE(c.name);
+        w.Messages.errors.clear();
+        bool buttonWhenReported = false;
+        bool timerWhenReported = false;
+        w.Messages.whileOpen = [&] {
+            buttonWhenReported = w.BTNRefresh.enabled();
+            timerWhenReported = w.Timer1.enabled();
+        };
+        ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+        ASSERT_EQ(w.Worker.pending(), 1u);
+        snapshotFails = c.inTheJob;
+        if (c.inTheJob)
+            w.Worker.complete();
+        else
+            w.Worker.fail(std::make_exception_ptr(std::runtime_error("no endpoint table")));
+        snapshotFails = false;
+        EXPECT_EQ(w.Messages.errors, std::vector<std::string>{"no endpoint table"});
+        EXPECT_TRUE(buttonWhenReported);
+        EXPECT_TRUE(timerWhenReported);
+        EXPECT_TRUE(w.BTNRefresh.enabled());
+        EXPECT_TRUE(w.Timer1.enabled());
+        EXPECT_FALSE(form->refreshing());
+        EXPECT_EQ(w.VTS.rowCount(), rowsBefore);
+        EXPECT_EQ(w.Worker.pending(), 0u);
+        w.Messages.whileOpen = nullptr;
+    }
+    // The entry is not stuck after a failure.
+    w.Messages.errors.clear();
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(w.Worker.started, 3);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, ClosingWhileASnapshotIsInFlightDropsItsMerge) {
+    create();
+    const std::string countBefore = w.LabNetCount.caption();
+    nextUdp.push_back(udpRecord("0.0.0.0", "5353", "404", "avahi", "/usr/sbin/avahi-daemon"));
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_EQ(w.Worker.pending(), 1u);
+    form.reset();
+    // The job still runs to its end, on what it owns; nothing reaches the window any more.
+    ASSERT_TRUE(w.Worker.complete());
+    EXPECT_EQ(snapshots, 2);
+    EXPECT_EQ(w.LabNetCount.caption(), countBefore);
+    EXPECT_TRUE(w.Messages.errors.empty());
 }
 
 } // namespace

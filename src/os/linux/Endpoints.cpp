@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace os::linuxnet {
 
@@ -180,6 +181,32 @@ bool toEndpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint) 
     return true;
 }
 
+namespace {
+
+// Without privilege the descriptors of other users' processes stay closed, so a second scan
+// can only find sockets of this program's own user (the common case: another user's sockets
+// stay unowned on every scan, and a full second scan would double its cost for nothing).
+bool worthScanningAgain(const std::vector<Endpoint>& tcp, const std::vector<Endpoint>& udp,
+                        InodeOwners& owners) {
+    if (owners.unowned() == 0)
+        return false;
+    const uid_t self = ::geteuid();
+    if (self == 0)
+        return true;
+    for (const auto* rows : {&tcp, &udp}) {
+        for (const Endpoint& e : *rows) {
+            if (e.inode == 0 || (e.uid != self && e.uid != NoUserId))
+                continue;
+            const SocketOwner* owner = owners.find(e.inode);
+            if (owner != nullptr && owner->pid == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 bool collectEndpoints(const std::string& procRoot, Source source, std::vector<Endpoint>& tcp,
                       std::vector<Endpoint>& udp) {
     tcp.clear();
@@ -204,7 +231,8 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
     }
     scan.resolve(owners);
     // A socket made during the dump by a process scanned before it was missed.
-    scan.resolveAgain(owners);
+    if (worthScanningAgain(tcp, udp, owners))
+        scan.resolveAgain(owners);
     for (auto* rows : {&tcp, &udp}) {
         for (Endpoint& e : *rows) {
             if (const SocketOwner* owner = owners.find(e.inode)) {

@@ -1,6 +1,7 @@
 #include "os/linux/LinuxEndpoints.h"
 #include "os/linux/ProcFs.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -277,12 +278,13 @@ Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t b
 } // namespace
 
 DumpResult dumpSockDiag(Protocol protocol, int family, std::vector<RawSocket>& out) {
-    static std::uint32_t nextSeq = 1;
+    // Snapshots may be taken on more than one thread (the window's worker, the first fill).
+    static std::atomic<std::uint32_t> nextSeq{1};
     std::size_t bufferSize = 64 * 1024;
     const std::size_t firstNew = out.size();
     for (int attempt = 1;; ++attempt) {
         const Attempt result =
-            dumpOnce(protocol, family, nextSeq++, bufferSize, attempt == MaxDumpAttempts, out);
+            dumpOnce(protocol, family, nextSeq.fetch_add(1), bufferSize, attempt == MaxDumpAttempts, out);
         switch (result) {
         case Attempt::Ok:
             return DumpResult::Ok;

@@ -168,6 +168,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     m_copy = std::make_unique<QtMenuItem>(copy, m_messages);
     m_locate = std::make_unique<QtMenuItem>(locate, m_messages);
     m_property = std::make_unique<QtMenuItem>(property, m_messages);
+    m_worker = std::make_unique<QtWorker>(m_messages);
 
     const TFormKestrelControls controls{
         .Form = *this,
@@ -190,6 +191,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         .NLocate = *m_locate,
         .NProperty = *m_property,
         .Messages = m_messages,
+        .Worker = *m_worker,
     };
     if (!services.makeImageStore || !services.systemImages) {
         QtSystemImageList::prepareIconTheme();

@@ -14,6 +14,7 @@
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/QtCommands.h"
 #include "ui/qt/QtComponents.h"
+#include "ui/qt/QtWorker.h"
 
 class QCheckBox;
 class QFrame;
@@ -122,6 +123,8 @@ private:
     std::unique_ptr<QtSystemImageList> m_systemImages;
     // The context menu, shell, clipboard and details dialogs of the connection commands.
     std::unique_ptr<QtCommandComponents> m_commandParts;
+    // Snapshots, ending processes and the file manager's requests off the GUI thread.
+    std::unique_ptr<QtWorker> m_worker;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };

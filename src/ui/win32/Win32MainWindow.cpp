@@ -129,6 +129,7 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
 
     try {
         makeControls();
+        m_worker = std::make_unique<Win32Worker>(m_window, WorkerMessage, m_messages);
         const TFormKestrelControls controls{
             .Form = *this,
             .VTS = m_list,
@@ -150,6 +151,7 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             .NLocate = *m_menuItems[3],
             .NProperty = *m_menuItems[4],
             .Messages = m_messages,
+            .Worker = *m_worker,
         };
         if (!services.makeImageStore || !services.systemImages) {
             m_systemImages = std::make_unique<Win32SystemImageList>();
@@ -178,6 +180,8 @@ Win32MainWindow::~Win32MainWindow() {
 void Win32MainWindow::release() {
     // The logic refers to the components, which refer to the window's controls.
     m_form.reset();
+    // Completions still due are dropped; jobs still running end alone.
+    m_worker.reset();
     m_commandParts.reset();
     m_listView.reset();
     if (m_window) {
@@ -564,6 +568,10 @@ LRESULT Win32MainWindow::handleMessage(HWND window, UINT message, WPARAM wParam,
             return result;
         break;
     }
+    case WorkerMessage:
+        if (m_worker)
+            m_worker->deliver();
+        return 0;
     case WM_TIMER:
         if (m_timer && wParam == m_timer->timerId()) {
             m_timer->fired();

@@ -14,6 +14,7 @@
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/win32/Win32Components.h"
+#include "ui/win32/Win32Worker.h"
 
 namespace win32ui {
 
@@ -77,6 +78,9 @@ public:
     int width() const override;
     int height() const override;
 
+    // Posted to the window by the worker's threads when completions are due.
+    static constexpr UINT WorkerMessage = WM_APP + 1;
+
     // Design sizes, at 96 DPI.
     static constexpr int ClientWidth = 746;
     static constexpr int ClientHeight = 433;
@@ -137,6 +141,8 @@ private:
     std::unique_ptr<Win32SystemImageList> m_systemImages;
     // The context menu, shell, clipboard and details dialogs of the connection commands.
     std::unique_ptr<Win32CommandComponents> m_commandParts;
+    // Snapshots and ending processes off the window's thread.
+    std::unique_ptr<Win32Worker> m_worker;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };

@@ -1,6 +1,8 @@
 // The Qt main window over the real window logic, with a snapshot the test controls, on the
 // offscreen platform.
 #include <functional>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
 #include "ui/qt/KestrelApplication.h"
@@ -39,13 +42,13 @@ using qtui::KestrelMainWindow;
 
 namespace {
 
-// The endpoints the next snapshot reports; a snapshot can be made to fail.
+// The endpoints the next snapshot reports; a snapshot can be made to fail, or to wait at a
+// gate until the test opens it. The snapshot runs on the window's worker thread.
 struct FakeSystem {
     std::vector<File_Rec> tcp;
     std::vector<File_Rec> udp;
-    std::vector<File_Rec> tcpOut;
-    std::vector<File_Rec> udpOut;
     std::string failure;
+    std::shared_future<void> gate;
     int snapshots = 0;
 
     TFormKestrelServices services(const QString& settingsFile) {
@@ -54,18 +57,27 @@ struct FakeSystem {
         services.exeDir = [] { return std::string("/opt/kestrel/"); };
         services.systemDirs = [] { return std::vector<std::string>{"/USR/SBIN"}; };
         services.enableDebugPrivilege = [] { return false; };
-        services.snapshot.tcpRecords = &tcpOut;
-        services.snapshot.udpRecords = &udpOut;
-        services.snapshot.takeSnapshot = [this] {
+        services.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
+            if (gate.valid())
+                gate.wait();
             if (!failure.empty())
                 throw std::runtime_error(failure);
-            tcpOut = tcp;
-            udpOut = udp;
+            snapshot.Tcp = tcp;
+            snapshot.Udp = udp;
         };
         return services;
     }
 };
+
+// Until the refresh in flight has been merged (or has failed).
+bool waitForRefresh(KestrelMainWindow& window) {
+    return QTest::qWaitFor([&window] { return !window.form().refreshing(); }, 10000);
+}
+
+bool waitUntilNoJobRuns() {
+    return QTest::qWaitFor([] { return ui::ThreadWorker::runningJobs() == 0; }, 10000);
+}
 
 std::vector<File_Rec> baseTcp() {
     return {
@@ -166,6 +178,8 @@ private slots:
     void detailColumnsFollowTheOption();
     void hiddenColumnsNeverShow();
     void failedRefreshIsReportedAndTheWindowGoesOn();
+    void eventLoopRunsWhileASlowSnapshotIsTaken();
+    void closingWhileASnapshotIsTakenWaitsForNothing();
     void closeAsksAndNoKeepsTheWindow();
     void alwaysTopKeepsPlaceAndSize();
     void selectionAndManageGlyphArePainted();
@@ -201,6 +215,8 @@ void KestrelMainWindowTest::init() {
 void KestrelMainWindowTest::cleanup() {
     delete m_window;
     m_window = nullptr;
+    // A snapshot still running uses the fake system.
+    QVERIFY(waitUntilNoJobRuns());
     delete m_system;
     m_system = nullptr;
     delete m_dir;
@@ -287,6 +303,7 @@ void KestrelMainWindowTest::refreshKeepsSelectedRowWithoutReset() {
     m_system->tcp.push_back(
         tcpRecord(3, "10.0.0.5", "51002", "1.1.1.1", "853", "606", "dnsmasq", "/usr/sbin/dnsmasq"));
     QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(waitForRefresh(window));
 
     QCOMPARE(resets.count(), 0);
     QVERIFY(removed.count() >= 1);
@@ -404,7 +421,8 @@ void KestrelMainWindowTest::failedRefreshIsReportedAndTheWindowGoesOn() {
     BoxAnswer seen;
     answerNextBox(seen, QMessageBox::Ok);
     QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
-    QVERIFY(seen.seen);
+    QVERIFY(waitForRefresh(window));
+    QTRY_VERIFY(seen.seen);
     QCOMPARE(seen.title, QStringLiteral("Kestrel"));
     QCOMPARE(seen.text, QStringLiteral("snapshot refused"));
     QCOMPARE(seen.icon, QMessageBox::Critical);
@@ -414,7 +432,55 @@ void KestrelMainWindowTest::failedRefreshIsReportedAndTheWindowGoesOn() {
     m_system->failure.clear();
     m_system->tcp.pop_back();
     QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(waitForRefresh(window));
     QCOMPARE(window.model()->rowCount(), 6);
+}
+
+void KestrelMainWindowTest::eventLoopRunsWhileASlowSnapshotIsTaken() {
+    KestrelMainWindow& window = makeWindow();
+    std::promise<void> open;
+    m_system->gate = open.get_future().share();
+    m_system->tcp.pop_back();
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(window.form().refreshing());
+    QVERIFY(!window.refreshButton()->isEnabled());
+
+    // While the snapshot waits at the gate the loop goes on: timers fire, the window resizes
+    // and repaints, the list scrolls.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(10);
+    const QSize before = window.size();
+    window.resize(before.width() + 40, before.height() + 30);
+    window.view()->scrollToBottom();
+    window.update();
+    QTRY_VERIFY(ticks >= 10);
+    QTRY_COMPARE(window.size(), QSize(before.width() + 40, before.height() + 30));
+    QVERIFY(window.form().refreshing());
+    QCOMPARE(window.model()->rowCount(), 7);
+    QCOMPARE(m_system->snapshots, 2);
+
+    open.set_value();
+    QVERIFY(waitForRefresh(window));
+    QCOMPARE(window.model()->rowCount(), 6);
+    QVERIFY(window.refreshButton()->isEnabled());
+    QVERIFY(waitUntilNoJobRuns());
+}
+
+void KestrelMainWindowTest::closingWhileASnapshotIsTakenWaitsForNothing() {
+    KestrelMainWindow& window = makeWindow();
+    std::promise<void> open;
+    m_system->gate = open.get_future().share();
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(window.form().refreshing());
+    delete m_window;
+    m_window = nullptr;
+    QCOMPARE(ui::ThreadWorker::runningJobs(), 1);
+    // The job ends alone; its merge has nowhere to go and is dropped.
+    open.set_value();
+    QVERIFY(waitUntilNoJobRuns());
+    QTest::qWait(50);
 }
 
 void KestrelMainWindowTest::closeAsksAndNoKeepsTheWindow() {
@@ -783,6 +849,7 @@ void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow() {
         if (rowRemoved) {
             m_system->tcp.erase(m_system->tcp.begin() + 1);
             window.refreshButton()->click();
+            QVERIFY(waitForRefresh(window));
         } else {
             const RowHandle sshd = window.model()->rowAt(rowOfPort(window, QStringLiteral("22")));
             window.list().selectRow(sshd);

@@ -1,6 +1,7 @@
 // The Win32 main window over the real window logic, with a snapshot the test controls and the
 // settings file in a folder of its own, under Wine's null display driver.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "ui/TempDir.h"
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32WindowTestSupport.h"
 
@@ -46,8 +48,6 @@ struct FakeSystem {
     std::vector<File_Rec> udp = {
         udpRecord("0.0.0.0", "5353", "4040", "mdnsd.exe", "C:\\Program Files\\Bonjour\\mdnsd.exe"),
     };
-    std::vector<File_Rec> tcpOut;
-    std::vector<File_Rec> udpOut;
     std::string failure;
     int snapshots = 0;
     // The same count, for other threads.
@@ -59,19 +59,40 @@ struct FakeSystem {
         services.exeDir = [] { return std::string("C:\\Kestrel\\"); };
         services.systemDirs = [] { return std::vector<std::string>{"C:\\WINDOWS\\SYSTEM32"}; };
         services.enableDebugPrivilege = [] { return false; };
-        services.snapshot.tcpRecords = &tcpOut;
-        services.snapshot.udpRecords = &udpOut;
-        services.snapshot.takeSnapshot = [this] {
+        // Refreshes run it on the worker's thread.
+        services.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
             ++snapshotsSeen;
             if (!failure.empty())
                 throw std::runtime_error(failure);
-            tcpOut = tcp;
-            udpOut = udp;
+            snapshot.Tcp = tcp;
+            snapshot.Udp = udp;
         };
         return services;
     }
 };
+
+// Delivers what the worker's threads post to `window` until no job runs and none is due, as
+// the program's loop would.
+void finishWork(HWND window) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        MSG message{};
+        bool delivered = false;
+        while (::PeekMessageW(&message, window, Win32MainWindow::WorkerMessage,
+                              Win32MainWindow::WorkerMessage, PM_REMOVE)) {
+            ::DispatchMessageW(&message);
+            delivered = true;
+        }
+        // A job posts before it counts itself out.
+        if (!delivered && ui::ThreadWorker::runningJobs() == 0 &&
+            !::PeekMessageW(&message, window, Win32MainWindow::WorkerMessage,
+                            Win32MainWindow::WorkerMessage, PM_NOREMOVE))
+            return;
+        if (!delivered)
+            ::Sleep(2);
+    }
+}
 
 RECT clientRectOf(HWND control, HWND parent) {
     RECT bounds{};
@@ -342,10 +363,12 @@ TEST_F(Win32MainWindowTest, TimerAndRefreshButtonRefresh) {
     EXPECT_TRUE(window->timer().running());
     EXPECT_EQ(window->timer().interval(), 10000);
     ::SendMessageW(main, WM_TIMER, window->timer().timerId(), 0);
+    finishWork(main);
     EXPECT_EQ(system.snapshots, 2);
     EXPECT_TRUE(window->timer().running());
 
     ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    finishWork(main);
     EXPECT_EQ(system.snapshots, 3);
     EXPECT_TRUE(::IsWindowEnabled(window->refreshButton().handle()));
     EXPECT_TRUE(window->timer().running());
@@ -353,6 +376,7 @@ TEST_F(Win32MainWindowTest, TimerAndRefreshButtonRefresh) {
     // A new endpoint shows up in the list and the counters.
     system.udp.push_back(udpRecord("0.0.0.0", "68", "5050", "dhcp.exe", "C:\\dhcp.exe"));
     ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    finishWork(main);
     EXPECT_EQ(window->countersText(), "当前有5个程序已连接或尝试连接网络，共建立7个连接。");
     EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 7);
 }
@@ -363,6 +387,7 @@ TEST_F(Win32MainWindowTest, AFailedRefreshIsReportedAndTheButtonComesBack) {
     system.failure = "snapshot failed";
     BoxAnswerer answerer(L"Kestrel", IDOK);
     ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    finishWork(window->handle());
     answerer.finish();
     EXPECT_TRUE(answerer.seen());
     EXPECT_EQ(answerer.text(), "snapshot failed");
@@ -468,6 +493,8 @@ protected:
         ASSERT_NE(timer, 0u);
         window.form().VTSGetPopupMenu(row, 1, ScreenPoint{60, 60});
         ::KillTimer(nullptr, timer);
+        // The end of the process, and the refresh after it, on the worker.
+        finishWork(window.handle());
         EXPECT_EQ(win32test::openMenuWindow(), nullptr);
     }
 
@@ -495,6 +522,7 @@ TEST_F(Win32ContextMenuTest, NothingHappensOnceARefreshRemovedTheMenusRow) {
         // The connection closes and the auto-refresh timer fires while the menu is open.
         system.tcp.erase(system.tcp.begin() + 1);
         ::SendMessageW(window->handle(), WM_TIMER, window->timer().timerId(), 0);
+        finishWork(window->handle());
     });
     answerer.finish();
     EXPECT_EQ(system.snapshots, before + 1);
