@@ -159,8 +159,9 @@ int main(int argc, char** argv) {
     if (options.load.empty()) {
         std::string self = argv[0];
         const auto slash = self.rfind('/');
-        options.load = (slash == std::string::npos ? std::string("./") : self.substr(0, slash + 1)) +
-                       "kestrel-socket-load";
+        options.load =
+            (slash == std::string::npos ? std::string("./") : self.substr(0, slash + 1)) +
+            "kestrel-socket-load";
     }
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -200,9 +201,9 @@ int main(int argc, char** argv) {
             const auto before = Clock::now();
             TakeSnapshot(snapshot);
             log.addSnapshot(snapshot, nowMs());
-            longestSnapshotMs = std::max(
-                longestSnapshotMs,
-                std::chrono::duration<double, std::milli>(Clock::now() - before).count());
+            longestSnapshotMs =
+                std::max(longestSnapshotMs,
+                         std::chrono::duration<double, std::milli>(Clock::now() - before).count());
             ++snapshots;
             nextRefresh += std::chrono::seconds(options.interval);
         }

@@ -220,6 +220,8 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::exception_ptr error) {
     try {
         if (error)
             std::rethrow_exception(error);
+        if (m_services.snapshotTaken)
+            m_services.snapshotTaken(snapshot);
         m_connections.RefreshList(snapshot.Tcp, snapshot.Udp);
     } catch (...) {
         releaseSnapshot(snapshot);
@@ -347,6 +349,8 @@ void TFormKestrel::FillList() {
     Snapshot snapshot;
     if (m_services.takeSnapshot)
         m_services.takeSnapshot(snapshot);
+    if (m_services.snapshotTaken)
+        m_services.snapshotTaken(snapshot);
     m_connections.FillList(snapshot.Tcp, snapshot.Udp);
     releaseSnapshot(snapshot);
 }

@@ -62,6 +62,9 @@ struct TFormKestrelServices {
     // Takes a new snapshot into the value given (TakeSnapshot); may throw. A refresh runs it
     // on the worker, so it must touch nothing the window's thread uses.
     std::function<void(Snapshot&)> takeSnapshot;
+    // Shown each snapshot on the window's thread before the list merges it (the connection
+    // log learns openings and owners from it); empty: nobody is told.
+    std::function<void(const Snapshot&)> snapshotTaken;
     // Builds the description indexes (PrepareDescriptions); run beside the first fill.
     std::function<void()> prepareDescriptions;
     // The icon caches: a new empty image list of the toolkit (16 x 16 until told otherwise)

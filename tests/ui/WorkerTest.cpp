@@ -140,8 +140,8 @@ protected:
     Wakes wakes;
     ui::ThreadWorker worker{wakes.wake(), w.Messages};
     std::shared_ptr<Gate> gate;
-    std::shared_ptr<std::vector<File_Rec>> records = std::make_shared<std::vector<File_Rec>>(
-        std::vector<File_Rec>{
+    std::shared_ptr<std::vector<File_Rec>> records =
+        std::make_shared<std::vector<File_Rec>>(std::vector<File_Rec>{
             tcpRecord(2, "0.0.0.0", "22", "0.0.0.0", "0", "101", "sshd", "/usr/sbin/sshd")});
 };
 

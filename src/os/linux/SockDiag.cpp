@@ -283,8 +283,8 @@ DumpResult dumpSockDiag(Protocol protocol, int family, std::vector<RawSocket>& o
     std::size_t bufferSize = 64 * 1024;
     const std::size_t firstNew = out.size();
     for (int attempt = 1;; ++attempt) {
-        const Attempt result =
-            dumpOnce(protocol, family, nextSeq.fetch_add(1), bufferSize, attempt == MaxDumpAttempts, out);
+        const Attempt result = dumpOnce(protocol, family, nextSeq.fetch_add(1), bufferSize,
+                                        attempt == MaxDumpAttempts, out);
         switch (result) {
         case Attempt::Ok:
             return DumpResult::Ok;
