@@ -116,12 +116,12 @@ TEST_F(ConnectionLogViewTest, TheMainWindowsSnapshotsFeedTheLog) {
     ASSERT_EQ(view.rowCount(), 2u);
 
     const std::pair<LogColumn, const char*> cells[] = {
-        {LogColumn::Event, "关闭"},          {LogColumn::Protocol, "TCP"},
-        {LogColumn::LocalAddr, "127.0.0.1"}, {LogColumn::LocalPort, "5001"},
+        {LogColumn::Event, "关闭"},           {LogColumn::Protocol, "TCP"},
+        {LogColumn::LocalAddr, "127.0.0.1"},  {LogColumn::LocalPort, "5001"},
         {LogColumn::RemoteAddr, "127.0.0.1"}, {LogColumn::RemotePort, "80"},
-        {LogColumn::State, "关闭"},        {LogColumn::Process, "app (202)"},
-        {LogColumn::Path, "/opt/app/app"},   {LogColumn::BytesSent, "1234"},
-        {LogColumn::BytesReceived, "5678"},  {LogColumn::Duration, "2.500 秒"},
+        {LogColumn::State, "关闭"},           {LogColumn::Process, "app (202)"},
+        {LogColumn::Path, "/opt/app/app"},    {LogColumn::BytesSent, "1234"},
+        {LogColumn::BytesReceived, "5678"},   {LogColumn::Duration, "2.500 秒"},
     };
     for (const auto& [column, text] : cells)
         EXPECT_EQ(view.cellText(0, column), text) << static_cast<int>(column);
@@ -144,7 +144,8 @@ TEST_F(ConnectionLogViewTest, AnEndAnnouncedDuringARefreshGetsItsOwnerAndTheBott
 }
 
 TEST(ConnectionLogViewBoundsTest, TheBottomLineSaysWhatWasDroppedAndWhereEndsAreNotAnnounced) {
-    ConnectionLogView view(false, {}, [] { return T0; }, 2);
+    ConnectionLogView view(
+        false, {}, [] { return T0; }, 2);
     Snapshot s;
     view.snapshotTaken(s);
     s.Udp = {udpRecord("0.0.0.0", "1", "0", ""), udpRecord("0.0.0.0", "2", "0", ""),
@@ -154,9 +155,8 @@ TEST(ConnectionLogViewBoundsTest, TheBottomLineSaysWhatWasDroppedAndWhereEndsAre
     ASSERT_EQ(view.rowCount(), 2u);
     EXPECT_EQ(view.cellText(0, LogColumn::RemoteAddr), "");
     EXPECT_EQ(view.cellText(0, LogColumn::State), "");
-    EXPECT_EQ(view.bottomLine(),
-              "共 2 条记录，已丢弃最早的 1 条；0 个已结束的连接未见所属进程"
-              "（本系统不通报连接的结束：只记录刷新时发现的打开和关闭）");
+    EXPECT_EQ(view.bottomLine(), "共 2 条记录，已丢弃最早的 1 条；0 个已结束的连接未见所属进程"
+                                 "（本系统不通报连接的结束：只记录刷新时发现的打开和关闭）");
     EXPECT_EQ(logColumns()[0].caption, "时间");
     EXPECT_EQ(logColumns()[LogColumnCount - 1].caption, "持续时间");
 }

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColor>
+#include <QDateTime>
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
@@ -17,9 +18,11 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSize>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "ui/qt/ConnectionLogWindow.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
 #include "ui/qt/QtSystemImageList.h"
@@ -199,6 +202,28 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         services.systemImages = m_systemImages.get();
         services.makeImageStore = [] { return std::make_unique<QtImageStore>(); };
     }
+    m_listener = std::make_unique<os::SocketEndListener>();
+    m_log = std::make_unique<ConnectionLogView>(
+        m_listener->listening(),
+        [listener = m_listener.get()](std::vector<os::SocketEnd>& out) {
+            return listener->take(out);
+        },
+        [] { return QDateTime::currentMSecsSinceEpoch(); });
+    services.snapshotTaken = [this,
+                              told = std::move(services.snapshotTaken)](const Snapshot& snapshot) {
+        if (told)
+            told(snapshot);
+        m_log->snapshotTaken(snapshot);
+        if (m_logWindow)
+            m_logWindow->logChanged();
+    };
+    // Often enough that the listener's queue (32,768) never fills at thousands of ends a
+    // second, and that the log window follows as they happen.
+    auto* logPoll = new QTimer(this);
+    logPoll->setInterval(250);
+    connect(logPoll, &QTimer::timeout, this, &KestrelMainWindow::pollConnectionLog);
+    if (m_listener->listening())
+        logPoll->start();
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
     m_commandParts = std::make_unique<QtCommandComponents>(
         this, m_popup, [this] { return m_form ? m_form->largeIcons() : nullptr; });
@@ -211,10 +236,28 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     });
 }
 
+void KestrelMainWindow::pollConnectionLog() {
+    if (m_log->poll() && m_logWindow)
+        m_logWindow->logChanged();
+}
+
+void KestrelMainWindow::showConnectionLog() {
+    if (!m_logWindow) {
+        m_logWindow = new ConnectionLogWindow(*m_log, this);
+        m_logWindow->setFont(font());
+    }
+    m_logWindow->logChanged();
+    m_logWindow->show();
+    m_logWindow->raise();
+    m_logWindow->activateWindow();
+}
+
 KestrelMainWindow::~KestrelMainWindow() {
     // The logic and the model refer to the list control and the components, which go before
     // the widgets (QObject children) do.
     m_form.reset();
+    delete m_logWindow;
+    m_logWindow = nullptr;
     delete m_view;
     m_view = nullptr;
     delete m_model;
