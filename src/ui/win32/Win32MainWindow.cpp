@@ -1,6 +1,7 @@
 #include "ui/win32/Win32MainWindow.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <initializer_list>
@@ -14,6 +15,7 @@
 #include <commctrl.h>
 
 #include "ui/win32/Win32Commands.h"
+#include "ui/win32/Win32ConnectionLogWindow.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
 #include "ui/win32/XpmPicture.h"
@@ -158,6 +160,19 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             services.systemImages = m_systemImages.get();
             services.makeImageStore = [] { return std::make_unique<Win32ImageStore>(16, 16); };
         }
+        m_log = std::make_unique<ConnectionLogView>(false, ConnectionLogView::TakeEnds{}, [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        });
+        services.snapshotTaken = [this, told = std::move(services.snapshotTaken)](
+                                     const Snapshot& snapshot) {
+            if (told)
+                told(snapshot);
+            m_log->snapshotTaken(snapshot);
+            if (m_logWindow)
+                m_logWindow->logChanged();
+        };
         m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
         m_commandParts = std::make_unique<Win32CommandComponents>(
             m_window, m_popup, [this](unsigned commandId) { runMenuCommand(commandId); },
@@ -177,9 +192,18 @@ Win32MainWindow::~Win32MainWindow() {
     release();
 }
 
+void Win32MainWindow::showConnectionLog() {
+    if (!m_logWindow)
+        m_logWindow = std::make_unique<Win32ConnectionLogWindow>(*m_log, m_window, m_font);
+    m_logWindow->logChanged();
+    m_logWindow->show();
+}
+
 void Win32MainWindow::release() {
     // The logic refers to the components, which refer to the window's controls.
     m_form.reset();
+    // Owned by the main window: it goes first.
+    m_logWindow.reset();
     // Completions still due are dropped; jobs still running end alone.
     m_worker.reset();
     m_commandParts.reset();

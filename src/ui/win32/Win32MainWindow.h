@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include "list/MemoryListControl.h"
+#include "ui/ConnectionLogView.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/win32/Win32Components.h"
@@ -20,6 +21,7 @@ namespace win32ui {
 
 class Win32ListView;
 class Win32CommandComponents;
+class Win32ConnectionLogWindow;
 class Win32SystemImageList;
 
 // The resource ID of the application icon in kestrel.exe (src/app/win32/kestrel.rc).
@@ -67,6 +69,13 @@ public:
     Win32Timer& timer() { return *m_timer; }
     // The context menu's items in menu order: NProcInfo, NEndProc, NCopy, NLocate, NProperty.
     Win32MenuItem& menuItem(std::size_t index) { return *m_menuItems.at(index); }
+
+    // The connection log, fed by the window's snapshots (Windows announces no socket's end:
+    // openings and closings are what the refreshes find), and its window "连接记录".
+    const ConnectionLogView& connectionLog() const { return *m_log; }
+    void showConnectionLog();
+    // nullptr until first shown.
+    Win32ConnectionLogWindow* connectionLogWindow() const { return m_logWindow.get(); }
 
     // ui::Window
     std::string caption() const override;
@@ -143,6 +152,8 @@ private:
     std::unique_ptr<Win32CommandComponents> m_commandParts;
     // Snapshots and ending processes off the window's thread.
     std::unique_ptr<Win32Worker> m_worker;
+    std::unique_ptr<ConnectionLogView> m_log;
+    std::unique_ptr<Win32ConnectionLogWindow> m_logWindow;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };
