@@ -61,8 +61,7 @@ QVariant ConnectionLogModel::data(const QModelIndex& index, int role) const {
                                                  static_cast<LogColumn>(index.column())));
 }
 
-QVariant ConnectionLogModel::headerData(int section, Qt::Orientation orientation,
-                                        int role) const {
+QVariant ConnectionLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
         section >= LogColumnCount)
         return {};

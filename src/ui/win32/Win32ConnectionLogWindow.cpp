@@ -35,10 +35,9 @@ Win32ConnectionLogWindow::Win32ConnectionLogWindow(const ConnectionLogView& log,
     : m_log(log) {
     registerWindowClass();
     const std::wstring caption = WideFromUtf8(std::string(TextConnectionLogCaption));
-    m_window = ::CreateWindowExW(0, WindowClassName, caption.c_str(),
-                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, 900, 420, owner, nullptr,
-                                 ::GetModuleHandleW(nullptr), nullptr);
+    m_window = ::CreateWindowExW(
+        0, WindowClassName, caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+        CW_USEDEFAULT, 900, 420, owner, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!m_window)
         throw std::runtime_error("Cannot create the connection log window");
     ::SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -47,8 +46,7 @@ Win32ConnectionLogWindow::Win32ConnectionLogWindow(const ConnectionLogView& log,
     m_list = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA |
                                    LVS_SHOWSELALWAYS | LVS_SINGLESEL,
-                               0, 0, 0, 0, m_window, nullptr, ::GetModuleHandleW(nullptr),
-                               nullptr);
+                               0, 0, 0, 0, m_window, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     m_bottom = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 0, 0,
                                  m_window, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!m_list || !m_bottom) {
@@ -116,8 +114,8 @@ void Win32ConnectionLogWindow::layout() {
 
 LRESULT CALLBACK Win32ConnectionLogWindow::windowProc(HWND window, UINT message, WPARAM wParam,
                                                       LPARAM lParam) {
-    auto* self = reinterpret_cast<Win32ConnectionLogWindow*>(
-        ::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self =
+        reinterpret_cast<Win32ConnectionLogWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self)
         return ::DefWindowProcW(window, message, wParam, lParam);
     return self->handleMessage(message, wParam, lParam);
@@ -145,9 +143,9 @@ LRESULT Win32ConnectionLogWindow::handleMessage(UINT message, WPARAM wParam, LPA
         if (header->hwndFrom == m_list && header->code == LVN_GETDISPINFOW) {
             auto* info = reinterpret_cast<NMLVDISPINFOW*>(lParam);
             if ((info->item.mask & LVIF_TEXT) && info->item.pszText && info->item.cchTextMax > 0) {
-                m_cellText = WideFromUtf8(
-                    m_log.cellText(static_cast<std::size_t>(info->item.iItem),
-                                   static_cast<LogColumn>(info->item.iSubItem)));
+                m_cellText =
+                    WideFromUtf8(m_log.cellText(static_cast<std::size_t>(info->item.iItem),
+                                                static_cast<LogColumn>(info->item.iSubItem)));
                 const std::size_t room = static_cast<std::size_t>(info->item.cchTextMax) - 1;
                 const std::size_t n = m_cellText.size() < room ? m_cellText.size() : room;
                 m_cellText.copy(info->item.pszText, n);

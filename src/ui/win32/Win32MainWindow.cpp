@@ -165,14 +165,14 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
                        std::chrono::system_clock::now().time_since_epoch())
                 .count();
         });
-        services.snapshotTaken = [this, told = std::move(services.snapshotTaken)](
-                                     const Snapshot& snapshot) {
-            if (told)
-                told(snapshot);
-            m_log->snapshotTaken(snapshot);
-            if (m_logWindow)
-                m_logWindow->logChanged();
-        };
+        services.snapshotTaken =
+            [this, told = std::move(services.snapshotTaken)](const Snapshot& snapshot) {
+                if (told)
+                    told(snapshot);
+                m_log->snapshotTaken(snapshot);
+                if (m_logWindow)
+                    m_logWindow->logChanged();
+            };
         m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
         m_commandParts = std::make_unique<Win32CommandComponents>(
             m_window, m_popup, [this](unsigned commandId) { runMenuCommand(commandId); },

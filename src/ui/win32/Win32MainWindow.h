@@ -11,8 +11,8 @@
 #include <windows.h>
 
 #include "list/MemoryListControl.h"
-#include "ui/ConnectionLogView.h"
 #include "ui/Components.h"
+#include "ui/ConnectionLogView.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/win32/Win32Components.h"
 #include "ui/win32/Win32Worker.h"

@@ -73,7 +73,8 @@ TEST(ConnectionLogWindowTest, NewRowsComeInAtTheTopAndDroppedOnesLeaveAtTheBotto
     EXPECT_EQ(cell(*window.model(), 2, LogColumn::LocalPort), "1002");
     EXPECT_TRUE(window.bottomLine()->text().contains(QString::fromUtf8("已丢弃最早的 1 条")))
         << window.bottomLine()->text().toStdString();
-    EXPECT_TRUE(window.bottomLine()->text().contains(QString::fromUtf8("4 个已结束的连接未见所属进程")));
+    EXPECT_TRUE(
+        window.bottomLine()->text().contains(QString::fromUtf8("4 个已结束的连接未见所属进程")));
 
     // More new ones than the log holds: the whole list is new.
     queued = {endOf(5, 1005), endOf(6, 1006), endOf(7, 1007), endOf(8, 1008)};
