@@ -34,7 +34,7 @@ Win32ConnectionLogWindow::Win32ConnectionLogWindow(const ConnectionLogView& log,
                                                    HFONT font)
     : m_log(log) {
     registerWindowClass();
-    const std::wstring caption = WideFromUtf8(std::string(TextConnectionLogCaption));
+    const std::wstring caption = win32::WideFromUtf8(std::string(TextConnectionLogCaption));
     m_window = ::CreateWindowExW(
         0, WindowClassName, caption.c_str(), WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
         CW_USEDEFAULT, 900, 420, owner, nullptr, ::GetModuleHandleW(nullptr), nullptr);
@@ -60,7 +60,7 @@ Win32ConnectionLogWindow::Win32ConnectionLogWindow(const ConnectionLogView& log,
     ListView_SetExtendedListViewStyle(m_list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     for (int i = 0; i < LogColumnCount; ++i) {
         const LogColumnInfo& info = logColumns()[static_cast<std::size_t>(i)];
-        std::wstring text = WideFromUtf8(std::string(info.caption));
+        std::wstring text = win32::WideFromUtf8(std::string(info.caption));
         LVCOLUMNW column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         column.fmt = info.rightAligned && i != 0 ? LVCFMT_RIGHT : LVCFMT_LEFT;
@@ -93,13 +93,13 @@ void Win32ConnectionLogWindow::logChanged() {
     ::SendMessageW(m_list, LVM_SETITEMCOUNT, static_cast<WPARAM>(m_log.rowCount()),
                    LVSICF_NOSCROLL);
     ::InvalidateRect(m_list, nullptr, FALSE);
-    ::SetWindowTextW(m_bottom, WideFromUtf8(m_log.bottomLine()).c_str());
+    ::SetWindowTextW(m_bottom, win32::WideFromUtf8(m_log.bottomLine()).c_str());
 }
 
 std::string Win32ConnectionLogWindow::bottomLineText() const {
     wchar_t text[512];
     const int n = ::GetWindowTextW(m_bottom, text, 512);
-    return Utf8FromWide(text, static_cast<std::size_t>(n > 0 ? n : 0));
+    return win32::Utf8FromWide(text, static_cast<std::size_t>(n > 0 ? n : 0));
 }
 
 void Win32ConnectionLogWindow::layout() {
@@ -143,9 +143,9 @@ LRESULT Win32ConnectionLogWindow::handleMessage(UINT message, WPARAM wParam, LPA
         if (header->hwndFrom == m_list && header->code == LVN_GETDISPINFOW) {
             auto* info = reinterpret_cast<NMLVDISPINFOW*>(lParam);
             if ((info->item.mask & LVIF_TEXT) && info->item.pszText && info->item.cchTextMax > 0) {
-                m_cellText =
-                    WideFromUtf8(m_log.cellText(static_cast<std::size_t>(info->item.iItem),
-                                                static_cast<LogColumn>(info->item.iSubItem)));
+                m_cellText = win32::WideFromUtf8(
+                    m_log.cellText(static_cast<std::size_t>(info->item.iItem),
+                                   static_cast<LogColumn>(info->item.iSubItem)));
                 const std::size_t room = static_cast<std::size_t>(info->item.cchTextMax) - 1;
                 const std::size_t n = m_cellText.size() < room ? m_cellText.size() : room;
                 m_cellText.copy(info->item.pszText, n);

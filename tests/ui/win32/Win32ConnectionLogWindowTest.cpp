@@ -22,7 +22,7 @@ std::string itemText(HWND list, int row, LogColumn column) {
     item.cchTextMax = 256;
     const auto n = ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
                                   reinterpret_cast<LPARAM>(&item));
-    return Utf8FromWide(text, static_cast<std::size_t>(n));
+    return win32::Utf8FromWide(text, static_cast<std::size_t>(n));
 }
 
 TEST(Win32ConnectionLogWindowTest, ShowsTheRefreshesFindingsNewestFirst) {
@@ -35,7 +35,7 @@ TEST(Win32ConnectionLogWindowTest, ShowsTheRefreshesFindingsNewestFirst) {
     win32ui::Win32ConnectionLogWindow window(log, nullptr, nullptr);
     wchar_t caption[64] = {};
     ::GetWindowTextW(window.handle(), caption, 64);
-    EXPECT_EQ(Utf8FromWide(caption, std::wcslen(caption)), "连接记录");
+    EXPECT_EQ(win32::Utf8FromWide(caption, std::wcslen(caption)), "连接记录");
     EXPECT_EQ(ListView_GetItemCount(window.listHandle()), 0);
 
     snapshot.Tcp = {tcpRecord(5, "10.0.0.2", "50000", "10.0.0.9", "443", "42", "browser.exe",
