@@ -48,12 +48,13 @@ TEST(Win32ConnectionLogWindowTest, ShowsTheRefreshesFindingsNewestFirst) {
     log.snapshotTaken(snapshot);
     window.logChanged();
     ASSERT_EQ(ListView_GetItemCount(window.listHandle()), 3);
-    // Newest first: the UDP socket's opening, the TCP connection's closing, its opening.
-    EXPECT_EQ(itemText(window.listHandle(), 0, LogColumn::Protocol), "UDP");
-    EXPECT_EQ(itemText(window.listHandle(), 1, LogColumn::Event), "关闭（刷新时发现）");
-    EXPECT_EQ(itemText(window.listHandle(), 1, LogColumn::Process), "browser.exe (42)");
-    EXPECT_EQ(itemText(window.listHandle(), 1, LogColumn::Path), "C:\\Program Files\\browser.exe");
-    EXPECT_EQ(itemText(window.listHandle(), 1, LogColumn::Duration), "10.000 秒");
+    // Newest first: the TCP connection's closing (found after the merge), the UDP socket's
+    // opening, the TCP connection's opening.
+    EXPECT_EQ(itemText(window.listHandle(), 0, LogColumn::Event), "关闭（刷新时发现）");
+    EXPECT_EQ(itemText(window.listHandle(), 0, LogColumn::Process), "browser.exe (42)");
+    EXPECT_EQ(itemText(window.listHandle(), 0, LogColumn::Path), "C:\\Program Files\\browser.exe");
+    EXPECT_EQ(itemText(window.listHandle(), 0, LogColumn::Duration), "10.000 秒");
+    EXPECT_EQ(itemText(window.listHandle(), 1, LogColumn::Protocol), "UDP");
     EXPECT_EQ(itemText(window.listHandle(), 2, LogColumn::Event), "打开（刷新时发现）");
     EXPECT_EQ(window.bottomLineText(), log.bottomLine());
     EXPECT_NE(window.bottomLineText().find("只记录刷新时发现的打开和关闭"), std::string::npos);
