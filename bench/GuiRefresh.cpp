@@ -29,6 +29,7 @@
 
 #include "os/Memory.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/KestrelMainWindow.h"
 
@@ -283,6 +284,9 @@ int main(int argc, char** argv) {
                 ss.push_back(s);
         }
         const double stall = longestStall(window);
+        // The worker frees the last snapshot and trims the heap after the merge.
+        while (ui::ThreadWorker::runningJobs() > 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         const long rss = residentBytes();
         const std::size_t rows = window.list().rowCount();
         const double refreshMedian = median(refresh);

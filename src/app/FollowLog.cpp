@@ -8,12 +8,15 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "list/ConnectionLog.h"
 #include "os/SocketEnds.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
+#include "ui/ListExport.h"
 
 namespace {
 
@@ -49,7 +52,7 @@ void appendTextLine(std::string& out, const LogEvent& e) {
           e.durationMs >= 0 ? std::to_string(e.durationMs) : std::string(),
           std::to_string(owner.pid), owner.name, owner.path}) {
         out += '\t';
-        appendField(out, field);
+        appendTsvField(out, field);
     }
     out += '\n';
 }

@@ -1,7 +1,5 @@
 #pragma once
 // kestrel-snapshot --follow: the connection log, one line per event as it happens.
-#include <string>
-#include <string_view>
 
 enum class FollowFormat { Text, Json };
 
@@ -13,7 +11,3 @@ struct FollowOptions {
 // Runs until SIGINT or SIGTERM (exit status 0) or until the output is closed (0, quietly);
 // 1 with a message on standard error when no snapshot can be taken or writing fails.
 int followLog(const FollowOptions& options);
-
-// Appends `text` as one tab-separated field: tab, line break, carriage return and backslash as
-// \t, \n, \r and \\ (kestrel-snapshot's escaping).
-void appendField(std::string& out, std::string_view text);

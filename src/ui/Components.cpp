@@ -88,8 +88,27 @@ void Timer::tick() {
 }
 
 void MenuItem::click() {
-    if (enabled())
+    if (!enabled())
+        return;
+    if (m_checkable)
+        setChecked(!m_checked);
+    else
         runClickHandler();
+}
+
+void MenuItem::setCheckable(bool checkable) {
+    if (checkable == m_checkable)
+        return;
+    m_checkable = checkable;
+    checkedChanged();
+}
+
+void MenuItem::setChecked(bool checked) {
+    if (checked == m_checked)
+        return;
+    m_checked = checked;
+    checkedChanged();
+    runClickHandler();
 }
 
 } // namespace ui

@@ -7,6 +7,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "ui/Components.h"
 
@@ -30,6 +31,9 @@ public:
     // destroyed before a completion ran drops it. Jobs started one after another may run side
     // by side. Throws when no job can be started (the completion then never runs).
     virtual void start(Job job, Completion completion) = 0;
+    // Runs `job` when nobody waits for its end (freeing what the window no longer needs). By
+    // default at once, on the calling thread.
+    virtual void startDetached(Job job) { job(); }
 };
 
 // A Worker that runs each job on a thread of its own, not waited for: a job still running when
@@ -41,6 +45,7 @@ public:
     ~ThreadWorker() override;
 
     void start(Job job, Completion completion) override;
+    void startDetached(Job job) override { start(std::move(job), {}); }
     // On the window's thread, when woken: runs the completions of the jobs that have ended,
     // each as one event through dispatchEvent.
     void deliver();

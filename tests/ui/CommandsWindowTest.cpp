@@ -93,6 +93,16 @@ File_Rec record(int state, const char* localPort, const char* pid, const char* n
     r.FileDesc = std::string(name) + " description";
     r.Company = "Example";
     r.ProcStartTime = startTime;
+    // The socket a snapshot would tell: ports as numbers, a cookie of its own.
+    r.Socket.protocol = state == 0 ? os::Protocol::Udp : os::Protocol::Tcp;
+    r.Socket.state = static_cast<std::uint32_t>(state);
+    r.Socket.localAddr = {10, 0, 0, 5};
+    r.Socket.localPort = static_cast<std::uint16_t>(std::stoi(localPort));
+    if (state != 0) {
+        r.Socket.remoteAddr = {10, 0, 0, 9};
+        r.Socket.remotePort = 443;
+    }
+    r.Socket.cookie = 0x10000 + r.Socket.localPort;
     return r;
 }
 
@@ -131,6 +141,11 @@ protected:
             if (endThrows)
                 throw std::runtime_error("no such process");
             return endResult;
+        };
+        s.canCloseConnection = [this](const os::Endpoint& e) { return canClose(e); };
+        s.closeConnection = [this](const os::Endpoint& e) {
+            closeCalls.push_back(e);
+            return closeResult;
         };
         form = std::make_unique<TFormKestrel>(w.controls(), std::move(s));
         form->SetCommandComponents({&menu, &shell, &clipboard, &dialogs});
@@ -183,6 +198,10 @@ protected:
     std::vector<EndCall> endCalls;
     os::EndProcessResult endResult = os::EndProcessResult::Ended;
     bool endThrows = false;
+    FakeMenuItem& closeItem = w.NCloseConnection;
+    std::function<bool(const os::Endpoint&)> canClose = [](const os::Endpoint&) { return true; };
+    std::vector<os::Endpoint> closeCalls;
+    os::CloseConnectionResult closeResult = os::CloseConnectionResult::Closed;
     std::unique_ptr<TFormKestrel> form;
 };
 
@@ -705,3 +724,124 @@ TEST_F(CommandsTest, TheFileManagerIsAskedOnTheWorkerAndItsRefusalHandledHere) {
 }
 
 } // namespace
+
+TEST_F(CommandsTest, CloseConnectionIsEnabledForConnectedTcpRowsOnly) {
+    EXPECT_EQ(closeItem.caption(), "断开连接");
+    EXPECT_FALSE(closeItem.enabled()) << "no row prepared yet";
+    // MIB_TCP_STATE numbers: 3 SYN sent ... 10 last ACK are connections.
+    for (int state = 1; state <= 12; ++state) {
+        nextTcp[0] = record(state, "40001", "1200", "browser", "/opt/browser/browser", 777001);
+        event([&] { w.BTNRefresh.click(); });
+        rightClick(rowOf("browser"));
+        EXPECT_EQ(closeItem.enabled(), state >= 3 && state <= 10) << state;
+    }
+    rightClick(rowOf("resolver"));
+    EXPECT_FALSE(closeItem.enabled()) << "UDP";
+    rightClick(rowOf("System"));
+    EXPECT_TRUE(closeItem.enabled()) << "a connection without a path is still a connection";
+    // A connection the system cannot close (an IPv6 row on Windows).
+    canClose = [](const os::Endpoint& e) { return e.localPort != 40002; };
+    rightClick(rowOf("System"));
+    EXPECT_FALSE(closeItem.enabled());
+    event([&] { closeItem.click(); });
+    EXPECT_TRUE(closeCalls.empty());
+    EXPECT_TRUE(w.Messages.questions.empty());
+}
+
+TEST_F(CommandsTest, CloseConnectionAsksWithNoAsDefaultThenClosesAndRefreshes) {
+    for (const ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
+        closeCalls.clear();
+        w.Messages.questions.clear();
+        w.Messages.answers = {answer};
+        const int before = snapshots;
+        menu.choose = [this] { closeItem.click(); };
+        rightClick(rowOf("browser"));
+        ASSERT_EQ(w.Messages.questions.size(), 1u);
+        EXPECT_EQ(w.Messages.questions[0].text, "确定要断开这个连接吗?");
+        EXPECT_EQ(w.Messages.questions[0].caption, "Kestrel");
+        EXPECT_EQ(w.Messages.questions[0].defaultButton, ui::DefaultButton::No);
+        if (answer == ui::Answer::No) {
+            EXPECT_TRUE(closeCalls.empty());
+            EXPECT_EQ(snapshots, before);
+            continue;
+        }
+        ASSERT_EQ(closeCalls.size(), 1u);
+        EXPECT_EQ(closeCalls[0], nextTcp[0].Socket) << "exactly the row's socket";
+        EXPECT_EQ(snapshots, before + 1) << "refreshed";
+        EXPECT_TRUE(w.Messages.messages.empty());
+    }
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(CommandsTest, RefusedCloseNamesTheReasonAndDoesNotRefresh) {
+    const struct Case {
+        os::CloseConnectionResult result;
+        const char* reason;
+    } cases[] = {
+        {os::CloseConnectionResult::NotPermitted, "没有权限断开这个连接。"},
+        {os::CloseConnectionResult::NotSupported, "系统不支持断开连接。"},
+        {os::CloseConnectionResult::Gone, "这个连接已经不存在。"},
+        {os::CloseConnectionResult::Failed, "系统拒绝了请求。"},
+    };
+    for (const Case& c : cases) {
+        closeResult = c.result;
+        w.Messages.messages.clear();
+        w.Messages.answers = {ui::Answer::Yes};
+        focus("browser");
+        const int before = snapshots;
+        event([&] {
+            form->VTSGetPopupMenu(rowOf("browser"), 1, {1, 1});
+            closeItem.click();
+        });
+        EXPECT_EQ(w.Messages.messages,
+                  std::vector<std::string>{std::string("无法断开连接!\n") + c.reason});
+        EXPECT_EQ(snapshots, before);
+    }
+}
+
+TEST_F(CommandsTest, CloseReadsTheRowWhenTheCommandRuns) {
+    // The item was prepared for browser; the focus moved to sshd's row meanwhile, and a click
+    // from code acts on the focused row as it is then.
+    rightClick(rowOf("browser"));
+    nextTcp[1] = record(5, "22", "101", "sshd", "/usr/sbin/sshd", 5000);
+    event([&] { w.BTNRefresh.click(); });
+    focus("sshd");
+    w.Messages.answers = {ui::Answer::Yes};
+    event([&] { closeItem.click(); });
+    ASSERT_EQ(closeCalls.size(), 1u);
+    EXPECT_EQ(closeCalls[0].localPort, 22);
+    EXPECT_EQ(closeCalls[0].state, 5u);
+
+    // While the question is open a refresh finds a newer connection on the same ports (another
+    // cookie): what is closed is the socket the row showed when the command ran, which the
+    // system then reports as gone.
+    closeCalls.clear();
+    const std::uint64_t asked = rowOf("browser")->Rec.Socket.cookie;
+    w.Messages.whileOpen = [this] {
+        nextTcp[0].Socket.cookie = 0x99999;
+        w.BTNRefresh.click();
+    };
+    w.Messages.answers = {ui::Answer::Yes};
+    closeResult = os::CloseConnectionResult::Gone;
+    focus("browser");
+    event([&] { closeItem.click(); });
+    ASSERT_EQ(closeCalls.size(), 1u);
+    EXPECT_EQ(closeCalls[0].cookie, asked);
+    EXPECT_EQ(rowOf("browser")->Rec.Socket.cookie, 0x99999u) << "the row follows the snapshot";
+    EXPECT_EQ(w.Messages.messages.size(), 1u);
+
+    // A refresh during the question that removes the row: nothing of the row is read later.
+    closeCalls.clear();
+    w.Messages.messages.clear();
+    w.Messages.whileOpen = [this] {
+        nextTcp.erase(nextTcp.begin());
+        w.BTNRefresh.click();
+    };
+    w.Messages.answers = {ui::Answer::Yes};
+    focus("browser");
+    event([&] { closeItem.click(); });
+    EXPECT_EQ(rowOf("browser"), nullptr);
+    ASSERT_EQ(closeCalls.size(), 1u);
+    EXPECT_EQ(closeCalls[0].cookie, 0x99999u);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}

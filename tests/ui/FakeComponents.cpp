@@ -38,13 +38,26 @@ void FakeWindow::setStayOnTop(bool stayOnTop) {
 
 TFormKestrelControls FakeKestrelWindow::controls(ui::Worker* worker) {
     return TFormKestrelControls{
-        Form,        VTS,           LabAppCount,
-        LabNetCount, BTNHelp,       BTNUpdate,
-        BTNHomePage, BTNRefresh,    BTNEndPro,
-        CBShowLocal, CBAutoRefresh, CBAlwaysTop,
-        CBShowInfo,  Timer1,        NProcInfo,
-        NEndProc,    NCopy,         NLocate,
-        NProperty,   Messages,      worker ? *worker : Worker,
+        .Form = Form,
+        .VTS = VTS,
+        .LabAppCount = LabAppCount,
+        .LabNetCount = LabNetCount,
+        .BTNOptions = BTNOptions,
+        .BTNHelp = BTNHelp,
+        .BTNUpdate = BTNUpdate,
+        .BTNHomePage = BTNHomePage,
+        .BTNRefresh = BTNRefresh,
+        .BTNEndPro = BTNEndPro,
+        .CBShowLocal = CBShowLocal,
+        .CBAutoRefresh = CBAutoRefresh,
+        .CBAlwaysTop = CBAlwaysTop,
+        .CBShowInfo = CBShowInfo,
+        .Timer1 = Timer1,
+        .PmTree = {&NProcInfo, &NEndProc, &NCloseConnection, &NCopy, &NExport, &NLocate,
+                   &NProperty},
+        .PmOptions = {&ShowIPv6, &ResolveNames, &ShowTraffic},
+        .Messages = Messages,
+        .Worker = worker ? *worker : Worker,
     };
 }
 

@@ -42,7 +42,13 @@ protected:
     void scheduleChanged() override;
 };
 
-class FakeMenuItem : public ui::MenuItem {};
+class FakeMenuItem : public ui::MenuItem {
+public:
+    int checkedChanges = 0;
+
+protected:
+    void checkedChanged() override { ++checkedChanges; }
+};
 
 class FakeMessageBoxes : public ui::MessageBoxes {
 public:
@@ -147,6 +153,7 @@ struct FakeKestrelWindow {
     MemoryListControl VTS;
     FakeLabel LabAppCount;
     FakeLabel LabNetCount;
+    FakeButton BTNOptions;
     FakeButton BTNHelp;
     FakeButton BTNUpdate;
     FakeButton BTNHomePage;
@@ -159,9 +166,15 @@ struct FakeKestrelWindow {
     FakeTimer Timer1;
     FakeMenuItem NProcInfo;
     FakeMenuItem NEndProc;
+    FakeMenuItem NCloseConnection;
     FakeMenuItem NCopy;
+    FakeMenuItem NExport;
     FakeMenuItem NLocate;
     FakeMenuItem NProperty;
+    // The options menu's items, in OptionItem order.
+    FakeMenuItem ShowIPv6;
+    FakeMenuItem ResolveNames;
+    FakeMenuItem ShowTraffic;
     FakeMessageBoxes Messages;
     FakeWorker Worker{Messages};
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "os/SettingsPath.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/FakeComponents.h"
+#include "ui/MainWindowLook.h"
 #include "ui/TempDir.h"
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
@@ -66,6 +68,8 @@ protected:
                 throw std::runtime_error("no endpoint table");
             snapshot.Tcp = nextTcp;
             snapshot.Udp = nextUdp;
+            snapshot.Tcp6 = nextTcp6;
+            snapshot.Udp6 = nextUdp6;
         };
         return s;
     }
@@ -123,6 +127,10 @@ protected:
     FakeKestrelWindow w;
     std::vector<File_Rec> nextTcp;
     std::vector<File_Rec> nextUdp;
+    std::vector<File_Rec> tcp6;
+    std::vector<File_Rec> udp6;
+    std::vector<File_Rec> nextTcp6;
+    std::vector<File_Rec> nextUdp6;
     int snapshots = 0;
     int fileWrites = 0;
     bool snapshotFails = false;
@@ -708,6 +716,265 @@ TEST_F(FormKestrelTest, ClosingWhileASnapshotIsInFlightDropsItsMerge) {
     EXPECT_EQ(snapshots, 2);
     EXPECT_EQ(w.LabNetCount.caption(), countBefore);
     EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, ShowIPv6IsOffByDefaultAndEachChangeRefreshesThroughTheButton) {
+    nextTcp6 = {tcpRecord(2, "::", "22", "::", "0", "101", "sshd", "/usr/sbin/sshd")};
+    nextUdp6 = {udpRecord("fe80::1%2", "546", "404", "dhcp6", "/usr/sbin/dhcp6")};
+    const std::string stored = "[Set]\nShowLocal=1\nAutoRefresh=0\n";
+    writeTextFile(settingsFile, stored);
+    create();
+    EXPECT_FALSE(form->showIPv6());
+    EXPECT_EQ(w.VTS.rowCount(), 3u) << "a stored file shows what it always showed";
+    EXPECT_EQ(w.LabNetCount.caption(), "3");
+    EXPECT_EQ(w.LabAppCount.caption(), "3");
+
+    struct Step {
+        bool on;
+        int refreshes;
+        std::size_t rows;
+        const char* apps;
+    };
+    const Step steps[] = {
+        {true, 1, 5, "4"},
+        {true, 0, 5, "4"}, // the same value again does nothing
+        {false, 1, 3, "3"},
+        {false, 0, 3, "3"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.on);
+        snapshots = 0;
+        const int buttonChanges = w.BTNRefresh.enabledChanges;
+        ui::dispatchEvent(w.Messages, [&] { form->setShowIPv6(step.on); });
+        w.Worker.runAll();
+        EXPECT_EQ(form->showIPv6(), step.on);
+        EXPECT_EQ(snapshots, step.refreshes);
+        EXPECT_EQ(w.BTNRefresh.enabledChanges - buttonChanges, 2 * step.refreshes)
+            << "the refresh runs through the Refresh button's click";
+        EXPECT_EQ(w.VTS.rowCount(), step.rows);
+        EXPECT_EQ(w.LabNetCount.caption(), std::to_string(step.rows));
+        EXPECT_EQ(w.LabAppCount.caption(), step.apps);
+    }
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+// The options menu: a drop-down that counts its openings and may click an item meanwhile.
+class FakeDropDown : public ui::DropDownMenu {
+public:
+    int openings = 0;
+    std::function<void()> whileOpen;
+    void dropDown() override {
+        ++openings;
+        if (whileOpen)
+            whileOpen();
+    }
+};
+
+const OptionItem AllOptions[] = {OptionItem::ShowIPv6, OptionItem::ResolveNames,
+                                 OptionItem::ShowTraffic};
+
+ui::MenuItem& optionItem(FakeKestrelWindow& window, OptionItem item) {
+    switch (item) {
+    case OptionItem::ShowIPv6:
+        return window.ShowIPv6;
+    case OptionItem::ResolveNames:
+        return window.ResolveNames;
+    default:
+        return window.ShowTraffic;
+    }
+}
+
+TEST_F(FormKestrelTest, OptionsButtonAndItemsStartAsDescribedAndRunNoHandler) {
+    construct();
+    EXPECT_EQ(w.BTNOptions.caption(), "选项");
+    EXPECT_TRUE(w.BTNOptions.enabled());
+    const std::pair<OptionItem, const char*> items[] = {
+        {OptionItem::ShowIPv6, "显示IPv6连接"},
+        {OptionItem::ResolveNames, "解析主机名"},
+        {OptionItem::ShowTraffic, "显示流量"},
+    };
+    for (const auto& [which, caption] : items) {
+        SCOPED_TRACE(caption);
+        const ui::MenuItem& item = optionItem(w, which);
+        EXPECT_EQ(item.caption(), caption);
+        EXPECT_TRUE(item.checkable());
+        EXPECT_FALSE(item.checked());
+        EXPECT_TRUE(item.enabled());
+        EXPECT_FALSE(form->option(which));
+    }
+    EXPECT_FALSE(form->showIPv6() || form->resolveNames() || form->showTraffic());
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(FormKestrelTest, OptionsButtonOpensItsMenuAndAChosenItemIsStoredAtOnce) {
+    FakeDropDown dropDown;
+    create();
+    form->SetCommandComponents(TFormKestrelCommands{.PmOptions = &dropDown});
+    int changes = 0;
+    bool valueSeen = false;
+    form->setOnOptionChanged(OptionItem::ResolveNames, [&] {
+        ++changes;
+        valueSeen = form->resolveNames();
+    });
+    dropDown.whileOpen = [this] { w.ResolveNames.click(); };
+    userClick(w.BTNOptions);
+    EXPECT_EQ(dropDown.openings, 1);
+    EXPECT_TRUE(w.ResolveNames.checked());
+    EXPECT_TRUE(form->resolveNames());
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(valueSeen); // the hook runs with the new value in place
+    EXPECT_EQ(readTextFile(settingsFile), "[Options]\nResolveNames=1\n");
+
+    dropDown.whileOpen = {};
+    userClick(w.BTNOptions); // closed without a choice
+    EXPECT_EQ(changes, 1);
+    ui::dispatchEvent(w.Messages, [this] { w.ResolveNames.click(); });
+    EXPECT_FALSE(form->resolveNames());
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(readTextFile(settingsFile), "[Options]\nResolveNames=0\n");
+    // No option of the menu refreshes the list by itself.
+    EXPECT_EQ(snapshots, 1);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, StoredOptionsMenuValuesAreReadLikeTheFourOptions) {
+    struct Case {
+        const char* stored; // the section Options, or a file without it
+        bool on;
+        const char* storedAfter; // the section as it reads after the start
+    };
+    const Case cases[] = {
+        {"", false, ""},
+        {"[Options]\nKEY=0\n", false, "[Options]\nKEY=0\n"},
+        {"[Options]\nKEY=1\n", true, "[Options]\nKEY=1\n"},
+        {"[Options]\nKEY=5\n", true, "[Options]\nKEY=1\n"},
+        {"[Options]\nKEY=abc\n", false, "[Options]\nKEY=abc\n"},
+        {"[Options]\nKEY=\n", false, "[Options]\nKEY=\n"},
+        {"[oPTIONS]\nkey=$1\n", true, "[oPTIONS]\nkey=1\n"},
+        {"[Other]\nKEY=1\n", false, "[Other]\nKEY=1\n"},
+    };
+    const std::string set = "[Set]\nShowLocal=1\nAutoRefresh=0\nAlwaysTop=1\nShowInfo=0\n";
+    for (const OptionItem which : AllOptions) {
+        const std::string key = MainWindowLook::Option(which).key;
+        for (const Case& c : cases) {
+            auto withKey = [&key](std::string text) {
+                for (std::string::size_type at; (at = text.find("KEY")) != std::string::npos;)
+                    text.replace(at, 3, key);
+                for (std::string::size_type at; (at = text.find("key")) != std::string::npos;)
+                    text.replace(at, 3,
+                                 key == "ShowIPv6"       ? "showipv6"
+                                 : key == "ResolveNames" ? "RESOLVEnames"
+                                                         : "showtraffic");
+                return text;
+            };
+            const std::string stored = set + withKey(c.stored);
+            SCOPED_TRACE(stored);
+            FakeKestrelWindow window;
+            TFormKestrel caseForm(window.controls(), services());
+            writeTextFile(settingsFile, stored);
+            caseForm.FormCreate();
+            for (const OptionItem other : AllOptions) {
+                const bool expected = other == which && c.on;
+                EXPECT_EQ(caseForm.option(other), expected);
+                EXPECT_EQ(optionItem(window, other).checked(), expected);
+            }
+            EXPECT_EQ(readTextFile(settingsFile), set + withKey(c.storedAfter));
+            EXPECT_TRUE(window.Messages.errors.empty());
+        }
+    }
+}
+
+TEST_F(FormKestrelTest, EachOptionsMenuChangeWritesOnlyItsKeyAndLeavesTheSetSectionAlone) {
+    const std::string set = "; mine\r\n[Set]\r\nShowLocal=0\r\nAutoRefresh = 7\r\n"
+                            "AlwaysTop=abc\r\nShowInfo=$0\r\n";
+    for (const OptionItem which : AllOptions) {
+        const std::string key = MainWindowLook::Option(which).key;
+        SCOPED_TRACE(key);
+        FakeKestrelWindow window;
+        TFormKestrel caseForm(window.controls(), services());
+        writeTextFile(settingsFile, set);
+        refuseWrites = true; // the start writes AutoRefresh back: keep the file as it is
+        caseForm.FormCreate();
+        refuseWrites = false;
+        ui::MenuItem& item = optionItem(window, which);
+        ui::dispatchEvent(window.Messages, [&item] { item.click(); });
+        // The new section at the end, in the file's own line breaks.
+        EXPECT_EQ(readTextFile(settingsFile), set + "[Options]\r\n" + key + "=1\r\n");
+        ui::dispatchEvent(window.Messages, [&item] { item.click(); });
+        EXPECT_EQ(readTextFile(settingsFile), set + "[Options]\r\n" + key + "=0\r\n");
+        EXPECT_TRUE(window.Messages.errors.empty());
+        // The four options kept what they read.
+        EXPECT_FALSE(caseForm.showLocal());
+        EXPECT_TRUE(caseForm.autoRefresh());
+        EXPECT_TRUE(caseForm.alwaysTop());
+        EXPECT_FALSE(caseForm.showInfo());
+    }
+}
+
+TEST_F(FormKestrelTest, RefusedOptionsMenuWriteIsReportedAndSkipsTheHook) {
+    writeTextFile(dir.file("plainfile"), "x");
+    settingsFile = dir.file("plainfile/kestrel/Kestrel.ini");
+    for (const OptionItem which : AllOptions) {
+        SCOPED_TRACE(MainWindowLook::Option(which).key);
+        FakeKestrelWindow window;
+        TFormKestrel caseForm(window.controls(), services());
+        caseForm.FormCreate();
+        int hooks = 0;
+        caseForm.setOnOptionChanged(which, [&hooks] { ++hooks; });
+        ui::MenuItem& item = optionItem(window, which);
+        ui::dispatchEvent(window.Messages, [&item] { item.click(); });
+        EXPECT_EQ(window.Messages.errors,
+                  std::vector<std::string>{"Unable to write to " + settingsFile});
+        // As for the check boxes: the item and the value keep the change, its effect waits.
+        EXPECT_TRUE(item.checked());
+        EXPECT_TRUE(caseForm.option(which));
+        EXPECT_EQ(hooks, 0);
+    }
+    EXPECT_EQ(readTextFile(dir.file("plainfile")), "x");
+}
+
+TEST_F(FormKestrelTest, StoredOptionsMenuValueRunsItsHookWhileCreating) {
+    writeTextFile(settingsFile, "[Options]\nShowTraffic=1\n");
+    construct();
+    bool creatingThen = false;
+    int hooks = 0;
+    form->setOnOptionChanged(OptionItem::ShowTraffic, [&] {
+        ++hooks;
+        creatingThen = form->creating();
+    });
+    form->FormCreate();
+    EXPECT_EQ(hooks, 1);
+    EXPECT_TRUE(creatingThen);
+    EXPECT_TRUE(form->showTraffic());
+    EXPECT_EQ(fileWrites, 0); // "1" is stored already
+}
+
+TEST_F(FormKestrelTest, RowsARefreshAddedOrChangedAreColouredUntilTheNextRefresh) {
+    create();
+    const ListColumn& plain = w.VTS.column(ColumnProtocol);
+    auto colourOf = [this, &plain](const std::string& port) -> std::optional<LookRgb> {
+        for (RowHandle row = w.VTS.firstRow(); row; row = w.VTS.nextRow(row)) {
+            if (row->Rec.LocalPort == port)
+                return MainWindowLook::CellBackground(row->Rec, plain);
+        }
+        ADD_FAILURE() << "no row of port " << port;
+        return std::nullopt;
+    };
+    // The first fill marks no row: nothing is coloured.
+    for (RowHandle row = w.VTS.firstRow(); row; row = w.VTS.nextRow(row))
+        EXPECT_EQ(MainWindowLook::CellBackground(row->Rec, plain), std::nullopt);
+
+    nextTcp[1].State = 8; // the loopback connection changes its state
+    nextTcp.push_back(
+        tcpRecord(5, "10.0.0.5", "51000", "10.0.0.9", "443", "404", "curl", "/usr/bin/curl"));
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(colourOf("51000"), MainWindowLook::AddedRowColour);
+    EXPECT_EQ(colourOf("5000"), MainWindowLook::ChangedRowColour);
+    EXPECT_EQ(colourOf("22"), std::nullopt);
+
+    userClick(w.BTNRefresh); // nothing changed: the marks go, and their colours with them
+    EXPECT_EQ(colourOf("51000"), std::nullopt);
+    EXPECT_EQ(colourOf("5000"), std::nullopt);
 }
 
 } // namespace

@@ -23,4 +23,8 @@ void QtWorker::start(Job job, Completion completion) {
     m_threads.start(std::move(job), std::move(completion));
 }
 
+void QtWorker::startDetached(Job job) {
+    m_threads.startDetached(std::move(job));
+}
+
 } // namespace qtui

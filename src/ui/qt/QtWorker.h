@@ -17,6 +17,7 @@ public:
     ~QtWorker() override;
 
     void start(Job job, Completion completion) override;
+    void startDetached(Job job) override;
 
 private:
     // The queued calls' target; Qt drops the calls still queued when it goes.

@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 
+#include "ui/MainWindowLook.h"
 #include "ui/win32/GdiScope.h"
 #include "win32/WinText.h"
 
@@ -21,11 +22,18 @@ namespace {
 constexpr const wchar_t* ComponentProperty = L"Kestrel.Component";
 constexpr UINT_PTR ButtonSubclassId = 1;
 
-constexpr COLORREF ButtonFace = RGB(0xF4, 0xF4, 0xF0);
-constexpr COLORREF ButtonHot = RGB(0xFF, 0xC7, 0x3C);
-constexpr COLORREF ButtonPressed = RGB(0x6A, 0x8D, 0xF4);
-constexpr COLORREF ButtonBorder = RGB(0x9A, 0xA6, 0xB2);
-constexpr COLORREF ButtonDisabledText = RGB(0x8C, 0x8C, 0x8C);
+constexpr COLORREF colorRef(const LookRgb& rgb) {
+    return RGB(rgb.red, rgb.green, rgb.blue);
+}
+
+// The main window's bitmap buttons, as its description colours them.
+constexpr COLORREF ButtonFace = colorRef(MainWindowLook::ButtonFace);
+constexpr COLORREF ButtonHot = colorRef(MainWindowLook::ButtonHotTrack);
+constexpr COLORREF ButtonPressed = colorRef(MainWindowLook::ButtonPressed);
+constexpr COLORREF ButtonBorder = colorRef(MainWindowLook::ButtonBorder);
+constexpr COLORREF ButtonDisabledText = colorRef(MainWindowLook::ButtonDisabledText);
+constexpr COLORREF ButtonText = colorRef(MainWindowLook::ButtonText);
+constexpr COLORREF ButtonPressedText = colorRef(MainWindowLook::ButtonPressedText);
 constexpr int PictureSize = 16;
 constexpr int PictureGap = 4;
 // The check mark and the space between it and the caption, at 96 DPI.
@@ -413,8 +421,8 @@ void Win32Button::draw(const DRAWITEMSTRUCT& item) const {
     }
     if (!text.empty()) {
         ::SetBkMode(dc, TRANSPARENT);
-        ::SetTextColor(dc, disabled ? ButtonDisabledText
-                                    : (pressed ? RGB(255, 255, 255) : RGB(0, 0, 0)));
+        ::SetTextColor(dc,
+                       disabled ? ButtonDisabledText : (pressed ? ButtonPressedText : ButtonText));
         RECT textBounds{x, bounds.top, bounds.right - 2, bounds.bottom};
         ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &textBounds,
                     DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX | DT_END_ELLIPSIS);
@@ -548,6 +556,17 @@ void Win32MenuItem::activate() {
 
 void Win32MenuItem::enabledChanged() {
     ::EnableMenuItem(m_menu, m_id, MF_BYCOMMAND | (enabled() ? MF_ENABLED : MF_GRAYED));
+}
+
+void Win32MenuItem::checkedChanged() {
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_STATE;
+    if (!::GetMenuItemInfoW(m_menu, m_id, FALSE, &info))
+        return;
+    info.fState = (info.fState & ~static_cast<UINT>(MFS_CHECKED)) |
+                  (checkable() && checked() ? MFS_CHECKED : 0);
+    ::SetMenuItemInfoW(m_menu, m_id, FALSE, &info);
 }
 
 void Win32MenuItem::captionChanged() {

@@ -188,6 +188,7 @@ public:
 protected:
     void enabledChanged() override;
     void captionChanged() override;
+    void checkedChanged() override;
 
 private:
     HMENU m_menu;

@@ -12,4 +12,8 @@ void Win32Worker::start(Job job, Completion completion) {
     m_threads.start(std::move(job), std::move(completion));
 }
 
+void Win32Worker::startDetached(Job job) {
+    m_threads.startDetached(std::move(job));
+}
+
 } // namespace win32ui

@@ -14,6 +14,7 @@ public:
     Win32Worker(HWND window, UINT message, ui::ErrorReport& report);
 
     void start(Job job, Completion completion) override;
+    void startDetached(Job job) override;
     // On the window's thread, on `message`: runs the completions that are due.
     void deliver() { m_threads.deliver(); }
 
