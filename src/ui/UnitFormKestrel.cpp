@@ -116,6 +116,10 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
         m_options[index(option.item)] = option.defaultChecked;
         menuItem.setOnClick([this, which = option.item] { optionItemClick(which); });
     }
+    for (const MenuLine<OptionCommand>& line : MainWindowLook::OptionsCommands()) {
+        if (line.caption != nullptr)
+            item(line.item).setCaption(line.caption);
+    }
 
     m_c.BTNRefresh.setOnClick([this] { BTNRefreshClick(); });
     m_c.BTNOptions.setOnClick([this] { BTNOptionsClick(); });
@@ -139,6 +143,8 @@ TFormKestrel::~TFormKestrel() {
     m_c.CBAutoRefresh.setOnClick({});
     m_c.CBAlwaysTop.setOnClick({});
     m_c.CBShowInfo.setOnClick({});
+    for (ui::MenuItem* command : m_c.PmOptionCommands)
+        command->setOnClick({});
     for (ui::MenuItem* option : m_c.PmOptions)
         option->setOnClick({});
     unbindCommandHandlers();

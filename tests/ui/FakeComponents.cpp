@@ -54,8 +54,9 @@ TFormKestrelControls FakeKestrelWindow::controls(ui::Worker* worker) {
         .CBShowInfo = CBShowInfo,
         .Timer1 = Timer1,
         .PmTree = {&NProcInfo, &NEndProc, &NCloseConnection, &NCopy, &NExport, &NLocate,
-                   &NProperty},
+                   &NProperty, &NViewLog},
         .PmOptions = {&ShowIPv6, &ResolveNames, &ShowTraffic},
+        .PmOptionCommands = {&NConnectionLog},
         .Messages = Messages,
         .Worker = worker ? *worker : Worker,
     };

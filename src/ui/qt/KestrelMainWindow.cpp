@@ -170,6 +170,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         .Timer1 = *m_timer,
         .PmTree = {},
         .PmOptions = {},
+        .PmOptionCommands = {},
         .Messages = m_messages,
         .Worker = *m_worker,
     };
@@ -177,6 +178,8 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         controls.PmTree[i] = m_contextItems[i].get();
     for (std::size_t i = 0; i < m_optionItems.size(); ++i)
         controls.PmOptions[i] = m_optionItems[i].get();
+    for (std::size_t i = 0; i < m_optionCommands.size(); ++i)
+        controls.PmOptionCommands[i] = m_optionCommands[i].get();
 
     if (!services.makeImageStore || !services.systemImages) {
         QtSystemImageList::prepareIconTheme();
@@ -211,6 +214,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     connect(logPoll, &QTimer::timeout, this, &KestrelMainWindow::pollConnectionLog);
     if (m_listener->listening())
         logPoll->start();
+    services.showConnectionLog = [this] { showConnectionLog(); };
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
     m_commandParts = std::make_unique<QtCommandComponents>(
         this, m_popup, m_optionsMenu, optionsButton(),
@@ -302,6 +306,14 @@ void KestrelMainWindow::makeMenus() {
     for (const OptionLook& option : MainWindowLook::OptionsMenu())
         m_optionItems[static_cast<std::size_t>(option.item)] =
             std::make_unique<QtMenuItem>(m_optionsMenu->addAction(QString()), m_messages);
+    for (const MenuLine<OptionCommand>& line : MainWindowLook::OptionsCommands()) {
+        if (line.caption == nullptr) {
+            m_optionsMenu->addSeparator();
+            continue;
+        }
+        m_optionCommands[static_cast<std::size_t>(line.item)] =
+            std::make_unique<QtMenuItem>(m_optionsMenu->addAction(QString()), m_messages);
+    }
 }
 
 void KestrelMainWindow::layoutControls() {

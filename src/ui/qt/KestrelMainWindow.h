@@ -129,6 +129,8 @@ private:
         m_contextItems;
     std::array<std::unique_ptr<QtMenuItem>, static_cast<std::size_t>(OptionItem::Count)>
         m_optionItems;
+    std::array<std::unique_ptr<QtMenuItem>, static_cast<std::size_t>(OptionCommand::Count)>
+        m_optionCommands;
     // The image stores this window made for the icon caches (which own them).
     std::vector<QtImageStore*> m_ownStores;
     // The icon theme as the system's image lists, behind both icon caches.

@@ -128,6 +128,7 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             .Timer1 = *m_timer,
             .PmTree = {},
             .PmOptions = {},
+            .PmOptionCommands = {},
             .Messages = m_messages,
             .Worker = *m_worker,
         };
@@ -135,6 +136,8 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             controls.PmTree[i] = m_menuItems[i].get();
         for (std::size_t i = 0; i < m_optionItems.size(); ++i)
             controls.PmOptions[i] = m_optionItems[i].get();
+        for (std::size_t i = 0; i < m_optionCommands.size(); ++i)
+            controls.PmOptionCommands[i] = m_optionCommands[i].get();
         if (!services.makeImageStore || !services.systemImages) {
             m_systemImages = std::make_unique<Win32SystemImageList>();
             services.systemImages = m_systemImages.get();
@@ -158,6 +161,7 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
                 if (m_logWindow)
                     m_logWindow->logChanged();
             };
+        services.showConnectionLog = [this] { showConnectionLog(); };
         m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
         m_commandParts = std::make_unique<Win32CommandComponents>(
             m_window, m_popup, m_optionsMenu, optionsButton().handle(),
@@ -216,6 +220,8 @@ void Win32MainWindow::release() {
     for (auto& item : m_menuItems)
         item.reset();
     for (auto& item : m_optionItems)
+        item.reset();
+    for (auto& item : m_optionCommands)
         item.reset();
     for (HMENU* menu : {&m_popup, &m_optionsMenu}) {
         if (*menu)
@@ -302,6 +308,13 @@ void Win32MainWindow::makeMenus() {
         const UINT id = FirstOptionCommand + static_cast<UINT>(i);
         append(m_optionsMenu, id, option.caption);
         m_optionItems[i] = std::make_unique<Win32MenuItem>(m_optionsMenu, id, m_messages);
+    }
+    for (const MenuLine<OptionCommand>& line : MainWindowLook::OptionsCommands()) {
+        const auto i = static_cast<std::size_t>(line.item);
+        const UINT id = FirstOptionCommand + static_cast<UINT>(OptionItem::Count) + static_cast<UINT>(i);
+        append(m_optionsMenu, id, line.caption);
+        if (line.caption)
+            m_optionCommands[i] = std::make_unique<Win32MenuItem>(m_optionsMenu, id, m_messages);
     }
 }
 
@@ -520,8 +533,8 @@ void Win32MainWindow::runMenuCommand(unsigned commandId) {
         }
         return false;
     };
-    if (!run(m_menuItems))
-        run(m_optionItems);
+    if (!run(m_menuItems) && !run(m_optionItems))
+        run(m_optionCommands);
 }
 
 void Win32MainWindow::destroyed() {

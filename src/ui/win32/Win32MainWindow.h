@@ -81,6 +81,9 @@ public:
     Win32MenuItem& optionItem(OptionItem item) {
         return *m_optionItems.at(static_cast<std::size_t>(item));
     }
+    Win32MenuItem& optionCommand(OptionCommand item) {
+        return *m_optionCommands.at(static_cast<std::size_t>(item));
+    }
 
     // The connection log, fed by the window's snapshots (Windows announces no socket's end:
     // openings and closings are what the refreshes find), and its window "连接记录".
@@ -158,6 +161,8 @@ private:
         m_menuItems;
     std::array<std::unique_ptr<Win32MenuItem>, static_cast<std::size_t>(OptionItem::Count)>
         m_optionItems;
+    std::array<std::unique_ptr<Win32MenuItem>, static_cast<std::size_t>(OptionCommand::Count)>
+        m_optionCommands;
     // The image stores this window made for the icon caches (which own them).
     std::vector<Win32ImageStore*> m_ownStores;
     // The shell's system image lists, behind both icon caches.
