@@ -977,7 +977,6 @@ TEST_F(FormKestrelTest, RowsARefreshAddedOrChangedAreColouredUntilTheNextRefresh
     EXPECT_EQ(colourOf("5000"), std::nullopt);
 }
 
-
 TEST_F(FormKestrelTest, BothConnectionLogItemsOpenTheLogWindowAndNeedOne) {
     struct Case {
         bool withLog;

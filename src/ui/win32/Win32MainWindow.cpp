@@ -311,7 +311,8 @@ void Win32MainWindow::makeMenus() {
     }
     for (const MenuLine<OptionCommand>& line : MainWindowLook::OptionsCommands()) {
         const auto i = static_cast<std::size_t>(line.item);
-        const UINT id = FirstOptionCommand + static_cast<UINT>(OptionItem::Count) + static_cast<UINT>(i);
+        const UINT id =
+            FirstOptionCommand + static_cast<UINT>(OptionItem::Count) + static_cast<UINT>(i);
         append(m_optionsMenu, id, line.caption);
         if (line.caption)
             m_optionCommands[i] = std::make_unique<Win32MenuItem>(m_optionsMenu, id, m_messages);

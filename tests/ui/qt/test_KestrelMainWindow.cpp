@@ -34,10 +34,10 @@
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/Worker.h"
+#include "ui/qt/ConnectionLogWindow.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
 #include "ui/qt/KestrelApplication.h"
-#include "ui/qt/ConnectionLogWindow.h"
 #include "ui/qt/KestrelMainWindow.h"
 #include "ui/qt/QtComponents.h"
 

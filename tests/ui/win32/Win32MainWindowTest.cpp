@@ -171,8 +171,8 @@ TEST_F(Win32MainWindowTest, ControlsShowTheirDesignState) {
     // The context menu PmTree: its items and two separators, in order.
     HMENU menu = window->popupMenu();
     const std::vector<std::wstring> expected = {
-        L"进程信息",     L"",         L"结束进程(&E)", L"断开连接",    L"",
-        L"拷贝到剪贴板", L"导出列表...", L"定位文件",     L"属性(&R)", L"查看连接记录"};
+        L"进程信息",    L"",         L"结束进程(&E)", L"断开连接",    L"", L"拷贝到剪贴板",
+        L"导出列表...", L"定位文件", L"属性(&R)",     L"查看连接记录"};
     ASSERT_EQ(::GetMenuItemCount(menu), static_cast<int>(expected.size()));
     for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
         wchar_t text[64] = {};
