@@ -4,6 +4,11 @@
 // memory with that many rows.
 //
 //   gui_refresh [--tcp-sockets N] [--udp-sockets M] [--runs R] [--load PATH]
+//               [--churn-rate C [--churn-seconds S]]
+//
+// With --churn-rate the load also opens and closes C connections a second, and after the
+// timed refreshes the window runs S seconds (default 30) refreshing every 10 s as the timer
+// does, its connection log following: the longest stretch without events over that time.
 //
 // The sockets come from kestrel-socket-load (by default the one next to this program), which
 // is stopped before the program ends. Settings go to a temporary folder.
@@ -44,6 +49,8 @@ struct Options {
     long udpSockets = 100;
     int runs = 7;
     std::string load;
+    long churnRate = 0;
+    long churnSeconds = 30;
 };
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -61,6 +68,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
             options.udpSockets = number;
         else if (arg == "--runs" && numeric && number > 0)
             options.runs = static_cast<int>(number);
+        else if (arg == "--churn-rate" && numeric)
+            options.churnRate = number;
+        else if (arg == "--churn-seconds" && numeric && number > 0)
+            options.churnSeconds = number;
         else if (arg == "--load")
             options.load = value;
         else
@@ -79,7 +90,7 @@ std::string siblingOf(const char* argv0, const char* name) {
 // from its standard output (the "ready" line).
 class SocketLoad {
 public:
-    bool start(const std::string& path, long tcp, long udp) {
+    bool start(const std::string& path, long tcp, long udp, long churnRate) {
         int in[2];
         int out[2];
         if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
@@ -90,8 +101,11 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         const std::string tcpText = std::to_string(tcp);
         const std::string udpText = std::to_string(udp);
-        const char* args[] = {path.c_str(),    "--tcp-sockets", tcpText.c_str(),
-                              "--udp-sockets", udpText.c_str(), nullptr};
+        const std::string churnText = std::to_string(churnRate);
+        const char* args[] = {path.c_str(),      "--tcp-sockets",
+                              tcpText.c_str(),   "--udp-sockets",
+                              udpText.c_str(),   churnRate > 0 ? "--churn-rate" : nullptr,
+                              churnText.c_str(), nullptr};
         const int rc = ::posix_spawn(&m_pid, path.c_str(), &actions, nullptr,
                                      const_cast<char* const*>(args), environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -225,12 +239,39 @@ double longestStall(qtui::KestrelMainWindow& window) {
     return worst.count();
 }
 
+// The longest gap between the ticks of a 1 ms timer over `seconds`, while the window refreshes
+// every 10 s (as Timer1 does) and its connection log takes the announced ends.
+double longestStallOver(qtui::KestrelMainWindow& window, long seconds) {
+    QEventLoop loop;
+    QTimer ticker;
+    ticker.setInterval(1);
+    QTimer refresher;
+    refresher.setInterval(10000);
+    auto last = Clock::now();
+    std::chrono::duration<double> worst{0};
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = Clock::now();
+        worst = std::max<std::chrono::duration<double>>(worst, now - last);
+        last = now;
+    });
+    QObject::connect(&refresher, &QTimer::timeout, [&] {
+        if (!window.form().refreshing())
+            window.form().BTNRefreshClick();
+    });
+    ticker.start();
+    refresher.start();
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    last = Clock::now();
+    loop.exec();
+    return worst.count();
+}
+
 int main(int argc, char** argv) {
     os::KeepOneHeap(); // as the program does
     Options options;
     if (!parseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: gui_refresh [--tcp-sockets N] [--udp-sockets M] [--runs R] "
-                             "[--load PATH]\n");
+                             "[--load PATH] [--churn-rate C [--churn-seconds S]]\n");
         return 2;
     }
     if (options.load.empty())
@@ -246,7 +287,7 @@ int main(int argc, char** argv) {
     const std::string settingsFile = std::string(settingsDir) + "/Kestrel.ini";
 
     SocketLoad load;
-    if (!load.start(options.load, options.tcpSockets, options.udpSockets)) {
+    if (!load.start(options.load, options.tcpSockets, options.udpSockets, options.churnRate)) {
         std::fprintf(stderr, "the load helper %s did not get ready (%s)\n", options.load.c_str(),
                      load.readyLine().c_str());
         return 1;
@@ -284,6 +325,14 @@ int main(int argc, char** argv) {
                 ss.push_back(s);
         }
         const double stall = longestStall(window);
+        if (options.churnRate > 0) {
+            const std::size_t before = window.connectionLog().rowCount();
+            const double churnStall = longestStallOver(window, options.churnSeconds);
+            std::printf("churn %ld connections/s for %ld s, refreshing every 10 s: longest stretch "
+                        "without events %.0f ms (target <= 50 ms); log rows %zu -> %zu\n",
+                        options.churnRate, options.churnSeconds, churnStall * 1000, before,
+                        window.connectionLog().rowCount());
+        }
         // The worker frees the last snapshot and trims the heap after the merge.
         while (ui::ThreadWorker::runningJobs() > 0)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

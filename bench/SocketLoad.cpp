@@ -2,13 +2,18 @@
 // connection) and UDP sockets, spread over worker processes so that none needs more
 // descriptors than the system allows one process, until told to stop.
 //
-//   kestrel-socket-load --tcp-sockets N [--udp-sockets M] [--churn] [--per-process K]
+//   kestrel-socket-load --tcp-sockets N [--udp-sockets M] [--churn] [--churn-rate R]
+//                       [--per-process K]
 //
 // Prints "ready <tcp> <udp>" on standard output once every socket is open, then waits for
 // end of input (or a line "stop", or SIGINT/SIGTERM) and closes everything. With --churn every
-// worker keeps closing one of its connections and opening a new one.
+// worker keeps closing one of its connections and opening a new one. With --churn-rate the
+// workers together open and close R further connections per second (each closed at once),
+// beside the ones they hold. At the end it prints "closed <connections>": every connection it
+// made and closed (churned and held; each is two sockets).
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +50,7 @@ struct Options {
     long udpSockets = 0;
     long perProcess = 0; // 0: from the descriptor limit
     bool churn = false;
+    long churnRate = 0; // connections per second, opened and closed at once
 };
 
 bool parseCount(const char* text, long& value) {
@@ -66,7 +72,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
         long value = 0;
         if (!parseCount(argv[++i], value))
             return false;
-        if (arg == "--tcp-sockets")
+        if (arg == "--churn-rate")
+            options.churnRate = value;
+        else if (arg == "--tcp-sockets")
             options.tcpSockets = value;
         else if (arg == "--udp-sockets")
             options.udpSockets = value;
@@ -154,9 +162,22 @@ public:
         Connection& c = m_connections[m_next];
         ::close(c.client);
         ::close(c.server);
+        ++m_closed;
         c = Connection{};
         connect(c);
     }
+
+    // One connection opened and closed at once.
+    void openAndClose() {
+        Connection c;
+        if (!connect(c))
+            return;
+        ::close(c.client);
+        ::close(c.server);
+        ++m_closed;
+    }
+
+    long closed() const { return m_closed; }
 
     void closeAll() {
         for (const Connection& c : m_connections) {
@@ -164,6 +185,8 @@ public:
                 ::close(c.client);
             if (c.server >= 0)
                 ::close(c.server);
+            if (c.client >= 0 && c.server >= 0)
+                ++m_closed;
         }
         for (const int fd : m_udp)
             ::close(fd);
@@ -217,11 +240,13 @@ private:
     std::vector<Connection> m_connections;
     std::vector<int> m_udp;
     std::size_t m_next = 0;
+    long m_closed = 0;
 };
 
 // Runs in the child: opens its share, says so through `ready`, and holds the sockets until the
-// parent closes `hold` or goes away.
-int runWorker(int index, long connections, long udpSockets, bool churn, int ready, int hold) {
+// parent closes `hold` or goes away; then writes how many connections it closed to `ready`.
+int runWorker(int index, long connections, long udpSockets, bool churn, long churnRate, int ready,
+              int hold) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     catchSignal(SIGTERM);
     std::signal(SIGINT, SIG_IGN);
@@ -235,17 +260,38 @@ int runWorker(int index, long connections, long udpSockets, bool churn, int read
         w.closeAll();
         return ok ? 1 : 2;
     }
-    ::close(ready);
     pollfd p{hold, POLLIN, 0};
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    long made = 0;
     while (!g_stop) {
-        const int rc = ::poll(&p, 1, churn ? 1 : -1);
+        int timeout = churn ? 1 : -1;
+        if (churnRate > 0) {
+            // Paced from the start, so that a late wake-up catches up instead of lowering the
+            // rate.
+            const auto due = start + std::chrono::microseconds(made * 1000000 / churnRate);
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+            timeout = wait.count() > 0 ? static_cast<int>(wait.count()) : 0;
+        }
+        const int rc = ::poll(&p, 1, timeout);
         if (rc > 0)
             break; // parent closed the pipe (or wrote): stop
         if (rc == 0 && churn)
             w.churnOnce();
+        if (rc == 0 && churnRate > 0) {
+            const auto elapsed =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+            const long dueCount = static_cast<long>(elapsed.count() * churnRate / 1000000) + 1;
+            for (; made < dueCount && !g_stop; ++made)
+                w.openAndClose();
+        }
     }
     w.closeAll();
-    return 0;
+    const long closed = w.closed();
+    const bool told = ::write(ready, &closed, sizeof closed) == sizeof closed;
+    ::close(ready);
+    return told ? 0 : 1;
 }
 
 } // namespace
@@ -255,7 +301,7 @@ int main(int argc, char** argv) {
     if (!parseOptions(argc, argv, options) ||
         (options.tcpSockets == 0 && options.udpSockets == 0)) {
         std::fprintf(stderr, "usage: kestrel-socket-load --tcp-sockets N [--udp-sockets M] "
-                             "[--churn] [--per-process K]\n");
+                             "[--churn] [--churn-rate R] [--per-process K]\n");
         return 2;
     }
     const long limit = raiseFdLimit();
@@ -306,8 +352,9 @@ int main(int argc, char** argv) {
         if (pid == 0) {
             ::close(readyPipe[0]);
             ::close(holdPipe[1]);
-            ::_exit(runWorker(static_cast<int>(i), myConn, myUdp, options.churn, readyPipe[1],
-                              holdPipe[0]));
+            const long myRate = options.churnRate / workers + (i < options.churnRate % workers);
+            ::_exit(runWorker(static_cast<int>(i), myConn, myUdp, options.churn, myRate,
+                              readyPipe[1], holdPipe[0]));
         }
         ::close(readyPipe[1]);
         children.push_back(pid);
@@ -322,7 +369,6 @@ int main(int argc, char** argv) {
         } while (n < 0 && errno == EINTR && !g_stop);
         if (n != 1 || status != 'R')
             ok = false;
-        ::close(fd);
     }
 
     if (ok && !g_stop) {
@@ -338,10 +384,25 @@ int main(int argc, char** argv) {
     }
 
     ::close(holdPipe[1]);
+    long closed = 0;
+    for (const int fd : readyFds) {
+        long count = 0;
+        ssize_t n;
+        do {
+            n = ::read(fd, &count, sizeof count);
+        } while (n < 0 && errno == EINTR);
+        if (n == sizeof count)
+            closed += count;
+        ::close(fd);
+    }
     for (const pid_t pid : children) {
         int status = 0;
         while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
+    }
+    if (ok) {
+        std::printf("closed %ld\n", closed);
+        std::fflush(stdout);
     }
     return ok ? 0 : 1;
 }

@@ -3,12 +3,14 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/FollowLog.h"
 #include "list/RowRules.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/ListExport.h"
@@ -21,6 +23,7 @@ namespace {
 
 constexpr const char* Usage =
     "Usage: kestrel-snapshot [--format tsv|csv|json] [--ipv6] [--help]\n"
+    "       kestrel-snapshot --follow [--format text|json] [--interval SECONDS]\n"
     "\n"
     "Prints every IPv4 TCP endpoint (connections and listeners), then every IPv4 UDP\n"
     "endpoint of this machine; with --ipv6 every IPv6 TCP endpoint, then every IPv6 UDP\n"
@@ -58,6 +61,24 @@ constexpr const char* Usage =
     "capabilities; a package install grants them, or once by hand:\n"
     "  sudo setcap cap_dac_read_search,cap_sys_ptrace+ep " KESTREL_HELPER_INSTALLED "\n"
     "Run as root, it sees them without the helper.\n"
+    "\n"
+    "With --follow it prints the connection log instead, one line per event as it\n"
+    "happens, until interrupted (SIGINT, SIGTERM) or until its output is closed:\n"
+    "\n"
+    "  time          local date and time, to the millisecond\n"
+    "  event         open or close\n"
+    "  source        announced (the system told of the end as it happened) or refresh\n"
+    "                (found by comparing snapshots, every --interval seconds, default 10)\n"
+    "  protocol      TCP, UDP, TCPv6 or UDPv6\n"
+    "  state         TCP state number (the last one for a close); 0 for UDP\n"
+    "  local address, local port, remote address, remote port (empty for UDP)\n"
+    "  bytes sent, bytes received\n"
+    "                TCP counters (acknowledged sequence space, which counts SYN and FIN);\n"
+    "                empty when unknown\n"
+    "  duration      milliseconds the socket lived, when a snapshot saw it begin; else empty\n"
+    "  PID, name, path\n"
+    "                the owner, when a snapshot saw the socket; else 0 and empty\n"
+    "--format json prints one JSON object per line with the same fields instead.\n"
     "\n"
     "Exit status: 0 on success, 1 on failure (with a message on standard error).\n";
 
@@ -247,11 +268,36 @@ int usageError(const char* text, const char* argument) {
 int main(int argc, char** argv) {
     Format format = Format::Tsv;
     bool ipv6 = false;
+    bool follow = false;
+    bool intervalGiven = false;
+    bool formatGiven = false;
+    std::string_view formatName;
+    FollowOptions followOptions;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(Usage, stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
+        }
+        if (arg == "--follow") {
+            follow = true;
+            continue;
+        }
+        if (arg == "--interval") {
+            if (i + 1 >= argc)
+                return usageError("a number of seconds must follow", argv[i]);
+            char* end = nullptr;
+            errno = 0;
+            const long seconds = std::strtol(argv[++i], &end, 10);
+            if (errno != 0 || end == argv[i] || *end != '\0' || seconds < 1 || seconds > 3600) {
+                std::fprintf(stderr,
+                             "kestrel-snapshot: --interval takes 1 to 3600 seconds, not '%s'\n",
+                             argv[i]);
+                return 1;
+            }
+            followOptions.intervalSeconds = static_cast<int>(seconds);
+            intervalGiven = true;
+            continue;
         }
         if (arg == "--ipv6") {
             ipv6 = true;
@@ -266,18 +312,36 @@ int main(int argc, char** argv) {
             } else {
                 value = arg.substr(std::string_view("--format=").size());
             }
-            if (value == "tsv")
-                format = Format::Tsv;
-            else if (value == "csv")
-                format = Format::Csv;
-            else if (value == "json")
-                format = Format::Json;
-            else
-                return usageError("unknown format", argv[i]);
+            formatName = value;
+            formatGiven = true;
             continue;
         }
         return usageError("unknown argument", argv[i]);
     }
+    if (follow) {
+        // The log holds both families; its lines are tab-separated text or JSON.
+        if (ipv6)
+            return usageError("the log holds IPv6 events anyway, no need for", "--ipv6");
+        if (formatName == "json")
+            followOptions.format = FollowFormat::Json;
+        else if (!formatGiven || formatName == "text")
+            followOptions.format = FollowFormat::Text;
+        else
+            return usageError("--follow prints text or json, not", std::string(formatName).c_str());
+    } else {
+        if (intervalGiven)
+            return usageError("this option goes with --follow:", "--interval");
+        if (formatName == "json")
+            format = Format::Json;
+        else if (formatName == "csv")
+            format = Format::Csv;
+        else if (!formatGiven || formatName == "tsv")
+            format = Format::Tsv;
+        else
+            return usageError("unknown format", std::string(formatName).c_str());
+    }
+    if (follow)
+        return followLog(followOptions);
 
     try {
         // Without the capabilities other users' sockets still show, with PID 0.

@@ -98,7 +98,7 @@ const std::vector<MenuLine<ContextItem>>& ContextMenu() {
         {ContextItem::NEndProc, "结束进程(&E)"}, {ContextItem::NCloseConnection, "断开连接"},
         {ContextItem::Count, nullptr},           {ContextItem::NCopy, "拷贝到剪贴板"},
         {ContextItem::NExport, "导出列表..."},   {ContextItem::NLocate, "定位文件"},
-        {ContextItem::NProperty, "属性(&R)"},
+        {ContextItem::NProperty, "属性(&R)"},    {ContextItem::NViewLog, "查看连接记录"},
     };
     return lines;
 }
@@ -118,6 +118,14 @@ const std::vector<OptionLook>& OptionsMenu() {
         {OptionItem::ShowTraffic, "显示流量", "ShowTraffic", false},
     };
     return options;
+}
+
+const std::vector<MenuLine<OptionCommand>>& OptionsCommands() {
+    static const std::vector<MenuLine<OptionCommand>> lines{
+        {OptionCommand::Count, nullptr},
+        {OptionCommand::NConnectionLog, "连接记录"},
+    };
+    return lines;
 }
 
 const OptionLook& Option(OptionItem item) {

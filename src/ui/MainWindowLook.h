@@ -46,11 +46,15 @@ enum class ContextItem {
     NExport,
     NLocate,
     NProperty,
+    NViewLog,
     Count
 };
 
 // Items of the options menu PmOptions (the button BTNOptions opens it).
 enum class OptionItem { ShowIPv6, ResolveNames, ShowTraffic, Count };
+
+// Command items of the options menu: they open something and keep no state.
+enum class OptionCommand { NConnectionLog, Count };
 
 enum class ControlKind { Panel, Label, Button, CheckBox, List };
 
@@ -167,6 +171,9 @@ const OptionLook& Option(OptionItem item);
 // while it is off: "目标主机" for ResolveNames, the four traffic columns for ShowTraffic; none
 // for the other options.
 std::vector<int> OptionColumns(OptionItem item);
+
+// The lines below the options menu's check items (a separator first).
+const std::vector<MenuLine<OptionCommand>>& OptionsCommands();
 
 // A cell's background: a marked row's colour across the whole row, else the column's own
 // background; nullopt for the list's own (white).

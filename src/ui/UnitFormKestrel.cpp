@@ -118,6 +118,10 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
         m_options[index(option.item)] = option.defaultChecked;
         menuItem.setOnClick([this, which = option.item] { optionItemClick(which); });
     }
+    for (const MenuLine<OptionCommand>& line : MainWindowLook::OptionsCommands()) {
+        if (line.caption != nullptr)
+            item(line.item).setCaption(line.caption);
+    }
 
     m_c.BTNRefresh.setOnClick([this] { BTNRefreshClick(); });
     m_c.BTNOptions.setOnClick([this] { BTNOptionsClick(); });
@@ -144,6 +148,8 @@ TFormKestrel::~TFormKestrel() {
     m_c.CBAutoRefresh.setOnClick({});
     m_c.CBAlwaysTop.setOnClick({});
     m_c.CBShowInfo.setOnClick({});
+    for (ui::MenuItem* command : m_c.PmOptionCommands)
+        command->setOnClick({});
     for (ui::MenuItem* option : m_c.PmOptions)
         option->setOnClick({});
     unbindCommandHandlers();
@@ -278,6 +284,8 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::unique_ptr<PreparedSnaps
     try {
         if (error)
             std::rethrow_exception(error);
+        if (m_services.snapshotTaken)
+            m_services.snapshotTaken(snapshot);
         if (prepared)
             m_connections.RefreshList(*prepared);
         else
@@ -518,6 +526,8 @@ void TFormKestrel::FillList() {
     Snapshot snapshot;
     if (m_services.takeSnapshot)
         m_services.takeSnapshot(snapshot);
+    if (m_services.snapshotTaken)
+        m_services.snapshotTaken(snapshot);
     m_connections.FillList(snapshot.Tcp, snapshot.Udp, snapshot.Tcp6, snapshot.Udp6);
     releaseSnapshot(snapshot);
     showHostNames();

@@ -51,6 +51,7 @@ struct TFormKestrelControls {
     // Every item of the context menu PmTree and of the options menu PmOptions; none missing.
     MenuItems<ContextItem> PmTree;
     MenuItems<OptionItem> PmOptions;
+    MenuItems<OptionCommand> PmOptionCommands;
     // Message boxes and the application's general error report.
     ui::MessageBoxes& Messages;
     // Takes the refreshes' snapshots, the ending of processes and the file manager's requests
@@ -71,6 +72,12 @@ struct TFormKestrelServices {
     // Takes a new snapshot into the value given (TakeSnapshot); may throw. A refresh runs it
     // on the worker, so it must touch nothing the window's thread uses.
     std::function<void(Snapshot&)> takeSnapshot;
+    // Shown each snapshot on the window's thread before the list merges it (the connection
+    // log learns openings and owners from it); empty: nobody is told.
+    std::function<void(const Snapshot&)> snapshotTaken;
+    // Opens the connection log's window "连接记录" (both menus' items); empty: the items are
+    // disabled.
+    std::function<void()> showConnectionLog;
     // Builds the description indexes (PrepareDescriptions); run beside the first fill.
     std::function<void()> prepareDescriptions;
     // The icon caches: a new empty image list of the toolkit (16 x 16 until told otherwise)
@@ -189,6 +196,8 @@ public:
     // Cancelled, nothing is written; a failed write leaves nothing behind and shows
     // MsgCannotExport with the file's name.
     void NExportClick();
+    // "查看连接记录" and the options menu's "连接记录": the connection log's window.
+    void NViewLogClick();
     // Closes the TCP connection of the row after a question (No the default) on the worker,
     // then refreshes; a refusal shows MsgCannotCloseConnection and the reason.
     void NCloseConnectionClick();
@@ -233,6 +242,9 @@ private:
         return *m_c.PmTree[static_cast<std::size_t>(item)];
     }
     ui::MenuItem& item(OptionItem item) const { return *m_c.PmOptions[index(item)]; }
+    ui::MenuItem& item(OptionCommand item) const {
+        return *m_c.PmOptionCommands[static_cast<std::size_t>(item)];
+    }
     void optionItemClick(OptionItem item);
     // Shows or hides the columns of an option by its value.
     void applyOptionColumns(OptionItem item);

@@ -48,6 +48,11 @@ void TFormKestrel::bindCommandHandlers() {
     item(ContextItem::NExport).setOnClick([this] { NExportClick(); });
     item(ContextItem::NLocate).setOnClick([this] { NLocateClick(); });
     item(ContextItem::NProperty).setOnClick([this] { NPropertyClick(); });
+    const bool hasLog = static_cast<bool>(m_services.showConnectionLog);
+    item(ContextItem::NViewLog).setOnClick([this] { NViewLogClick(); });
+    item(ContextItem::NViewLog).setEnabled(hasLog);
+    item(OptionCommand::NConnectionLog).setOnClick([this] { NViewLogClick(); });
+    item(OptionCommand::NConnectionLog).setEnabled(hasLog);
 }
 
 void TFormKestrel::unbindCommandHandlers() {
@@ -300,6 +305,11 @@ void TFormKestrel::NExportClick() {
     message += fileName;
     message += text.substr(at + 2);
     m_c.Messages.showMessage(message);
+}
+
+void TFormKestrel::NViewLogClick() {
+    if (m_services.showConnectionLog)
+        m_services.showConnectionLog();
 }
 
 void TFormKestrel::NProcInfoClick() {

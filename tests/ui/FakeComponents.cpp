@@ -53,9 +53,10 @@ TFormKestrelControls FakeKestrelWindow::controls(ui::Worker* worker) {
         .CBAlwaysTop = CBAlwaysTop,
         .CBShowInfo = CBShowInfo,
         .Timer1 = Timer1,
-        .PmTree = {&NProcInfo, &NEndProc, &NCloseConnection, &NCopy, &NExport, &NLocate,
-                   &NProperty},
+        .PmTree = {&NProcInfo, &NEndProc, &NCloseConnection, &NCopy, &NExport, &NLocate, &NProperty,
+                   &NViewLog},
         .PmOptions = {&ShowIPv6, &ResolveNames, &ShowTraffic},
+        .PmOptionCommands = {&NConnectionLog},
         .Messages = Messages,
         .Worker = worker ? *worker : Worker,
     };

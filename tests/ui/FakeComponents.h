@@ -171,10 +171,12 @@ struct FakeKestrelWindow {
     FakeMenuItem NExport;
     FakeMenuItem NLocate;
     FakeMenuItem NProperty;
+    FakeMenuItem NViewLog;
     // The options menu's items, in OptionItem order.
     FakeMenuItem ShowIPv6;
     FakeMenuItem ResolveNames;
     FakeMenuItem ShowTraffic;
+    FakeMenuItem NConnectionLog;
     FakeMessageBoxes Messages;
     FakeWorker Worker{Messages};
 

@@ -977,4 +977,30 @@ TEST_F(FormKestrelTest, RowsARefreshAddedOrChangedAreColouredUntilTheNextRefresh
     EXPECT_EQ(colourOf("5000"), std::nullopt);
 }
 
+TEST_F(FormKestrelTest, BothConnectionLogItemsOpenTheLogWindowAndNeedOne) {
+    struct Case {
+        bool withLog;
+    };
+    for (const Case c : {Case{true}, Case{false}}) {
+        SCOPED_TRACE(c.withLog);
+        int shown = 0;
+        TFormKestrelServices s = services();
+        if (c.withLog)
+            s.showConnectionLog = [&shown] { ++shown; };
+        form = std::make_unique<TFormKestrel>(w.controls(), std::move(s));
+        form->FormCreate();
+        EXPECT_EQ(w.NViewLog.caption(), "查看连接记录");
+        EXPECT_EQ(w.NConnectionLog.caption(), "连接记录");
+        EXPECT_FALSE(w.NConnectionLog.checkable()) << "a command, not an option";
+        EXPECT_EQ(w.NViewLog.enabled(), c.withLog);
+        EXPECT_EQ(w.NConnectionLog.enabled(), c.withLog);
+        const int writesBefore = fileWrites;
+        ui::dispatchEvent(w.Messages, [this] { w.NViewLog.click(); });
+        ui::dispatchEvent(w.Messages, [this] { w.NConnectionLog.click(); });
+        EXPECT_EQ(shown, c.withLog ? 2 : 0);
+        EXPECT_EQ(fileWrites, writesBefore) << "opening the log stores nothing";
+        form.reset();
+    }
+}
+
 } // namespace

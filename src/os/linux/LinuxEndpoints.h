@@ -40,6 +40,7 @@ struct RawSocket {
     // A moment by which the socket existed (the end of the read that listed it); the clock's
     // epoch when not known.
     std::chrono::steady_clock::time_point seenBy{};
+    std::uint8_t protocol = 0; // IPPROTO_* when the message names it (destroy groups), else 0
 };
 
 // The kernel's TCP state as a MIB_TCP_STATE number; 0 for states that are no endpoint
@@ -64,6 +65,17 @@ struct DumpState {
 // the dump must end here (done, error or malformed; see `state`).
 bool parseSockDiagBuffer(const std::uint8_t* data, std::size_t length, DumpState& state,
                          std::vector<RawSocket>& out);
+
+// Reads one inet_diag_msg and its attributes (unknown ones are skipped, a cut one ends the
+// attributes); false when the message is too short or of another family.
+bool parseInetDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket& socket);
+
+// Appends the sockets announced in one buffer of sock_diag destroy-group messages (one recv).
+// `groupProtocol` (IPPROTO_TCP or IPPROTO_UDP, as the group tells) stands in for a message
+// that does not name its protocol. Returns how many messages could not be read: a short one is
+// skipped, and a header whose length does not fit ends the buffer.
+std::size_t parseSocketEndBuffer(const std::uint8_t* data, std::size_t length,
+                                 std::uint8_t groupProtocol, std::vector<RawSocket>& out);
 
 enum class DumpResult { Ok, Refused, Failed };
 

@@ -43,7 +43,9 @@ void readTcpInfo(const std::uint8_t* data, std::size_t length, RawSocket& socket
     socket.hasByteCounters = true;
 }
 
-bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket& socket) {
+} // namespace
+
+bool parseInetDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket& socket) {
     if (length < sizeof(inet_diag_msg))
         return false;
     inet_diag_msg msg;
@@ -79,10 +81,14 @@ bool parseDiagMessage(const std::uint8_t* payload, std::size_t length, RawSocket
             socket.v6only = data[0] != 0;
         else if (attr.rta_type == INET_DIAG_INFO)
             readTcpInfo(data, dataLength, socket);
+        else if (attr.rta_type == INET_DIAG_PROTOCOL && dataLength >= 1)
+            socket.protocol = data[0];
         offset += RTA_ALIGN(attr.rta_len);
     }
     return true;
 }
+
+namespace {
 
 // The errno of a negative status; any other status is no error. INT_MIN has no positive
 // counterpart and counts as an unknown error.
@@ -140,13 +146,42 @@ bool parseSockDiagBuffer(const std::uint8_t* data, std::size_t length, DumpState
         if (header.nlmsg_type != SOCK_DIAG_BY_FAMILY)
             continue;
         RawSocket socket;
-        if (!parseDiagMessage(payload, payloadLength, socket)) {
+        if (!parseInetDiagMessage(payload, payloadLength, socket)) {
             state.malformed = true;
             return false;
         }
         out.push_back(socket);
     }
     return true;
+}
+
+std::size_t parseSocketEndBuffer(const std::uint8_t* data, std::size_t length,
+                                 std::uint8_t groupProtocol, std::vector<RawSocket>& out) {
+    std::size_t broken = 0;
+    std::size_t offset = 0;
+    while (offset < length) {
+        nlmsghdr header;
+        if (length - offset < sizeof header)
+            return broken + 1;
+        std::memcpy(&header, data + offset, sizeof header);
+        // A length that does not fit leaves no way to find the next message.
+        if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > length - offset)
+            return broken + 1;
+        const std::uint8_t* payload = data + offset + NLMSG_HDRLEN;
+        const std::size_t payloadLength = header.nlmsg_len - NLMSG_HDRLEN;
+        offset += NLMSG_ALIGN(header.nlmsg_len);
+        if (header.nlmsg_type != SOCK_DIAG_BY_FAMILY)
+            continue;
+        RawSocket socket;
+        if (!parseInetDiagMessage(payload, payloadLength, socket)) {
+            ++broken;
+            continue;
+        }
+        if (socket.protocol == 0)
+            socket.protocol = groupProtocol;
+        out.push_back(socket);
+    }
+    return broken;
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColor>
+#include <QDateTime>
 #include <QEvent>
 #include <QFont>
 #include <QFrame>
@@ -17,8 +18,10 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSize>
+#include <QTimer>
 #include <QWidget>
 
+#include "ui/qt/ConnectionLogWindow.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
 #include "ui/qt/QtSystemImageList.h"
@@ -167,6 +170,7 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         .Timer1 = *m_timer,
         .PmTree = {},
         .PmOptions = {},
+        .PmOptionCommands = {},
         .Messages = m_messages,
         .Worker = *m_worker,
     };
@@ -174,6 +178,8 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         controls.PmTree[i] = m_contextItems[i].get();
     for (std::size_t i = 0; i < m_optionItems.size(); ++i)
         controls.PmOptions[i] = m_optionItems[i].get();
+    for (std::size_t i = 0; i < m_optionCommands.size(); ++i)
+        controls.PmOptionCommands[i] = m_optionCommands[i].get();
 
     if (!services.makeImageStore || !services.systemImages) {
         QtSystemImageList::prepareIconTheme();
@@ -186,6 +192,29 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
             return store;
         };
     }
+    m_listener = std::make_unique<os::SocketEndListener>();
+    m_log = std::make_unique<ConnectionLogView>(
+        m_listener->listening(),
+        [listener = m_listener.get()](std::vector<os::SocketEnd>& out) {
+            return listener->take(out);
+        },
+        [] { return QDateTime::currentMSecsSinceEpoch(); });
+    services.snapshotTaken = [this,
+                              told = std::move(services.snapshotTaken)](const Snapshot& snapshot) {
+        if (told)
+            told(snapshot);
+        m_log->snapshotTaken(snapshot);
+        if (m_logWindow)
+            m_logWindow->logChanged();
+    };
+    // Often enough that the listener's queue (32,768) never fills at thousands of ends a
+    // second, and that the log window follows as they happen.
+    auto* logPoll = new QTimer(this);
+    logPoll->setInterval(250);
+    connect(logPoll, &QTimer::timeout, this, &KestrelMainWindow::pollConnectionLog);
+    if (m_listener->listening())
+        logPoll->start();
+    services.showConnectionLog = [this] { showConnectionLog(); };
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
     m_commandParts = std::make_unique<QtCommandComponents>(
         this, m_popup, m_optionsMenu, optionsButton(),
@@ -199,10 +228,28 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     layoutControls();
 }
 
+void KestrelMainWindow::pollConnectionLog() {
+    if (m_log->poll() && m_logWindow)
+        m_logWindow->logChanged();
+}
+
+void KestrelMainWindow::showConnectionLog() {
+    if (!m_logWindow) {
+        m_logWindow = new ConnectionLogWindow(*m_log, this);
+        m_logWindow->setFont(font());
+    }
+    m_logWindow->logChanged();
+    m_logWindow->show();
+    m_logWindow->raise();
+    m_logWindow->activateWindow();
+}
+
 KestrelMainWindow::~KestrelMainWindow() {
     // The logic and the model refer to the list control and the components, which go before
     // the widgets (QObject children) do.
     m_form.reset();
+    delete m_logWindow;
+    m_logWindow = nullptr;
     if (m_central)
         m_central->removeEventFilter(this);
     delete m_view;
@@ -259,6 +306,14 @@ void KestrelMainWindow::makeMenus() {
     for (const OptionLook& option : MainWindowLook::OptionsMenu())
         m_optionItems[static_cast<std::size_t>(option.item)] =
             std::make_unique<QtMenuItem>(m_optionsMenu->addAction(QString()), m_messages);
+    for (const MenuLine<OptionCommand>& line : MainWindowLook::OptionsCommands()) {
+        if (line.caption == nullptr) {
+            m_optionsMenu->addSeparator();
+            continue;
+        }
+        m_optionCommands[static_cast<std::size_t>(line.item)] =
+            std::make_unique<QtMenuItem>(m_optionsMenu->addAction(QString()), m_messages);
+    }
 }
 
 void KestrelMainWindow::layoutControls() {

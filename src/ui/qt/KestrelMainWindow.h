@@ -12,7 +12,9 @@
 #include <QString>
 
 #include "list/MemoryListControl.h"
+#include "os/SocketEnds.h"
 #include "ui/Components.h"
+#include "ui/ConnectionLogView.h"
 #include "ui/MainWindowLook.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/QtCommands.h"
@@ -27,6 +29,7 @@ class QPushButton;
 
 namespace qtui {
 
+class ConnectionLogWindow;
 class ConnectionModel;
 class ConnectionView;
 class QtSystemImageList;
@@ -68,6 +71,14 @@ public:
     QPushButton* refreshButton() const { return button(MainControl::BTNRefresh); }
     QPushButton* endProcessButton() const { return button(MainControl::BTNEndPro); }
     QtTimer& timer() { return *m_timer; }
+
+    // The connection log, fed for the window's life by its snapshots and by the system's
+    // announced ends (read a few times a second), and its window "连接记录".
+    const ConnectionLogView& connectionLog() const { return *m_log; }
+    void showConnectionLog();
+    ConnectionLogWindow* connectionLogWindow() const { return m_logWindow; }
+    // Reads the announced ends now, as the log's timer does.
+    void pollConnectionLog();
 
     // ui::Window
     std::string caption() const override;
@@ -119,6 +130,8 @@ private:
         m_contextItems;
     std::array<std::unique_ptr<QtMenuItem>, static_cast<std::size_t>(OptionItem::Count)>
         m_optionItems;
+    std::array<std::unique_ptr<QtMenuItem>, static_cast<std::size_t>(OptionCommand::Count)>
+        m_optionCommands;
     // The image stores this window made for the icon caches (which own them).
     std::vector<QtImageStore*> m_ownStores;
     // The icon theme as the system's image lists, behind both icon caches.
@@ -127,6 +140,10 @@ private:
     std::unique_ptr<QtCommandComponents> m_commandParts;
     // Snapshots, ending processes and the file manager's requests off the GUI thread.
     std::unique_ptr<QtWorker> m_worker;
+    // The listener's thread and the log outlive the logic, which tells the log its snapshots.
+    std::unique_ptr<os::SocketEndListener> m_listener;
+    std::unique_ptr<ConnectionLogView> m_log;
+    ConnectionLogWindow* m_logWindow = nullptr;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };

@@ -1,6 +1,7 @@
 #include "ui/win32/Win32MainWindow.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <exception>
 #include <initializer_list>
@@ -14,6 +15,7 @@
 #include <commctrl.h>
 
 #include "ui/win32/Win32Commands.h"
+#include "ui/win32/Win32ConnectionLogWindow.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
 #include "ui/win32/XpmPicture.h"
@@ -126,6 +128,7 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             .Timer1 = *m_timer,
             .PmTree = {},
             .PmOptions = {},
+            .PmOptionCommands = {},
             .Messages = m_messages,
             .Worker = *m_worker,
         };
@@ -133,6 +136,8 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             controls.PmTree[i] = m_menuItems[i].get();
         for (std::size_t i = 0; i < m_optionItems.size(); ++i)
             controls.PmOptions[i] = m_optionItems[i].get();
+        for (std::size_t i = 0; i < m_optionCommands.size(); ++i)
+            controls.PmOptionCommands[i] = m_optionCommands[i].get();
         if (!services.makeImageStore || !services.systemImages) {
             m_systemImages = std::make_unique<Win32SystemImageList>();
             services.systemImages = m_systemImages.get();
@@ -143,6 +148,20 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
                 return store;
             };
         }
+        m_log = std::make_unique<ConnectionLogView>(false, ConnectionLogView::TakeEnds{}, [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                .count();
+        });
+        services.snapshotTaken =
+            [this, told = std::move(services.snapshotTaken)](const Snapshot& snapshot) {
+                if (told)
+                    told(snapshot);
+                m_log->snapshotTaken(snapshot);
+                if (m_logWindow)
+                    m_logWindow->logChanged();
+            };
+        services.showConnectionLog = [this] { showConnectionLog(); };
         m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
         m_commandParts = std::make_unique<Win32CommandComponents>(
             m_window, m_popup, m_optionsMenu, optionsButton().handle(),
@@ -175,9 +194,18 @@ Win32MainWindow::~Win32MainWindow() {
     release();
 }
 
+void Win32MainWindow::showConnectionLog() {
+    if (!m_logWindow)
+        m_logWindow = std::make_unique<Win32ConnectionLogWindow>(*m_log, m_window, m_font);
+    m_logWindow->logChanged();
+    m_logWindow->show();
+}
+
 void Win32MainWindow::release() {
     // The logic refers to the components, which refer to the window's controls.
     m_form.reset();
+    // Owned by the main window: it goes first.
+    m_logWindow.reset();
     // Completions still due are dropped; jobs still running end alone.
     m_worker.reset();
     m_commandParts.reset();
@@ -192,6 +220,8 @@ void Win32MainWindow::release() {
     for (auto& item : m_menuItems)
         item.reset();
     for (auto& item : m_optionItems)
+        item.reset();
+    for (auto& item : m_optionCommands)
         item.reset();
     for (HMENU* menu : {&m_popup, &m_optionsMenu}) {
         if (*menu)
@@ -278,6 +308,14 @@ void Win32MainWindow::makeMenus() {
         const UINT id = FirstOptionCommand + static_cast<UINT>(i);
         append(m_optionsMenu, id, option.caption);
         m_optionItems[i] = std::make_unique<Win32MenuItem>(m_optionsMenu, id, m_messages);
+    }
+    for (const MenuLine<OptionCommand>& line : MainWindowLook::OptionsCommands()) {
+        const auto i = static_cast<std::size_t>(line.item);
+        const UINT id =
+            FirstOptionCommand + static_cast<UINT>(OptionItem::Count) + static_cast<UINT>(i);
+        append(m_optionsMenu, id, line.caption);
+        if (line.caption)
+            m_optionCommands[i] = std::make_unique<Win32MenuItem>(m_optionsMenu, id, m_messages);
     }
 }
 
@@ -496,8 +534,8 @@ void Win32MainWindow::runMenuCommand(unsigned commandId) {
         }
         return false;
     };
-    if (!run(m_menuItems))
-        run(m_optionItems);
+    if (!run(m_menuItems) && !run(m_optionItems))
+        run(m_optionCommands);
 }
 
 void Win32MainWindow::destroyed() {

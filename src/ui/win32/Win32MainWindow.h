@@ -13,6 +13,7 @@
 
 #include "list/MemoryListControl.h"
 #include "ui/Components.h"
+#include "ui/ConnectionLogView.h"
 #include "ui/MainWindowLook.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/win32/Win32Components.h"
@@ -22,6 +23,7 @@ namespace win32ui {
 
 class Win32ListView;
 class Win32CommandComponents;
+class Win32ConnectionLogWindow;
 class Win32SystemImageList;
 class Win32ImageStore;
 
@@ -79,6 +81,16 @@ public:
     Win32MenuItem& optionItem(OptionItem item) {
         return *m_optionItems.at(static_cast<std::size_t>(item));
     }
+    Win32MenuItem& optionCommand(OptionCommand item) {
+        return *m_optionCommands.at(static_cast<std::size_t>(item));
+    }
+
+    // The connection log, fed by the window's snapshots (Windows announces no socket's end:
+    // openings and closings are what the refreshes find), and its window "连接记录".
+    const ConnectionLogView& connectionLog() const { return *m_log; }
+    void showConnectionLog();
+    // nullptr until first shown.
+    Win32ConnectionLogWindow* connectionLogWindow() const { return m_logWindow.get(); }
 
     // ui::Window
     std::string caption() const override;
@@ -150,6 +162,8 @@ private:
         m_menuItems;
     std::array<std::unique_ptr<Win32MenuItem>, static_cast<std::size_t>(OptionItem::Count)>
         m_optionItems;
+    std::array<std::unique_ptr<Win32MenuItem>, static_cast<std::size_t>(OptionCommand::Count)>
+        m_optionCommands;
     // The image stores this window made for the icon caches (which own them).
     std::vector<Win32ImageStore*> m_ownStores;
     // The shell's system image lists, behind both icon caches.
@@ -158,6 +172,8 @@ private:
     std::unique_ptr<Win32CommandComponents> m_commandParts;
     // Snapshots and ending processes off the window's thread.
     std::unique_ptr<Win32Worker> m_worker;
+    std::unique_ptr<ConnectionLogView> m_log;
+    std::unique_ptr<Win32ConnectionLogWindow> m_logWindow;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };

@@ -1,5 +1,6 @@
 // The Linux readers on saved kernel output: /proc/net text, a fake /proc tree and netlink
-// dump bytes (tests/data/netlink/capture_sockdiag.py describes how those were taken).
+// dump and destroy-group bytes (tests/data/netlink/capture_*.py describe how those were
+// taken).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -527,6 +528,103 @@ TEST(LinuxSockDiagTest, OwnerIdentityAndByteCountersAreRead) {
     const ParsedDump parsed = parseDump(message(SOCK_DIAG_BY_FAMILY, 7, payload), 7);
     ASSERT_EQ(parsed.sockets.size(), 1u);
     EXPECT_EQ(parsed.sockets[0].cookie, 0u);
+}
+
+// Destroy-group messages (tests/data/netlink/capture_destroy.py tells how they were taken).
+struct ParsedEnds {
+    std::size_t broken = 0;
+    std::vector<RawSocket> sockets;
+};
+
+ParsedEnds parseEnds(const std::vector<std::uint8_t>& bytes, std::uint8_t groupProtocol) {
+    ParsedEnds parsed;
+    parsed.broken = parseSocketEndBuffer(bytes.data(), bytes.size(), groupProtocol, parsed.sockets);
+    return parsed;
+}
+
+TEST(LinuxSocketEndTest, SavedAnnouncementsGiveTheEndedSockets) {
+    struct Case {
+        const char* file;
+        std::uint8_t protocol;
+        os::Family family;
+        std::string local; // address bytes in hex and port, as text6 writes them
+        std::string remote;
+        bool counters;
+    };
+    const std::string loop4 = "7f000001000000000000000000000000";
+    const std::string loop6 = "00000000000000000000000000000001";
+    const std::string none = "00000000000000000000000000000000";
+    const Case cases[] = {
+        {"/destroy-tcp4.bin", IPPROTO_TCP, os::Family::V4, loop4 + ":38011", loop4 + ":38010",
+         true},
+        {"/destroy-tcp6.bin", IPPROTO_TCP, os::Family::V6, loop6 + ":38013", loop6 + ":38012",
+         true},
+        {"/destroy-udp4.bin", IPPROTO_UDP, os::Family::V4, loop4 + ":38014", none + ":0", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        // The group's protocol is only a stand-in: each message names its own.
+        const std::uint8_t wrongGroup = c.protocol == IPPROTO_TCP ? IPPROTO_UDP : IPPROTO_TCP;
+        const ParsedEnds parsed = parseEnds(readBytes(NetlinkFixture + c.file), wrongGroup);
+        EXPECT_EQ(parsed.broken, 0u);
+        ASSERT_EQ(parsed.sockets.size(), 1u);
+        const RawSocket& s = parsed.sockets[0];
+        EXPECT_EQ(s.protocol, c.protocol);
+        EXPECT_NE(s.cookie, 0u);
+        EXPECT_EQ(s.inode, 0u); // the announcement names no inode
+        Endpoint e;
+        ASSERT_TRUE(toEndpoint(s, c.protocol == IPPROTO_TCP ? Protocol::Tcp : Protocol::Udp, e));
+        EXPECT_EQ(e.family, c.family);
+        EXPECT_EQ(text6(e.localAddr, e.localPort), c.local);
+        EXPECT_EQ(text6(e.remoteAddr, e.remotePort), c.remote);
+        EXPECT_EQ(e.hasByteCounters, c.counters);
+        if (c.counters) {
+            EXPECT_EQ(e.state, 1u); // CLOSE
+            // The kernel counts acknowledged sequence space: 5 bytes, the SYN and the FIN.
+            EXPECT_EQ(e.bytesAcked, 7u);
+            EXPECT_EQ(e.bytesReceived, 3u);
+        }
+    }
+}
+
+TEST(LinuxSocketEndTest, DamagedAnnouncementsAreSkippedNotOverread) {
+    // An unknown attribute is stepped over; both messages of the buffer are read.
+    ParsedEnds parsed = parseEnds(readBytes(NetlinkFixture + "/destroy-unknown.bin"), 0);
+    EXPECT_EQ(parsed.broken, 0u);
+    ASSERT_EQ(parsed.sockets.size(), 2u);
+    EXPECT_EQ(parsed.sockets[0].protocol, IPPROTO_TCP);
+    EXPECT_TRUE(parsed.sockets[0].hasByteCounters);
+    EXPECT_EQ(parsed.sockets[0].bytesAcked, 7u);
+    EXPECT_EQ(parsed.sockets[1].protocol, IPPROTO_UDP);
+    EXPECT_EQ(parsed.sockets[1].localPort, 38014);
+
+    // Cut inside the counters: the socket without them.
+    parsed = parseEnds(readBytes(NetlinkFixture + "/destroy-cut-info.bin"), IPPROTO_TCP);
+    EXPECT_EQ(parsed.broken, 0u);
+    ASSERT_EQ(parsed.sockets.size(), 1u);
+    EXPECT_EQ(parsed.sockets[0].localPort, 38011);
+    EXPECT_FALSE(parsed.sockets[0].hasByteCounters);
+
+    // Cut inside inet_diag_msg: that one is counted, the next message still read.
+    parsed = parseEnds(readBytes(NetlinkFixture + "/destroy-cut-msg.bin"), IPPROTO_TCP);
+    EXPECT_EQ(parsed.broken, 1u);
+    ASSERT_EQ(parsed.sockets.size(), 1u);
+    EXPECT_EQ(parsed.sockets[0].localPort, 38014);
+
+    // Every cut of a whole message whose header still claims the full length: the header does
+    // not fit, nothing is read past the buffer (ASan watches) and the rest is given up.
+    const std::vector<std::uint8_t> whole = readBytes(NetlinkFixture + "/destroy-tcp4.bin");
+    for (std::size_t cut = 0; cut < whole.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        const std::vector<std::uint8_t> bytes(whole.begin(), whole.begin() + cut);
+        parsed = parseEnds(bytes, IPPROTO_TCP);
+        EXPECT_TRUE(parsed.sockets.empty());
+        EXPECT_EQ(parsed.broken, cut == 0 ? 0u : 1u);
+    }
+    // Messages of another type (an error, a done) are no announcement.
+    const ParsedEnds other = parseEnds(message(NLMSG_DONE, 0, std::vector<std::uint8_t>(4, 0)), 0);
+    EXPECT_EQ(other.broken, 0u);
+    EXPECT_TRUE(other.sockets.empty());
 }
 
 // A procfs tree of its own for the descriptor scan: processes with socket links and a stat.

@@ -35,6 +35,7 @@
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/Worker.h"
+#include "ui/qt/ConnectionLogWindow.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
 #include "ui/qt/KestrelApplication.h"
@@ -214,6 +215,7 @@ private slots:
     void exportFollowsCopyAndSavesThroughTheFileDialog();
     void optionsButtonSitsLeftOfHelpWithItsNeighboursLook();
     void optionsMenuHoldsTheCheckItemsAndStoresAChoice();
+    void bothConnectionLogItemsOpenTheLogWindow();
     void markedRowsArePaintedUntilTheNextRefresh();
     void closeConnectionFollowsEndProcessAndAsks();
     void optionColumnsComeAndGoWithTheirOptions();
@@ -922,7 +924,7 @@ void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog() {
     QCOMPARE(items, (QStringList{QStringLiteral("进程信息"), QStringLiteral("结束进程(&E)"),
                                  QStringLiteral("断开连接"), QStringLiteral("拷贝到剪贴板"),
                                  QStringLiteral("导出列表..."), QStringLiteral("定位文件"),
-                                 QStringLiteral("属性(&R)")}));
+                                 QStringLiteral("属性(&R)"), QStringLiteral("查看连接记录")}));
     QVERIFY(exportAction != nullptr);
 
     // The toolkit's save dialog opens; the user types a name and saves, or cancels.
@@ -999,7 +1001,10 @@ void KestrelMainWindowTest::optionsMenuHoldsTheCheckItemsAndStoresAChoice() {
     QMenu* menu = window.optionsMenu();
     QStringList texts;
     QList<bool> marks;
-    for (const QAction* action : menu->actions()) {
+    const QList<QAction*> actions = menu->actions();
+    // The check items, then a separator and the command "连接记录".
+    QCOMPARE(actions.size(), 5);
+    for (const QAction* action : actions.mid(0, 3)) {
         texts << action->text();
         QVERIFY(action->isCheckable());
         marks << action->isChecked();
@@ -1007,6 +1012,10 @@ void KestrelMainWindowTest::optionsMenuHoldsTheCheckItemsAndStoresAChoice() {
     QCOMPARE(texts, (QStringList{QStringLiteral("显示IPv6连接"), QStringLiteral("解析主机名"),
                                  QStringLiteral("显示流量")}));
     QCOMPARE(marks, (QList<bool>{true, false, false}));
+    QVERIFY(actions.at(3)->isSeparator());
+    QCOMPARE(actions.at(4)->text(), QStringLiteral("连接记录"));
+    QVERIFY(!actions.at(4)->isCheckable());
+    QVERIFY(actions.at(4)->isEnabled());
     QVERIFY(window.form().showIPv6());
 
     // A click on the button drops the menu down below it; the second item is chosen.
@@ -1031,6 +1040,25 @@ void KestrelMainWindowTest::optionsMenuHoldsTheCheckItemsAndStoresAChoice() {
     // Read as 7, written back as 1 at the start; the section Set stays as it was.
     QCOMPARE(file.readAll(),
              QByteArray("[Set]\nShowInfo=0\n[options]\nshowipv6=1\nResolveNames=1\n"));
+}
+
+void KestrelMainWindowTest::bothConnectionLogItemsOpenTheLogWindow() {
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.connectionLogWindow() == nullptr);
+    QAction* fromOptions = window.optionsMenu()->actions().last();
+    QAction* fromContext = window.popupMenu()->actions().last();
+    QCOMPARE(fromContext->text(), QStringLiteral("查看连接记录"));
+    QVERIFY(fromContext->isEnabled());
+    for (QAction* action : {fromOptions, fromContext}) {
+        action->trigger();
+        qtui::ConnectionLogWindow* log = window.connectionLogWindow();
+        QVERIFY(log != nullptr);
+        QVERIFY(QTest::qWaitForWindowExposed(log));
+        QCOMPARE(log->windowTitle(), QStringLiteral("连接记录"));
+        log->close();
+        QVERIFY(!log->isVisible());
+    }
 }
 
 void KestrelMainWindowTest::markedRowsArePaintedUntilTheNextRefresh() {

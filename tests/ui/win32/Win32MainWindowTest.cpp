@@ -24,6 +24,7 @@
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/Worker.h"
+#include "ui/win32/Win32ConnectionLogWindow.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32WindowTestSupport.h"
 #include "win32/WinText.h"
@@ -170,11 +171,11 @@ TEST_F(Win32MainWindowTest, ControlsShowTheirDesignState) {
         EXPECT_EQ(windowText(b.button.handle()), b.caption);
         EXPECT_TRUE(::IsWindowEnabled(b.button.handle()));
     }
-    // The context menu PmTree: six items and two separators, in order.
+    // The context menu PmTree: its items and two separators, in order.
     HMENU menu = window->popupMenu();
-    const std::vector<std::wstring> expected = {L"进程信息",    L"",         L"结束进程(&E)",
-                                                L"断开连接",    L"",         L"拷贝到剪贴板",
-                                                L"导出列表...", L"定位文件", L"属性(&R)"};
+    const std::vector<std::wstring> expected = {
+        L"进程信息",    L"",         L"结束进程(&E)", L"断开连接",    L"", L"拷贝到剪贴板",
+        L"导出列表...", L"定位文件", L"属性(&R)",     L"查看连接记录"};
     ASSERT_EQ(::GetMenuItemCount(menu), static_cast<int>(expected.size()));
     for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
         wchar_t text[64] = {};
@@ -459,6 +460,25 @@ TEST_F(Win32MainWindowTest, ContextMenuCommandsRunTheirItems) {
     EXPECT_EQ(clicks, 1) << "a disabled item does not run";
 }
 
+TEST_F(Win32MainWindowTest, BothConnectionLogCommandsOpenTheLogWindow) {
+    auto window = makeWindow();
+    window->create();
+    window->show();
+    EXPECT_EQ(window->connectionLogWindow(), nullptr);
+    const UINT fromContext =
+        window->menuItem(static_cast<std::size_t>(ContextItem::NViewLog)).commandId();
+    const UINT fromOptions = window->optionCommand(OptionCommand::NConnectionLog).commandId();
+    EXPECT_NE(fromContext, fromOptions);
+    for (const UINT command : {fromOptions, fromContext}) {
+        ::SendMessageW(window->handle(), WM_COMMAND, MAKEWPARAM(command, 0), 0);
+        win32ui::Win32ConnectionLogWindow* log = window->connectionLogWindow();
+        ASSERT_NE(log, nullptr);
+        EXPECT_TRUE(::IsWindowVisible(log->handle()));
+        EXPECT_EQ(windowText(log->handle()), "连接记录");
+        ::ShowWindow(log->handle(), SW_HIDE);
+    }
+}
+
 TEST_F(Win32MainWindowTest, OptionsButtonSitsLeftOfHelpWithItsNeighboursLook) {
     auto window = makeWindow();
     window->create();
@@ -488,7 +508,9 @@ TEST_F(Win32MainWindowTest, OptionsMenuDropsDownBelowItsButtonAndStoresTheChoice
     window->create();
     window->show();
     HMENU menu = window->optionsMenu();
-    const std::vector<std::wstring> expected = {L"显示IPv6连接", L"解析主机名", L"显示流量"};
+    // The check items, then a separator and the command "连接记录".
+    const std::vector<std::wstring> expected = {L"显示IPv6连接", L"解析主机名", L"显示流量", L"",
+                                                L"连接记录"};
     ASSERT_EQ(::GetMenuItemCount(menu), static_cast<int>(expected.size()));
     for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
         wchar_t text[64] = {};
@@ -496,6 +518,7 @@ TEST_F(Win32MainWindowTest, OptionsMenuDropsDownBelowItsButtonAndStoresTheChoice
         EXPECT_EQ(std::wstring(text), expected[static_cast<std::size_t>(i)]);
         const UINT state = ::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
         EXPECT_EQ((state & MF_CHECKED) != 0, i == 0) << "item " << i;
+        EXPECT_EQ((state & MF_SEPARATOR) != 0, i == 3) << "item " << i;
     }
     EXPECT_TRUE(window->form().showIPv6());
 

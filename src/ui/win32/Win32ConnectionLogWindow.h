@@ -1,0 +1,43 @@
+#pragma once
+// The connection log window "连接记录" in plain Win32: a virtual ListView over ConnectionLogView
+// (newest first; the control asks for the texts of the rows it paints) and the bottom line. It
+// only shows; the log is fed by the main window. Closing it hides it.
+#include <string>
+
+#include <windows.h>
+
+#include "ui/ConnectionLogView.h"
+
+namespace win32ui {
+
+class Win32ConnectionLogWindow {
+public:
+    // Makes the window, hidden, owned by `owner`, in `font` (not owned). Throws
+    // std::runtime_error when the system cannot create it.
+    Win32ConnectionLogWindow(const ConnectionLogView& log, HWND owner, HFONT font);
+    ~Win32ConnectionLogWindow();
+    Win32ConnectionLogWindow(const Win32ConnectionLogWindow&) = delete;
+    Win32ConnectionLogWindow& operator=(const Win32ConnectionLogWindow&) = delete;
+
+    void show();
+    // The log changed: the row count and the bottom line follow, the rows are painted anew.
+    void logChanged();
+
+    HWND handle() const { return m_window; }
+    HWND listHandle() const { return m_list; }
+    std::string bottomLineText() const;
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void layout();
+
+    const ConnectionLogView& m_log;
+    HWND m_window = nullptr;
+    HWND m_list = nullptr;
+    HWND m_bottom = nullptr;
+    // The text handed to the ListView for the cell it asked for last; it copies it at once.
+    std::wstring m_cellText;
+};
+
+} // namespace win32ui
