@@ -241,6 +241,9 @@ void ConnectionList::FillList() {
 
     if (m_hooks.setNetCount)
         m_hooks.setNetCount(m_list.rowCount());
+    // The rows made keep their order until the sort: the first one the filter shows.
+    if (firstMade && !m_list.rowShown(firstMade))
+        firstMade = m_list.nextShownRow(firstMade);
     if (firstMade) {
         m_list.selectRow(firstMade);
         m_list.setFocusedRow(firstMade);
@@ -365,7 +368,7 @@ void ConnectionList::RefreshList() {
         m_hooks.setNetCount(m_list.rowCount());
     m_list.setFocus();
     if (m_list.selectedCount() == 0) {
-        if (RowHandle first = m_list.firstRow()) {
+        if (RowHandle first = m_list.firstShownRow()) {
             m_list.selectRow(first);
             m_list.setFocusedRow(first);
         }
