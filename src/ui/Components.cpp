@@ -92,4 +92,20 @@ void MenuItem::click() {
         runClickHandler();
 }
 
+
+void TextField::setText(const std::string& text) {
+    if (text == m_text)
+        return;
+    m_text = text;
+    textChanged();
+    if (m_onChange)
+        m_onChange();
+}
+
+void TextField::setPlaceholder(const std::string& placeholder) {
+    if (placeholder == m_placeholder)
+        return;
+    m_placeholder = placeholder;
+    placeholderChanged();
+}
 } // namespace ui

@@ -1,6 +1,7 @@
 #include "ui/UnitFormKestrel.h"
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,15 +40,22 @@ constexpr const char* TextMsgCannotEnd = "无法结束进程!";
 constexpr const char* TextMsgConfirmEndSystem =
     "这是系统进程，结束该进程可能引起系统无法运行，仍要结束?";
 
+constexpr const char* TextSentenceEnd = "个连接。";
+constexpr const char* TextFilterPlaceholder = "筛选";
+
 // The columns that the option ShowInfo shows and hides together.
 constexpr int FileDetailColumns[] = {ColumnPath, ColumnDescription, ColumnCompany};
 
-ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHooks hooks) {
+ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHooks hooks,
+                                std::function<void()> afterNetCount) {
     ui::CheckBox* showLocal = &c.CBShowLocal;
     ui::Label* netCount = &c.LabNetCount;
     ui::Label* appCount = &c.LabAppCount;
     hooks.showLocal = [showLocal] { return showLocal->checked(); };
-    hooks.setNetCount = [netCount](std::size_t n) { netCount->setCaption(std::to_string(n)); };
+    hooks.setNetCount = [netCount, afterNetCount](std::size_t n) {
+        netCount->setCaption(std::to_string(n));
+        afterNetCount();
+    };
     hooks.setAppCount = [appCount](std::size_t n) { appCount->setCaption(std::to_string(n)); };
     return hooks;
 }
@@ -68,11 +76,16 @@ TFormKestrelServices systemFormServices() {
 
 TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelServices services)
     : m_c(controls), m_services(std::move(services)),
-      m_connections(controls.VTS, windowHooks(controls, m_services.snapshot)) {
+      m_connections(controls.VTS,
+                    windowHooks(controls, m_services.snapshot, [this] { updateSentence(); })) {
     // The design state comes first, so that no click handler runs for it.
     m_c.Form.setCaption(FormCaption);
     m_c.LabAppCount.setCaption("0");
     m_c.LabNetCount.setCaption("0");
+    m_c.Label5.setCaption(TextSentenceEnd);
+    m_c.EFilter.setOnChange({});
+    m_c.EFilter.setText("");
+    m_c.EFilter.setPlaceholder(TextFilterPlaceholder);
 
     m_c.BTNHelp.setCaption("帮助");
     m_c.BTNUpdate.setCaption("更新");
@@ -115,6 +128,7 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
     m_c.CBAutoRefresh.setOnClick([this] { CBAutoRefreshClick(); });
     m_c.CBAlwaysTop.setOnClick([this] { CBAlwaysTopClick(); });
     m_c.CBShowInfo.setOnClick([this] { CBShowInfoClick(); });
+    m_c.EFilter.setOnChange([this] { EFilterChange(); });
     bindCommandHandlers();
     m_c.VTS.setEventHandler(this);
 }
@@ -129,6 +143,7 @@ TFormKestrel::~TFormKestrel() {
     m_c.CBAutoRefresh.setOnClick({});
     m_c.CBAlwaysTop.setOnClick({});
     m_c.CBShowInfo.setOnClick({});
+    m_c.EFilter.setOnChange({});
     unbindCommandHandlers();
 }
 
@@ -235,6 +250,42 @@ void TFormKestrel::CBShowInfoClick() {
     storeOption(m_c.CBShowInfo.tag());
     for (const int column : FileDetailColumns)
         m_c.VTS.setColumnVisible(column, m_c.CBShowInfo.checked());
+    // The columns' texts take part in the filter.
+    if (!m_c.VTS.filterText().empty()) {
+        selectFirstShownIfNone();
+        updateSentence();
+    }
+}
+
+void TFormKestrel::EFilterChange() {
+    m_c.VTS.setFilterText(m_c.EFilter.text());
+    selectFirstShownIfNone();
+    updateSentence();
+}
+
+void TFormKestrel::FormKeyFind() {
+    m_c.EFilter.setFocus();
+}
+
+void TFormKestrel::EFilterKeyEscape() {
+    m_c.EFilter.setText("");
+}
+
+void TFormKestrel::selectFirstShownIfNone() {
+    if (m_c.VTS.selectedCount() != 0)
+        return;
+    if (RowHandle first = m_c.VTS.firstShownRow()) {
+        m_c.VTS.selectRow(first);
+        m_c.VTS.setFocusedRow(first);
+    }
+}
+
+void TFormKestrel::updateSentence() {
+    if (m_c.VTS.filterText().empty()) {
+        m_c.Label5.setCaption(TextSentenceEnd);
+        return;
+    }
+    m_c.Label5.setCaption("个连接，显示 " + std::to_string(m_c.VTS.shownRowCount()) + " 项。");
 }
 
 int TFormKestrel::VTSGetImageIndex(RowHandle node, int column) {

@@ -29,6 +29,17 @@ protected:
 
 class FakeLabel : public ui::Label {};
 
+class FakeTextField : public ui::TextField {
+public:
+    // How often the text was mirrored and the focus asked for.
+    int textChanges = 0;
+    int focusRequests = 0;
+
+protected:
+    void textChanged() override { ++textChanges; }
+    void focusRequested() override { ++focusRequests; }
+};
+
 class FakeTimer : public ui::Timer {
 public:
     // How often the timer was (re)started with a fresh interval, and stopped.
@@ -115,6 +126,8 @@ struct FakeKestrelWindow {
     MemoryListControl VTS;
     FakeLabel LabAppCount;
     FakeLabel LabNetCount;
+    FakeLabel Label5;
+    FakeTextField EFilter;
     FakeButton BTNHelp;
     FakeButton BTNUpdate;
     FakeButton BTNHomePage;

@@ -8,15 +8,19 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRect>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSize>
+#include <QSizePolicy>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -34,6 +38,11 @@ constexpr int BottomPanelHeight = 28;
 constexpr int TopButtonHeight = 32;
 constexpr int BottomButtonHeight = 26;
 constexpr int CheckBoxHeight = 17;
+// The filter field: as high as the check boxes' row of text needs, narrower when the sentence
+// needs the room.
+constexpr int FilterFieldHeight = 22;
+constexpr int FilterFieldWidth = 150;
+constexpr int FilterFieldMinimumWidth = 80;
 
 // Bitmap buttons: face #F4F4F0, highlight #6A8DF4 while pressed, hot-track #FFC73C.
 constexpr const char* PanelStyleSheet =
@@ -153,6 +162,8 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
 
     m_appCount = std::make_unique<QtLabel>(m_labAppCount);
     m_netCount = std::make_unique<QtLabel>(m_labNetCount);
+    m_sentenceEnd = std::make_unique<QtLabel>(m_label5);
+    m_filter = std::make_unique<QtTextField>(m_eFilter, m_messages);
     m_help = std::make_unique<QtButton>(m_btnHelp, m_messages);
     m_update = std::make_unique<QtButton>(m_btnUpdate, m_messages);
     m_homePage = std::make_unique<QtButton>(m_btnHomePage, m_messages);
@@ -174,6 +185,8 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         .VTS = m_list,
         .LabAppCount = *m_appCount,
         .LabNetCount = *m_netCount,
+        .Label5 = *m_sentenceEnd,
+        .EFilter = *m_filter,
         .BTNHelp = *m_help,
         .BTNUpdate = *m_update,
         .BTNHomePage = *m_homePage,
@@ -201,6 +214,16 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     m_commandParts = std::make_unique<QtCommandComponents>(
         this, m_popup, [this] { return m_form ? m_form->largeIcons() : nullptr; });
     m_form->SetCommandComponents(m_commandParts->commands());
+    // Ctrl+F from anywhere in the window; Escape only while the field has the focus, so that
+    // it keeps its meaning elsewhere.
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, this,
+            [this] { ui::dispatchEvent(m_messages, [this] { m_form->FormKeyFind(); }); });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_eFilter);
+    escape->setContext(Qt::WidgetShortcut);
+    connect(escape, &QShortcut::activated, this,
+            [this] { ui::dispatchEvent(m_messages, [this] { m_form->EFilterKeyEscape(); }); });
     // Column 1 shows the pictures of SmallIcons.
     m_model->setImageSource([this](int index) {
         TImageListEx* icons = m_form ? m_form->smallIcons() : nullptr;
@@ -235,8 +258,21 @@ QFrame* KestrelMainWindow::makeTopPanel() {
     m_labNetCount = sentenceLabel(top, "0", Qt::blue, true);
     m_labNetCount->setObjectName(QStringLiteral("LabNetCount"));
     row->addWidget(m_labNetCount);
-    row->addWidget(sentenceLabel(top, "个连接。", windowText, false));
+    m_label5 = sentenceLabel(top, "个连接。", windowText, false);
+    m_label5->setObjectName(QStringLiteral("Label5"));
+    row->addWidget(m_label5);
     row->addStretch(1);
+
+    m_eFilter = new QLineEdit(top);
+    m_eFilter->setObjectName(QStringLiteral("EFilter"));
+    m_eFilter->setPlaceholderText(QStringLiteral("筛选"));
+    m_eFilter->setClearButtonEnabled(true);
+    m_eFilter->setFixedHeight(FilterFieldHeight);
+    m_eFilter->setMinimumWidth(FilterFieldMinimumWidth);
+    m_eFilter->setMaximumWidth(FilterFieldWidth);
+    m_eFilter->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    row->addWidget(m_eFilter, 0, Qt::AlignVCenter);
+    row->addSpacing(4);
 
     m_btnHelp = bitmapButton(top, "BTNHelp", "帮助", "help.xpm", 74, TopButtonHeight);
     m_btnUpdate = bitmapButton(top, "BTNUpdate", "更新", "update.xpm", 86, TopButtonHeight);

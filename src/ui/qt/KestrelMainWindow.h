@@ -18,6 +18,7 @@
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 
@@ -49,6 +50,7 @@ public:
     QMenu* popupMenu() const { return m_popup; }
     QLabel* appCountLabel() const { return m_labAppCount; }
     QLabel* netCountLabel() const { return m_labNetCount; }
+    QLineEdit* filterField() const { return m_eFilter; }
     // The counters sentence as it reads on screen.
     QString countersText() const;
     QCheckBox* showLocalBox() const { return m_cbShowLocal; }
@@ -90,6 +92,8 @@ private:
     QMenu* m_popup = nullptr;
     QLabel* m_labAppCount = nullptr;
     QLabel* m_labNetCount = nullptr;
+    QLabel* m_label5 = nullptr;
+    QLineEdit* m_eFilter = nullptr;
     QPushButton* m_btnHelp = nullptr;
     QPushButton* m_btnUpdate = nullptr;
     QPushButton* m_btnHomePage = nullptr;
@@ -103,6 +107,8 @@ private:
 
     std::unique_ptr<QtLabel> m_appCount;
     std::unique_ptr<QtLabel> m_netCount;
+    std::unique_ptr<QtLabel> m_sentenceEnd;
+    std::unique_ptr<QtTextField> m_filter;
     std::unique_ptr<QtButton> m_help;
     std::unique_ptr<QtButton> m_update;
     std::unique_ptr<QtButton> m_homePage;
