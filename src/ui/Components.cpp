@@ -92,7 +92,6 @@ void MenuItem::click() {
         runClickHandler();
 }
 
-
 void TextField::setText(const std::string& text) {
     if (text == m_text)
         return;

@@ -94,8 +94,7 @@ RowHandle TFormKestrel::commandRow() const {
         return m_c.VTS.focusedRow();
     // The menu's row may be gone or hidden by the filter: its handle is only compared until it
     // is found among the rows shown.
-    for (RowHandle row = m_c.VTS.firstShownRow(); row != nullptr;
-         row = m_c.VTS.nextShownRow(row)) {
+    for (RowHandle row = m_c.VTS.firstShownRow(); row != nullptr; row = m_c.VTS.nextShownRow(row)) {
         if (reinterpret_cast<std::uintptr_t>(row) == m_menuRow.address)
             return sameRow(row->Rec, m_menuRow.rec) ? row : nullptr;
     }

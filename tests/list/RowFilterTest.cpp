@@ -63,7 +63,8 @@ TEST(RowFilter, OnlyVisibleColumnsCount) {
     row.Mark = "add";
     std::array<bool, ColumnCount> visible{};
     for (int c = 0; c < ColumnCount; ++c)
-        visible[static_cast<std::size_t>(c)] = defaultListColumns()[static_cast<std::size_t>(c)].visible;
+        visible[static_cast<std::size_t>(c)] =
+            defaultListColumns()[static_cast<std::size_t>(c)].visible;
     EXPECT_TRUE(RowFilter("SSH").matches(row, visible));
     EXPECT_TRUE(RowFilter("22").matches(row, visible));
     EXPECT_FALSE(RowFilter("sbin").matches(row, visible)) << "the path column starts hidden";
@@ -363,8 +364,8 @@ protected:
             if (i % 4 == 3)
                 nextUdp.push_back(udpRecord("0.0.0.0", port, pid, name, "/usr/bin/" + name));
             else
-                nextTcp.push_back(tcpRecord(state, "10.0.0.1", port, "10.0.0.2", "443", pid,
-                                            name, "/usr/bin/" + name));
+                nextTcp.push_back(tcpRecord(state, "10.0.0.1", port, "10.0.0.2", "443", pid, name,
+                                            "/usr/bin/" + name));
         }
     }
 
@@ -374,8 +375,7 @@ protected:
         const RowFilter filter(folded);
         return std::all_of(shown().begin(), shown().end(), [&](RowHandle row) {
             return filter.matchesText(row->Rec.ProcName) ||
-                   filter.matchesText(row->Rec.LocalPort) ||
-                   filter.matchesText(row->Rec.State);
+                   filter.matchesText(row->Rec.LocalPort) || filter.matchesText(row->Rec.State);
         });
     }
 

@@ -38,9 +38,10 @@ void FakeWindow::setStayOnTop(bool stayOnTop) {
 
 TFormKestrelControls FakeKestrelWindow::controls() {
     return TFormKestrelControls{
-        Form, VTS, LabAppCount, LabNetCount, Label5, EFilter, BTNHelp, BTNUpdate, BTNHomePage,
-        BTNRefresh, BTNEndPro, CBShowLocal, CBAutoRefresh, CBAlwaysTop, CBShowInfo, Timer1,
-        NProcInfo,  NEndProc,  NCopy,       NLocate,       NProperty,   Messages,
+        Form,          VTS,         LabAppCount, LabNetCount, Label5,    EFilter,
+        BTNHelp,       BTNUpdate,   BTNHomePage, BTNRefresh,  BTNEndPro, CBShowLocal,
+        CBAutoRefresh, CBAlwaysTop, CBShowInfo,  Timer1,      NProcInfo, NEndProc,
+        NCopy,         NLocate,     NProperty,   Messages,
     };
 }
 

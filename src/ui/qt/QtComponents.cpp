@@ -132,11 +132,10 @@ void QtLabel::captionChanged() {
 QtTextField::QtTextField(QLineEdit* widget, ui::ErrorReport& report) : m_widget(widget) {
     setText(fromQString(widget->text()));
     setPlaceholder(fromQString(widget->placeholderText()));
-    m_connection = QObject::connect(widget, &QLineEdit::textEdited, widget,
-                                    [this, &report](const QString& text) {
-                                        ui::dispatchEvent(report,
-                                                          [this, text] { setText(fromQString(text)); });
-                                    });
+    m_connection = QObject::connect(
+        widget, &QLineEdit::textEdited, widget, [this, &report](const QString& text) {
+            ui::dispatchEvent(report, [this, text] { setText(fromQString(text)); });
+        });
 }
 
 QtTextField::~QtTextField() {

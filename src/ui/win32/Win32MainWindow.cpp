@@ -134,6 +134,8 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             .VTS = m_list,
             .LabAppCount = *m_labAppCount,
             .LabNetCount = *m_labNetCount,
+            .Label5 = *m_label5,
+            .EFilter = m_filterField,
             .BTNHelp = *m_btnHelp,
             .BTNUpdate = *m_btnUpdate,
             .BTNHomePage = *m_btnHomePage,

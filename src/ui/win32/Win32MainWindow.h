@@ -122,6 +122,9 @@ private:
     std::unique_ptr<Win32Label> m_label3;
     std::unique_ptr<Win32Label> m_labNetCount;
     std::unique_ptr<Win32Label> m_label5;
+    // The filter's text, not yet on screen in this front end: it stays empty, so every row
+    // shows.
+    ui::TextField m_filterField;
     std::unique_ptr<Win32Button> m_btnHelp;
     std::unique_ptr<Win32Button> m_btnUpdate;
     std::unique_ptr<Win32Button> m_btnHomePage;

@@ -904,7 +904,6 @@ void KestrelMainWindowTest::filterKeepsKeyboardAndRefreshOnTheShownRows() {
     QVERIFY(window.countersText().endsWith(QStringLiteral("共建立36个连接，显示 3 项。")));
 }
 
-
 // The program's own application object, with the translations it installs.
 int main(int argc, char** argv) {
     qtui::KestrelApplication application(argc, argv);
