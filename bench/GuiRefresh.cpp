@@ -29,6 +29,7 @@
 
 #include "os/Memory.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/KestrelMainWindow.h"
 
@@ -185,26 +186,39 @@ long residentBytes() {
 
 } // namespace
 
+// Runs the event loop until the refresh in flight has been merged.
+void finishRefresh(qtui::KestrelMainWindow& window) {
+    while (window.form().refreshing())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 // The longest gap between the ticks of a 1 ms timer while one refresh runs from the event
-// loop, as a click would start it: how long the window could not repaint or take input.
+// loop, as a click would start it, up to its repaint: how long the window could not repaint
+// or take input. The snapshot runs on the worker; the merge, sort and repaint here.
 double longestStall(qtui::KestrelMainWindow& window) {
     QEventLoop loop;
     QTimer ticker;
     ticker.setInterval(1);
     auto last = Clock::now();
     std::chrono::duration<double> worst{0};
+    bool started = false;
+    bool ending = false;
     const auto note = [&] {
         const auto now = Clock::now();
         worst = std::max<std::chrono::duration<double>>(worst, now - last);
         last = now;
+        if (started && !ending && !window.form().refreshing()) {
+            ending = true;
+            // Posted behind whatever the merge left for the loop, so that its repaint counts.
+            QTimer::singleShot(0, &loop, &QEventLoop::quit);
+        }
     };
     QObject::connect(&ticker, &QTimer::timeout, note);
     ticker.start();
     QTimer::singleShot(0, [&] {
         last = Clock::now();
         window.form().BTNRefreshClick();
-        // Posted behind whatever the refresh left for the loop, so that its repaint counts.
-        QTimer::singleShot(0, &loop, &QEventLoop::quit);
+        started = true;
     });
     loop.exec();
     note();
@@ -253,6 +267,7 @@ int main(int argc, char** argv) {
         window.create();
         QCoreApplication::processEvents();
         window.form().BTNRefreshClick();
+        finishRefresh(window);
         QCoreApplication::processEvents();
 
         std::vector<double> refresh;
@@ -260,6 +275,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < options.runs; ++i) {
             const auto start = Clock::now();
             window.form().BTNRefreshClick();
+            finishRefresh(window);
             QCoreApplication::processEvents(); // the repaint
             const std::chrono::duration<double> elapsed = Clock::now() - start;
             refresh.push_back(elapsed.count());
@@ -268,6 +284,9 @@ int main(int argc, char** argv) {
                 ss.push_back(s);
         }
         const double stall = longestStall(window);
+        // The worker frees the last snapshot and trims the heap after the merge.
+        while (ui::ThreadWorker::runningJobs() > 0)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         const long rss = residentBytes();
         const std::size_t rows = window.list().rowCount();
         const double refreshMedian = median(refresh);

@@ -32,8 +32,8 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Kestrel lists every IPv4 TCP connection an
 of this machine with the program that holds it: process ID, name, path,
 description and company. Its window (in Simplified Chinese) refreshes on
 demand or every ten seconds and runs without privileges; the small helper
-kestrel-helper, holding two capabilities, shows the owners of every user's
-sockets. kestrel-snapshot prints the same list on the command line.")
+kestrel-helper, holding three capabilities, shows the owners of every user's
+sockets and closes a connection of the user's own. kestrel-snapshot prints the same list on the command line.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -6,12 +6,13 @@ scripts/setup.sh
 cmake --preset default >/dev/null
 cmake --build --preset default --target kestrel kestrel-snapshot kestrel-helper
 
-# kestrel-helper shows the owners of other users' sockets once it holds its two
-# capabilities; a rebuild of it drops them, so they are granted again when missing.
+# kestrel-helper shows the owners of other users' sockets, and closes the user's own
+# connections, once it holds its three capabilities; a rebuild of it drops them, so they are
+# granted again when missing.
 helper=build/default/src/app/kestrel-helper
-caps=cap_dac_read_search,cap_sys_ptrace=ep
+caps=cap_dac_read_search,cap_net_admin,cap_sys_ptrace=ep
 export PATH="$PATH:/usr/sbin:/sbin"
-has_caps() { getcap "$helper" 2>/dev/null | grep -q cap_sys_ptrace; }
+has_caps() { getcap "$helper" 2>/dev/null | grep -q cap_net_admin; }
 if ! has_caps; then
   if [ "$(id -u)" -eq 0 ]; then
     setcap "$caps" "$helper" || true

@@ -1,5 +1,7 @@
-// kestrel-snapshot: prints one snapshot of every IPv4 TCP and UDP endpoint with its owner.
+// kestrel-snapshot: prints one snapshot of every TCP and UDP endpoint with its owner.
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -9,6 +11,7 @@
 
 #include "list/RowRules.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
+#include "ui/ListExport.h"
 
 #ifndef KESTREL_HELPER_INSTALLED
 #define KESTREL_HELPER_INSTALLED "/usr/libexec/kestrel/kestrel-helper"
@@ -17,16 +20,19 @@
 namespace {
 
 constexpr const char* Usage =
-    "Usage: kestrel-snapshot [--help]\n"
+    "Usage: kestrel-snapshot [--format tsv|csv|json] [--ipv6] [--help]\n"
     "\n"
     "Prints every IPv4 TCP endpoint (connections and listeners), then every IPv4 UDP\n"
-    "endpoint of this machine, one line each, with these tab-separated fields:\n"
+    "endpoint of this machine; with --ipv6 every IPv6 TCP endpoint, then every IPv6 UDP\n"
+    "endpoint follow (IPv4 traffic on dual-stack sockets is IPv4). Each endpoint has these\n"
+    "fields:\n"
     "\n"
-    "  protocol      TCP or UDP\n"
+    "  protocol      TCP or UDP; TCPv6 or UDPv6\n"
     "  state         TCP state number (1 closed, 2 listen, 3 SYN sent, 4 SYN received,\n"
     "                5 established, 6 FIN wait 1, 7 FIN wait 2, 8 close wait, 9 closing,\n"
     "                10 last ACK, 11 time wait); 0 for UDP\n"
     "  local address, local port\n"
+    "                (IPv6 addresses in RFC 5952 text, %scope for link-local ones)\n"
     "  remote address, remote port (empty for UDP)\n"
     "  PID           owning process; 0 when no process holds the socket or its owner\n"
     "                cannot be seen\n"
@@ -35,8 +41,17 @@ constexpr const char* Usage =
     "                from the executable's version resource (empty when it has none); for a\n"
     "                socket whose owner cannot be seen, a note naming the socket's user\n"
     "\n"
-    "A tab, line break, carriage return or backslash inside a field is written as \\t, \\n,\n"
+    "--format tsv (the default): one line per endpoint, the fields separated by tabs; a\n"
+    "tab, line break, carriage return or backslash inside a field is written as \\t, \\n,\n"
     "\\r or \\\\.\n"
+    "--format csv: RFC 4180, UTF-8, a first record of the field names given for json,\n"
+    "records ending in CR LF; a field holding a comma, double quote or line break is\n"
+    "quoted, its double quotes doubled.\n"
+    "--format json: one array of objects, one per endpoint, with the fields\n"
+    "  \"protocol\" (text), \"state\" (number), \"localAddress\" (text), \"localPort\"\n"
+    "  (number), \"remoteAddress\" (text, null for UDP), \"remotePort\" (number, null for\n"
+    "  UDP), \"pid\" (number), \"name\", \"path\", \"description\", \"company\" (texts);\n"
+    "  bytes that are not UTF-8 come out as U+FFFD.\n"
     "\n"
     "The owners of other users' sockets are seen through kestrel-helper (next to this\n"
     "program in a build tree, else in the libexec folder kestrel/) once it holds its two\n"
@@ -46,44 +61,160 @@ constexpr const char* Usage =
     "\n"
     "Exit status: 0 on success, 1 on failure (with a message on standard error).\n";
 
-void appendField(std::string& out, std::string_view text) {
-    // Fields rarely hold anything to escape: copy the runs between such characters whole.
-    for (;;) {
-        const std::size_t special = text.find_first_of("\t\n\r\\");
-        out.append(text.substr(0, special));
-        if (special == std::string_view::npos)
-            return;
-        switch (text[special]) {
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += "\\\\";
-            break;
-        }
-        text.remove_prefix(special + 1);
-    }
+enum class Format { Tsv, Csv, Json };
+
+// The field names of the CSV header and the JSON objects, in field order.
+constexpr const char* FieldNames[] = {
+    "protocol", "state", "localAddress", "localPort",   "remoteAddress", "remotePort",
+    "pid",      "name",  "path",         "description", "company",
+};
+
+std::uint32_t number(const std::string& text) {
+    std::uint32_t value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
 }
 
-void appendRecord(std::string& out, const char* protocol, const File_Rec& rec) {
-    out += protocol;
-    out += '\t';
-    out += std::to_string(rec.State);
-    const std::string description = describeRecordPlainly(rec);
-    for (const std::string* field :
-         {&rec.LocalAddr, &rec.LocalPort, &rec.RemoteAddr, &rec.RemotePort, &rec.PID, &rec.ProcName,
-          &rec.ProcPath, &description, &rec.Company}) {
-        out += '\t';
-        appendField(out, *field);
+// A JSON string: the escapes JSON requires, and U+FFFD for every byte that does not belong to
+// a well-formed UTF-8 sequence (a path on Linux may hold any byte).
+void appendJsonString(std::string& out, std::string_view text) {
+    static constexpr char Hex[] = "0123456789abcdef";
+    out += '"';
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += Hex[c >> 4];
+                    out += Hex[c & 0xf];
+                } else {
+                    out += static_cast<char>(c);
+                }
+            }
+            ++i;
+            continue;
+        }
+        // Lengths and the allowed range of the second byte (no overlong forms, no surrogates,
+        // nothing above U+10FFFF).
+        std::size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xbf;
+        if (c >= 0xc2 && c <= 0xdf) {
+            length = 2;
+        } else if (c >= 0xe0 && c <= 0xef) {
+            length = 3;
+            low = c == 0xe0 ? 0xa0 : 0x80;
+            high = c == 0xed ? 0x9f : 0xbf;
+        } else if (c >= 0xf0 && c <= 0xf4) {
+            length = 4;
+            low = c == 0xf0 ? 0x90 : 0x80;
+            high = c == 0xf4 ? 0x8f : 0xbf;
+        }
+        bool valid = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            valid = k == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xbf;
+        }
+        if (valid) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
     }
-    out += '\n';
+    out += '"';
 }
+
+class RecordWriter {
+public:
+    explicit RecordWriter(Format format) : m_format(format) {}
+
+    void begin(std::string& out) {
+        if (m_format == Format::Csv) {
+            for (std::size_t i = 0; i < std::size(FieldNames); ++i) {
+                if (i != 0)
+                    out += ',';
+                out += FieldNames[i];
+            }
+            out += "\r\n";
+        } else if (m_format == Format::Json) {
+            out += '[';
+        }
+    }
+
+    void record(std::string& out, const char* protocol, const File_Rec& rec, bool tcp) {
+        const std::string description = describeRecordPlainly(rec);
+        const std::string state = std::to_string(rec.State);
+        const std::string* const texts[] = {
+            &state,   &rec.LocalAddr, &rec.LocalPort, &rec.RemoteAddr, &rec.RemotePort,
+            &rec.PID, &rec.ProcName,  &rec.ProcPath,  &description,    &rec.Company};
+        if (m_format == Format::Json) {
+            out += m_any ? ",\n  {" : "\n  {";
+            const auto name = [&out](std::size_t field) {
+                if (field != 0)
+                    out += ',';
+                out += '"';
+                out += FieldNames[field];
+                out += "\":";
+            };
+            name(0);
+            appendJsonString(out, protocol);
+            for (std::size_t field = 1; field < std::size(FieldNames); ++field) {
+                name(field);
+                const std::string& text = *texts[field - 1];
+                const bool remote = field == 4 || field == 5;
+                if (remote && !tcp)
+                    out += "null";
+                else if (field == 1)
+                    out += text; // signed decimal of the state number
+                else if (field == 3 || field == 5 || field == 6)
+                    out += std::to_string(number(text));
+                else
+                    appendJsonString(out, text);
+            }
+            out += '}';
+        } else {
+            out += protocol;
+            for (const std::string* text : texts) {
+                out += m_format == Format::Csv ? ',' : '\t';
+                if (m_format == Format::Csv)
+                    appendCsvField(out, *text);
+                else
+                    appendTsvField(out, *text);
+            }
+            out += m_format == Format::Csv ? "\r\n" : "\n";
+        }
+        m_any = true;
+    }
+
+    void end(std::string& out) {
+        if (m_format == Format::Json)
+            out += m_any ? "\n]\n" : "]\n";
+    }
+
+private:
+    Format m_format;
+    bool m_any = false;
+};
 
 bool writeAll(const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
@@ -93,9 +224,10 @@ bool writeAll(const std::string& text) {
 // be built as one text of ten megabytes first.
 constexpr std::size_t PieceSize = 64 * 1024;
 
-bool writeRecords(std::string& out, const char* protocol, const std::vector<File_Rec>& records) {
+bool writeRecords(std::string& out, RecordWriter& writer, const char* protocol,
+                  const std::vector<File_Rec>& records, bool tcp) {
     for (const File_Rec& rec : records) {
-        appendRecord(out, protocol, rec);
+        writer.record(out, protocol, rec, tcp);
         if (out.size() >= PieceSize) {
             if (!writeAll(out))
                 return false;
@@ -105,16 +237,46 @@ bool writeRecords(std::string& out, const char* protocol, const std::vector<File
     return true;
 }
 
+int usageError(const char* text, const char* argument) {
+    std::fprintf(stderr, "kestrel-snapshot: %s '%s' (see --help)\n", text, argument);
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    Format format = Format::Tsv;
+    bool ipv6 = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
             std::fputs(Usage, stdout);
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
-        std::fprintf(stderr, "kestrel-snapshot: unknown argument '%s' (see --help)\n", argv[i]);
-        return 1;
+        if (arg == "--ipv6") {
+            ipv6 = true;
+            continue;
+        }
+        if (arg == "--format" || arg.starts_with("--format=")) {
+            std::string_view value;
+            if (arg == "--format") {
+                if (i + 1 >= argc)
+                    return usageError("a format must follow", argv[i]);
+                value = argv[++i];
+            } else {
+                value = arg.substr(std::string_view("--format=").size());
+            }
+            if (value == "tsv")
+                format = Format::Tsv;
+            else if (value == "csv")
+                format = Format::Csv;
+            else if (value == "json")
+                format = Format::Json;
+            else
+                return usageError("unknown format", argv[i]);
+            continue;
+        }
+        return usageError("unknown argument", argv[i]);
     }
 
     try {
@@ -128,8 +290,15 @@ int main(int argc, char** argv) {
 
         std::string out;
         out.reserve(PieceSize + 4096);
-        const bool written = writeRecords(out, "TCP", TcpRecords) &&
-                             writeRecords(out, "UDP", UdpRecords) && writeAll(out);
+        RecordWriter writer(format);
+        writer.begin(out);
+        bool written = writeRecords(out, writer, "TCP", TcpRecords, true) &&
+                       writeRecords(out, writer, "UDP", UdpRecords, false);
+        if (ipv6)
+            written = written && writeRecords(out, writer, "TCPv6", Tcp6Records, true) &&
+                      writeRecords(out, writer, "UDPv6", Udp6Records, false);
+        writer.end(out);
+        written = written && writeAll(out);
         if (!written || std::fflush(stdout) != 0) {
             std::fprintf(stderr, "kestrel-snapshot: cannot write the output: %s\n",
                          std::strerror(errno));

@@ -1,4 +1,6 @@
 // PKestrel: the program entry of the window `kestrel`.
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <QGuiApplication>
@@ -8,6 +10,7 @@
 #include "os/SingleInstance.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 #include "ui/qt/KestrelApplication.h"
 #include "ui/qt/KestrelMainWindow.h"
 #include "ui/qt/QtPlatformChoice.h"
@@ -53,8 +56,18 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    qtui::KestrelMainWindow window(systemFormServices());
-    window.create();
-    window.show();
-    return QApplication::exec();
+    int exitCode = 0;
+    {
+        qtui::KestrelMainWindow window(systemFormServices());
+        window.create();
+        window.show();
+        exitCode = QApplication::exec();
+    }
+    // A snapshot or a request still running is not waited for; the static objects it may be
+    // using must then stay as they are until the process has gone.
+    if (ui::ThreadWorker::runningJobs() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
+    return exitCode;
 }

@@ -1,4 +1,6 @@
 // PKestrel on Windows: the program entry of kestrel.exe.
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -10,6 +12,7 @@
 #include "os/SingleInstance.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "win32/WinText.h"
 
@@ -57,11 +60,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     }
 
     try {
-        win32ui::Win32MainWindow window(systemFormServices());
-        window.setOnDestroyed([] { ::PostQuitMessage(0); });
-        window.create();
-        window.show(showCommand);
-        return win32ui::runMessageLoop(window.handle());
+        int exitCode = 0;
+        {
+            win32ui::Win32MainWindow window(systemFormServices());
+            window.setOnDestroyed([] { ::PostQuitMessage(0); });
+            window.create();
+            window.show(showCommand);
+            exitCode = win32ui::runMessageLoop(window.handle());
+        }
+        // A snapshot or the ending of a process still running is not waited for; the static
+        // objects it may be using must then stay as they are until the process has gone.
+        if (ui::ThreadWorker::runningJobs() > 0) {
+            std::fflush(nullptr);
+            std::_Exit(exitCode);
+        }
+        return exitCode;
     } catch (const std::exception& error) {
         plainMessage(error.what(), MB_ICONERROR);
     } catch (...) {

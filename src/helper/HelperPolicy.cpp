@@ -42,13 +42,21 @@ std::uint64_t neededCapabilities() {
     return 1ull << CAP_DAC_READ_SEARCH | 1ull << CAP_SYS_PTRACE;
 }
 
+std::uint64_t closeCapability() {
+    return 1ull << CAP_NET_ADMIN;
+}
+
 std::optional<std::string> capabilityRefusal(std::uint64_t permitted, std::uint64_t ambient) {
     if (ambient != 0)
         return std::string("kestrel-helper: refusing to run with ambient capabilities");
-    if ((permitted & ~neededCapabilities()) != 0)
+    if ((permitted & ~(neededCapabilities() | closeCapability())) != 0)
         return std::string("kestrel-helper: refusing to run with capabilities beyond "
-                           "cap_dac_read_search and cap_sys_ptrace");
+                           "cap_dac_read_search, cap_sys_ptrace and cap_net_admin");
     return std::nullopt;
+}
+
+bool mayClose(std::uint32_t callerUid, std::uint32_t socketUid) {
+    return callerUid == 0 || socketUid == callerUid;
 }
 
 ProcMount parseProcMount(std::string_view mountinfo) {

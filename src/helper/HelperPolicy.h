@@ -10,12 +10,19 @@
 
 namespace helper {
 
-// The capability bits the helper may hold (cap_dac_read_search, cap_sys_ptrace).
+// The capability bits the helper scans with (cap_dac_read_search, cap_sys_ptrace).
 std::uint64_t neededCapabilities();
+// The bit of cap_net_admin, which the helper keeps permitted but raises only around closing
+// a connection.
+std::uint64_t closeCapability();
 
 // Why the helper must not run with these sets (a sentence for standard error), or nullopt
-// when it may: the ambient set must be empty, and nothing beyond the two may be permitted.
+// when it may: the ambient set must be empty, and nothing beyond the three may be permitted.
 std::optional<std::string> capabilityRefusal(std::uint64_t permitted, std::uint64_t ambient);
+
+// Whether a caller with real user ID `callerUid` may have the socket of user `socketUid`
+// closed: its own sockets, and root's caller any.
+bool mayClose(std::uint32_t callerUid, std::uint32_t socketUid);
 
 // The options of the /proc mount that matter here.
 struct ProcMount {

@@ -91,9 +91,12 @@ std::optional<Header> decodeHeader(const std::uint8_t* data, Sender from) {
     bool allowed = false;
     if (from == Sender::Parent) {
         allowed =
-            type == static_cast<std::uint16_t>(MessageType::ScanRequest) && header.length == 0;
+            (type == static_cast<std::uint16_t>(MessageType::ScanRequest) && header.length == 0) ||
+            (type == static_cast<std::uint16_t>(MessageType::CloseRequest) &&
+             header.length == CloseRequestSize);
     } else if (type == static_cast<std::uint16_t>(MessageType::Hello) ||
-               type == static_cast<std::uint16_t>(MessageType::ScanFailed)) {
+               type == static_cast<std::uint16_t>(MessageType::ScanFailed) ||
+               type == static_cast<std::uint16_t>(MessageType::CloseReply)) {
         allowed = header.length == 4;
     } else if (type == static_cast<std::uint16_t>(MessageType::ScanReply)) {
         allowed = header.length >= ReplyCountsSize && header.length <= MaxMessage - HeaderSize;
@@ -221,6 +224,78 @@ bool decodeScanReply(const std::uint8_t* data, std::size_t length, ScanResult& r
         result.sockets.push_back(socket);
     }
     return in.left() == 0;
+}
+
+namespace {
+
+bool validCloseRequest(const CloseRequest& request) {
+    if (request.cookie == 0 || (request.family != 4 && request.family != 6))
+        return false;
+    if (request.family == 4) {
+        for (const auto* address : {&request.local, &request.remote}) {
+            if (std::any_of(address->begin() + 4, address->end(), [](std::uint8_t b) { return b; }))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> encodeCloseRequest(const CloseRequest& request) {
+    if (!validCloseRequest(request))
+        return std::nullopt;
+    std::vector<std::uint8_t> out = message(MessageType::CloseRequest, CloseRequestSize);
+    out.push_back(request.family);
+    out.insert(out.end(), 3, 0);
+    out.insert(out.end(), request.local.begin(), request.local.end());
+    out.insert(out.end(), request.remote.begin(), request.remote.end());
+    put16(out, request.localPort);
+    put16(out, request.remotePort);
+    put32(out, request.interfaceIndex);
+    put64(out, request.cookie);
+    return out;
+}
+
+std::vector<std::uint8_t> encodeCloseReply(CloseResult result) {
+    std::vector<std::uint8_t> out = message(MessageType::CloseReply, 4);
+    put32(out, static_cast<std::uint32_t>(result));
+    return out;
+}
+
+bool decodeCloseRequest(const std::uint8_t* data, std::size_t length, CloseRequest& request) {
+    if (length != CloseRequestSize)
+        return false;
+    Reader in(data, length);
+    std::uint64_t family = 0;
+    std::uint64_t reserved = 0;
+    const std::uint8_t* local = nullptr;
+    const std::uint8_t* remote = nullptr;
+    std::uint64_t localPort = 0;
+    std::uint64_t remotePort = 0;
+    std::uint64_t interfaceIndex = 0;
+    if (!in.number(1, family) || !in.number(3, reserved) || !in.take(16, local) ||
+        !in.take(16, remote) || !in.number(2, localPort) || !in.number(2, remotePort) ||
+        !in.number(4, interfaceIndex) || !in.number(8, request.cookie) || reserved != 0)
+        return false;
+    request.family = static_cast<std::uint8_t>(family);
+    std::copy(local, local + 16, request.local.begin());
+    std::copy(remote, remote + 16, request.remote.begin());
+    request.localPort = static_cast<std::uint16_t>(localPort);
+    request.remotePort = static_cast<std::uint16_t>(remotePort);
+    request.interfaceIndex = static_cast<std::uint32_t>(interfaceIndex);
+    return validCloseRequest(request);
+}
+
+bool decodeCloseReply(const std::uint8_t* data, std::size_t length, CloseResult& result) {
+    if (length != 4)
+        return false;
+    const auto value = static_cast<std::uint32_t>(getLe(data, 4));
+    if (value < static_cast<std::uint32_t>(CloseResult::Closed) ||
+        value > static_cast<std::uint32_t>(CloseResult::Failed))
+        return false;
+    result = static_cast<CloseResult>(value);
+    return true;
 }
 
 } // namespace helper

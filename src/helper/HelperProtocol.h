@@ -3,6 +3,7 @@
 // Every message is a 12-byte header (magic, protocol version, type, payload length; all
 // little-endian) and its payload. Every count and length is checked against the fixed limits
 // below before anything is allocated or read, on both sides.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,16 +26,21 @@ inline constexpr std::size_t MaxSockets = 1u << 22;
 inline constexpr std::size_t MaxPath = 4095; // PATH_MAX without its terminating zero
 
 enum class MessageType : std::uint16_t {
-    Hello = 1,       // helper -> parent, first: what the helper can do
-    ScanRequest = 2, // parent -> helper: scan now; no payload
-    ScanReply = 3,   // helper -> parent: the whole result
-    ScanFailed = 4,  // helper -> parent: no result this time
+    Hello = 1,        // helper -> parent, first: what the helper can do
+    ScanRequest = 2,  // parent -> helper: scan now; no payload
+    ScanReply = 3,    // helper -> parent: the whole result
+    ScanFailed = 4,   // helper -> parent: no result this time
+    CloseRequest = 5, // parent -> helper: close one TCP connection of the caller's user
+    CloseReply = 6,   // helper -> parent: what became of it
 };
 
 // Hello flags.
 inline constexpr std::uint32_t HelloCapabilities = 1u << 0; // both capabilities are effective
 inline constexpr std::uint32_t HelloOthersHidden = 1u
                                                    << 1; // /proc hides other users from the caller
+
+// cap_net_admin is permitted: the helper can close connections (CloseRequest).
+inline constexpr std::uint32_t HelloCanClose = 1u << 2;
 
 // ScanFailed reasons.
 enum class FailReason : std::uint32_t { TooLarge = 1 };
@@ -69,6 +75,28 @@ struct ScanResult {
     std::vector<SocketHolder> sockets;
 };
 
+// One TCP socket to close, named as sock_diag names it; the cookie is required, so that no
+// other socket on the same addresses and ports is ever closed.
+struct CloseRequest {
+    std::uint8_t family = 4;              // 4 (AF_INET) or 6 (AF_INET6)
+    std::array<std::uint8_t, 16> local{}; // network order; IPv4 in bytes 0..3, the rest 0
+    std::array<std::uint8_t, 16> remote{};
+    std::uint16_t localPort = 0; // host order
+    std::uint16_t remotePort = 0;
+    std::uint32_t interfaceIndex = 0;
+    std::uint64_t cookie = 0; // never 0
+    friend bool operator==(const CloseRequest&, const CloseRequest&) = default;
+};
+inline constexpr std::size_t CloseRequestSize = 4 + 16 + 16 + 2 + 2 + 4 + 8;
+
+enum class CloseResult : std::uint32_t {
+    Closed = 1,
+    NotPermitted = 2, // another user's socket, or the helper lacks cap_net_admin
+    NotSupported = 3, // the kernel has no SOCK_DESTROY
+    Gone = 4,         // no socket with these addresses, ports and cookie
+    Failed = 5,
+};
+
 std::vector<std::uint8_t> encodeHello(std::uint32_t flags);
 std::vector<std::uint8_t> encodeScanRequest();
 std::vector<std::uint8_t> encodeScanFailed(FailReason reason);
@@ -80,5 +108,13 @@ std::optional<std::vector<std::uint8_t>> encodeScanReply(const ScanResult& resul
 bool decodeHello(const std::uint8_t* data, std::size_t length, std::uint32_t& flags);
 bool decodeScanFailed(const std::uint8_t* data, std::size_t length, FailReason& reason);
 bool decodeScanReply(const std::uint8_t* data, std::size_t length, ScanResult& result);
+
+// The whole CloseRequest message; nullopt when `request` is not one the helper accepts.
+std::optional<std::vector<std::uint8_t>> encodeCloseRequest(const CloseRequest& request);
+std::vector<std::uint8_t> encodeCloseReply(CloseResult result);
+// False also for a family other than 4 and 6, IPv4 addresses with bytes past the fourth,
+// reserved bytes that are not 0 and a cookie of 0.
+bool decodeCloseRequest(const std::uint8_t* data, std::size_t length, CloseRequest& request);
+bool decodeCloseReply(const std::uint8_t* data, std::size_t length, CloseResult& result);
 
 } // namespace helper

@@ -1,6 +1,6 @@
 # Included by `cmake --install` after kestrel-helper is copied, with kestrel_helper_file,
 # kestrel_helper_caps, kestrel_helper_group and kestrel_setcap set.
-set(caps "cap_dac_read_search,cap_sys_ptrace=ep")
+set(caps "cap_dac_read_search,cap_net_admin,cap_sys_ptrace=ep")
 if(NOT "$ENV{DESTDIR}" STREQUAL "")
   return() # staged for a package, whose own install script sets them
 endif()

@@ -1,6 +1,7 @@
 // kestrel-helper: the one part of Kestrel that holds capabilities (cap_dac_read_search and
-// cap_sys_ptrace, as file capabilities). It tells the program that started it which process
-// holds which socket, over the socket it inherits on descriptor 3, and does nothing else.
+// cap_sys_ptrace, and cap_net_admin, as file capabilities). It tells the program that started
+// it which process holds which socket, and closes a TCP connection of that program's own user
+// on request, over the socket it inherits on descriptor 3, and does nothing else.
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <linux/capability.h>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -19,6 +21,7 @@
 #include "helper/HelperPolicy.h"
 #include "helper/HelperProtocol.h"
 #include "helper/HelperScan.h"
+#include "os/linux/LinuxEndpoints.h"
 #include "os/linux/ProcFs.h"
 
 namespace {
@@ -61,19 +64,100 @@ std::uint64_t ambientCapabilities() {
     return ambient;
 }
 
-// Keeps exactly the needed capabilities that are permitted, effective, and clears the
-// inheritable set.
-bool narrowCapabilities(CapabilitySets& caps) {
-    const std::uint64_t keep = caps.permitted() & helper::neededCapabilities();
+bool writeCapabilities(CapabilitySets& caps, std::uint64_t permitted, std::uint64_t effective) {
     for (int word = 0; word < 2; ++word) {
-        const auto bits = static_cast<__u32>(keep >> (32 * word));
-        caps.data[word].permitted = bits;
-        caps.data[word].effective = bits;
+        caps.data[word].permitted = static_cast<__u32>(permitted >> (32 * word));
+        caps.data[word].effective = static_cast<__u32>(effective >> (32 * word));
         caps.data[word].inheritable = 0;
     }
     caps.header.version = _LINUX_CAPABILITY_VERSION_3;
     caps.header.pid = 0;
     return ::syscall(SYS_capset, &caps.header, caps.data) == 0 && readCapabilities(caps);
+}
+
+// Keeps the helper's capabilities that are permitted and nothing else, clears the inheritable
+// set, and leaves cap_net_admin out of the effective set until a connection is closed.
+bool narrowCapabilities(CapabilitySets& caps) {
+    const std::uint64_t keep =
+        caps.permitted() & (helper::neededCapabilities() | helper::closeCapability());
+    return writeCapabilities(caps, keep, keep & helper::neededCapabilities());
+}
+
+helper::CloseResult closeResultOf(int error) {
+    switch (error) {
+    case 0:
+        return helper::CloseResult::Closed;
+    case EPERM:
+    case EACCES:
+        return helper::CloseResult::NotPermitted;
+    case EOPNOTSUPP:
+        return helper::CloseResult::NotSupported;
+    case ENOENT:
+    case ESTALE:
+        return helper::CloseResult::Gone;
+    default:
+        return helper::CloseResult::Failed;
+    }
+}
+
+// Closes the socket the request names, if it is the caller's: the helper asks the kernel for
+// the socket with that cookie itself and checks its user, whatever the caller believes.
+helper::CloseResult closeSocket(const helper::CloseRequest& request, CapabilitySets& caps) {
+    os::linuxnet::SocketId id;
+    id.family = request.family == 4 ? AF_INET : AF_INET6;
+    id.local = request.local;
+    id.remote = request.remote;
+    id.localPort = request.localPort;
+    id.remotePort = request.remotePort;
+    id.interfaceIndex = request.interfaceIndex;
+    id.cookie = request.cookie;
+    os::linuxnet::RawSocket found;
+    const int error = os::linuxnet::querySocket(id, found);
+    if (error != 0)
+        return closeResultOf(error) == helper::CloseResult::Gone ? helper::CloseResult::Gone
+                                                                 : helper::CloseResult::Failed;
+    if (found.cookie != request.cookie)
+        return helper::CloseResult::Gone;
+    if (!helper::mayClose(::getuid(), found.uid))
+        return helper::CloseResult::NotPermitted;
+    const std::uint64_t permitted = caps.permitted();
+    const std::uint64_t effective = caps.effective();
+    if (!(permitted & helper::closeCapability()))
+        return helper::CloseResult::NotPermitted;
+    if (!writeCapabilities(caps, permitted, effective | helper::closeCapability()))
+        return helper::CloseResult::Failed;
+    const int destroyed = os::linuxnet::destroySocket(id);
+    if (!writeCapabilities(caps, permitted, effective)) {
+        std::fputs("kestrel-helper: cannot lower cap_net_admin again\n", stderr);
+        std::_Exit(3);
+    }
+    return closeResultOf(destroyed);
+}
+
+// The rest of a request whose header came: its payload, within RequestMillis.
+bool receivePayload(std::uint8_t* data, std::size_t length) {
+    std::size_t have = 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(RequestMillis);
+    while (have < length) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd poll{helper::SocketFd, POLLIN, 0};
+        const int ready = ::poll(&poll, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        const ssize_t n = ::recv(helper::SocketFd, data + have, length - have, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        have += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 bool sendAll(const std::vector<std::uint8_t>& bytes) {
@@ -197,6 +281,8 @@ int main(int argc, char** argv) {
         flags |= helper::HelloCapabilities;
     if (hidden)
         flags |= helper::HelloOthersHidden;
+    if (caps.permitted() & helper::closeCapability())
+        flags |= helper::HelloCanClose;
     if (!sendAll(helper::encodeHello(flags)))
         return WriteFailed;
 
@@ -207,8 +293,21 @@ int main(int argc, char** argv) {
         const Received received = receiveHeader(header);
         if (received == Received::End)
             return Ended;
-        if (received == Received::Broken || !helper::decodeHeader(header, helper::Sender::Parent))
+        const auto decoded = received == Received::Message
+                                 ? helper::decodeHeader(header, helper::Sender::Parent)
+                                 : std::nullopt;
+        if (!decoded)
             return ProtocolError;
+        if (decoded->type == helper::MessageType::CloseRequest) {
+            std::uint8_t payload[helper::CloseRequestSize];
+            helper::CloseRequest request;
+            if (decoded->length != sizeof payload || !receivePayload(payload, sizeof payload) ||
+                !helper::decodeCloseRequest(payload, sizeof payload, request))
+                return ProtocolError;
+            if (!sendAll(helper::encodeCloseReply(closeSocket(request, caps))))
+                return WriteFailed;
+            continue;
+        }
         const helper::ScanResult result = helper::scanSocketHolders("/proc", onlyUid);
         const auto reply = helper::encodeScanReply(result);
         if (!sendAll(reply ? *reply : helper::encodeScanFailed(helper::FailReason::TooLarge)))

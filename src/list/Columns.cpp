@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
+#include <iterator>
 
 std::array<ListColumn, ColumnCount> defaultListColumns() {
     auto col = [](const char* title, int width, bool visible) {
@@ -24,6 +26,55 @@ std::array<ListColumn, ColumnCount> defaultListColumns() {
     columns[ColumnManage].maxWidth = 40;
     columns[ColumnManage].alignment = ColumnAlignment::Center;
     return columns;
+}
+
+std::array<ListColumn, AllColumnCount - ColumnCount> extraListColumns() {
+    auto col = [](const char* title, int width, ColumnAlignment alignment) {
+        ListColumn c;
+        c.title = title;
+        c.width = width;
+        c.visible = false;
+        c.alignment = alignment;
+        return c;
+    };
+    return {
+        col("目标主机", 160, ColumnAlignment::Left), col("已发送", 80, ColumnAlignment::Right),
+        col("已接收", 80, ColumnAlignment::Right),   col("发送速率", 90, ColumnAlignment::Right),
+        col("接收速率", 90, ColumnAlignment::Right),
+    };
+}
+
+std::string FormatByteCount(std::uint64_t bytes) {
+    if (bytes < 1024)
+        return std::to_string(bytes) + " B";
+    static constexpr const char* Units[] = {"KB", "MB", "GB"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    // 1023.96 KB would print as "1024.0 KB": it is "1.0 MB".
+    while (unit + 1 < std::size(Units) && value >= 1023.95) {
+        value /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", value, Units[unit]);
+    return text;
+}
+
+std::string FormatByteRate(double bytesPerSecond) {
+    if (!(bytesPerSecond >= 0))
+        return {};
+    const double rounded = std::min(bytesPerSecond + 0.5, 1.8e19);
+    return FormatByteCount(static_cast<std::uint64_t>(rounded)) + "/s";
+}
+
+void setRowTraffic(TMyRec& row, double sendRate, double receiveRate) {
+    const bool counted = row.Socket.protocol == os::Protocol::Tcp && row.Socket.hasByteCounters;
+    row.SentText = counted ? FormatByteCount(row.Socket.bytesAcked) : std::string();
+    row.ReceivedText = counted ? FormatByteCount(row.Socket.bytesReceived) : std::string();
+    row.SendRate = counted ? sendRate : -1;
+    row.ReceiveRate = counted ? receiveRate : -1;
+    row.SendRateText = FormatByteRate(row.SendRate);
+    row.ReceiveRateText = FormatByteRate(row.ReceiveRate);
 }
 
 namespace {
@@ -54,6 +105,16 @@ const std::string* fieldOf(const TMyRec& row, int column) {
         return &row.Company;
     case ColumnMark:
         return &row.Mark;
+    case ColumnRemoteHost:
+        return &row.RemoteHost;
+    case ColumnSent:
+        return &row.SentText;
+    case ColumnReceived:
+        return &row.ReceivedText;
+    case ColumnSendRate:
+        return &row.SendRateText;
+    case ColumnReceiveRate:
+        return &row.ReceiveRateText;
     default:
         return nullptr;
     }
@@ -70,8 +131,9 @@ const std::string* columnField(const TMyRec& row, int column) {
 }
 
 bool columnCompares(int column) {
-    return column >= ColumnProcess && column <= ColumnCompany && column != ColumnSecurity &&
-           column != ColumnManage;
+    return (column >= ColumnProcess && column <= ColumnCompany && column != ColumnSecurity &&
+            column != ColumnManage) ||
+           (column >= ColumnRemoteHost && column < AllColumnCount);
 }
 
 std::string_view VTSGetText(const TMyRec& row, int column) {
@@ -94,9 +156,34 @@ int compareListText(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : 1;
 }
 
+namespace {
+
+// The value a traffic column sorts by; -1 where the row has none.
+double trafficValue(const TMyRec& row, int column) {
+    const bool counted = row.Socket.protocol == os::Protocol::Tcp && row.Socket.hasByteCounters;
+    switch (column) {
+    case ColumnSent:
+        return counted ? static_cast<double>(row.Socket.bytesAcked) : -1;
+    case ColumnReceived:
+        return counted ? static_cast<double>(row.Socket.bytesReceived) : -1;
+    case ColumnSendRate:
+        return row.SendRate;
+    default:
+        return row.ReceiveRate;
+    }
+}
+
+} // namespace
+
 void VTSCompareNodes(const TMyRec& row1, const TMyRec& row2, int column, int& result) {
     if (!columnCompares(column))
         return;
+    if (column >= ColumnSent) {
+        const double a = trafficValue(row1, column);
+        const double b = trafficValue(row2, column);
+        result = a < b ? -1 : (b < a ? 1 : 0);
+        return;
+    }
     result = compareListText(*fieldOf(row1, column), *fieldOf(row2, column));
 }
 

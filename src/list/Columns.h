@@ -26,6 +26,17 @@ enum ListColumnIndex : int {
 };
 
 inline constexpr int ColumnCount = 14;
+
+// The columns after the described ones, each shown only while its option is on: the remote
+// host's name (ResolveNames) and the traffic (ShowTraffic).
+enum ExtraColumnIndex : int {
+    ColumnRemoteHost = 14,
+    ColumnSent = 15,
+    ColumnReceived = 16,
+    ColumnSendRate = 17,
+    ColumnReceiveRate = 18,
+};
+inline constexpr int AllColumnCount = 19;
 // A sort column of "none", also what a header click released outside its column reports.
 inline constexpr int NoColumn = -1;
 
@@ -64,6 +75,19 @@ inline constexpr std::string_view TextNotEnabled = "未启用";
 // (columns 10 to 12 start hidden; the option ShowInfo shows them), column 0's background.
 std::array<ListColumn, ColumnCount> defaultListColumns();
 
+// The header of columns 14 to 18 (index 0 is column 14): titles, widths, hidden; the traffic
+// columns right-aligned.
+std::array<ListColumn, AllColumnCount - ColumnCount> extraListColumns();
+
+// A byte count as the traffic columns show it: below 1024 "900 B"; else with one decimal in
+// the largest of KB, MB, GB (steps of 1024) that keeps the number below 1024 once rounded:
+// "1.2 KB", "3.4 MB", "1.0 GB".
+std::string FormatByteCount(std::uint64_t bytes);
+// Bytes per second: FormatByteCount of the rounded rate and "/s".
+std::string FormatByteRate(double bytesPerSecond);
+// Sets the row's traffic texts from Socket's counters and the two rates (negative: unknown).
+void setRowTraffic(TMyRec& row, double sendRate, double receiveRate);
+
 // True for the columns that take part in sorting (all but 0, 2, 9, 13).
 bool columnCompares(int column);
 
@@ -80,7 +104,8 @@ std::string_view VTSGetText(const TMyRec& row, int column);
 int compareListText(std::string_view a, std::string_view b);
 
 // VTSCompareNodes: sets `result` to the comparison of the two rows by `column`; a column
-// without a comparison (0, 2, 9, above 12, negative) leaves `result` untouched.
+// without a comparison (0, 2, 9, 13, above 18, negative) leaves `result` untouched. The
+// traffic columns compare their values (a row without one first), not their texts.
 void VTSCompareNodes(const TMyRec& row1, const TMyRec& row2, int column, int& result);
 
 // VTSCompareNodes with `result` starting at 0, as the list control calls it.

@@ -11,11 +11,13 @@
 #include <unordered_set>
 #include <utility>
 
+#include "list/Columns.h"
 #include "list/RowRules.h"
 
 namespace {
 
 constexpr std::string_view LoopbackAddr = "127.0.0.1";
+constexpr std::string_view LoopbackAddr6 = "::1";
 constexpr std::string_view MarkAdded = "add";
 constexpr std::string_view MarkChanged = "md";
 constexpr std::string_view MarkMatched = "ok";
@@ -156,8 +158,24 @@ EndpointKey udpRecordKey(const File_Rec& r) {
     return udpKey(r.PID, r.LocalAddr, r.LocalPort);
 }
 
+// The snapshot table a row is matched in, by its protocol text; anything but the three others
+// counts as UDP, as it always has.
+RowProtocol rowTable(const TMyRec& row) {
+    if (row.Protocol == "TCP")
+        return RowProtocol::Tcp;
+    if (row.Protocol == "TCPv6")
+        return RowProtocol::Tcp6;
+    if (row.Protocol == "UDPv6")
+        return RowProtocol::Udp6;
+    return RowProtocol::Udp;
+}
+
+bool isTcpTable(RowProtocol table) {
+    return table == RowProtocol::Tcp || table == RowProtocol::Tcp6;
+}
+
 bool isTcpRow(const TMyRec& row) {
-    return row.Protocol == "TCP";
+    return isTcpTable(rowTable(row));
 }
 
 EndpointKey rowKey(const TMyRec& row) {
@@ -204,38 +222,72 @@ ConnectionList::ConnectionList(ListControl& list, ConnectionListHooks hooks)
     : m_list(list), m_hooks(std::move(hooks)) {}
 
 bool ConnectionList::hiddenLoopback(const TMyRec& row) const {
-    if (row.Protocol != "TCP" || row.LocalAddr != LoopbackAddr || row.RemoteAddr != LoopbackAddr)
+    const bool loopback4 =
+        row.Protocol == "TCP" && row.LocalAddr == LoopbackAddr && row.RemoteAddr == LoopbackAddr;
+    const bool loopback6 = row.Protocol == "TCPv6" && row.LocalAddr == LoopbackAddr6 &&
+                           row.RemoteAddr == LoopbackAddr6;
+    if (!loopback4 && !loopback6)
         return false;
     return m_hooks.showLocal && !m_hooks.showLocal();
 }
 
+bool ConnectionList::ipv6Shown() const {
+    return m_hooks.showIPv6 && m_hooks.showIPv6();
+}
+
+namespace {
+
+// Bytes per second from `before` to `after` of the same socket; -1 when unknown (no counters,
+// another socket with the same texts, counters that went back, no time passed).
+double rateOf(std::uint64_t before, std::uint64_t after, double seconds) {
+    if (after < before || !(seconds > 0))
+        return -1;
+    return static_cast<double>(after - before) / seconds;
+}
+
+} // namespace
+
 void ConnectionList::FillList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
-    const std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords;
-    const std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : noRecords;
+    FillList(m_hooks.tcpRecords ? *m_hooks.tcpRecords : noRecords,
+             m_hooks.udpRecords ? *m_hooks.udpRecords : noRecords,
+             m_hooks.tcp6Records ? *m_hooks.tcp6Records : noRecords,
+             m_hooks.udp6Records ? *m_hooks.udp6Records : noRecords);
+}
 
+void ConnectionList::FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp) {
+    FillList(tcp, udp, noRecords, noRecords);
+}
+
+void ConnectionList::FillList(const std::vector<File_Rec>& tcp, const std::vector<File_Rec>& udp,
+                              const std::vector<File_Rec>& tcp6,
+                              const std::vector<File_Rec>& udp6) {
+    const bool ipv6 = ipv6Shown();
+    const std::pair<const std::vector<File_Rec>*, RowProtocol> tables[] = {
+        {&tcp, RowProtocol::Tcp},
+        {&udp, RowProtocol::Udp},
+        {ipv6 ? &tcp6 : &noRecords, RowProtocol::Tcp6},
+        {ipv6 ? &udp6 : &noRecords, RowProtocol::Udp6},
+    };
+    m_snapshotTimed = static_cast<bool>(m_hooks.secondsNow);
+    m_snapshotSeconds = m_snapshotTimed ? m_hooks.secondsNow() : 0;
     ProgramSet programs;
     RowHandle firstMade = nullptr;
     {
         UpdateBracket bracket(m_list);
         // Rows of an earlier fill would be shown twice.
         m_list.clear();
-        for (const File_Rec& record : tcp) {
-            RowHandle row = m_list.addRow();
-            makeRow(row->Rec, record, RowProtocol::Tcp, {});
-            programs.gather(record.ProcPath, record.ProcName);
-            if (hiddenLoopback(row->Rec))
-                m_list.deleteRow(row);
-            else if (!firstMade)
-                firstMade = row;
-        }
-        for (const File_Rec& record : udp) {
-            RowHandle row = m_list.addRow();
-            makeRow(row->Rec, record, RowProtocol::Udp, {});
-            programs.gather(record.ProcPath, record.ProcName);
-            if (!firstMade)
-                firstMade = row;
+        for (const auto& [records, protocol] : tables) {
+            for (const File_Rec& record : *records) {
+                RowHandle row = m_list.addRow();
+                makeRow(row->Rec, record, protocol, {});
+                programs.gather(record.ProcPath, record.ProcName);
+                if (hiddenLoopback(row->Rec))
+                    m_list.deleteRow(row);
+                else if (!firstMade)
+                    firstMade = row;
+            }
         }
     }
 
@@ -256,15 +308,43 @@ void ConnectionList::FillList() {
 void ConnectionList::RefreshList() {
     if (m_hooks.takeSnapshot)
         m_hooks.takeSnapshot();
-    std::vector<File_Rec> emptyTcp;
-    std::vector<File_Rec> emptyUdp;
-    std::vector<File_Rec>& tcp = m_hooks.tcpRecords ? *m_hooks.tcpRecords : emptyTcp;
-    std::vector<File_Rec>& udp = m_hooks.udpRecords ? *m_hooks.udpRecords : emptyUdp;
+    std::vector<File_Rec> empty[4];
+    RefreshList(m_hooks.tcpRecords ? *m_hooks.tcpRecords : empty[0],
+                m_hooks.udpRecords ? *m_hooks.udpRecords : empty[1],
+                m_hooks.tcp6Records ? *m_hooks.tcp6Records : empty[2],
+                m_hooks.udp6Records ? *m_hooks.udp6Records : empty[3]);
+}
 
-    SnapshotIndex tcpIndex(tcp, tcpRecordKey);
-    SnapshotIndex udpIndex(udp, udpRecordKey);
-    std::vector<bool> tcpMatched(tcp.size(), false);
-    std::vector<bool> udpMatched(udp.size(), false);
+void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp) {
+    std::vector<File_Rec> noTcp6;
+    std::vector<File_Rec> noUdp6;
+    RefreshList(tcp, udp, noTcp6, noUdp6);
+}
+
+void ConnectionList::RefreshList(std::vector<File_Rec>& tcp, std::vector<File_Rec>& udp,
+                                 std::vector<File_Rec>& tcp6, std::vector<File_Rec>& udp6) {
+    // Indexed by RowProtocol. The IPv6 tables while the option is off count as empty, so their
+    // rows do not survive and they add none.
+    const bool ipv6 = ipv6Shown();
+    std::vector<File_Rec> left6[2];
+    const std::array<std::vector<File_Rec>*, 4> tables = {&tcp, &udp, ipv6 ? &tcp6 : &left6[0],
+                                                          ipv6 ? &udp6 : &left6[1]};
+    std::array<SnapshotIndex, 4> indexes = {
+        SnapshotIndex(*tables[0], tcpRecordKey),
+        SnapshotIndex(*tables[1], udpRecordKey),
+        SnapshotIndex(*tables[2], tcpRecordKey),
+        SnapshotIndex(*tables[3], udpRecordKey),
+    };
+    std::array<std::vector<bool>, 4> matched;
+    for (std::size_t t = 0; t < tables.size(); ++t)
+        matched[t].assign(tables[t]->size(), false);
+    // The time the merged snapshot is taken in; a worker hands it over moments later, which
+    // the rate does not tell apart.
+    const bool timed = static_cast<bool>(m_hooks.secondsNow);
+    const double now = timed ? m_hooks.secondsNow() : 0;
+    const double interval = timed && m_snapshotTimed ? now - m_snapshotSeconds : -1;
+    m_snapshotTimed = timed;
+    m_snapshotSeconds = now;
 
     // The rows in display order, taken before anything is deleted; only the row being handled
     // is ever deleted, so the later handles stay valid. The loop below works ahead of itself:
@@ -273,20 +353,18 @@ void ConnectionList::RefreshList() {
     struct WalkItem {
         RowHandle row;
         std::uint64_t hash;
-        bool tcp;
+        std::size_t table; // a RowProtocol
     };
     std::vector<WalkItem> walk;
     walk.reserve(m_list.rowCount());
     for (RowHandle row = m_list.firstRow(); row; row = m_list.nextRow(row))
-        walk.push_back(WalkItem{row, 0, false});
+        walk.push_back(WalkItem{row, 0, 0});
     constexpr std::size_t RowAhead = 16;
     constexpr std::size_t HashAhead = 8;
     constexpr std::size_t RecordAhead = 4;
-    auto indexOf = [&](const WalkItem& item) -> SnapshotIndex& {
-        return item.tcp ? tcpIndex : udpIndex;
-    };
+    auto indexOf = [&](const WalkItem& item) -> SnapshotIndex& { return indexes[item.table]; };
     auto prepare = [&](WalkItem& item) {
-        item.tcp = isTcpRow(item.row->Rec);
+        item.table = static_cast<std::size_t>(rowTable(item.row->Rec));
         item.hash = hashKey(rowKey(item.row->Rec));
         indexOf(item).prefetchSlot(item.hash);
     };
@@ -313,13 +391,15 @@ void ConnectionList::RefreshList() {
             const WalkItem& item = walk[i];
             TMyRec& rec = item.row->Rec;
             bool survives = false;
-            if (item.tcp) {
-                const std::uint32_t found = tcpIndex.peek(rowKey(rec), item.hash);
+            SnapshotIndex& index = indexes[item.table];
+            std::vector<File_Rec>& records = *tables[item.table];
+            if (isTcpTable(static_cast<RowProtocol>(item.table))) {
+                const std::uint32_t found = index.peek(rowKey(rec), item.hash);
                 // A hidden loopback row leaves its record free, to be added and hidden again.
                 if (found != SnapshotIndex::End && !hiddenLoopback(rec)) {
-                    tcpIndex.take();
-                    tcpMatched[found] = true;
-                    File_Rec& record = tcp[found];
+                    index.take();
+                    matched[item.table][found] = true;
+                    File_Rec& record = records[found];
                     record.Mark = MarkMatched;
                     std::string state = TcpStateText(record.State);
                     if (state != rec.State) {
@@ -328,14 +408,31 @@ void ConnectionList::RefreshList() {
                     } else {
                         rec.Mark.clear();
                     }
+                    // The same endpoint texts may now be a newer socket (another cookie).
+                    const os::Endpoint before = rec.Socket;
+                    rec.Socket = record.Socket;
+                    rec.Socket.protocol = os::Protocol::Tcp;
+                    rec.Socket.state = static_cast<std::uint32_t>(record.State);
+                    const bool sameCounters = before.hasByteCounters &&
+                                              rec.Socket.hasByteCounters &&
+                                              before.cookie == rec.Socket.cookie;
+                    setRowTraffic(
+                        rec,
+                        sameCounters ? rateOf(before.bytesAcked, rec.Socket.bytesAcked, interval)
+                                     : -1,
+                        sameCounters
+                            ? rateOf(before.bytesReceived, rec.Socket.bytesReceived, interval)
+                            : -1);
                     survives = true;
                 }
             } else {
-                const std::uint32_t found = udpIndex.peek(rowKey(rec), item.hash);
+                const std::uint32_t found = index.peek(rowKey(rec), item.hash);
                 if (found != SnapshotIndex::End) {
-                    udpIndex.take();
-                    udpMatched[found] = true;
-                    udp[found].Mark = MarkMatched;
+                    index.take();
+                    matched[item.table][found] = true;
+                    records[found].Mark = MarkMatched;
+                    rec.Socket = records[found].Socket;
+                    rec.Socket.protocol = os::Protocol::Udp;
                     survives = true;
                 }
             }
@@ -345,21 +442,17 @@ void ConnectionList::RefreshList() {
                 m_list.deleteRow(item.row);
         }
 
-        for (std::size_t i = 0; i < tcp.size(); ++i) {
-            if (tcpMatched[i])
-                continue;
-            RowHandle row = m_list.addRow();
-            makeRow(row->Rec, tcp[i], RowProtocol::Tcp, MarkAdded);
-            programs.gather(tcp[i].ProcPath, tcp[i].ProcName);
-            if (hiddenLoopback(row->Rec))
-                m_list.deleteRow(row);
-        }
-        for (std::size_t i = 0; i < udp.size(); ++i) {
-            if (udpMatched[i])
-                continue;
-            RowHandle row = m_list.addRow();
-            makeRow(row->Rec, udp[i], RowProtocol::Udp, MarkAdded);
-            programs.gather(udp[i].ProcPath, udp[i].ProcName);
+        for (std::size_t t = 0; t < tables.size(); ++t) {
+            const std::vector<File_Rec>& records = *tables[t];
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                if (matched[t][i])
+                    continue;
+                RowHandle row = m_list.addRow();
+                makeRow(row->Rec, records[i], static_cast<RowProtocol>(t), MarkAdded);
+                programs.gather(records[i].ProcPath, records[i].ProcName);
+                if (hiddenLoopback(row->Rec))
+                    m_list.deleteRow(row);
+            }
         }
     }
 

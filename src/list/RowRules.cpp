@@ -1,5 +1,7 @@
 #include "list/RowRules.h"
 
+#include "list/Columns.h"
+
 #include <array>
 
 std::string TcpStateText(std::int32_t state) {
@@ -47,9 +49,23 @@ std::string describeRecordPlainly(const File_Rec& record) {
     return record.FileDesc;
 }
 
+std::string_view protocolText(RowProtocol protocol) {
+    switch (protocol) {
+    case RowProtocol::Tcp:
+        return "TCP";
+    case RowProtocol::Udp:
+        return "UDP";
+    case RowProtocol::Tcp6:
+        return "TCPv6";
+    case RowProtocol::Udp6:
+        return "UDPv6";
+    }
+    return "UDP";
+}
+
 void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark) {
-    const bool tcp = protocol == RowProtocol::Tcp;
-    row.Protocol = tcp ? "TCP" : "UDP";
+    const bool tcp = protocol == RowProtocol::Tcp || protocol == RowProtocol::Tcp6;
+    row.Protocol = protocolText(protocol);
     if (tcp)
         row.State = TcpStateText(record.State);
     row.LocalAddr = record.LocalAddr;
@@ -65,4 +81,9 @@ void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::str
     row.Company = record.Company;
     row.Mark = mark;
     row.ProcStartTime = record.ProcStartTime;
+    row.Socket = record.Socket;
+    row.Socket.protocol = tcp ? os::Protocol::Tcp : os::Protocol::Udp;
+    row.Socket.state = tcp ? static_cast<std::uint32_t>(record.State) : 0;
+    row.RemoteHost.clear();
+    setRowTraffic(row, -1, -1);
 }

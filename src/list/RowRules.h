@@ -18,7 +18,11 @@ inline constexpr std::string_view TextIdleNote =
 // the socket's user name.
 inline constexpr std::string_view TextHiddenOwnerNote = "用户 %s 的进程，当前权限无法查看。";
 
-enum class RowProtocol { Tcp, Udp };
+// The four tables of a snapshot; the IPv6 ones are shown as "TCPv6" and "UDPv6" rows.
+enum class RowProtocol { Tcp, Udp, Tcp6, Udp6 };
+
+// The protocol text of a row made from a record of that table.
+std::string_view protocolText(RowProtocol protocol);
 
 // Display name of a TCP state number (1 to 12); "未知状态" followed by the signed number for
 // anything else.
@@ -35,6 +39,7 @@ std::string describeRecord(const File_Rec& record);
 // so that scripts reading it see nothing new for other rows.
 std::string describeRecordPlainly(const File_Rec& record);
 
-// Fills `row` from `record`: protocol, state (TCP), addresses and ports (remote ones for TCP
-// only), PID, name, path, description, company, the process start time, and `mark`.
+// Fills `row` from `record`: protocol, state (TCP, TCPv6), addresses and ports (remote ones for
+// TCP and TCPv6 only), PID, name, path, description, company, the process start time, the
+// socket (with the row's protocol and state), and `mark`.
 void makeRow(TMyRec& row, const File_Rec& record, RowProtocol protocol, std::string_view mark);

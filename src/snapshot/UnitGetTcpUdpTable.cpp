@@ -15,6 +15,8 @@
 
 std::vector<File_Rec> TcpRecords;
 std::vector<File_Rec> UdpRecords;
+std::vector<File_Rec> Tcp6Records;
+std::vector<File_Rec> Udp6Records;
 
 namespace {
 
@@ -124,6 +126,7 @@ void fillRecord(File_Rec& rec, const os::Endpoint& e, OwnerLookup& lookup) {
     rec.HasByteCounters = e.hasByteCounters;
     rec.BytesAcked = e.bytesAcked;
     rec.BytesReceived = e.bytesReceived;
+    rec.Socket = e;
     // Held by a process this program may not see: the row names its user instead.
     if (e.pid == 0 && e.inode != 0 && e.uid != os::NoUserId)
         rec.UserName = lookup.userName(e.uid);
@@ -302,9 +305,15 @@ void GetTcpUdpTable() {
     Snapshot snapshot;
     snapshot.Tcp.swap(TcpRecords);
     snapshot.Udp.swap(UdpRecords);
+    snapshot.Tcp6.swap(Tcp6Records);
+    snapshot.Udp6.swap(Udp6Records);
     TcpRecords.clear();
     UdpRecords.clear();
+    Tcp6Records.clear();
+    Udp6Records.clear();
     TakeSnapshot(snapshot);
     TcpRecords.swap(snapshot.Tcp);
     UdpRecords.swap(snapshot.Udp);
+    Tcp6Records.swap(snapshot.Tcp6);
+    Udp6Records.swap(snapshot.Udp6);
 }

@@ -37,10 +37,14 @@ struct File_Rec {
     // (PID 0 with an inode: another user's, as far as this program may see); empty otherwise
     // and when the system knows no name.
     std::string UserName;
+    // The row of the system's table this record was made from (addresses as bytes, scope IDs,
+    // cookie): what closing the connection names. Tests may leave it as it starts.
+    os::Endpoint Socket;
 };
 
-// One snapshot as a value: the IPv4 records the list shows, and the IPv6 records kept apart
-// (not shown yet). TCP records follow the system's table order, as do UDP records.
+// One snapshot as a value: the IPv4 records, and the IPv6 records kept apart (the list shows
+// them with the option ShowIPv6). TCP records follow the system's table order, as do UDP
+// records.
 struct Snapshot {
     std::vector<File_Rec> Tcp;
     std::vector<File_Rec> Udp;
@@ -67,9 +71,11 @@ std::jthread PrepareDescriptionsAside(std::function<void()> prepare = PrepareDes
 std::string AddressText(os::Family family, const std::array<std::uint8_t, 16>& address,
                         std::uint32_t scopeId = 0);
 
-// The IPv4 records of the last GetTcpUdpTable.
+// The IPv4 records of the last GetTcpUdpTable, and its IPv6 records.
 extern std::vector<File_Rec> TcpRecords;
 extern std::vector<File_Rec> UdpRecords;
+extern std::vector<File_Rec> Tcp6Records;
+extern std::vector<File_Rec> Udp6Records;
 
 // Executable file name of process `pid` as listed in `processes` (one os::SnapshotProcesses,
 // owned by the caller); empty when the PID is not listed.
@@ -90,7 +96,7 @@ bool EnableDebugPrivilege();
 // first). Both empty when nothing is known; an empty name touches no file.
 std::string GetFileVersionStrings(const std::string& fileName, std::string& company);
 
-// Rebuilds TcpRecords and UdpRecords from scratch: the IPv4 records of a TakeSnapshot. Throws
-// std::runtime_error when the system gives no endpoint table at all; the tables are then left
-// empty.
+// Rebuilds TcpRecords and UdpRecords (the IPv4 records of a TakeSnapshot) and Tcp6Records and
+// Udp6Records (its IPv6 records) from scratch. Throws std::runtime_error when the system gives
+// no endpoint table at all; the tables are then left empty.
 void GetTcpUdpTable();

@@ -88,7 +88,11 @@ void Timer::tick() {
 }
 
 void MenuItem::click() {
-    if (enabled())
+    if (!enabled())
+        return;
+    if (m_checkable)
+        setChecked(!m_checked);
+    else
         runClickHandler();
 }
 
@@ -107,4 +111,20 @@ void TextField::setPlaceholder(const std::string& placeholder) {
     m_placeholder = placeholder;
     placeholderChanged();
 }
+
+void MenuItem::setCheckable(bool checkable) {
+    if (checkable == m_checkable)
+        return;
+    m_checkable = checkable;
+    checkedChanged();
+}
+
+void MenuItem::setChecked(bool checked) {
+    if (checked == m_checked)
+        return;
+    m_checked = checked;
+    checkedChanged();
+    runClickHandler();
+}
+
 } // namespace ui

@@ -171,12 +171,28 @@ private:
     EventHandler m_onTimer;
 };
 
-// An item of a popup menu.
+// An item of a popup menu; a check item carries a check mark.
 class MenuItem : public CommandControl {
 public:
-    // A click by the user or from code: runs the handler only while the item is enabled.
-    // The handler's errors reach the caller.
+    // A click by the user or from code: only while the item is enabled, a check item changes
+    // its mark (setChecked(!checked())), a command item runs the handler. The handler's errors
+    // reach the caller.
     void click();
+
+    bool checkable() const { return m_checkable; }
+    void setCheckable(bool checkable);
+    bool checked() const { return m_checked; }
+    // As for a check box: a different state is stored, mirrored, and then runs the click
+    // handler; the same state does nothing.
+    void setChecked(bool checked);
+
+protected:
+    // Mirror checkable() and checked().
+    virtual void checkedChanged() {}
+
+private:
+    bool m_checkable = false;
+    bool m_checked = false;
 };
 
 enum class Answer { Yes, No };

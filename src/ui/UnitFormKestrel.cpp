@@ -1,7 +1,10 @@
 #include "ui/UnitFormKestrel.h"
 
+#include <array>
+#include <chrono>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "os/SystemDirs.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/IniFile.h"
+#include "ui/MainWindowLook.h"
 #include "ui/SystemProcessCheck.h"
 #include "ui/UPub_Version.h"
 
@@ -28,10 +32,8 @@
 
 namespace {
 
-constexpr const char* FormCaption = "Kestrel V$V$(网络连接查看器)";
 constexpr const char* VersionText = KESTREL_VERSION;
-constexpr const char* SettingsSection = "Set";
-constexpr int AutoRefreshInterval = 10000;
+constexpr const char* SettingsSection = MainWindowLook::SettingsSection;
 constexpr int LargeIconSize = 32;
 
 constexpr const char* TextMsgSystemProcess = "系统进程，不能结束。";
@@ -40,23 +42,26 @@ constexpr const char* TextMsgCannotEnd = "无法结束进程!";
 constexpr const char* TextMsgConfirmEndSystem =
     "这是系统进程，结束该进程可能引起系统无法运行，仍要结束?";
 
-constexpr const char* TextSentenceEnd = "个连接。";
-constexpr const char* TextFilterPlaceholder = "筛选";
-
 // The columns that the option ShowInfo shows and hides together.
 constexpr int FileDetailColumns[] = {ColumnPath, ColumnDescription, ColumnCompany};
 
-ConnectionListHooks windowHooks(const TFormKestrelControls& c, ConnectionListHooks hooks,
+ConnectionListHooks windowHooks(const TFormKestrelControls& c, std::function<bool()> showIPv6,
                                 std::function<void()> afterNetCount) {
+    ConnectionListHooks hooks;
     ui::CheckBox* showLocal = &c.CBShowLocal;
     ui::Label* netCount = &c.LabNetCount;
     ui::Label* appCount = &c.LabAppCount;
     hooks.showLocal = [showLocal] { return showLocal->checked(); };
-    hooks.setNetCount = [netCount, afterNetCount](std::size_t n) {
+    hooks.showIPv6 = std::move(showIPv6);
+    hooks.setNetCount = [netCount, afterNetCount = std::move(afterNetCount)](std::size_t n) {
         netCount->setCaption(std::to_string(n));
         afterNetCount();
     };
     hooks.setAppCount = [appCount](std::size_t n) { appCount->setCaption(std::to_string(n)); };
+    hooks.secondsNow = [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
     return hooks;
 }
 
@@ -68,61 +73,62 @@ TFormKestrelServices systemFormServices() {
     services.exeDir = os::ExecutableDir;
     services.systemDirs = os::SystemDirectories;
     services.enableDebugPrivilege = EnableDebugPrivilege;
-    services.snapshot = systemSnapshotHooks();
+    services.takeSnapshot = TakeSnapshot;
     services.prepareDescriptions = PrepareDescriptions;
     services.endProcess = os::EndProcess;
+    services.canCloseConnection = os::CanCloseConnection;
+    services.closeConnection = os::CloseConnection;
     return services;
 }
 
 TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelServices services)
     : m_c(controls), m_services(std::move(services)),
       m_connections(controls.VTS,
-                    windowHooks(controls, m_services.snapshot, [this] { updateSentence(); })) {
+                    windowHooks(
+                        controls, [this] { return showIPv6(); }, [this] { updateSentence(); })) {
     // The design state comes first, so that no click handler runs for it.
-    m_c.Form.setCaption(FormCaption);
-    m_c.LabAppCount.setCaption("0");
-    m_c.LabNetCount.setCaption("0");
-    m_c.Label5.setCaption(TextSentenceEnd);
+    m_c.Form.setCaption(MainWindowLook::Caption);
+    m_c.LabAppCount.setCaption(MainWindowLook::Control(MainControl::LabAppCount).caption);
+    m_c.LabNetCount.setCaption(MainWindowLook::Control(MainControl::LabNetCount).caption);
+    m_c.Label5.setCaption(MainWindowLook::Control(MainControl::Label5).caption);
     m_c.EFilter.setOnChange({});
     m_c.EFilter.setText("");
-    m_c.EFilter.setPlaceholder(TextFilterPlaceholder);
-
-    m_c.BTNHelp.setCaption("帮助");
-    m_c.BTNUpdate.setCaption("更新");
-    m_c.BTNHomePage.setCaption("主页");
-    m_c.BTNRefresh.setCaption("刷新");
-    m_c.BTNEndPro.setCaption("结束进程");
-
-    struct BoxDesign {
-        ui::CheckBox& box;
-        int tag;
-        const char* caption;
-        bool checked;
-    };
-    const BoxDesign boxes[] = {
-        {m_c.CBShowLocal, 1, "显示本地连接", true},
-        {m_c.CBAutoRefresh, 2, "自动刷新", false},
-        {m_c.CBAlwaysTop, 3, "始终保持在其他窗口前端", true},
-        {m_c.CBShowInfo, 4, "显示文件详细信息", false},
-    };
-    for (const BoxDesign& design : boxes) {
-        design.box.setOnClick({});
-        design.box.setTag(design.tag);
-        design.box.setCaption(design.caption);
-        design.box.setChecked(design.checked);
+    m_c.EFilter.setPlaceholder(MainWindowLook::Control(MainControl::EFilter).caption);
+    for (const auto* row : {&MainWindowLook::TopRight(), &MainWindowLook::BottomRow()}) {
+        for (const MainControlLook& look : *row) {
+            if (ui::Button* button = buttonOf(look.control)) {
+                button->setCaption(look.caption);
+            } else if (ui::CheckBox* box = boxOf(look.control)) {
+                box->setOnClick({});
+                box->setTag(look.tag);
+                box->setCaption(look.caption);
+                box->setChecked(look.checked);
+            }
+        }
     }
 
     m_c.Timer1.setOnTimer({});
     m_c.Timer1.setEnabled(false);
-    m_c.Timer1.setInterval(AutoRefreshInterval);
+    m_c.Timer1.setInterval(MainWindowLook::AutoRefreshInterval);
 
-    m_c.NProcInfo.setCaption("进程信息");
-    m_c.NEndProc.setCaption("结束进程(&E)");
-    m_c.NCopy.setCaption("拷贝到剪贴板");
-    m_c.NLocate.setCaption("定位文件");
-    m_c.NProperty.setCaption("属性(&R)");
+    for (const MenuLine<ContextItem>& line : MainWindowLook::ContextMenu()) {
+        if (line.caption != nullptr)
+            item(line.item).setCaption(line.caption);
+    }
+    // Until a menu is prepared for a row, there is no connection to close.
+    item(ContextItem::NCloseConnection).setEnabled(false);
+    for (const OptionLook& option : MainWindowLook::OptionsMenu()) {
+        ui::MenuItem& menuItem = item(option.item);
+        menuItem.setOnClick({});
+        menuItem.setCaption(option.caption);
+        menuItem.setCheckable(true);
+        menuItem.setChecked(option.defaultChecked);
+        m_options[index(option.item)] = option.defaultChecked;
+        menuItem.setOnClick([this, which = option.item] { optionItemClick(which); });
+    }
 
     m_c.BTNRefresh.setOnClick([this] { BTNRefreshClick(); });
+    m_c.BTNOptions.setOnClick([this] { BTNOptionsClick(); });
     m_c.Timer1.setOnTimer([this] { Timer1Timer(); });
     m_c.CBShowLocal.setOnClick([this] { CBShowLocalClick(); });
     m_c.CBAutoRefresh.setOnClick([this] { CBAutoRefreshClick(); });
@@ -137,6 +143,7 @@ TFormKestrel::~TFormKestrel() {
     // The controls may outlive the window by a moment; none may call into it any more.
     m_c.VTS.setEventHandler(nullptr);
     m_c.BTNRefresh.setOnClick({});
+    m_c.BTNOptions.setOnClick({});
     m_c.Timer1.setOnTimer({});
     m_c.Timer1.setEnabled(false);
     m_c.CBShowLocal.setOnClick({});
@@ -144,7 +151,43 @@ TFormKestrel::~TFormKestrel() {
     m_c.CBAlwaysTop.setOnClick({});
     m_c.CBShowInfo.setOnClick({});
     m_c.EFilter.setOnChange({});
+    for (ui::MenuItem* option : m_c.PmOptions)
+        option->setOnClick({});
     unbindCommandHandlers();
+}
+
+ui::Button* TFormKestrel::buttonOf(MainControl control) const {
+    switch (control) {
+    case MainControl::BTNOptions:
+        return &m_c.BTNOptions;
+    case MainControl::BTNHelp:
+        return &m_c.BTNHelp;
+    case MainControl::BTNUpdate:
+        return &m_c.BTNUpdate;
+    case MainControl::BTNHomePage:
+        return &m_c.BTNHomePage;
+    case MainControl::BTNRefresh:
+        return &m_c.BTNRefresh;
+    case MainControl::BTNEndPro:
+        return &m_c.BTNEndPro;
+    default:
+        return nullptr;
+    }
+}
+
+ui::CheckBox* TFormKestrel::boxOf(MainControl control) const {
+    switch (control) {
+    case MainControl::CBShowLocal:
+        return &m_c.CBShowLocal;
+    case MainControl::CBAutoRefresh:
+        return &m_c.CBAutoRefresh;
+    case MainControl::CBAlwaysTop:
+        return &m_c.CBAlwaysTop;
+    case MainControl::CBShowInfo:
+        return &m_c.CBShowInfo;
+    default:
+        return nullptr;
+    }
 }
 
 void TFormKestrel::FormCreate() {
@@ -204,16 +247,64 @@ void TFormKestrel::FormCloseQuery(bool& CanClose) {
 }
 
 void TFormKestrel::BTNRefreshClick() {
+    // One refresh at a time: the one in flight merges what is current when it is ready.
+    if (m_refreshing)
+        return;
     m_c.BTNRefresh.setEnabled(false);
     if (m_c.CBAutoRefresh.checked())
         m_c.Timer1.setEnabled(false);
+    // The job owns its snapshot and its copy of the function: the window may go before it ends.
+    auto snapshot = std::make_shared<Snapshot>();
+    auto take = m_services.takeSnapshot;
+    m_refreshing = true;
     try {
-        RefreshList();
+        runAside(
+            [snapshot, take] {
+                if (take)
+                    take(*snapshot);
+            },
+            [this, snapshot](std::exception_ptr error) { RefreshList(*snapshot, error); });
     } catch (...) {
+        m_refreshing = false;
         restoreAfterRefresh();
         throw;
     }
+}
+
+void TFormKestrel::RefreshList(Snapshot& snapshot, std::exception_ptr error) {
+    m_refreshing = false;
+    try {
+        if (error)
+            std::rethrow_exception(error);
+        m_connections.RefreshList(snapshot.Tcp, snapshot.Udp, snapshot.Tcp6, snapshot.Udp6);
+    } catch (...) {
+        releaseSnapshot(snapshot);
+        restoreAfterRefresh();
+        throw;
+    }
+    // Freeing 100,000 records and trimming the heap would hold up the window: the worker
+    // does it.
+    try {
+        m_c.Worker.startDetached(
+            [dead = std::make_shared<Snapshot>(std::move(snapshot))]() mutable {
+                dead.reset();
+                os::ReleaseFreeMemory();
+            });
+    } catch (...) {
+        // No thread to be had: the records went with the job, here.
+        os::ReleaseFreeMemory();
+    }
     restoreAfterRefresh();
+}
+
+void TFormKestrel::runAside(ui::Worker::Job job,
+                            std::function<void(std::exception_ptr)> completion) {
+    m_c.Worker.start(std::move(job),
+                     [alive = std::weak_ptr<char>(m_alive),
+                      completion = std::move(completion)](std::exception_ptr error) {
+                         if (!alive.expired())
+                             completion(error);
+                     });
 }
 
 void TFormKestrel::restoreAfterRefresh() {
@@ -233,6 +324,13 @@ void TFormKestrel::CBShowLocalClick() {
         m_c.BTNRefresh.click();
 }
 
+void TFormKestrel::setShowIPv6(bool on) {
+    if (on == showIPv6())
+        return;
+    item(OptionItem::ShowIPv6).setChecked(on);
+    optionItemClick(OptionItem::ShowIPv6);
+}
+
 void TFormKestrel::CBAutoRefreshClick() {
     AutoRefresh = m_c.CBAutoRefresh.checked();
     storeOption(m_c.CBAutoRefresh.tag());
@@ -243,6 +341,23 @@ void TFormKestrel::CBAlwaysTopClick() {
     AlwaysTop = m_c.CBAlwaysTop.checked();
     storeOption(m_c.CBAlwaysTop.tag());
     m_c.Form.setStayOnTop(m_c.CBAlwaysTop.checked());
+}
+
+void TFormKestrel::BTNOptionsClick() {
+    if (m_commands.PmOptions != nullptr)
+        m_commands.PmOptions->dropDown();
+}
+
+void TFormKestrel::optionItemClick(OptionItem which) {
+    const std::size_t i = index(which);
+    m_options[i] = item(which).checked();
+    const OptionLook& look = MainWindowLook::Option(which);
+    storeValue(MainWindowLook::OptionsSection, look.key, m_options[i]);
+    // The IPv6 rows come and go with the next merge; the first fill reads the option itself.
+    if (which == OptionItem::ShowIPv6 && !Creating)
+        m_c.BTNRefresh.click();
+    if (m_optionChanged[i])
+        m_optionChanged[i]();
 }
 
 void TFormKestrel::CBShowInfoClick() {
@@ -282,10 +397,10 @@ void TFormKestrel::selectFirstShownIfNone() {
 
 void TFormKestrel::updateSentence() {
     if (m_c.VTS.filterText().empty()) {
-        m_c.Label5.setCaption(TextSentenceEnd);
+        m_c.Label5.setCaption(MainWindowLook::Control(MainControl::Label5).caption);
         return;
     }
-    m_c.Label5.setCaption("个连接，显示 " + std::to_string(m_c.VTS.shownRowCount()) + " 项。");
+    m_c.Label5.setCaption(MainWindowLook::FilteredSentenceEnd(m_c.VTS.shownRowCount()));
 }
 
 int TFormKestrel::VTSGetImageIndex(RowHandle node, int column) {
@@ -299,12 +414,16 @@ void TFormKestrel::VTSHeaderClick(int column) {
 }
 
 void TFormKestrel::LoadSettings() {
+    std::array<bool, static_cast<std::size_t>(OptionItem::Count)> stored{};
     {
         const IniFile ini(m_services.settingsFile, m_services.settingsStorage);
         ShowLocal = ini.ReadBool(SettingsSection, "ShowLocal", true);
         AutoRefresh = ini.ReadBool(SettingsSection, "AutoRefresh", false);
         AlwaysTop = ini.ReadBool(SettingsSection, "AlwaysTop", true);
         ShowInfo = ini.ReadBool(SettingsSection, "ShowInfo", false);
+        for (const OptionLook& option : MainWindowLook::OptionsMenu())
+            stored[index(option.item)] =
+                ini.ReadBool(MainWindowLook::OptionsSection, option.key, option.defaultChecked);
     }
     m_loadingSettings = true;
     try {
@@ -316,6 +435,8 @@ void TFormKestrel::LoadSettings() {
             m_c.CBAlwaysTop.setChecked(false);
         if (ShowInfo)
             m_c.CBShowInfo.setChecked(true);
+        for (const OptionLook& option : MainWindowLook::OptionsMenu())
+            item(option.item).setChecked(stored[index(option.item)]);
     } catch (...) {
         // Applying the stored options is best effort: the window opens regardless.
     }
@@ -343,35 +464,41 @@ void TFormKestrel::SaveSetting(int tag) {
 }
 
 void TFormKestrel::storeOption(int tag) {
+    storeWith([this, tag] { SaveSetting(tag); });
+}
+
+void TFormKestrel::storeValue(const char* section, const char* key, bool value) {
+    storeWith([this, section, key, value] {
+        IniFile(m_services.settingsFile, m_services.settingsStorage).WriteBool(section, key, value);
+    });
+}
+
+void TFormKestrel::storeWith(const std::function<void()>& write) {
     if (!m_loadingSettings) {
-        SaveSetting(tag);
+        write();
         return;
     }
     // At start a stored option is only written back in its plain "1"/"0" form. When the file
     // cannot be written (a read-only file or folder), the option it holds still takes effect.
     try {
-        SaveSetting(tag);
+        write();
     } catch (const std::exception&) {
     }
 }
 
 void TFormKestrel::FillList() {
-    m_connections.FillList();
-    releaseSnapshot();
-}
-
-void TFormKestrel::RefreshList() {
-    m_connections.RefreshList();
-    releaseSnapshot();
+    Snapshot snapshot;
+    if (m_services.takeSnapshot)
+        m_services.takeSnapshot(snapshot);
+    m_connections.FillList(snapshot.Tcp, snapshot.Udp, snapshot.Tcp6, snapshot.Udp6);
+    releaseSnapshot(snapshot);
 }
 
 // The rows hold their own copies of what they show, so the snapshot's records are dead once
 // merged; at 100,000 endpoints they weigh as much as the rows, and the heap would keep them.
-void TFormKestrel::releaseSnapshot() {
+void TFormKestrel::releaseSnapshot(Snapshot& snapshot) {
     for (std::vector<File_Rec>* records :
-         {m_services.snapshot.tcpRecords, m_services.snapshot.udpRecords}) {
-        if (records != nullptr)
-            std::vector<File_Rec>().swap(*records);
-    }
+         {&snapshot.Tcp, &snapshot.Udp, &snapshot.Tcp6, &snapshot.Udp6})
+        std::vector<File_Rec>().swap(*records);
     os::ReleaseFreeMemory();
 }

@@ -3,7 +3,9 @@
 // makes the controls, hands them over in TFormKestrelControls, calls FormCreate once before the
 // window is first shown and FormCloseQuery before every close; every user event it forwards
 // goes through ui::dispatchEvent with Messages as the error report.
+#include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,13 +14,22 @@
 #include "list/ConnectionList.h"
 #include "list/ImageListEx.h"
 #include "list/ListControl.h"
+#include "os/ConnectionControl.h"
 #include "os/ProcessControl.h"
+#include "os/SettingsPath.h"
 #include "ui/CommandComponents.h"
 #include "ui/Components.h"
 #include "ui/IniFile.h"
+#include "ui/MainWindowLook.h"
 #include "ui/ShellRequests.h"
+#include "ui/Worker.h"
 
-// The window's controls, owned by the toolkit layer; they must outlive the TFormKestrel.
+// The items of a menu, by their names in the window's description (MainWindowLook).
+template <typename Item>
+using MenuItems = std::array<ui::MenuItem*, static_cast<std::size_t>(Item::Count)>;
+
+// The window's controls, owned by the toolkit layer; they must outlive the TFormKestrel. The
+// toolkit makes them as MainWindowLook describes them and the logic gives them their captions.
 struct TFormKestrelControls {
     ui::Window& Form;
     ListControl& VTS;
@@ -28,6 +39,7 @@ struct TFormKestrelControls {
     ui::Label& Label5;
     // The filter field in the top panel.
     ui::TextField& EFilter;
+    ui::Button& BTNOptions;
     ui::Button& BTNHelp;
     ui::Button& BTNUpdate;
     ui::Button& BTNHomePage;
@@ -38,14 +50,14 @@ struct TFormKestrelControls {
     ui::CheckBox& CBAlwaysTop;
     ui::CheckBox& CBShowInfo;
     ui::Timer& Timer1;
-    // Items of the context menu PmTree.
-    ui::MenuItem& NProcInfo;
-    ui::MenuItem& NEndProc;
-    ui::MenuItem& NCopy;
-    ui::MenuItem& NLocate;
-    ui::MenuItem& NProperty;
+    // Every item of the context menu PmTree and of the options menu PmOptions; none missing.
+    MenuItems<ContextItem> PmTree;
+    MenuItems<OptionItem> PmOptions;
     // Message boxes and the application's general error report.
     ui::MessageBoxes& Messages;
+    // Takes the refreshes' snapshots, the ending of processes and the file manager's requests
+    // off the window's thread.
+    ui::Worker& Worker;
 };
 
 // What the window asks of the system; tests replace any of it.
@@ -58,8 +70,9 @@ struct TFormKestrelServices {
     // The system program folders as the system names them.
     std::function<std::vector<std::string>()> systemDirs;
     std::function<bool()> enableDebugPrivilege;
-    // The snapshot: takeSnapshot, tcpRecords and udpRecords (the window adds the rest).
-    ConnectionListHooks snapshot;
+    // Takes a new snapshot into the value given (TakeSnapshot); may throw. A refresh runs it
+    // on the worker, so it must touch nothing the window's thread uses.
+    std::function<void(Snapshot&)> takeSnapshot;
     // Builds the description indexes (PrepareDescriptions); run beside the first fill.
     std::function<void()> prepareDescriptions;
     // The icon caches: a new empty image list of the toolkit (16 x 16 until told otherwise)
@@ -67,8 +80,17 @@ struct TFormKestrelServices {
     // icon caches and the list shows no icons.
     std::function<std::unique_ptr<ImageStore>()> makeImageStore;
     SystemImageList* systemImages = nullptr;
-    // Ends process `pid` if it still has the recorded identity (os::EndProcess).
+    // Ends process `pid` if it still has the recorded identity (os::EndProcess). Runs on the
+    // worker.
     std::function<os::EndProcessResult(std::uint32_t pid, std::uint64_t startTime)> endProcess;
+    // Writes a whole file so that it is there complete or not at all: false, with nothing
+    // left behind, when that fails (os::ReplaceWholeFile).
+    std::function<bool(const std::string& path, const std::string& contents)> writeWholeFile =
+        os::ReplaceWholeFile;
+    // Whether the system can close a connection like this one, and closing it
+    // (os::CanCloseConnection, os::CloseConnection). Without them no connection is closed.
+    std::function<bool(const os::Endpoint&)> canCloseConnection;
+    std::function<os::CloseConnectionResult(const os::Endpoint&)> closeConnection;
 };
 
 // What the connection commands use besides the controls, owned by the toolkit layer and bound
@@ -78,10 +100,21 @@ struct TFormKestrelCommands {
     ShellRequests* Shell = nullptr;
     ClipboardText* Clipboard = nullptr;
     ui::ProcInfoDialogs* ProcInfoDialogs = nullptr;
+    // The options menu, opened by BTNOptions.
+    ui::DropDownMenu* PmOptions = nullptr;
+    // Asks for the file "导出列表..." writes.
+    ui::SaveFileDialog* SaveDialog = nullptr;
 };
 
+// The close-connection item's question and its refusal; the refusal's second line names the
+// reason.
+inline constexpr const char* MsgConfirmCloseConnection = "确定要断开这个连接吗?";
+inline constexpr const char* MsgCannotCloseConnection = "无法断开连接!";
+// The reason line of a refusal; empty for Closed.
+std::string CloseConnectionReason(os::CloseConnectionResult result);
+
 // The real system: os::SettingsFilePath, os::ExecutableDir, os::SystemDirectories,
-// EnableDebugPrivilege and GetTcpUdpTable over TcpRecords and UdpRecords.
+// EnableDebugPrivilege, TakeSnapshot, PrepareDescriptions and os::EndProcess.
 TFormKestrelServices systemFormServices();
 
 class TFormKestrel : public ListControlEvents {
@@ -101,7 +134,13 @@ public:
     void FormCloseQuery(bool& CanClose);
 
     // Event handlers, bound to their controls by the constructor. Errors reach the caller.
+    // BTNRefreshClick is the one way to a refresh: it disables BTNRefresh and Timer1 and
+    // starts the snapshot on the worker; the merge, the sort and the counters follow on the
+    // window's thread when it is ready, then button and timer come back (also after a failed
+    // snapshot, whose error then reaches the general error report). While a refresh is in
+    // flight it starts nothing.
     void BTNRefreshClick();
+    bool refreshing() const { return m_refreshing; }
     void Timer1Timer();
     void CBShowLocalClick();
     void CBAutoRefreshClick();
@@ -114,6 +153,19 @@ public:
     void EFilterChange();
     void FormKeyFind();
     void EFilterKeyEscape();
+    // Opens the options menu under its button.
+    void BTNOptionsClick();
+
+    // The options of the options menu: each one's current value, and what the window does
+    // when it changes (set by the feature the option belongs to; runs after the new value has
+    // been stored, also while FormCreate applies a stored value: creating() is true then).
+    bool option(OptionItem item) const { return m_options[index(item)]; }
+    bool showIPv6() const { return option(OptionItem::ShowIPv6); }
+    bool resolveNames() const { return option(OptionItem::ResolveNames); }
+    bool showTraffic() const { return option(OptionItem::ShowTraffic); }
+    void setOnOptionChanged(OptionItem item, std::function<void()> changed) {
+        m_optionChanged[index(item)] = std::move(changed);
+    }
 
     // The list's events.
     int VTSGetImageIndex(RowHandle node, int column) override;
@@ -136,6 +188,17 @@ public:
     void BTNUpdateClick();
     void NCopyClick();
     void NProcInfoClick();
+    // "导出列表...": asks for a file name and saves the rows shown then, in display order, with
+    // the visible columns (ListExport.h; tab-separated for a name ending in ".txt", else CSV).
+    // Cancelled, nothing is written; a failed write leaves nothing behind and shows
+    // MsgCannotExport with the file's name.
+    void NExportClick();
+    // Closes the TCP connection of the row after a question (No the default), then refreshes;
+    // a refusal shows MsgCannotCloseConnection and the reason.
+    void NCloseConnectionClick();
+    // Whether the row is a connection this system can close: TCP in a connected state (SYN
+    // sent to last ACK), and one canCloseConnection accepts.
+    bool connectionClosable(const TMyRec& row) const;
 
     // The icon caches: SmallIcons (16 x 16) serves the list's column 1, LargeIcons (32 x 32)
     // the process details. nullptr before FormCreate made them, or without icon services.
@@ -152,6 +215,11 @@ public:
     bool autoRefresh() const { return AutoRefresh; }
     bool alwaysTop() const { return AlwaysTop; }
     bool showInfo() const { return ShowInfo; }
+    // The option ShowIPv6 as if its menu item were clicked: IPv6 endpoints as "TCPv6" and
+    // "UDPv6" rows. A change is stored and starts a refresh at once through the Refresh
+    // button's click, except while the window is being created (the first fill reads it);
+    // setting the current value does nothing.
+    void setShowIPv6(bool on);
     const std::string& msgSystemProcess() const { return MsgSystemProcess; }
     const std::string& textNotEnabled() const { return TextNotEnabled; }
     const std::string& msgConfirmExit() const { return MsgConfirmExit; }
@@ -159,12 +227,24 @@ public:
     const std::string& textSystemNote() const { return TextSystemNote; }
     const std::string& textIdleNote() const { return TextIdleNote; }
     const std::string& msgConfirmEndSystem() const { return MsgConfirmEndSystem; }
+    // "无法保存文件：%s": the message of a failed export, "%s" the file's name.
+    static const char* const MsgCannotExport;
     const std::string& settingsFile() const { return m_services.settingsFile; }
 
 private:
+    static std::size_t index(OptionItem item) { return static_cast<std::size_t>(item); }
+    ui::MenuItem& item(ContextItem item) const {
+        return *m_c.PmTree[static_cast<std::size_t>(item)];
+    }
+    ui::MenuItem& item(OptionItem item) const { return *m_c.PmOptions[index(item)]; }
+    void optionItemClick(OptionItem item);
     void LoadSettings();
     void SaveSetting(int tag);
     void storeOption(int tag);
+    void storeValue(const char* section, const char* key, bool value);
+    void storeWith(const std::function<void()>& write);
+    ui::Button* buttonOf(MainControl control) const;
+    ui::CheckBox* boxOf(MainControl control) const;
     void restoreAfterRefresh();
     // Label5: "个连接。" while the filter is empty, else with how many rows it shows.
     void updateSentence();
@@ -172,8 +252,13 @@ private:
     // focused.
     void selectFirstShownIfNone();
     void FillList();
-    void RefreshList();
-    void releaseSnapshot();
+    // The worker's snapshot is ready (or failed with `error`): merge it and restore.
+    void RefreshList(Snapshot& snapshot, std::exception_ptr error);
+    void releaseSnapshot(Snapshot& snapshot);
+    // Starts `job` on the worker; `completion` runs only while this window still exists.
+    void runAside(ui::Worker::Job job, std::function<void(std::exception_ptr)> completion);
+    // Asks the file manager on the worker when the shell allows it, else here.
+    void askFileManager(ShellRequests::FileManagerRequest request, const std::string& path);
     void bindCommandHandlers();
     void unbindCommandHandlers();
     // Sets the four row-dependent menu items enabled exactly when the row has a path.
@@ -197,6 +282,9 @@ private:
     ConnectionList m_connections;
     MenuRow m_menuRow;
     bool m_loadingSettings = false;
+    bool m_refreshing = false;
+    // Completions hold it weakly: those that arrive after the window has gone do nothing.
+    std::shared_ptr<char> m_alive = std::make_shared<char>();
 
     bool Creating = false;
     std::string ExeDir;
@@ -204,6 +292,9 @@ private:
     bool AutoRefresh = false;
     bool AlwaysTop = true;
     bool ShowInfo = false;
+    bool ShowIPv6 = false;
+    std::array<bool, static_cast<std::size_t>(OptionItem::Count)> m_options{};
+    std::array<std::function<void()>, static_cast<std::size_t>(OptionItem::Count)> m_optionChanged;
     std::unique_ptr<TImageListEx> SmallIcons;
     std::unique_ptr<TImageListEx> LargeIcons;
     std::string MsgSystemProcess;

@@ -3,12 +3,16 @@
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "list/Columns.h"
 #include "ui/ClipboardReport.h"
 #include "ui/HelpFile.h"
+#include "ui/ListExport.h"
 #include "ui/SystemProcessCheck.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/UnitFormProcInfo.h"
@@ -37,27 +41,72 @@ void TFormKestrel::bindCommandHandlers() {
     m_c.BTNHelp.setOnClick([this] { BTNHelpClick(); });
     m_c.BTNHomePage.setOnClick([this] { BTNHomePageClick(); });
     m_c.BTNUpdate.setOnClick([this] { BTNUpdateClick(); });
-    m_c.NProcInfo.setOnClick([this] { NProcInfoClick(); });
-    m_c.NEndProc.setOnClick([this] { NEndProcClick(); });
-    m_c.NCopy.setOnClick([this] { NCopyClick(); });
-    m_c.NLocate.setOnClick([this] { NLocateClick(); });
-    m_c.NProperty.setOnClick([this] { NPropertyClick(); });
+    item(ContextItem::NProcInfo).setOnClick([this] { NProcInfoClick(); });
+    item(ContextItem::NEndProc).setOnClick([this] { NEndProcClick(); });
+    item(ContextItem::NCloseConnection).setOnClick([this] { NCloseConnectionClick(); });
+    item(ContextItem::NCopy).setOnClick([this] { NCopyClick(); });
+    item(ContextItem::NExport).setOnClick([this] { NExportClick(); });
+    item(ContextItem::NLocate).setOnClick([this] { NLocateClick(); });
+    item(ContextItem::NProperty).setOnClick([this] { NPropertyClick(); });
 }
 
 void TFormKestrel::unbindCommandHandlers() {
     for (ui::Button* button : {&m_c.BTNEndPro, &m_c.BTNHelp, &m_c.BTNHomePage, &m_c.BTNUpdate})
         button->setOnClick({});
-    for (ui::MenuItem* item :
-         {&m_c.NProcInfo, &m_c.NEndProc, &m_c.NCopy, &m_c.NLocate, &m_c.NProperty})
-        item->setOnClick({});
+    for (ui::MenuItem* menuItem : m_c.PmTree)
+        menuItem->setOnClick({});
 }
 
 void TFormKestrel::prepareMenu(const TMyRec& row) {
     const bool hasPath = !row.ProcPath.empty();
-    m_c.NProcInfo.setEnabled(hasPath);
-    m_c.NEndProc.setEnabled(hasPath);
-    m_c.NLocate.setEnabled(hasPath);
-    m_c.NProperty.setEnabled(hasPath);
+    for (const ContextItem rowItem : {ContextItem::NProcInfo, ContextItem::NEndProc,
+                                      ContextItem::NLocate, ContextItem::NProperty})
+        item(rowItem).setEnabled(hasPath);
+    item(ContextItem::NCloseConnection).setEnabled(connectionClosable(row));
+}
+
+std::string CloseConnectionReason(os::CloseConnectionResult result) {
+    switch (result) {
+    case os::CloseConnectionResult::Closed:
+        return {};
+    case os::CloseConnectionResult::NotPermitted:
+        return "没有权限断开这个连接。";
+    case os::CloseConnectionResult::NotSupported:
+        return "系统不支持断开连接。";
+    case os::CloseConnectionResult::Gone:
+        return "这个连接已经不存在。";
+    case os::CloseConnectionResult::Failed:
+        break;
+    }
+    return "系统拒绝了请求。";
+}
+
+bool TFormKestrel::connectionClosable(const TMyRec& row) const {
+    // SYN sent (3) through last ACK (10): the states in which a connection exists.
+    const bool connected = row.Protocol == "TCP" && row.Socket.protocol == os::Protocol::Tcp &&
+                           row.Socket.state >= 3 && row.Socket.state <= 10;
+    return connected && m_services.canCloseConnection && m_services.closeConnection &&
+           m_services.canCloseConnection(row.Socket);
+}
+
+void TFormKestrel::NCloseConnectionClick() {
+    const RowHandle row = commandRow();
+    if (row == nullptr || !connectionClosable(row->Rec))
+        return;
+    // The question's modal loop may let a refresh change or delete the row: what is closed is
+    // the socket the row showed when the command ran. Its cookie keeps a newer connection on
+    // the same ports from being hit; one that has gone meanwhile is reported as gone.
+    const os::Endpoint socket = row->Rec.Socket;
+    if (m_c.Messages.askYesNo(MsgConfirmCloseConnection, ui::ApplicationTitle,
+                              ui::DefaultButton::No) != ui::Answer::Yes)
+        return;
+    const os::CloseConnectionResult result = m_services.closeConnection(socket);
+    if (result != os::CloseConnectionResult::Closed) {
+        m_c.Messages.showMessage(std::string(MsgCannotCloseConnection) + "\n" +
+                                 CloseConnectionReason(result));
+        return;
+    }
+    m_c.BTNRefresh.click();
 }
 
 namespace {
@@ -117,11 +166,11 @@ void TFormKestrel::VTSColumnClick(int column, ScreenPoint where) {
 }
 
 void TFormKestrel::VTSDblClick() {
-    m_c.NProcInfo.click();
+    item(ContextItem::NProcInfo).click();
 }
 
 void TFormKestrel::BTNEndProClick() {
-    m_c.NEndProc.click();
+    item(ContextItem::NEndProc).click();
 }
 
 void TFormKestrel::NEndProcClick() {
@@ -145,14 +194,39 @@ void TFormKestrel::NEndProcClick() {
         return;
 
     std::uint32_t pid = 0;
-    const os::EndProcessResult result = parsePid(pidText, pid) && m_services.endProcess
-                                            ? m_services.endProcess(pid, startTime)
-                                            : os::EndProcessResult::Failed;
-    if (result != os::EndProcessResult::Ended) {
+    if (!parsePid(pidText, pid) || !m_services.endProcess) {
         m_c.Messages.showMessage(MsgCannotEnd);
         return;
     }
-    m_c.BTNRefresh.click();
+    // Ending waits up to seconds for the process to go; the window goes on meanwhile.
+    auto result = std::make_shared<os::EndProcessResult>(os::EndProcessResult::Failed);
+    runAside(
+        [result, end = m_services.endProcess, pid, startTime] { *result = end(pid, startTime); },
+        [this, result](std::exception_ptr error) {
+            if (error || *result != os::EndProcessResult::Ended) {
+                m_c.Messages.showMessage(MsgCannotEnd);
+                return;
+            }
+            m_c.BTNRefresh.click();
+        });
+}
+
+void TFormKestrel::askFileManager(ShellRequests::FileManagerRequest request,
+                                  const std::string& path) {
+    std::function<bool()> job = m_commands.Shell->fileManagerJob(request, path);
+    if (!job) {
+        if (request == ShellRequests::FileManagerRequest::SelectItem)
+            m_commands.Shell->selectInFileManager(path);
+        else
+            m_commands.Shell->showProperties(path);
+        return;
+    }
+    auto taken = std::make_shared<bool>(false);
+    runAside([job = std::move(job), taken] { *taken = job(); },
+             [this, taken, request, path](std::exception_ptr error) {
+                 if ((error || !*taken) && m_commands.Shell != nullptr)
+                     m_commands.Shell->fileManagerRefused(request, path);
+             });
 }
 
 void TFormKestrel::NLocateClick() {
@@ -162,14 +236,14 @@ void TFormKestrel::NLocateClick() {
     const std::string path = row->Rec.ProcPath;
     if (!isExistingFile(path))
         return;
-    m_commands.Shell->selectInFileManager(path);
+    askFileManager(ShellRequests::FileManagerRequest::SelectItem, path);
 }
 
 void TFormKestrel::NPropertyClick() {
     const RowHandle row = commandRow();
     if (row == nullptr || m_commands.Shell == nullptr)
         return;
-    m_commands.Shell->showProperties(row->Rec.ProcPath);
+    askFileManager(ShellRequests::FileManagerRequest::ShowProperties, row->Rec.ProcPath);
 }
 
 void TFormKestrel::BTNHelpClick() {
@@ -201,6 +275,26 @@ void TFormKestrel::NCopyClick() {
     if (row == nullptr || m_commands.Clipboard == nullptr)
         return;
     m_commands.Clipboard->setText(BuildClipboardReport(row->Rec));
+}
+
+const char* const TFormKestrel::MsgCannotExport = "无法保存文件：%s";
+
+void TFormKestrel::NExportClick() {
+    if (m_commands.SaveDialog == nullptr)
+        return;
+    const std::string fileName = m_commands.SaveDialog->askSaveFileName("导出列表", "Kestrel.csv");
+    if (fileName.empty())
+        return;
+    // The dialog's modal loop may have let a refresh run: what is saved is what is shown now.
+    const std::string contents = exportList(m_c.VTS, exportFormatFor(fileName));
+    if (m_services.writeWholeFile && m_services.writeWholeFile(fileName, contents))
+        return;
+    const std::string_view text = MsgCannotExport;
+    const std::size_t at = text.find("%s");
+    std::string message(text.substr(0, at));
+    message += fileName;
+    message += text.substr(at + 2);
+    m_c.Messages.showMessage(message);
 }
 
 void TFormKestrel::NProcInfoClick() {

@@ -1,7 +1,9 @@
 // The kestrel-snapshot program as a user runs it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -178,47 +180,83 @@ TEST(KestrelSnapshotTest, PrintsOwnListenerAndUdpSocketAsTabSeparatedLines) {
     EXPECT_TRUE(foundUdp);
 }
 
+// A copy of this test program under `name` in a fresh folder, started to hold a loopback
+// listener; ended, reaped and removed with its folder when the object goes.
+class HeldListener {
+public:
+    explicit HeldListener(const std::string& name) {
+        char folderName[] = "/tmp/kestrel-odd-XXXXXX";
+        if (::mkdtemp(folderName) == nullptr)
+            return;
+        m_folder = folderName;
+        m_program = m_folder + "/" + name;
+        {
+            std::ifstream in("/proc/self/exe", std::ios::binary);
+            std::ofstream out(m_program, std::ios::binary);
+            out << in.rdbuf();
+        }
+        if (::chmod(m_program.c_str(), 0755) != 0)
+            return;
+        int toChild[2];
+        int fromChild[2];
+        // Close-on-exec, so that neither end outlives its use in the programs started here.
+        if (::pipe2(toChild, O_CLOEXEC) != 0)
+            return;
+        if (::pipe2(fromChild, O_CLOEXEC) != 0) {
+            ::close(toChild[0]);
+            ::close(toChild[1]);
+            return;
+        }
+        m_child = ::fork();
+        if (m_child == 0) {
+            ::dup2(toChild[0], 0);
+            ::dup2(fromChild[1], 1);
+            ::setenv("KESTREL_TEST_HOLD_LISTENER", "1", 1);
+            ::execl(m_program.c_str(), m_program.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        m_toChild = toChild[1];
+        char c;
+        while (m_child > 0 && ::read(fromChild[0], &c, 1) == 1 && c != '\n')
+            m_port += c;
+        ::close(fromChild[0]);
+    }
+    ~HeldListener() {
+        if (m_toChild >= 0)
+            ::close(m_toChild);
+        if (m_child > 0) {
+            int status = 0;
+            ::waitpid(m_child, &status, 0);
+        }
+        if (!m_program.empty())
+            ::unlink(m_program.c_str());
+        if (!m_folder.empty())
+            ::rmdir(m_folder.c_str());
+    }
+    HeldListener(const HeldListener&) = delete;
+    HeldListener& operator=(const HeldListener&) = delete;
+
+    const std::string& folder() const { return m_folder; }
+    const std::string& port() const { return m_port; } // empty when it did not start
+    pid_t pid() const { return m_child; }
+
+private:
+    std::string m_folder;
+    std::string m_program;
+    std::string m_port;
+    pid_t m_child = -1;
+    int m_toChild = -1;
+};
+
 TEST(KestrelSnapshotTest, OddCharactersInAPathAreEscapedOnOneLine) {
     ASSERT_FALSE(HoldListenerMode);
-    char folderName[] = "/tmp/kestrel-odd-XXXXXX";
-    ASSERT_NE(::mkdtemp(folderName), nullptr);
-    const std::string folder = folderName;
-    const std::string program = folder + "/odd\tname\\with\nbreak";
-    {
-        std::ifstream in("/proc/self/exe", std::ios::binary);
-        std::ofstream out(program, std::ios::binary);
-        out << in.rdbuf();
-    }
-    ASSERT_EQ(::chmod(program.c_str(), 0755), 0);
-
-    int toChild[2];
-    int fromChild[2];
-    // Close-on-exec, so that neither end outlives its use in the programs started here.
-    ASSERT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
-    ASSERT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::dup2(toChild[0], 0);
-        ::dup2(fromChild[1], 1);
-        ::setenv("KESTREL_TEST_HOLD_LISTENER", "1", 1);
-        ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    std::string port;
-    char c;
-    while (::read(fromChild[0], &c, 1) == 1 && c != '\n')
-        port += c;
-    const RunResult run = port.empty() ? RunResult{} : runSnapshot({});
-    ::close(toChild[1]);
-    ::close(fromChild[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ::unlink(program.c_str());
-    ::rmdir(folder.c_str());
-    ASSERT_FALSE(port.empty()) << "the listener did not start";
+    const HeldListener held("odd\tname\\with\nbreak");
+    ASSERT_FALSE(held.port().empty()) << "the listener did not start";
+    const std::string folder = held.folder();
+    const std::string port = held.port();
+    const RunResult run = runSnapshot({});
     ASSERT_EQ(run.status, 0) << run.err;
 
     std::istringstream lines(run.out);
@@ -229,11 +267,188 @@ TEST(KestrelSnapshotTest, OddCharactersInAPathAreEscapedOnOneLine) {
         ASSERT_EQ(f.size(), 11u) << line;
         if (f[0] == "TCP" && f[2] == "127.0.0.1" && f[3] == port) {
             found = true;
-            EXPECT_EQ(f[6], std::to_string(child));
+            EXPECT_EQ(f[6], std::to_string(held.pid()));
             EXPECT_EQ(f[8], folder + "/odd\\tname\\\\with\\nbreak");
         }
     }
     EXPECT_TRUE(found);
+
+    // The same path in the other formats: a quoted CSV field, a JSON string with its escapes.
+    const std::string pid = std::to_string(held.pid());
+    const RunResult csv = runSnapshot({"--format", "csv"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(csv.out.find("\r\nTCP,2,127.0.0.1," + port + ",0.0.0.0,0," + pid +
+                           ",\"odd\tname\\with\n"
+                           "break\",\"" +
+                           folder + "/odd\tname\\with\nbreak\","),
+              std::string::npos)
+        << csv.out;
+    const RunResult json = runSnapshot({"--format=json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("{\"protocol\":\"TCP\",\"state\":2,\"localAddress\":\"127.0.0.1\","
+                            "\"localPort\":" +
+                            port + ",\"remoteAddress\":\"0.0.0.0\",\"remotePort\":0,\"pid\":" +
+                            pid + ",\"name\":\"odd\\tname\\\\with\\nbreak\",\"path\":\"" + folder +
+                            "/odd\\tname\\\\with\\nbreak\","),
+              std::string::npos)
+        << json.out;
+}
+
+TEST(KestrelSnapshotTest, JsonTextIsUtf8WhateverThePathHolds) {
+    ASSERT_FALSE(HoldListenerMode);
+    // Valid Chinese text, a lone continuation byte, a cut sequence, an overlong "/", a
+    // surrogate, a quote and a control character.
+    const HeldListener held("网\x80x\xe4\xb8y\xc0\xafz\xed\xa0\x80\"\x01");
+    ASSERT_FALSE(held.port().empty()) << "the listener did not start";
+    const RunResult json = runSnapshot({"--format", "json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const std::string fffd = "\xEF\xBF\xBD";
+    const std::string name = "网" + fffd + "x" + fffd + fffd + "y" + fffd + fffd + "z" + fffd +
+                             fffd + fffd + "\\\"\\u0001";
+    EXPECT_NE(json.out.find("\"pid\":" + std::to_string(held.pid()) + ",\"name\":\"" + name +
+                            "\",\"path\":\"" + held.folder() + "/" + name + "\""),
+              std::string::npos)
+        << json.out;
+}
+
+// This test's own sockets: an IPv4 and an IPv6 listener and an IPv6 UDP socket on loopback.
+struct OwnSockets {
+    OwnSockets() {
+        tcp4 = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::bind(tcp4, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(tcp4, 4), 0);
+        tcp6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        udp6 = ::socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in6 b{};
+        b.sin6_family = AF_INET6;
+        b.sin6_addr = in6addr_loopback;
+        EXPECT_EQ(::bind(tcp6, reinterpret_cast<sockaddr*>(&b), sizeof b), 0);
+        EXPECT_EQ(::listen(tcp6, 4), 0);
+        EXPECT_EQ(::bind(udp6, reinterpret_cast<sockaddr*>(&b), sizeof b), 0);
+    }
+    ~OwnSockets() {
+        for (const int fd : {tcp4, tcp6, udp6})
+            ::close(fd);
+    }
+    static std::string portOf(int fd) {
+        sockaddr_storage s{};
+        socklen_t len = sizeof s;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&s), &len);
+        const std::uint16_t port = s.ss_family == AF_INET6
+                                       ? reinterpret_cast<sockaddr_in6*>(&s)->sin6_port
+                                       : reinterpret_cast<sockaddr_in*>(&s)->sin_port;
+        return std::to_string(ntohs(port));
+    }
+    int tcp4 = -1;
+    int tcp6 = -1;
+    int udp6 = -1;
+};
+
+TEST(KestrelSnapshotTest, Ipv6LinesOnlyWithTheOptionAndAfterTheIpv4Lines) {
+    const OwnSockets own;
+    const std::string pid = std::to_string(::getpid());
+    const std::string tcp6Port = OwnSockets::portOf(own.tcp6);
+    const std::string udp6Port = OwnSockets::portOf(own.udp6);
+    for (const bool ipv6 : {false, true}) {
+        SCOPED_TRACE(ipv6);
+        const RunResult run = ipv6 ? runSnapshot({"--ipv6"}) : runSnapshot({"--format", "tsv"});
+        ASSERT_EQ(run.status, 0) << run.err;
+        std::istringstream lines(run.out);
+        std::string line;
+        const std::vector<std::string> order{"TCP", "UDP", "TCPv6", "UDPv6"};
+        std::size_t last = 0;
+        bool foundTcp4 = false, foundTcp6 = false, foundUdp6 = false;
+        while (std::getline(lines, line)) {
+            const std::vector<std::string> f = fields(line);
+            ASSERT_EQ(f.size(), 11u) << line;
+            const auto at = std::find(order.begin(), order.end(), f[0]);
+            ASSERT_NE(at, order.end()) << line;
+            const auto rank = static_cast<std::size_t>(at - order.begin());
+            EXPECT_GE(rank, last) << line;
+            last = rank;
+            foundTcp4 |= f[0] == "TCP" && f[3] == OwnSockets::portOf(own.tcp4) && f[6] == pid;
+            if (f[6] == pid && f[0] == "TCPv6" && f[3] == tcp6Port) {
+                foundTcp6 = true;
+                EXPECT_EQ(line, "TCPv6\t2\t::1\t" + tcp6Port + "\t::\t0\t" + pid + "\t" + f[7] +
+                                    "\t" + f[8] + "\t" + f[9] + "\t" + f[10]);
+                EXPECT_EQ(f[7], "app_snapshot_test");
+            }
+            if (f[6] == pid && f[0] == "UDPv6" && f[3] == udp6Port) {
+                foundUdp6 = true;
+                EXPECT_EQ(f[1], "0");
+                EXPECT_EQ(f[2], "::1");
+                EXPECT_EQ(f[4], "");
+                EXPECT_EQ(f[5], "");
+            }
+        }
+        EXPECT_TRUE(foundTcp4);
+        EXPECT_EQ(foundTcp6, ipv6);
+        EXPECT_EQ(foundUdp6, ipv6);
+        if (!ipv6) {
+            EXPECT_LE(last, 1u) << "no IPv6 line without --ipv6";
+        }
+    }
+}
+
+TEST(KestrelSnapshotTest, CsvAndJsonCarryTheSameEndpoints) {
+    const OwnSockets own;
+    const std::string pid = std::to_string(::getpid());
+    const std::string tcp6Port = OwnSockets::portOf(own.tcp6);
+    const std::string udp6Port = OwnSockets::portOf(own.udp6);
+
+    const RunResult csv = runSnapshot({"--ipv6", "--format", "csv"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const std::string header = "protocol,state,localAddress,localPort,remoteAddress,remotePort,"
+                               "pid,name,path,description,company\r\n";
+    EXPECT_EQ(csv.out.substr(0, header.size()), header);
+    EXPECT_NE(csv.out.find("\r\nTCPv6,2,::1," + tcp6Port + ",::,0," + pid + ",app_snapshot_test,"),
+              std::string::npos);
+    EXPECT_NE(csv.out.find("\r\nUDPv6,0,::1," + udp6Port + ",,," + pid + ",app_snapshot_test,"),
+              std::string::npos);
+
+    const RunResult json = runSnapshot({"--format", "json", "--ipv6"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    ASSERT_GE(json.out.size(), 4u);
+    EXPECT_EQ(json.out.substr(0, 2), "[\n");
+    EXPECT_EQ(json.out.substr(json.out.size() - 3), "\n]\n");
+    // One object a line: as many as the CSV has records.
+    std::istringstream lines(json.out);
+    std::string line;
+    std::size_t objects = 0;
+    while (std::getline(lines, line)) {
+        if (line == "[" || line == "]")
+            continue;
+        ++objects;
+        EXPECT_EQ(line.substr(0, 3), "  {") << line;
+        EXPECT_TRUE(line.back() == '}' || line.substr(line.size() - 2) == "},") << line;
+    }
+    EXPECT_GT(objects, 2u);
+    EXPECT_NE(json.out.find("{\"protocol\":\"TCPv6\",\"state\":2,\"localAddress\":\"::1\","
+                            "\"localPort\":" +
+                            tcp6Port + ",\"remoteAddress\":\"::\",\"remotePort\":0,\"pid\":" + pid +
+                            ",\"name\":\"app_snapshot_test\",\"path\":\""),
+              std::string::npos);
+    EXPECT_NE(json.out.find("{\"protocol\":\"UDPv6\",\"state\":0,\"localAddress\":\"::1\","
+                            "\"localPort\":" +
+                            udp6Port +
+                            ",\"remoteAddress\":null,\"remotePort\":null,\"pid\":" + pid + ","),
+              std::string::npos);
+}
+
+TEST(KestrelSnapshotTest, BadFormatsFailWithOneLine) {
+    const std::vector<std::vector<std::string>> cases{
+        {"--format"}, {"--format", "xml"}, {"--format="}, {"--format", "JSON"}, {"--ipv6=1"}};
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args.back());
+        const RunResult run = runSnapshot(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        ASSERT_FALSE(run.err.empty());
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+    }
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 // libFuzzer target: the input is read as the byte stream each side of the helper's socket
-// receives. The helper's side reads request headers until one is refused; the parent's side
-// reads messages and their payloads, and a reply it accepts must encode back to the same bytes.
+// receives. The helper's side reads requests and their payloads until one is refused; the
+// parent's side reads messages and their payloads. A message either side accepts must encode
+// back to the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "helper/HelperProtocol.h"
 
@@ -13,9 +15,26 @@ using namespace helper;
 namespace {
 
 void helperSide(const std::uint8_t* data, std::size_t size) {
-    for (std::size_t at = 0; at + HeaderSize <= size; at += HeaderSize) {
-        if (!decodeHeader(data + at, Sender::Parent))
+    std::size_t at = 0;
+    while (size - at >= HeaderSize) {
+        const auto header = decodeHeader(data + at, Sender::Parent);
+        if (!header)
             return;
+        at += HeaderSize;
+        if (size - at < header->length)
+            return;
+        if (header->type == MessageType::CloseRequest) {
+            CloseRequest request;
+            if (!decodeCloseRequest(data + at, header->length, request))
+                return;
+            const auto again = encodeCloseRequest(request);
+            if (!again || again->size() != HeaderSize + header->length ||
+                std::memcmp(again->data(), data + at - HeaderSize, again->size()) != 0)
+                std::abort();
+        } else if (header->type != MessageType::ScanRequest) {
+            std::abort();
+        }
+        at += header->length;
     }
 }
 
@@ -32,7 +51,14 @@ void parentSide(const std::uint8_t* data, std::size_t size) {
         std::uint32_t flags = 0;
         FailReason reason{};
         ScanResult result;
+        CloseResult closed{};
         switch (header->type) {
+        case MessageType::CloseReply:
+            if (decodeCloseReply(payload, header->length, closed) &&
+                encodeCloseReply(closed) !=
+                    std::vector<std::uint8_t>(payload - HeaderSize, payload + header->length))
+                std::abort();
+            break;
         case MessageType::Hello:
             decodeHello(payload, header->length, flags);
             break;

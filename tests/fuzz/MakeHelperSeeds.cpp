@@ -56,5 +56,34 @@ int main(int argc, char** argv) {
                     join({encodeHello(HelloCapabilities), *reply,
                           encodeScanFailed(FailReason::TooLarge), *empty}));
     ok = ok && save(folder, "hello-hidden", encodeHello(HelloOthersHidden));
+    // Close requests for an IPv4 and a link-local IPv6 connection between scans, and the
+    // replies.
+    CloseRequest close4;
+    close4.local = {127, 0, 0, 1};
+    close4.remote = {127, 0, 0, 1};
+    close4.localPort = 40000;
+    close4.remotePort = 8080;
+    close4.cookie = 0x1234;
+    CloseRequest close6;
+    close6.family = 6;
+    close6.local = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    close6.remote = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+    close6.localPort = 0xFFFF;
+    close6.remotePort = 1;
+    close6.interfaceIndex = 2;
+    close6.cookie = ~std::uint64_t{0};
+    const auto request4 = encodeCloseRequest(close4);
+    const auto request6 = encodeCloseRequest(close6);
+    ok = ok && request4 && request6;
+    ok = ok && save(folder, "close-requests",
+                    join({*request4, encodeScanRequest(), *request6, *request4}));
+    ok =
+        ok &&
+        save(folder, "close-replies",
+             join({encodeHello(HelloCapabilities | HelloCanClose),
+                   encodeCloseReply(CloseResult::Closed),
+                   encodeCloseReply(CloseResult::NotPermitted), *empty,
+                   encodeCloseReply(CloseResult::Gone), encodeCloseReply(CloseResult::NotSupported),
+                   encodeCloseReply(CloseResult::Failed)}));
     return ok ? 0 : 1;
 }

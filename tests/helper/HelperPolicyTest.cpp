@@ -28,7 +28,10 @@ TEST(HelperPolicy, CapabilitySets) {
         {0, 0, false},
         {needed, 0, false},
         {1ull << CAP_SYS_PTRACE, 0, false},
-        {needed | 1ull << CAP_NET_ADMIN, 0, true},
+        {needed | 1ull << CAP_NET_ADMIN, 0, false},
+        {1ull << CAP_NET_ADMIN, 0, false},
+        {needed | 1ull << CAP_NET_ADMIN | 1ull << CAP_NET_RAW, 0, true},
+        {1ull << CAP_SYS_ADMIN, 0, true},
         {1ull << CAP_SETPCAP, 0, true},
         {1ull << 40, 0, true},
         {~0ull, 0, true},
@@ -38,6 +41,20 @@ TEST(HelperPolicy, CapabilitySets) {
     for (const Case& c : cases)
         EXPECT_EQ(capabilityRefusal(c.permitted, c.ambient).has_value(), c.refused)
             << std::hex << c.permitted << " " << c.ambient;
+}
+
+TEST(HelperPolicy, ClosesOnlyTheCallersOwnSockets) {
+    EXPECT_EQ(closeCapability(), 1ull << CAP_NET_ADMIN);
+    struct Case {
+        std::uint32_t caller;
+        std::uint32_t socket;
+        bool allowed;
+    } cases[] = {
+        {1000, 1000, true}, {1000, 1001, false}, {1000, 0, false},           {0, 1000, true},
+        {0, 0, true},       {65534, 0, false},   {1000, 0xFFFFFFFFu, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(mayClose(c.caller, c.socket), c.allowed) << c.caller << " " << c.socket;
 }
 
 TEST(HelperPolicy, ProcMountOptions) {

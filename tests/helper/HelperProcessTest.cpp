@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <grp.h>
 #include <linux/capability.h>
@@ -465,9 +466,10 @@ protected:
     std::string m_copy;
 };
 
-TEST_F(HelperCapabilities, RefusesMoreThanItsTwo) {
-    for (const char* caps : {"cap_dac_read_search,cap_sys_ptrace,cap_net_admin=ep", "cap_setpcap=p",
-                             "cap_dac_read_search,cap_sys_ptrace,cap_sys_admin=p"}) {
+TEST_F(HelperCapabilities, RefusesMoreThanItsThree) {
+    for (const char* caps :
+         {"cap_dac_read_search,cap_sys_ptrace,cap_net_admin,cap_net_raw=ep", "cap_setpcap=p",
+          "cap_dac_read_search,cap_sys_ptrace,cap_sys_admin=p"}) {
         SCOPED_TRACE(caps);
         ASSERT_TRUE(setcap(caps));
         EXPECT_EQ(asParent([&] {
@@ -557,6 +559,37 @@ TEST_F(HelperView, ItsTwoShowOtherUsersSockets) {
     EXPECT_EQ(asParent([&] { return scanFinds(HelloCapabilities, true); }), "");
     ASSERT_TRUE(setcap("-r"));
     EXPECT_EQ(asParent([&] { return scanFinds(0, false); }), "");
+}
+
+TEST_F(HelperView, CapNetAdminIsToldButNotEffective) {
+    ASSERT_TRUE(setcap("cap_dac_read_search,cap_net_admin,cap_sys_ptrace=ep"));
+    EXPECT_EQ(asParent([&] { return scanFinds(HelloCapabilities | HelloCanClose, true); }), "");
+    ASSERT_TRUE(setcap("cap_net_admin=ep"));
+    EXPECT_EQ(asParent([&] { return scanFinds(HelloCanClose, false); }), "");
+    // Between requests the helper holds cap_net_admin permitted only.
+    ASSERT_TRUE(setcap("cap_dac_read_search,cap_net_admin,cap_sys_ptrace=ep"));
+    EXPECT_EQ(asParent([&] {
+                  Started helper = startHelper(m_copy, {VersionArgument});
+                  if (!readHello(helper.fd))
+                      return std::string("no hello");
+                  std::ifstream status("/proc/" + std::to_string(helper.pid) + "/status");
+                  std::string line;
+                  std::string result = "no CapEff line";
+                  while (std::getline(status, line)) {
+                      if (line.starts_with("CapEff:") || line.starts_with("CapPrm:")) {
+                          const std::uint64_t bits = std::stoull(line.substr(8), nullptr, 16);
+                          const bool netAdmin = (bits >> CAP_NET_ADMIN) & 1u;
+                          if (line.starts_with("CapEff:"))
+                              result = netAdmin ? "cap_net_admin effective" : "";
+                          else if (!netAdmin)
+                              return std::string("cap_net_admin not permitted");
+                      }
+                  }
+                  ::close(helper.fd);
+                  waitExit(helper.pid, 15s);
+                  return result;
+              }),
+              "");
 }
 
 TEST_F(HelperView, FollowsHidepid) {

@@ -3,6 +3,7 @@
 // bytes given.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -113,6 +114,11 @@ TEST(HelperProtocol, HeadersEachSideMaySend) {
         {header(Magic, ProtocolVersion, reply, 0xffffffff), false, false},
         {header(Magic, ProtocolVersion, 0, 0), false, false},
         {header(Magic, ProtocolVersion, 5, 0), false, false},
+        {header(Magic, ProtocolVersion, 5, CloseRequestSize), true, false},
+        {header(Magic, ProtocolVersion, 5, CloseRequestSize + 1), false, false},
+        {header(Magic, ProtocolVersion, 6, 4), false, true},
+        {header(Magic, ProtocolVersion, 6, 0), false, false},
+        {header(Magic, ProtocolVersion, 7, 4), false, false},
         {header(Magic, ProtocolVersion, 0xffff, 4), false, false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -215,4 +221,105 @@ TEST(HelperProtocol, EncoderKeepsToTheLimits) {
     EXPECT_LE(full->size(), MaxMessage);
     EXPECT_TRUE(decodes(payloadOf(*full), back));
     EXPECT_EQ(back.sockets.size(), MaxSockets);
+}
+
+namespace {
+
+CloseRequest closeSample() {
+    CloseRequest request;
+    request.local = {127, 0, 0, 1};
+    request.remote = {127, 0, 0, 2};
+    request.localPort = 40001;
+    request.remotePort = 80;
+    request.cookie = 0x0102030405060708ull;
+    return request;
+}
+
+} // namespace
+
+TEST(HelperProtocol, CloseRequestRoundTripAndLayout) {
+    CloseRequest v6;
+    v6.family = 6;
+    v6.local = {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9};
+    v6.remote = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    v6.localPort = 0xFFFF;
+    v6.remotePort = 1;
+    v6.interfaceIndex = 7;
+    v6.cookie = ~0ull;
+    for (const CloseRequest& request : {closeSample(), v6}) {
+        const auto message = encodeCloseRequest(request);
+        ASSERT_TRUE(message);
+        ASSERT_EQ(message->size(), HeaderSize + CloseRequestSize);
+        const auto head = decodeHeader(message->data(), Sender::Parent);
+        ASSERT_TRUE(head);
+        EXPECT_EQ(head->type, MessageType::CloseRequest);
+        const std::vector<std::uint8_t> payload = payloadOf(*message);
+        CloseRequest back;
+        ASSERT_TRUE(decodeCloseRequest(payload.data(), payload.size(), back));
+        EXPECT_EQ(back, request);
+    }
+    // Family, three reserved bytes, local, remote, ports, interface, cookie; little-endian.
+    const std::vector<std::uint8_t> payload = payloadOf(*encodeCloseRequest(closeSample()));
+    EXPECT_EQ(payload[0], 4);
+    EXPECT_EQ(payload[4], 127);
+    EXPECT_EQ(payload[20 + 3], 2);
+    EXPECT_EQ(payload[36], 40001 & 0xff);
+    EXPECT_EQ(payload[44], 0x08);
+    EXPECT_EQ(payload[51], 0x01);
+}
+
+TEST(HelperProtocol, MalformedCloseRequestsAreRefused) {
+    const std::vector<std::uint8_t> good = payloadOf(*encodeCloseRequest(closeSample()));
+    CloseRequest back;
+    for (std::size_t length = 0; length < good.size(); ++length) {
+        const std::vector<std::uint8_t> cut(good.begin(),
+                                            good.begin() + static_cast<std::ptrdiff_t>(length));
+        EXPECT_FALSE(decodeCloseRequest(cut.data(), cut.size(), back)) << length;
+    }
+    struct Case {
+        std::size_t at;
+        std::uint8_t value;
+    } cases[] = {
+        {0, 0}, {0, 5},    {0, 10}, {0, 0xff}, // no such family
+        {1, 1}, {3, 0x80},                     // reserved bytes
+        {8, 1}, {19, 1},   {24, 1}, {35, 1},   // an IPv4 address longer than four bytes
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> bad = good;
+        bad[c.at] = c.value;
+        EXPECT_FALSE(decodeCloseRequest(bad.data(), bad.size(), back)) << c.at;
+    }
+    std::vector<std::uint8_t> noCookie = good;
+    std::fill(noCookie.end() - 8, noCookie.end(), 0);
+    EXPECT_FALSE(decodeCloseRequest(noCookie.data(), noCookie.size(), back));
+    // The encoder refuses what the decoder would.
+    CloseRequest request = closeSample();
+    request.cookie = 0;
+    EXPECT_FALSE(encodeCloseRequest(request));
+    request = closeSample();
+    request.local[4] = 1;
+    EXPECT_FALSE(encodeCloseRequest(request));
+    request = closeSample();
+    request.family = 2;
+    EXPECT_FALSE(encodeCloseRequest(request));
+}
+
+TEST(HelperProtocol, CloseReplies) {
+    for (CloseResult result : {CloseResult::Closed, CloseResult::NotPermitted,
+                               CloseResult::NotSupported, CloseResult::Gone, CloseResult::Failed}) {
+        const std::vector<std::uint8_t> message = encodeCloseReply(result);
+        ASSERT_TRUE(decodeHeader(message.data(), Sender::Helper));
+        const std::vector<std::uint8_t> payload = payloadOf(message);
+        CloseResult back{};
+        ASSERT_TRUE(decodeCloseReply(payload.data(), payload.size(), back));
+        EXPECT_EQ(back, result);
+    }
+    CloseResult back{};
+    for (std::uint32_t value : {0u, 6u, 0xffffffffu}) {
+        std::vector<std::uint8_t> payload(4);
+        putLe(payload, 0, value, 4);
+        EXPECT_FALSE(decodeCloseReply(payload.data(), payload.size(), back)) << value;
+    }
+    const std::vector<std::uint8_t> five(5, 1);
+    EXPECT_FALSE(decodeCloseReply(five.data(), five.size(), back));
 }

@@ -13,7 +13,7 @@ fi
 build=$1
 rights="$2/src/helper/InstallHelperRights.cmake"
 . "$(dirname "$0")/unprivileged_user.sh"
-caps='cap_dac_read_search,cap_sys_ptrace=ep'
+caps='cap_dac_read_search,cap_net_admin,cap_sys_ptrace=ep'
 
 cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 || fail "install failed"
 helper="$work/prefix/libexec/kestrel/kestrel-helper"

@@ -1,6 +1,7 @@
 // FillList and RefreshList over the in-memory list control with injected snapshots.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -38,10 +39,18 @@ protected:
                 throw std::runtime_error("no endpoint table");
             tcp = nextTcp;
             udp = nextUdp;
+            tcp6 = nextTcp6;
+            udp6 = nextUdp6;
         };
         h.tcpRecords = &tcp;
         h.udpRecords = &udp;
+        h.tcp6Records = &tcp6;
+        h.udp6Records = &udp6;
         h.showLocal = [this] { return showLocal; };
+        h.showIPv6 = [this] {
+            ++ipv6Reads;
+            return showIPv6;
+        };
         h.setNetCount = [this](std::size_t n) { netCount = n; };
         h.setAppCount = [this](std::size_t n) { appCount = n; };
         return h;
@@ -73,7 +82,13 @@ protected:
     std::vector<File_Rec> udp;
     std::vector<File_Rec> nextTcp;
     std::vector<File_Rec> nextUdp;
+    std::vector<File_Rec> tcp6;
+    std::vector<File_Rec> udp6;
+    std::vector<File_Rec> nextTcp6;
+    std::vector<File_Rec> nextUdp6;
     bool showLocal = true;
+    bool showIPv6 = false;
+    int ipv6Reads = 0;
     bool failSnapshot = false;
     int snapshots = 0;
     std::size_t netCount = 999;
@@ -420,3 +435,151 @@ TEST_F(ConnectionListTest, FillTwiceDoesNotDoubleTheRows) {
 }
 
 } // namespace
+
+namespace {
+
+// "protocol local:port>remote:port state mark" of every row in display order.
+std::vector<std::string> endpoints(const ListControl& list) {
+    std::vector<std::string> out;
+    for (RowHandle row = list.firstRow(); row; row = list.nextRow(row)) {
+        const TMyRec& r = row->Rec;
+        out.push_back(r.Protocol + " " + r.LocalAddr + ":" + r.LocalPort + ">" + r.RemoteAddr +
+                      ":" + r.RemotePort + " " + r.State + " " + r.Mark);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(ConnectionListTest, IPv6TablesBecomeRowsOnlyWithTheOption) {
+    nextTcp = {tcpRec("10", "0.0.0.0", "22", "0.0.0.0", "0", 2, "sshd")};
+    nextUdp = {udpRec("11", "0.0.0.0", "53", "dns")};
+    nextTcp6 = {tcpRec("10", "::", "22", "::", "0", 2, "sshd"),
+                tcpRec("12", "2001:db8::1", "443", "2001:db8::2", "50000", 5, "web6")};
+    nextUdp6 = {udpRec("13", "fe80::1%2", "546", "dhcp6")};
+    list.setSortColumn(ColumnProtocol);
+    list.setSortDirection(SortDirection::Ascending);
+
+    conn.FillList();
+    EXPECT_EQ(endpoints(list), (Strings{"TCP 0.0.0.0:22>0.0.0.0:0 监听 ", "UDP 0.0.0.0:53>:  "}))
+        << "off by default: the IPv6 tables are left out";
+    EXPECT_EQ(netCount, 2u);
+    EXPECT_EQ(appCount, 2u);
+
+    showIPv6 = true;
+    conn.RefreshList();
+    EXPECT_EQ(endpoints(list), (Strings{
+                                   "TCP 0.0.0.0:22>0.0.0.0:0 监听 ",
+                                   "TCPv6 :::22>:::0 监听 add",
+                                   "TCPv6 2001:db8::1:443>2001:db8::2:50000 已建立 add",
+                                   "UDP 0.0.0.0:53>:  ",
+                                   "UDPv6 fe80::1%2:546>:  add",
+                               }));
+    EXPECT_EQ(netCount, 5u);
+    EXPECT_EQ(appCount, 4u);
+
+    // A state change marks an IPv6 row as it marks an IPv4 one; a UDPv6 row keeps "add".
+    nextTcp6[1].State = 8;
+    conn.RefreshList();
+    EXPECT_EQ(endpoints(list), (Strings{
+                                   "TCP 0.0.0.0:22>0.0.0.0:0 监听 ",
+                                   "TCPv6 :::22>:::0 监听 ",
+                                   "TCPv6 2001:db8::1:443>2001:db8::2:50000 等待关闭 md",
+                                   "UDP 0.0.0.0:53>:  ",
+                                   "UDPv6 fe80::1%2:546>:  add",
+                               }));
+
+    showIPv6 = false;
+    conn.RefreshList();
+    EXPECT_EQ(endpoints(list), (Strings{"TCP 0.0.0.0:22>0.0.0.0:0 监听 ", "UDP 0.0.0.0:53>:  "}))
+        << "turned off, a refresh removes the IPv6 rows and keeps the others' marks";
+    EXPECT_EQ(netCount, 2u);
+    EXPECT_EQ(appCount, 2u);
+
+    showIPv6 = true;
+    conn.FillList();
+    EXPECT_EQ(list.rowCount(), 5u) << "a fill with the option on makes IPv6 rows too";
+    for (RowHandle row : rows())
+        EXPECT_EQ(row->Rec.Mark, "");
+    EXPECT_EQ(list.selectedRow()->Rec.Protocol, "TCP") << "IPv4 rows are made first";
+}
+
+TEST_F(ConnectionListTest, IPv6RowsMatchOnlyIPv6RecordsOfTheirProtocol) {
+    showIPv6 = true;
+    // The same texts in every table: each row must survive by its own table only.
+    nextTcp = {tcpRec("10", "::1", "7000", "::1", "7001", 5, "a")};
+    nextTcp6 = {tcpRec("10", "::1", "7000", "::1", "7001", 5, "a")};
+    nextUdp = {udpRec("10", "::1", "7000", "a")};
+    nextUdp6 = {udpRec("10", "::1", "7000", "a")};
+    conn.FillList();
+    ASSERT_EQ(list.rowCount(), 4u);
+    const std::vector<RowHandle> before = rows();
+
+    nextTcp.clear();
+    nextUdp6.clear();
+    conn.RefreshList();
+    std::vector<std::string> protocols;
+    for (RowHandle row : rows())
+        protocols.push_back(row->Rec.Protocol + "/" + row->Rec.Mark);
+    std::sort(protocols.begin(), protocols.end());
+    EXPECT_EQ(protocols, (Strings{"TCPv6/", "UDP/"}));
+    for (RowHandle row : rows())
+        EXPECT_NE(std::find(before.begin(), before.end(), row), before.end())
+            << "the survivors are the rows made before";
+}
+
+TEST_F(ConnectionListTest, LoopbackTestCoversTcpFromColonColonOneToColonColonOne) {
+    showIPv6 = true;
+    showLocal = false;
+    nextTcp6 = {
+        tcpRec("1", "::1", "7000", "::1", "7001", 5, "hidden"),
+        tcpRec("2", "::1", "7001", "::1", "7000", 5, "hidden2"),
+        tcpRec("3", "::1", "7000", "::", "0", 2, "listener"),
+        tcpRec("4", "::1", "7002", "2001:db8::2", "80", 5, "outward"),
+        tcpRec("5", "::ffff:127.0.0.1", "7003", "::1", "80", 5, "mixed"),
+    };
+    nextTcp = {tcpRec("6", "127.0.0.1", "7004", "::1", "80", 5, "crossed")};
+    nextUdp6 = {udpRec("7", "::1", "7005", "udp")};
+    conn.FillList();
+    std::vector<std::string> names;
+    for (RowHandle row : rows())
+        names.push_back(row->Rec.ProcName);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (Strings{"crossed", "listener", "mixed", "outward", "udp"}));
+    EXPECT_EQ(appCount, 7u) << "hidden loopback rows still count their programs";
+
+    showLocal = true;
+    conn.RefreshList();
+    EXPECT_EQ(list.rowCount(), 7u);
+    std::vector<std::string> added;
+    for (RowHandle row : rows())
+        if (row->Rec.Mark == "add")
+            added.push_back(row->Rec.ProcName);
+    std::sort(added.begin(), added.end());
+    EXPECT_EQ(added, (Strings{"hidden", "hidden2"})) << "shown again, they come as new rows";
+    showLocal = false;
+    conn.RefreshList();
+    EXPECT_EQ(list.rowCount(), 5u) << "turned off again, the ::1 connections go";
+}
+
+TEST_F(ConnectionListTest, ShowIPv6IsReadOncePerFillAndRefresh) {
+    nextTcp6 = {tcpRec("1", "::1", "7000", "::", "0", 2, "a")};
+    conn.FillList();
+    EXPECT_EQ(ipv6Reads, 1);
+    conn.RefreshList();
+    EXPECT_EQ(ipv6Reads, 2);
+
+    // Without the hook (or the tables) nothing of IPv6 is shown.
+    ConnectionListHooks bare = hooks();
+    bare.showIPv6 = {};
+    MemoryListControl other;
+    ConnectionList plain(other, bare);
+    plain.FillList();
+    EXPECT_EQ(other.rowCount(), 0u);
+    bare.showIPv6 = [] { return true; };
+    bare.tcp6Records = nullptr;
+    bare.udp6Records = nullptr;
+    ConnectionList noTables(other, bare);
+    noTables.RefreshList();
+    EXPECT_EQ(other.rowCount(), 0u);
+}

@@ -82,6 +82,43 @@ TEST(MakeRow, UdpRowLeavesStateAndRemoteEmpty) {
         EXPECT_EQ(VTSGetText(row, column), "") << column;
 }
 
+TEST(MakeRow, IPv6RowsNameTheirProtocolAndOtherwiseFollowTheirIPv4Kind) {
+    struct Case {
+        RowProtocol protocol;
+        const char* text;
+        bool tcp;
+    };
+    const Case cases[] = {
+        {RowProtocol::Tcp, "TCP", true},
+        {RowProtocol::Udp, "UDP", false},
+        {RowProtocol::Tcp6, "TCPv6", true},
+        {RowProtocol::Udp6, "UDPv6", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(protocolText(c.protocol), c.text);
+        TMyRec row;
+        makeRow(row, record(5, "fe80::1%3", "5000", "2001:db8::2", "80", "a", "/usr/bin/a"),
+                c.protocol, "add");
+        EXPECT_EQ(row.Protocol, c.text);
+        EXPECT_EQ(row.LocalAddr, "fe80::1%3");
+        EXPECT_EQ(row.State, c.tcp ? "已建立" : "");
+        EXPECT_EQ(row.RemoteAddr, c.tcp ? "2001:db8::2" : "");
+        EXPECT_EQ(row.RemotePort, c.tcp ? "80" : "");
+        EXPECT_EQ(VTSGetText(row, ColumnProtocol), c.text);
+        EXPECT_EQ(row.Mark, "add");
+    }
+    // Sorted by protocol, IPv6 rows follow the IPv4 rows of their protocol.
+    TMyRec tcp, tcp6, udp, udp6;
+    tcp.Protocol = "TCP";
+    tcp6.Protocol = "TCPv6";
+    udp.Protocol = "UDP";
+    udp6.Protocol = "UDPv6";
+    EXPECT_LT(compareRows(tcp, tcp6, ColumnProtocol), 0);
+    EXPECT_LT(compareRows(tcp6, udp, ColumnProtocol), 0);
+    EXPECT_LT(compareRows(udp, udp6, ColumnProtocol), 0);
+}
+
 TEST(DescriptionRule, PathDecidesThenExactSystemName) {
     const struct {
         const char* name;
@@ -203,6 +240,7 @@ TMyRec fullRow() {
     row.FileDesc = "D";
     row.Company = "C";
     row.Mark = "M";
+    row.RemoteHost = "H";
     return row;
 }
 
@@ -228,7 +266,8 @@ TEST(Columns, CellTextAndWhichColumnsCompare) {
         {ColumnDescription, "D", true},
         {ColumnCompany, "C", true},
         {ColumnMark, "M", false},
-        {14, "", false},
+        {ColumnRemoteHost, "H", true},
+        {AllColumnCount, "", false},
         {1000, "", false},
     };
     TMyRec other; // every text empty, so it sorts before `row` wherever a column compares

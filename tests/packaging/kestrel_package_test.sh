@@ -53,7 +53,7 @@ echo "ok: package contents; AppStream file valid"
 installed=yes
 apt-get -o DPkg::Lock::Timeout=120 install -y -qq "$deb" >"$work/apt-install.log" 2>&1 ||
   fail "apt-get install failed"
-getcap /usr/libexec/kestrel/kestrel-helper | grep -q 'cap_dac_read_search,cap_sys_ptrace=ep' ||
+getcap /usr/libexec/kestrel/kestrel-helper | grep -q 'cap_dac_read_search,cap_net_admin,cap_sys_ptrace=ep' ||
   fail "postinst did not set the capabilities: $(getcap /usr/libexec/kestrel/kestrel-helper)"
 start_root_listener
 line=$(listener_line /usr/bin/kestrel-snapshot)

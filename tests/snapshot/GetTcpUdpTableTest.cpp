@@ -351,6 +351,18 @@ TEST_F(SnapshotTest, Ipv6RecordsAreKeptApartFromTheShownOnes) {
     ASSERT_EQ(TcpRecords.size(), 1u);
     EXPECT_EQ(TcpRecords[0].LocalAddr, "127.0.0.1");
     ASSERT_EQ(UdpRecords.size(), 1u);
+    ASSERT_EQ(Tcp6Records.size(), 2u);
+    EXPECT_EQ(Tcp6Records[0].LocalPort, "8443");
+    EXPECT_EQ(Tcp6Records[1].LocalPort, "8444");
+    ASSERT_EQ(Udp6Records.size(), 1u);
+    EXPECT_EQ(Udp6Records[0].LocalPort, "5353");
+
+    // The next snapshot replaces the IPv6 tables as it does the others.
+    FakeOs::setTcpTable(FakeOs::tcpEndpoints({}));
+    FakeOs::setUdpTable(FakeOs::udpEndpoints({}));
+    GetTcpUdpTable();
+    EXPECT_TRUE(Tcp6Records.empty());
+    EXPECT_TRUE(Udp6Records.empty());
 }
 
 TEST_F(SnapshotTest, WhatTheSystemToldOfASocketReachesItsRecord) {

@@ -342,15 +342,21 @@ TEST(HelpFile, TheHelpDocumentCoversTheWindow) {
                                "自动刷新",
                                "始终保持在其他窗口前端",
                                "显示文件详细信息",
+                               "选项",
+                               "显示IPv6连接",
+                               "解析主机名",
+                               "显示流量",
+                               "[Options]",
                                "进程信息",
                                "结束进程",
+                               "断开连接",
                                "拷贝到剪贴板",
                                "定位文件",
                                "属性",
                                "进程详细信息",
                                "kestrel-snapshot",
                                "setcap",
-                               "cap_dac_read_search,cap_sys_ptrace"})
+                               "cap_dac_read_search,cap_net_admin,cap_sys_ptrace"})
         EXPECT_NE(help.find(needed), std::string::npos) << needed;
 }
 

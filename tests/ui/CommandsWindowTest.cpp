@@ -6,6 +6,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,16 @@ File_Rec record(int state, const char* localPort, const char* pid, const char* n
     r.FileDesc = std::string(name) + " description";
     r.Company = "Example";
     r.ProcStartTime = startTime;
+    // The socket a snapshot would tell: ports as numbers, a cookie of its own.
+    r.Socket.protocol = state == 0 ? os::Protocol::Udp : os::Protocol::Tcp;
+    r.Socket.state = static_cast<std::uint32_t>(state);
+    r.Socket.localAddr = {10, 0, 0, 5};
+    r.Socket.localPort = static_cast<std::uint16_t>(std::stoi(localPort));
+    if (state != 0) {
+        r.Socket.remoteAddr = {10, 0, 0, 9};
+        r.Socket.remotePort = 443;
+    }
+    r.Socket.cookie = 0x10000 + r.Socket.localPort;
     return r;
 }
 
@@ -120,16 +131,21 @@ protected:
                                             "/lib/systemd"};
         };
         s.enableDebugPrivilege = [] { return false; };
-        s.snapshot.takeSnapshot = [this] {
+        s.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
-            tcp = nextTcp;
-            udp = nextUdp;
+            snapshot.Tcp = nextTcp;
+            snapshot.Udp = nextUdp;
         };
-        s.snapshot.tcpRecords = &tcp;
-        s.snapshot.udpRecords = &udp;
         s.endProcess = [this](std::uint32_t pid, std::uint64_t startTime) {
             endCalls.push_back({pid, startTime});
+            if (endThrows)
+                throw std::runtime_error("no such process");
             return endResult;
+        };
+        s.canCloseConnection = [this](const os::Endpoint& e) { return canClose(e); };
+        s.closeConnection = [this](const os::Endpoint& e) {
+            closeCalls.push_back(e);
+            return closeResult;
         };
         form = std::make_unique<TFormKestrel>(w.controls(), std::move(s));
         form->SetCommandComponents({&menu, &shell, &clipboard, &dialogs});
@@ -150,15 +166,20 @@ protected:
         w.VTS.selectRow(row);
         w.VTS.setFocusedRow(row);
     }
-    // The user's events, each through the event loop's boundary.
+    // The user's events, each through the event loop's boundary; then the loop runs until the
+    // work they started is done.
     void rightClick(RowHandle row, ScreenPoint where = {300, 200}) {
         if (row != nullptr) {
             w.VTS.selectRow(row);
             w.VTS.setFocusedRow(row);
         }
         ui::dispatchEvent(w.Messages, [&] { form->VTSGetPopupMenu(row, 1, where); });
+        w.Worker.runAll();
     }
-    void event(const std::function<void()>& handler) { ui::dispatchEvent(w.Messages, handler); }
+    void event(const std::function<void()>& handler) {
+        ui::dispatchEvent(w.Messages, handler);
+        w.Worker.runAll();
+    }
 
     std::vector<bool> rowItemsEnabled() const {
         return {w.NProcInfo.enabled(), w.NEndProc.enabled(), w.NLocate.enabled(),
@@ -172,10 +193,15 @@ protected:
     FakeShell shell;
     FakeClipboard clipboard;
     FakeProcInfoDialogs dialogs;
-    std::vector<File_Rec> nextTcp, nextUdp, tcp, udp;
+    std::vector<File_Rec> nextTcp, nextUdp;
     int snapshots = 0;
     std::vector<EndCall> endCalls;
     os::EndProcessResult endResult = os::EndProcessResult::Ended;
+    bool endThrows = false;
+    FakeMenuItem& closeItem = w.NCloseConnection;
+    std::function<bool(const os::Endpoint&)> canClose = [](const os::Endpoint&) { return true; };
+    std::vector<os::Endpoint> closeCalls;
+    os::CloseConnectionResult closeResult = os::CloseConnectionResult::Closed;
     std::unique_ptr<TFormKestrel> form;
 };
 
@@ -319,6 +345,7 @@ TEST_F(CommandsTest, RowRemovedWhileTheQuestionIsOpenIsNotRead) {
     w.Messages.whileOpen = [this] {
         nextTcp.erase(nextTcp.begin() + 1);
         w.BTNRefresh.click();
+        w.Worker.runAll();
     };
     w.Messages.answers = {ui::Answer::Yes};
     event([&] { w.NEndProc.click(); });
@@ -439,6 +466,7 @@ TEST_F(CommandsTest, ChoosingAnItemAfterARefreshRemovedItsRowDoesNothing) {
     menu.choose = [this] {
         nextTcp.erase(nextTcp.begin());
         w.BTNRefresh.click();
+        w.Worker.runAll();
         w.NEndProc.click();
     };
     rightClick(rowOf("browser"));
@@ -523,6 +551,7 @@ TEST_F(CommandsTest, MenuCommandsDoNothingOnceARefreshRemovedTheirRow) {
         menu.choose = [&] {
             nextTcp.erase(nextTcp.begin());
             w.BTNRefresh.click();
+            w.Worker.runAll();
             ASSERT_EQ(rowOf("vanishing"), nullptr);
             ASSERT_NE(w.VTS.focusedRow(), nullptr);
             focus("sshd");
@@ -567,4 +596,252 @@ TEST_F(CommandsTest, TheManageColumnsMenuActsOnItsRow) {
     EXPECT_NE(clipboard.content.find("PID:1200\r\n"), std::string::npos);
 }
 
+TEST_F(CommandsTest, ACommandDuringARefreshActsOnTheFocusedRowAsItIsThen) {
+    focus("sshd");
+    // The snapshot in flight no longer has sshd; until it is merged, sshd's row is shown.
+    nextTcp.erase(nextTcp.begin() + 1);
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_TRUE(form->refreshing());
+    ASSERT_NE(rowOf("sshd"), nullptr);
+    ui::dispatchEvent(w.Messages, [this] { w.NCopy.click(); });
+    EXPECT_EQ(clipboard.content, BuildClipboardReport(rowOf("sshd")->Rec));
+    focus("server");
+    ui::dispatchEvent(w.Messages, [this] { form->VTSDblClick(); });
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].front(), "server");
+
+    w.Worker.runAll();
+    EXPECT_EQ(rowOf("sshd"), nullptr);
+    EXPECT_EQ(w.VTS.focusedRow(), rowOf("server"));
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(CommandsTest, EndingAProcessRunsOnTheWorkerThenRefreshes) {
+    struct Case {
+        const char* name;
+        os::EndProcessResult result;
+        bool throws;
+        bool refreshed;
+    };
+    const Case cases[] = {
+        {"ended", os::EndProcessResult::Ended, false, true},
+        {"refused", os::EndProcessResult::Failed, false, false},
+        {"error", os::EndProcessResult::Ended, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        endCalls.clear();
+        w.Messages.messages.clear();
+        endResult = c.result;
+        endThrows = c.throws;
+        focus("browser");
+        const int snapshotsBefore = snapshots;
+        ui::dispatchEvent(w.Messages, [this] { w.BTNEndPro.click(); });
+        // Nothing waits on the window's thread: the end is the worker's.
+        EXPECT_TRUE(endCalls.empty());
+        ASSERT_EQ(w.Worker.pending(), 1u);
+        EXPECT_TRUE(w.BTNRefresh.enabled());
+        ASSERT_TRUE(w.Worker.complete());
+        ASSERT_EQ(endCalls.size(), 1u);
+        EXPECT_EQ(endCalls[0].pid, 1200u);
+        EXPECT_EQ(w.Worker.pending(), c.refreshed ? 1u : 0u);
+        EXPECT_EQ(w.Messages.messages, c.refreshed ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{MsgCannotEnd});
+        w.Worker.runAll();
+        EXPECT_EQ(snapshots, snapshotsBefore + (c.refreshed ? 1 : 0));
+        EXPECT_TRUE(w.Messages.errors.empty());
+    }
+    endThrows = false;
+}
+
+TEST_F(CommandsTest, TheRefreshAfterAnEndStartsNothingWhileARefreshIsInFlight) {
+    focus("browser");
+    ui::dispatchEvent(w.Messages, [this] { w.BTNEndPro.click(); });
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_EQ(w.Worker.pending(), 2u);
+    ASSERT_TRUE(w.Worker.complete()); // the end: its refresh finds one in flight
+    EXPECT_EQ(w.Worker.pending(), 1u);
+    EXPECT_EQ(w.Worker.started, 2);
+    w.Worker.runAll();
+    EXPECT_TRUE(w.BTNRefresh.enabled());
+    EXPECT_TRUE(w.Messages.messages.empty());
+}
+
+// A shell whose file manager is asked on the worker.
+class SlowShell : public FakeShell {
+public:
+    std::function<bool()> fileManagerJob(FileManagerRequest request,
+                                         const std::string& path) override {
+        return [this, request, path] {
+            asked.emplace_back(request, path);
+            return taken;
+        };
+    }
+    void fileManagerRefused(FileManagerRequest request, const std::string& path) override {
+        refused.emplace_back(request, path);
+    }
+    bool taken = true;
+    std::vector<std::pair<FileManagerRequest, std::string>> asked, refused;
+};
+
+TEST_F(CommandsTest, TheFileManagerIsAskedOnTheWorkerAndItsRefusalHandledHere) {
+    TempDir files;
+    writeTextFile(files.file("tool"), "#!/bin/sh\n");
+    rowOf("server")->Rec.ProcPath = files.file("tool");
+    SlowShell slow;
+    form->SetCommandComponents({&menu, &slow, &clipboard, &dialogs});
+    using Request = ShellRequests::FileManagerRequest;
+    struct Case {
+        const char* name;
+        ui::MenuItem& item;
+        Request request;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"locate taken", w.NLocate, Request::SelectItem, true},
+        {"locate refused", w.NLocate, Request::SelectItem, false},
+        {"properties taken", w.NProperty, Request::ShowProperties, true},
+        {"properties refused", w.NProperty, Request::ShowProperties, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        slow.asked.clear();
+        slow.refused.clear();
+        slow.taken = c.taken;
+        focus("server");
+        ui::dispatchEvent(w.Messages, [&c] { c.item.click(); });
+        EXPECT_TRUE(slow.asked.empty());
+        ASSERT_EQ(w.Worker.pending(), 1u);
+        w.Worker.runAll();
+        const std::vector<std::pair<Request, std::string>> expected{
+            {c.request, files.file("tool")}};
+        EXPECT_EQ(slow.asked, expected);
+        const std::vector<std::pair<Request, std::string>> none;
+        EXPECT_EQ(slow.refused, c.taken ? none : expected);
+        EXPECT_TRUE(slow.selected.empty());
+        EXPECT_TRUE(slow.properties.empty());
+    }
+}
+
 } // namespace
+
+TEST_F(CommandsTest, CloseConnectionIsEnabledForConnectedTcpRowsOnly) {
+    EXPECT_EQ(closeItem.caption(), "断开连接");
+    EXPECT_FALSE(closeItem.enabled()) << "no row prepared yet";
+    // MIB_TCP_STATE numbers: 3 SYN sent ... 10 last ACK are connections.
+    for (int state = 1; state <= 12; ++state) {
+        nextTcp[0] = record(state, "40001", "1200", "browser", "/opt/browser/browser", 777001);
+        event([&] { w.BTNRefresh.click(); });
+        rightClick(rowOf("browser"));
+        EXPECT_EQ(closeItem.enabled(), state >= 3 && state <= 10) << state;
+    }
+    rightClick(rowOf("resolver"));
+    EXPECT_FALSE(closeItem.enabled()) << "UDP";
+    rightClick(rowOf("System"));
+    EXPECT_TRUE(closeItem.enabled()) << "a connection without a path is still a connection";
+    // A connection the system cannot close (an IPv6 row on Windows).
+    canClose = [](const os::Endpoint& e) { return e.localPort != 40002; };
+    rightClick(rowOf("System"));
+    EXPECT_FALSE(closeItem.enabled());
+    event([&] { closeItem.click(); });
+    EXPECT_TRUE(closeCalls.empty());
+    EXPECT_TRUE(w.Messages.questions.empty());
+}
+
+TEST_F(CommandsTest, CloseConnectionAsksWithNoAsDefaultThenClosesAndRefreshes) {
+    for (const ui::Answer answer : {ui::Answer::No, ui::Answer::Yes}) {
+        closeCalls.clear();
+        w.Messages.questions.clear();
+        w.Messages.answers = {answer};
+        const int before = snapshots;
+        menu.choose = [this] { closeItem.click(); };
+        rightClick(rowOf("browser"));
+        ASSERT_EQ(w.Messages.questions.size(), 1u);
+        EXPECT_EQ(w.Messages.questions[0].text, "确定要断开这个连接吗?");
+        EXPECT_EQ(w.Messages.questions[0].caption, "Kestrel");
+        EXPECT_EQ(w.Messages.questions[0].defaultButton, ui::DefaultButton::No);
+        if (answer == ui::Answer::No) {
+            EXPECT_TRUE(closeCalls.empty());
+            EXPECT_EQ(snapshots, before);
+            continue;
+        }
+        ASSERT_EQ(closeCalls.size(), 1u);
+        EXPECT_EQ(closeCalls[0], nextTcp[0].Socket) << "exactly the row's socket";
+        EXPECT_EQ(snapshots, before + 1) << "refreshed";
+        EXPECT_TRUE(w.Messages.messages.empty());
+    }
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(CommandsTest, RefusedCloseNamesTheReasonAndDoesNotRefresh) {
+    const struct Case {
+        os::CloseConnectionResult result;
+        const char* reason;
+    } cases[] = {
+        {os::CloseConnectionResult::NotPermitted, "没有权限断开这个连接。"},
+        {os::CloseConnectionResult::NotSupported, "系统不支持断开连接。"},
+        {os::CloseConnectionResult::Gone, "这个连接已经不存在。"},
+        {os::CloseConnectionResult::Failed, "系统拒绝了请求。"},
+    };
+    for (const Case& c : cases) {
+        closeResult = c.result;
+        w.Messages.messages.clear();
+        w.Messages.answers = {ui::Answer::Yes};
+        focus("browser");
+        const int before = snapshots;
+        event([&] {
+            form->VTSGetPopupMenu(rowOf("browser"), 1, {1, 1});
+            closeItem.click();
+        });
+        EXPECT_EQ(w.Messages.messages,
+                  std::vector<std::string>{std::string("无法断开连接!\n") + c.reason});
+        EXPECT_EQ(snapshots, before);
+    }
+}
+
+TEST_F(CommandsTest, CloseReadsTheRowWhenTheCommandRuns) {
+    // The item was prepared for browser; the focus moved to sshd's row meanwhile, and a click
+    // from code acts on the focused row as it is then.
+    rightClick(rowOf("browser"));
+    nextTcp[1] = record(5, "22", "101", "sshd", "/usr/sbin/sshd", 5000);
+    event([&] { w.BTNRefresh.click(); });
+    focus("sshd");
+    w.Messages.answers = {ui::Answer::Yes};
+    event([&] { closeItem.click(); });
+    ASSERT_EQ(closeCalls.size(), 1u);
+    EXPECT_EQ(closeCalls[0].localPort, 22);
+    EXPECT_EQ(closeCalls[0].state, 5u);
+
+    // While the question is open a refresh finds a newer connection on the same ports (another
+    // cookie): what is closed is the socket the row showed when the command ran, which the
+    // system then reports as gone.
+    closeCalls.clear();
+    const std::uint64_t asked = rowOf("browser")->Rec.Socket.cookie;
+    w.Messages.whileOpen = [this] {
+        nextTcp[0].Socket.cookie = 0x99999;
+        w.BTNRefresh.click();
+    };
+    w.Messages.answers = {ui::Answer::Yes};
+    closeResult = os::CloseConnectionResult::Gone;
+    focus("browser");
+    event([&] { closeItem.click(); });
+    ASSERT_EQ(closeCalls.size(), 1u);
+    EXPECT_EQ(closeCalls[0].cookie, asked);
+    EXPECT_EQ(rowOf("browser")->Rec.Socket.cookie, 0x99999u) << "the row follows the snapshot";
+    EXPECT_EQ(w.Messages.messages.size(), 1u);
+
+    // A refresh during the question that removes the row: nothing of the row is read later.
+    closeCalls.clear();
+    w.Messages.messages.clear();
+    w.Messages.whileOpen = [this] {
+        nextTcp.erase(nextTcp.begin());
+        w.BTNRefresh.click();
+    };
+    w.Messages.answers = {ui::Answer::Yes};
+    focus("browser");
+    event([&] { closeItem.click(); });
+    EXPECT_EQ(rowOf("browser"), nullptr);
+    ASSERT_EQ(closeCalls.size(), 1u);
+    EXPECT_EQ(closeCalls[0].cookie, 0x99999u);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}

@@ -36,12 +36,30 @@ void FakeWindow::setStayOnTop(bool stayOnTop) {
     topmost = stayOnTop;
 }
 
-TFormKestrelControls FakeKestrelWindow::controls() {
+TFormKestrelControls FakeKestrelWindow::controls(ui::Worker* worker) {
     return TFormKestrelControls{
-        Form,          VTS,         LabAppCount, LabNetCount, Label5,    EFilter,
-        BTNHelp,       BTNUpdate,   BTNHomePage, BTNRefresh,  BTNEndPro, CBShowLocal,
-        CBAutoRefresh, CBAlwaysTop, CBShowInfo,  Timer1,      NProcInfo, NEndProc,
-        NCopy,         NLocate,     NProperty,   Messages,
+        .Form = Form,
+        .VTS = VTS,
+        .LabAppCount = LabAppCount,
+        .LabNetCount = LabNetCount,
+        .Label5 = Label5,
+        .EFilter = EFilter,
+        .BTNOptions = BTNOptions,
+        .BTNHelp = BTNHelp,
+        .BTNUpdate = BTNUpdate,
+        .BTNHomePage = BTNHomePage,
+        .BTNRefresh = BTNRefresh,
+        .BTNEndPro = BTNEndPro,
+        .CBShowLocal = CBShowLocal,
+        .CBAutoRefresh = CBAutoRefresh,
+        .CBAlwaysTop = CBAlwaysTop,
+        .CBShowInfo = CBShowInfo,
+        .Timer1 = Timer1,
+        .PmTree = {&NProcInfo, &NEndProc, &NCloseConnection, &NCopy, &NExport, &NLocate,
+                   &NProperty},
+        .PmOptions = {&ShowIPv6, &ResolveNames, &ShowTraffic},
+        .Messages = Messages,
+        .Worker = worker ? *worker : Worker,
     };
 }
 
@@ -55,4 +73,39 @@ int FakeSystemImageList::copyIcon(int systemIndex, bool small, ImageStore& targe
         return -1;
     copiedSmall.push_back(small);
     return store->images++;
+}
+
+void FakeWorker::start(Job job, Completion completion) {
+    ++started;
+    m_pending.push_back({std::move(job), std::move(completion)});
+}
+
+bool FakeWorker::complete() {
+    if (m_pending.empty())
+        return false;
+    Pending next = std::move(m_pending.front());
+    m_pending.pop_front();
+    std::exception_ptr error;
+    try {
+        if (next.job)
+            next.job();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    ui::dispatchEvent(m_report, [&next, &error] { next.completion(error); });
+    return true;
+}
+
+bool FakeWorker::fail(std::exception_ptr error) {
+    if (m_pending.empty())
+        return false;
+    Pending next = std::move(m_pending.front());
+    m_pending.pop_front();
+    ui::dispatchEvent(m_report, [&next, &error] { next.completion(error); });
+    return true;
+}
+
+void FakeWorker::runAll() {
+    while (complete()) {
+    }
 }

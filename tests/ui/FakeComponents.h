@@ -1,7 +1,9 @@
 #pragma once
 // Plain fakes of the component layer for driving the window logic without a display, and a
 // FakeKestrelWindow that holds one of each control the main window needs.
+#include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "list/MemoryListControl.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 
 class FakeButton : public ui::Button {
 public:
@@ -50,7 +53,13 @@ protected:
     void scheduleChanged() override;
 };
 
-class FakeMenuItem : public ui::MenuItem {};
+class FakeMenuItem : public ui::MenuItem {
+public:
+    int checkedChanges = 0;
+
+protected:
+    void checkedChanged() override { ++checkedChanges; }
+};
 
 class FakeMessageBoxes : public ui::MessageBoxes {
 public:
@@ -75,6 +84,35 @@ public:
                         ui::DefaultButton defaultButton) override;
     void showMessage(const std::string& text) override;
     void showError(const std::string& text) override;
+};
+
+// A worker that runs nothing by itself: the test decides when the oldest job runs (here, on
+// the test's thread) and completes, or fails without running.
+class FakeWorker : public ui::Worker {
+public:
+    // Completions go through dispatchEvent with `report`, as the toolkit's loop would.
+    explicit FakeWorker(ui::ErrorReport& report) : m_report(report) {}
+
+    void start(Job job, Completion completion) override;
+
+    int started = 0;
+    std::size_t pending() const { return m_pending.size(); }
+    // Runs the oldest job, then its completion. False when none is pending.
+    bool complete();
+    // Completes the oldest job with `error` instead of running it.
+    bool fail(std::exception_ptr error);
+    // Completes jobs, also those their completions start, until none is left.
+    void runAll();
+    // Drops every pending job and completion, as when the window has gone.
+    void abandon() { m_pending.clear(); }
+
+private:
+    struct Pending {
+        Job job;
+        Completion completion;
+    };
+    ui::ErrorReport& m_report;
+    std::deque<Pending> m_pending;
 };
 
 class FakeWindow : public ui::Window {
@@ -128,6 +166,7 @@ struct FakeKestrelWindow {
     FakeLabel LabNetCount;
     FakeLabel Label5;
     FakeTextField EFilter;
+    FakeButton BTNOptions;
     FakeButton BTNHelp;
     FakeButton BTNUpdate;
     FakeButton BTNHomePage;
@@ -140,10 +179,18 @@ struct FakeKestrelWindow {
     FakeTimer Timer1;
     FakeMenuItem NProcInfo;
     FakeMenuItem NEndProc;
+    FakeMenuItem NCloseConnection;
     FakeMenuItem NCopy;
+    FakeMenuItem NExport;
     FakeMenuItem NLocate;
     FakeMenuItem NProperty;
+    // The options menu's items, in OptionItem order.
+    FakeMenuItem ShowIPv6;
+    FakeMenuItem ResolveNames;
+    FakeMenuItem ShowTraffic;
     FakeMessageBoxes Messages;
+    FakeWorker Worker{Messages};
 
-    TFormKestrelControls controls();
+    // With `worker` in the place of the fake one when given.
+    TFormKestrelControls controls(ui::Worker* worker = nullptr);
 };

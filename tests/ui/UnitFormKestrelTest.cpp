@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,7 @@
 #include "os/SettingsPath.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/FakeComponents.h"
+#include "ui/MainWindowLook.h"
 #include "ui/TempDir.h"
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
@@ -56,18 +59,18 @@ protected:
             log.push_back("privilege");
             return false;
         };
-        s.snapshot.takeSnapshot = [this] {
+        s.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
             log.push_back("snapshot");
             if (duringSnapshot)
                 duringSnapshot();
             if (snapshotFails)
                 throw std::runtime_error("no endpoint table");
-            tcp = nextTcp;
-            udp = nextUdp;
+            snapshot.Tcp = nextTcp;
+            snapshot.Udp = nextUdp;
+            snapshot.Tcp6 = nextTcp6;
+            snapshot.Udp6 = nextUdp6;
         };
-        s.snapshot.tcpRecords = &tcp;
-        s.snapshot.udpRecords = &udp;
         return s;
     }
 
@@ -77,12 +80,15 @@ protected:
         form->FormCreate();
     }
 
-    // A user's click on a check box, as the toolkit forwards it.
+    // A user's click on a check box, as the toolkit forwards it; then the event loop runs
+    // until the work it started is done.
     void userToggle(ui::CheckBox& box) {
         ui::dispatchEvent(w.Messages, [&box] { box.setChecked(!box.checked()); });
+        w.Worker.runAll();
     }
     void userClick(ui::Button& button) {
         ui::dispatchEvent(w.Messages, [&button] { button.click(); });
+        w.Worker.runAll();
     }
 
     ui::CheckBox& box(Option option) {
@@ -119,10 +125,12 @@ protected:
     TempDir dir;
     std::string settingsFile = dir.file("config/kestrel/Kestrel.ini");
     FakeKestrelWindow w;
-    std::vector<File_Rec> tcp;
-    std::vector<File_Rec> udp;
     std::vector<File_Rec> nextTcp;
     std::vector<File_Rec> nextUdp;
+    std::vector<File_Rec> tcp6;
+    std::vector<File_Rec> udp6;
+    std::vector<File_Rec> nextTcp6;
+    std::vector<File_Rec> nextUdp6;
     int snapshots = 0;
     int fileWrites = 0;
     bool snapshotFails = false;
@@ -348,6 +356,7 @@ TEST_F(FormKestrelTest, EachOptionChangeWritesOneEntryAndOnlyShowLocalRefreshes)
                                  &window.CBShowInfo};
         ui::CheckBox& changed = *boxes[c.option];
         ui::dispatchEvent(window.Messages, [&] { changed.setChecked(!changed.checked()); });
+        window.Worker.runAll();
 
         EXPECT_EQ(snapshots, c.refreshes);
         EXPECT_EQ(readTextFile(settingsFile), c.fileAfter);
@@ -388,6 +397,7 @@ TEST_F(FormKestrelTest, RefusedWriteIsReportedAndSkipsTheEffect) {
         ui::CheckBox& changed = *boxes[option];
         const bool newState = !changed.checked();
         ui::dispatchEvent(window.Messages, [&] { changed.setChecked(newState); });
+        window.Worker.runAll();
 
         EXPECT_EQ(window.Messages.errors,
                   std::vector<std::string>{"Unable to write to " + settingsFile});
@@ -452,6 +462,7 @@ TEST_F(FormKestrelTest, RefreshDisablesButtonAndTimerAndRestoresThemAlsoOnError)
         const int startsBefore = window.Timer1.starts;
         const int snapshotsBefore = snapshots;
         ui::dispatchEvent(window.Messages, [&] { window.BTNRefresh.click(); });
+        window.Worker.runAll();
 
         EXPECT_EQ(snapshots, snapshotsBefore + 1);
         EXPECT_FALSE(buttonDuring);
@@ -481,6 +492,7 @@ TEST_F(FormKestrelTest, TimerTickRefreshesThroughTheButtonOnlyWhileEnabled) {
     ASSERT_TRUE(w.Timer1.enabled());
     nextUdp.push_back(udpRecord("0.0.0.0", "5353", "404", "avahi", "/usr/sbin/avahi-daemon"));
     ui::dispatchEvent(w.Messages, [this] { w.Timer1.tick(); });
+    w.Worker.runAll();
     EXPECT_EQ(snapshots, 2);
     EXPECT_EQ(w.LabNetCount.caption(), "4");
     EXPECT_TRUE(w.BTNRefresh.enabled());
@@ -515,7 +527,10 @@ TEST_F(FormKestrelTest, CloseAsksAndOnlyYesCloses) {
 TEST_F(FormKestrelTest, RefreshRunsWhileTheCloseQuestionIsOpen) {
     create();
     userToggle(w.CBAutoRefresh);
-    w.Messages.whileOpen = [this] { w.Timer1.tick(); };
+    w.Messages.whileOpen = [this] {
+        w.Timer1.tick();
+        w.Worker.runAll();
+    };
     bool canClose = true;
     form->FormCloseQuery(canClose);
     EXPECT_FALSE(canClose);
@@ -717,6 +732,368 @@ TEST_F(FormFilterTest, FileDetailColumnsTakePartWhileShown) {
     userToggle(w.CBShowInfo);
     EXPECT_EQ(w.VTS.shownRowCount(), 0u);
     EXPECT_EQ(w.Label5.caption(), "个连接，显示 0 项。");
+}
+
+TEST_F(FormKestrelTest, WhileASnapshotIsInFlightNoSecondRefreshStarts) {
+    writeTextFile(settingsFile, "[Set]\nAutoRefresh=1\n");
+    create();
+    ASSERT_TRUE(listShowsLoopback());
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_EQ(w.Worker.pending(), 1u);
+    EXPECT_TRUE(form->refreshing());
+    EXPECT_FALSE(w.BTNRefresh.enabled());
+    EXPECT_FALSE(w.Timer1.enabled());
+
+    // Every way to a refresh, the timer's too (its handler, as if a tick had been queued).
+    const std::pair<const char*, std::function<void()>> attempts[] = {
+        {"tick", [this] { form->Timer1Timer(); }},
+        {"button", [this] { w.BTNRefresh.click(); }},
+        {"ShowLocal", [this] { w.CBShowLocal.setChecked(!w.CBShowLocal.checked()); }},
+        {"entry", [this] { form->BTNRefreshClick(); }},
+    };
+    for (const auto& [name, attempt] : attempts) {
+        SCOPED_TRACE(name);
+        ui::dispatchEvent(w.Messages, attempt);
+        EXPECT_EQ(w.Worker.started, 1);
+        EXPECT_FALSE(w.BTNRefresh.enabled());
+        EXPECT_FALSE(w.Timer1.enabled());
+    }
+    EXPECT_EQ(snapshots, 1);
+    EXPECT_FALSE(w.CBShowLocal.checked());
+
+    // The one in flight merges with the options as they are when it is ready.
+    nextUdp.push_back(udpRecord("0.0.0.0", "5353", "404", "avahi", "/usr/sbin/avahi-daemon"));
+    const int startsBefore = w.Timer1.starts;
+    ASSERT_TRUE(w.Worker.complete());
+    EXPECT_EQ(snapshots, 2);
+    EXPECT_EQ(w.Worker.pending(), 0u);
+    EXPECT_FALSE(form->refreshing());
+    EXPECT_FALSE(listShowsLoopback());
+    EXPECT_EQ(w.LabNetCount.caption(), "3");
+    EXPECT_TRUE(w.BTNRefresh.enabled());
+    EXPECT_TRUE(w.Timer1.enabled());
+    EXPECT_EQ(w.Timer1.starts, startsBefore + 1);
+    EXPECT_TRUE(w.Messages.errors.empty());
+
+    // And the next refresh starts again.
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(w.Worker.started, 2);
+    EXPECT_EQ(snapshots, 3);
+}
+
+TEST_F(FormKestrelTest, FailedSnapshotRestoresButtonAndTimerAndIsReportedOnce) {
+    writeTextFile(settingsFile, "[Set]\nAutoRefresh=1\n");
+    create();
+    const std::size_t rowsBefore = w.VTS.rowCount();
+    struct Case {
+        const char* name;
+        bool inTheJob; // the snapshot throws, or the worker reports an error of its own
+    };
+    for (const Case c : {Case{"snapshot throws", true}, Case{"worker fails", false}}) {
+        SCOPED_TRACE(c.name);
+        w.Messages.errors.clear();
+        bool buttonWhenReported = false;
+        bool timerWhenReported = false;
+        w.Messages.whileOpen = [&] {
+            buttonWhenReported = w.BTNRefresh.enabled();
+            timerWhenReported = w.Timer1.enabled();
+        };
+        ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+        ASSERT_EQ(w.Worker.pending(), 1u);
+        snapshotFails = c.inTheJob;
+        if (c.inTheJob)
+            w.Worker.complete();
+        else
+            w.Worker.fail(std::make_exception_ptr(std::runtime_error("no endpoint table")));
+        snapshotFails = false;
+        EXPECT_EQ(w.Messages.errors, std::vector<std::string>{"no endpoint table"});
+        EXPECT_TRUE(buttonWhenReported);
+        EXPECT_TRUE(timerWhenReported);
+        EXPECT_TRUE(w.BTNRefresh.enabled());
+        EXPECT_TRUE(w.Timer1.enabled());
+        EXPECT_FALSE(form->refreshing());
+        EXPECT_EQ(w.VTS.rowCount(), rowsBefore);
+        EXPECT_EQ(w.Worker.pending(), 0u);
+        w.Messages.whileOpen = nullptr;
+    }
+    // The entry is not stuck after a failure.
+    w.Messages.errors.clear();
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(w.Worker.started, 3);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, ClosingWhileASnapshotIsInFlightDropsItsMerge) {
+    create();
+    const std::string countBefore = w.LabNetCount.caption();
+    nextUdp.push_back(udpRecord("0.0.0.0", "5353", "404", "avahi", "/usr/sbin/avahi-daemon"));
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_EQ(w.Worker.pending(), 1u);
+    form.reset();
+    // The job still runs to its end, on what it owns; nothing reaches the window any more.
+    ASSERT_TRUE(w.Worker.complete());
+    EXPECT_EQ(snapshots, 2);
+    EXPECT_EQ(w.LabNetCount.caption(), countBefore);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, ShowIPv6IsOffByDefaultAndEachChangeRefreshesThroughTheButton) {
+    nextTcp6 = {tcpRecord(2, "::", "22", "::", "0", "101", "sshd", "/usr/sbin/sshd")};
+    nextUdp6 = {udpRecord("fe80::1%2", "546", "404", "dhcp6", "/usr/sbin/dhcp6")};
+    const std::string stored = "[Set]\nShowLocal=1\nAutoRefresh=0\n";
+    writeTextFile(settingsFile, stored);
+    create();
+    EXPECT_FALSE(form->showIPv6());
+    EXPECT_EQ(w.VTS.rowCount(), 3u) << "a stored file shows what it always showed";
+    EXPECT_EQ(w.LabNetCount.caption(), "3");
+    EXPECT_EQ(w.LabAppCount.caption(), "3");
+
+    struct Step {
+        bool on;
+        int refreshes;
+        std::size_t rows;
+        const char* apps;
+    };
+    const Step steps[] = {
+        {true, 1, 5, "4"},
+        {true, 0, 5, "4"}, // the same value again does nothing
+        {false, 1, 3, "3"},
+        {false, 0, 3, "3"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.on);
+        snapshots = 0;
+        const int buttonChanges = w.BTNRefresh.enabledChanges;
+        ui::dispatchEvent(w.Messages, [&] { form->setShowIPv6(step.on); });
+        w.Worker.runAll();
+        EXPECT_EQ(form->showIPv6(), step.on);
+        EXPECT_EQ(snapshots, step.refreshes);
+        EXPECT_EQ(w.BTNRefresh.enabledChanges - buttonChanges, 2 * step.refreshes)
+            << "the refresh runs through the Refresh button's click";
+        EXPECT_EQ(w.VTS.rowCount(), step.rows);
+        EXPECT_EQ(w.LabNetCount.caption(), std::to_string(step.rows));
+        EXPECT_EQ(w.LabAppCount.caption(), step.apps);
+    }
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+// The options menu: a drop-down that counts its openings and may click an item meanwhile.
+class FakeDropDown : public ui::DropDownMenu {
+public:
+    int openings = 0;
+    std::function<void()> whileOpen;
+    void dropDown() override {
+        ++openings;
+        if (whileOpen)
+            whileOpen();
+    }
+};
+
+const OptionItem AllOptions[] = {OptionItem::ShowIPv6, OptionItem::ResolveNames,
+                                 OptionItem::ShowTraffic};
+
+ui::MenuItem& optionItem(FakeKestrelWindow& window, OptionItem item) {
+    switch (item) {
+    case OptionItem::ShowIPv6:
+        return window.ShowIPv6;
+    case OptionItem::ResolveNames:
+        return window.ResolveNames;
+    default:
+        return window.ShowTraffic;
+    }
+}
+
+TEST_F(FormKestrelTest, OptionsButtonAndItemsStartAsDescribedAndRunNoHandler) {
+    construct();
+    EXPECT_EQ(w.BTNOptions.caption(), "选项");
+    EXPECT_TRUE(w.BTNOptions.enabled());
+    const std::pair<OptionItem, const char*> items[] = {
+        {OptionItem::ShowIPv6, "显示IPv6连接"},
+        {OptionItem::ResolveNames, "解析主机名"},
+        {OptionItem::ShowTraffic, "显示流量"},
+    };
+    for (const auto& [which, caption] : items) {
+        SCOPED_TRACE(caption);
+        const ui::MenuItem& item = optionItem(w, which);
+        EXPECT_EQ(item.caption(), caption);
+        EXPECT_TRUE(item.checkable());
+        EXPECT_FALSE(item.checked());
+        EXPECT_TRUE(item.enabled());
+        EXPECT_FALSE(form->option(which));
+    }
+    EXPECT_FALSE(form->showIPv6() || form->resolveNames() || form->showTraffic());
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(FormKestrelTest, OptionsButtonOpensItsMenuAndAChosenItemIsStoredAtOnce) {
+    FakeDropDown dropDown;
+    create();
+    form->SetCommandComponents(TFormKestrelCommands{.PmOptions = &dropDown});
+    int changes = 0;
+    bool valueSeen = false;
+    form->setOnOptionChanged(OptionItem::ResolveNames, [&] {
+        ++changes;
+        valueSeen = form->resolveNames();
+    });
+    dropDown.whileOpen = [this] { w.ResolveNames.click(); };
+    userClick(w.BTNOptions);
+    EXPECT_EQ(dropDown.openings, 1);
+    EXPECT_TRUE(w.ResolveNames.checked());
+    EXPECT_TRUE(form->resolveNames());
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(valueSeen); // the hook runs with the new value in place
+    EXPECT_EQ(readTextFile(settingsFile), "[Options]\nResolveNames=1\n");
+
+    dropDown.whileOpen = {};
+    userClick(w.BTNOptions); // closed without a choice
+    EXPECT_EQ(changes, 1);
+    ui::dispatchEvent(w.Messages, [this] { w.ResolveNames.click(); });
+    EXPECT_FALSE(form->resolveNames());
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(readTextFile(settingsFile), "[Options]\nResolveNames=0\n");
+    // No option of the menu refreshes the list by itself.
+    EXPECT_EQ(snapshots, 1);
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormKestrelTest, StoredOptionsMenuValuesAreReadLikeTheFourOptions) {
+    struct Case {
+        const char* stored; // the section Options, or a file without it
+        bool on;
+        const char* storedAfter; // the section as it reads after the start
+    };
+    const Case cases[] = {
+        {"", false, ""},
+        {"[Options]\nKEY=0\n", false, "[Options]\nKEY=0\n"},
+        {"[Options]\nKEY=1\n", true, "[Options]\nKEY=1\n"},
+        {"[Options]\nKEY=5\n", true, "[Options]\nKEY=1\n"},
+        {"[Options]\nKEY=abc\n", false, "[Options]\nKEY=abc\n"},
+        {"[Options]\nKEY=\n", false, "[Options]\nKEY=\n"},
+        {"[oPTIONS]\nkey=$1\n", true, "[oPTIONS]\nkey=1\n"},
+        {"[Other]\nKEY=1\n", false, "[Other]\nKEY=1\n"},
+    };
+    const std::string set = "[Set]\nShowLocal=1\nAutoRefresh=0\nAlwaysTop=1\nShowInfo=0\n";
+    for (const OptionItem which : AllOptions) {
+        const std::string key = MainWindowLook::Option(which).key;
+        for (const Case& c : cases) {
+            auto withKey = [&key](std::string text) {
+                for (std::string::size_type at; (at = text.find("KEY")) != std::string::npos;)
+                    text.replace(at, 3, key);
+                for (std::string::size_type at; (at = text.find("key")) != std::string::npos;)
+                    text.replace(at, 3,
+                                 key == "ShowIPv6"       ? "showipv6"
+                                 : key == "ResolveNames" ? "RESOLVEnames"
+                                                         : "showtraffic");
+                return text;
+            };
+            const std::string stored = set + withKey(c.stored);
+            SCOPED_TRACE(stored);
+            FakeKestrelWindow window;
+            TFormKestrel caseForm(window.controls(), services());
+            writeTextFile(settingsFile, stored);
+            caseForm.FormCreate();
+            for (const OptionItem other : AllOptions) {
+                const bool expected = other == which && c.on;
+                EXPECT_EQ(caseForm.option(other), expected);
+                EXPECT_EQ(optionItem(window, other).checked(), expected);
+            }
+            EXPECT_EQ(readTextFile(settingsFile), set + withKey(c.storedAfter));
+            EXPECT_TRUE(window.Messages.errors.empty());
+        }
+    }
+}
+
+TEST_F(FormKestrelTest, EachOptionsMenuChangeWritesOnlyItsKeyAndLeavesTheSetSectionAlone) {
+    const std::string set = "; mine\r\n[Set]\r\nShowLocal=0\r\nAutoRefresh = 7\r\n"
+                            "AlwaysTop=abc\r\nShowInfo=$0\r\n";
+    for (const OptionItem which : AllOptions) {
+        const std::string key = MainWindowLook::Option(which).key;
+        SCOPED_TRACE(key);
+        FakeKestrelWindow window;
+        TFormKestrel caseForm(window.controls(), services());
+        writeTextFile(settingsFile, set);
+        refuseWrites = true; // the start writes AutoRefresh back: keep the file as it is
+        caseForm.FormCreate();
+        refuseWrites = false;
+        ui::MenuItem& item = optionItem(window, which);
+        ui::dispatchEvent(window.Messages, [&item] { item.click(); });
+        // The new section at the end, in the file's own line breaks.
+        EXPECT_EQ(readTextFile(settingsFile), set + "[Options]\r\n" + key + "=1\r\n");
+        ui::dispatchEvent(window.Messages, [&item] { item.click(); });
+        EXPECT_EQ(readTextFile(settingsFile), set + "[Options]\r\n" + key + "=0\r\n");
+        EXPECT_TRUE(window.Messages.errors.empty());
+        // The four options kept what they read.
+        EXPECT_FALSE(caseForm.showLocal());
+        EXPECT_TRUE(caseForm.autoRefresh());
+        EXPECT_TRUE(caseForm.alwaysTop());
+        EXPECT_FALSE(caseForm.showInfo());
+    }
+}
+
+TEST_F(FormKestrelTest, RefusedOptionsMenuWriteIsReportedAndSkipsTheHook) {
+    writeTextFile(dir.file("plainfile"), "x");
+    settingsFile = dir.file("plainfile/kestrel/Kestrel.ini");
+    for (const OptionItem which : AllOptions) {
+        SCOPED_TRACE(MainWindowLook::Option(which).key);
+        FakeKestrelWindow window;
+        TFormKestrel caseForm(window.controls(), services());
+        caseForm.FormCreate();
+        int hooks = 0;
+        caseForm.setOnOptionChanged(which, [&hooks] { ++hooks; });
+        ui::MenuItem& item = optionItem(window, which);
+        ui::dispatchEvent(window.Messages, [&item] { item.click(); });
+        EXPECT_EQ(window.Messages.errors,
+                  std::vector<std::string>{"Unable to write to " + settingsFile});
+        // As for the check boxes: the item and the value keep the change, its effect waits.
+        EXPECT_TRUE(item.checked());
+        EXPECT_TRUE(caseForm.option(which));
+        EXPECT_EQ(hooks, 0);
+    }
+    EXPECT_EQ(readTextFile(dir.file("plainfile")), "x");
+}
+
+TEST_F(FormKestrelTest, StoredOptionsMenuValueRunsItsHookWhileCreating) {
+    writeTextFile(settingsFile, "[Options]\nShowTraffic=1\n");
+    construct();
+    bool creatingThen = false;
+    int hooks = 0;
+    form->setOnOptionChanged(OptionItem::ShowTraffic, [&] {
+        ++hooks;
+        creatingThen = form->creating();
+    });
+    form->FormCreate();
+    EXPECT_EQ(hooks, 1);
+    EXPECT_TRUE(creatingThen);
+    EXPECT_TRUE(form->showTraffic());
+    EXPECT_EQ(fileWrites, 0); // "1" is stored already
+}
+
+TEST_F(FormKestrelTest, RowsARefreshAddedOrChangedAreColouredUntilTheNextRefresh) {
+    create();
+    const ListColumn& plain = w.VTS.column(ColumnProtocol);
+    auto colourOf = [this, &plain](const std::string& port) -> std::optional<LookRgb> {
+        for (RowHandle row = w.VTS.firstRow(); row; row = w.VTS.nextRow(row)) {
+            if (row->Rec.LocalPort == port)
+                return MainWindowLook::CellBackground(row->Rec, plain);
+        }
+        ADD_FAILURE() << "no row of port " << port;
+        return std::nullopt;
+    };
+    // The first fill marks no row: nothing is coloured.
+    for (RowHandle row = w.VTS.firstRow(); row; row = w.VTS.nextRow(row))
+        EXPECT_EQ(MainWindowLook::CellBackground(row->Rec, plain), std::nullopt);
+
+    nextTcp[1].State = 8; // the loopback connection changes its state
+    nextTcp.push_back(
+        tcpRecord(5, "10.0.0.5", "51000", "10.0.0.9", "443", "404", "curl", "/usr/bin/curl"));
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(colourOf("51000"), MainWindowLook::AddedRowColour);
+    EXPECT_EQ(colourOf("5000"), MainWindowLook::ChangedRowColour);
+    EXPECT_EQ(colourOf("22"), std::nullopt);
+
+    userClick(w.BTNRefresh); // nothing changed: the marks go, and their colours with them
+    EXPECT_EQ(colourOf("51000"), std::nullopt);
+    EXPECT_EQ(colourOf("5000"), std::nullopt);
 }
 
 } // namespace

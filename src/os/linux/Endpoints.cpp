@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <tuple>
+#include <unistd.h>
+#include <unordered_set>
 
 namespace os::linuxnet {
 
@@ -180,6 +183,61 @@ bool toEndpoint(const RawSocket& socket, Protocol protocol, Endpoint& endpoint) 
     return true;
 }
 
+namespace {
+
+// The sockets the last snapshot left without an owner after its second scan. Such a socket
+// existed before this scan began, so it is not one made during this dump by a process scanned
+// before it: if the first scan missed it, a second would too (another user's, another PID
+// namespace's). Without this, one such listener would double the cost of every snapshot.
+struct KnownUnowned {
+    std::mutex lock;
+    std::unordered_set<std::uint64_t> inodes;
+};
+
+KnownUnowned& knownUnowned() {
+    static KnownUnowned known;
+    return known;
+}
+
+// The inodes still without an owner; without privilege only those of this program's own
+// user, since the descriptors of other users' processes stay closed to it.
+std::unordered_set<std::uint64_t> unownedInodes(const std::vector<Endpoint>& tcp,
+                                                const std::vector<Endpoint>& udp,
+                                                InodeOwners& owners) {
+    std::unordered_set<std::uint64_t> unowned;
+    if (owners.unowned() == 0)
+        return unowned;
+    const uid_t self = ::geteuid();
+    for (const auto* rows : {&tcp, &udp}) {
+        for (const Endpoint& e : *rows) {
+            if (e.inode == 0 || (self != 0 && e.uid != self && e.uid != NoUserId))
+                continue;
+            const SocketOwner* owner = owners.find(e.inode);
+            if (owner != nullptr && owner->pid == 0)
+                unowned.insert(e.inode);
+        }
+    }
+    return unowned;
+}
+
+bool worthScanningAgain(const std::unordered_set<std::uint64_t>& unowned) {
+    KnownUnowned& known = knownUnowned();
+    const std::lock_guard<std::mutex> guard(known.lock);
+    for (const std::uint64_t inode : unowned) {
+        if (!known.inodes.contains(inode))
+            return true;
+    }
+    return false;
+}
+
+void rememberUnowned(std::unordered_set<std::uint64_t> unowned) {
+    KnownUnowned& known = knownUnowned();
+    const std::lock_guard<std::mutex> guard(known.lock);
+    known.inodes.swap(unowned);
+}
+
+} // namespace
+
 bool collectEndpoints(const std::string& procRoot, Source source, std::vector<Endpoint>& tcp,
                       std::vector<Endpoint>& udp) {
     tcp.clear();
@@ -204,7 +262,10 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
     }
     scan.resolve(owners);
     // A socket made during the dump by a process scanned before it was missed.
-    scan.resolveAgain(owners);
+    if (worthScanningAgain(unownedInodes(tcp, udp, owners))) {
+        scan.resolveAgain(owners);
+        rememberUnowned(unownedInodes(tcp, udp, owners));
+    }
     for (auto* rows : {&tcp, &udp}) {
         for (Endpoint& e : *rows) {
             if (const SocketOwner* owner = owners.find(e.inode)) {

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -36,6 +37,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto HelloTimeout = std::chrono::seconds(5);
 // A scan of a very busy machine takes a few seconds; a helper silent for this long is broken.
 constexpr auto ReplyTimeout = std::chrono::seconds(60);
+// Closing one socket is two netlink requests.
+constexpr auto CloseTimeout = std::chrono::seconds(10);
 
 bool holdsBothCapabilities() {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
@@ -218,8 +221,42 @@ public:
         return false;
     }
 
+    // Asks the helper to close one socket; nullopt when it cannot be asked or did not answer.
+    std::optional<helper::CloseResult> close(const helper::CloseRequest& request) {
+        const auto bytes = helper::encodeCloseRequest(request);
+        if (!bytes || !ready() || !m_canClose)
+            return std::nullopt;
+        if (::send(m_fd.get(), bytes->data(), bytes->size(), MSG_NOSIGNAL | MSG_DONTWAIT) !=
+            static_cast<ssize_t>(bytes->size())) {
+            drop();
+            return std::nullopt;
+        }
+        Message message;
+        helper::CloseResult result{};
+        if (readMessage(m_fd.get(), message, Clock::now() + CloseTimeout) &&
+            message.header.type == helper::MessageType::CloseReply &&
+            helper::decodeCloseReply(message.payload.data(), message.payload.size(), result))
+            return result;
+        drop();
+        if (m_startsLeft == 0)
+            m_state = State::Unavailable;
+        return std::nullopt;
+    }
+
 private:
     enum class State { Unstarted, Ready, Unavailable };
+
+    // Starts the helper if it is not running and may be started.
+    bool ready() {
+        while (m_state == State::Unstarted && m_startsLeft > 0) {
+            --m_startsLeft;
+            if (start())
+                return true;
+        }
+        if (m_state != State::Ready)
+            m_state = State::Unavailable;
+        return m_state == State::Ready;
+    }
 
     bool start() {
         if (holdsBothCapabilities())
@@ -252,6 +289,7 @@ private:
             m_startsLeft = 0;
             return false;
         }
+        m_canClose = (flags & helper::HelloCanClose) != 0;
         m_state = State::Ready;
         return true;
     }
@@ -275,6 +313,7 @@ private:
 
     State m_state = State::Unstarted;
     int m_startsLeft = 2; // the first start and one restart
+    bool m_canClose = false;
     linuxfs::UniqueFd m_fd;
     pid_t m_pid = -1;
     Launcher m_launcher;
@@ -304,6 +343,20 @@ std::string helperPath() {
             return candidate;
     }
     return {};
+}
+
+std::optional<helper::CloseResult> closeThroughHelper(const linuxnet::SocketId& id) {
+    helper::CloseRequest request;
+    request.family = id.family == AF_INET ? 4 : 6;
+    request.local = id.local;
+    request.remote = id.remote;
+    request.localPort = id.localPort;
+    request.remotePort = id.remotePort;
+    request.interfaceIndex = id.interfaceIndex;
+    request.cookie = id.cookie;
+    Connection& helper = connection();
+    const std::lock_guard<std::mutex> guard(helper.lock);
+    return helper.close(request);
 }
 
 OwnerScan::OwnerScan(const std::string& procRoot) : m_procRoot(procRoot) {

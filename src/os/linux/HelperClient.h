@@ -10,8 +10,10 @@
 // starts it.
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
+#include "helper/HelperProtocol.h"
 #include "os/linux/LinuxEndpoints.h"
 
 namespace os::linuxhelper {
@@ -36,6 +38,11 @@ private:
     std::unique_ptr<linuxnet::SocketOwnerScan> m_own;
     std::unique_lock<std::mutex> m_asked; // held while a helper reply is outstanding
 };
+
+// Asks kestrel-helper to close the TCP socket `id` (its cookie must be set), starting the
+// helper if needed; waits for a scan that is asked meanwhile. nullopt when no helper that may
+// close connections serves this program, or it did not answer.
+std::optional<helper::CloseResult> closeThroughHelper(const linuxnet::SocketId& id);
 
 // The helper's path for this program, or empty when none is installed (for tests and
 // messages).

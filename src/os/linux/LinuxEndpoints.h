@@ -67,6 +67,30 @@ enum class DumpResult { Ok, Refused, Failed };
 // kernel or a sandbox denies it (no netlink, no diag module, EPERM); Failed on a broken reply.
 DumpResult dumpSockDiag(Protocol protocol, int family, std::vector<RawSocket>& out);
 
+// One TCP socket as sock_diag names it for a request of its own.
+struct SocketId {
+    int family = 0; // AF_INET or AF_INET6
+    std::array<std::uint8_t, 16> local{};
+    std::array<std::uint8_t, 16> remote{};
+    std::uint16_t localPort = 0; // host order
+    std::uint16_t remotePort = 0;
+    std::uint32_t interfaceIndex = 0;
+    std::uint64_t cookie = 0; // 0: any socket with these addresses and ports
+};
+
+// Asks the kernel for exactly the socket `id`. 0 with `found` filled, or an errno: ENOENT when
+// there is none, ESTALE when the socket there now has another cookie.
+int querySocket(const SocketId& id, RawSocket& found);
+
+// SOCK_DESTROY for the socket `id`: 0, or an errno (EPERM without CAP_NET_ADMIN, EOPNOTSUPP
+// from a kernel without CONFIG_INET_DIAG_DESTROY, ENOENT or ESTALE as querySocket).
+int destroySocket(const SocketId& id);
+
+// The socket of the TCP endpoint `endpoint` with its cookie: `id` names it as the kernel found
+// it (an IPv4 connection of a dual-stack socket by its IPv4-mapped addresses), `found` is what
+// the kernel told of it. 0, or an errno as querySocket.
+int findTcpSocket(const Endpoint& endpoint, SocketId& id, RawSocket& found);
+
 // Parses the text of /proc/net/tcp, tcp6, udp or udp6. Lines that do not parse are skipped.
 // The v6-only flag is not shown there; `v6onlyDefault` is taken for every AF_INET6 socket.
 void parseProcNet(std::string_view text, int family, bool v6onlyDefault,

@@ -1,6 +1,7 @@
 #include "os/linux/LinuxEndpoints.h"
 #include "os/linux/ProcFs.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace os::linuxnet {
 
@@ -242,12 +244,13 @@ Attempt dumpOnce(Protocol protocol, int family, std::uint32_t seq, std::size_t b
 } // namespace
 
 DumpResult dumpSockDiag(Protocol protocol, int family, std::vector<RawSocket>& out) {
-    static std::uint32_t nextSeq = 1;
+    // Snapshots may be taken on more than one thread (the window's worker, the first fill).
+    static std::atomic<std::uint32_t> nextSeq{1};
     std::size_t bufferSize = 64 * 1024;
     const std::size_t firstNew = out.size();
     for (int attempt = 1;; ++attempt) {
-        const Attempt result =
-            dumpOnce(protocol, family, nextSeq++, bufferSize, attempt == MaxDumpAttempts, out);
+        const Attempt result = dumpOnce(protocol, family, nextSeq.fetch_add(1), bufferSize,
+                                        attempt == MaxDumpAttempts, out);
         switch (result) {
         case Attempt::Ok:
             return DumpResult::Ok;
@@ -264,6 +267,125 @@ DumpResult dumpSockDiag(Protocol protocol, int family, std::vector<RawSocket>& o
         }
         bufferSize *= 4;
     }
+}
+
+} // namespace os::linuxnet
+
+namespace os::linuxnet {
+
+namespace {
+
+// One request that names one socket; the reply is that socket (SOCK_DIAG_BY_FAMILY) or an
+// acknowledgement (SOCK_DESTROY). 0 or the errno.
+int exchange(std::uint16_t type, const SocketId& id, RawSocket* found) {
+    const linuxfs::UniqueFd fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!fd.valid())
+        return errno;
+    const timeval timeout{5, 0};
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout) != 0)
+        return errno;
+
+    // Apart from the dumps' numbers, and safe from any thread.
+    static std::atomic<std::uint32_t> nextSeq{0x40000000};
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = type;
+    message.header.nlmsg_flags = NLM_F_REQUEST | (found ? 0 : NLM_F_ACK);
+    message.header.nlmsg_seq = nextSeq.fetch_add(1, std::memory_order_relaxed);
+    message.request.sdiag_family = static_cast<std::uint8_t>(id.family);
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = ~0u;
+    message.request.id.idiag_sport = htons(id.localPort);
+    message.request.id.idiag_dport = htons(id.remotePort);
+    std::memcpy(message.request.id.idiag_src, id.local.data(), 16);
+    std::memcpy(message.request.id.idiag_dst, id.remote.data(), 16);
+    message.request.id.idiag_if = id.interfaceIndex;
+    if (id.cookie == 0) {
+        message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+        message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    } else {
+        message.request.id.idiag_cookie[0] = static_cast<std::uint32_t>(id.cookie);
+        message.request.id.idiag_cookie[1] = static_cast<std::uint32_t>(id.cookie >> 32);
+    }
+
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t sent;
+    do {
+        sent = ::sendto(fd.get(), &message, sizeof message, 0,
+                        reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel);
+    } while (sent < 0 && errno == EINTR);
+    if (sent < 0)
+        return errno;
+
+    std::vector<std::uint8_t> buffer(16 * 1024);
+    DumpState state;
+    state.seq = message.header.nlmsg_seq;
+    std::vector<RawSocket> sockets;
+    for (;;) {
+        const ssize_t received = ::recv(fd.get(), buffer.data(), buffer.size(), 0);
+        if (received < 0 && errno == EINTR)
+            continue;
+        if (received < 0)
+            return errno;
+        if (received == 0)
+            return EPROTO;
+        const bool more =
+            parseSockDiagBuffer(buffer.data(), static_cast<std::size_t>(received), state, sockets);
+        if (state.malformed)
+            return EPROTO;
+        if (state.done)
+            return state.error;
+        if (found && !sockets.empty()) {
+            *found = sockets.front();
+            return 0;
+        }
+        if (!more)
+            return EPROTO;
+    }
+}
+
+} // namespace
+
+int querySocket(const SocketId& id, RawSocket& found) {
+    return exchange(SOCK_DIAG_BY_FAMILY, id, &found);
+}
+
+int destroySocket(const SocketId& id) {
+    return exchange(SOCK_DESTROY, id, nullptr);
+}
+
+int findTcpSocket(const Endpoint& endpoint, SocketId& id, RawSocket& found) {
+    if (endpoint.protocol != Protocol::Tcp)
+        return ENOENT;
+    id = SocketId{};
+    id.family = endpoint.family == Family::V4 ? AF_INET : AF_INET6;
+    id.local = endpoint.localAddr;
+    id.remote = endpoint.remoteAddr;
+    id.localPort = endpoint.localPort;
+    id.remotePort = endpoint.remotePort;
+    id.interfaceIndex = endpoint.family == Family::V6 ? endpoint.localScopeId : 0;
+    id.cookie = endpoint.cookie;
+    int error = querySocket(id, found);
+    if (error != ENOENT || endpoint.family != Family::V4)
+        return error;
+    // An IPv4 connection of a dual-stack socket, which the kernel may file under AF_INET6.
+    SocketId mapped = id;
+    mapped.family = AF_INET6;
+    for (auto* address : {&mapped.local, &mapped.remote}) {
+        address->fill(0);
+        (*address)[10] = 0xff;
+        (*address)[11] = 0xff;
+    }
+    std::memcpy(mapped.local.data() + 12, endpoint.localAddr.data(), 4);
+    std::memcpy(mapped.remote.data() + 12, endpoint.remoteAddr.data(), 4);
+    error = querySocket(mapped, found);
+    if (error == 0)
+        id = mapped;
+    return error;
 }
 
 } // namespace os::linuxnet

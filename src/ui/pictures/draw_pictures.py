@@ -187,6 +187,26 @@ def end_picture():
     return rows_of(img)
 
 
+def options_picture():
+    # Three ticked boxes with a line of text beside each, the last box empty.
+    img = canvas()
+    for top, ticked in ((1, True), (6, True), (11, False)):
+        put(img, ["#####",
+                  "#...#",
+                  "#...#",
+                  "#...#",
+                  "#####"], 1, top, 'D')
+        for y in range(top + 1, top + 4):
+            for x in range(2, 5):
+                img[y][x] = 'w'
+        if ticked:
+            for x, y in ((2, top + 2), (3, top + 3), (4, top + 1)):
+                img[y][x] = 'G'
+        for x in range(8, 15):
+            img[top + 2][x] = 'D'
+    return rows_of(img)
+
+
 BUTTON_PALETTE = {
     ' ': 'None', 'D': '#1F4E9A', 'b': '#3A7BE0', 'w': '#FFFFFF', 'g': '#2DB34A',
     'G': '#17702A', 'r': '#D9342B', 'R': '#8E1B15', 'y': '#F2D08A', 'n': '#8A5A2B',
@@ -200,6 +220,7 @@ def main():
     write_xpm('homepage', home_picture(), BUTTON_PALETTE)
     write_xpm('refresh', refresh_picture(), BUTTON_PALETTE)
     write_xpm('endprocess', end_picture(), BUTTON_PALETTE)
+    write_xpm('options', options_picture(), BUTTON_PALETTE)
 
 
 if __name__ == '__main__':

@@ -4,7 +4,10 @@
 #include <QColor>
 #include <QString>
 
+#include <optional>
+
 #include "list/Columns.h"
+#include "ui/MainWindowLook.h"
 
 namespace qtui {
 
@@ -60,10 +63,11 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(horizontal | Qt::AlignVCenter);
     }
     case Qt::BackgroundRole: {
-        const ListColumn& header = m_list.column(column);
-        if (!header.hasBackground)
+        const std::optional<LookRgb> colour =
+            MainWindowLook::CellBackground(row->Rec, m_list.column(column));
+        if (!colour)
             return {};
-        return QBrush(QColor(header.background.r, header.background.g, header.background.b));
+        return QBrush(QColor(colour->red, colour->green, colour->blue));
     }
     case Qt::DecorationRole: {
         if (column != ColumnProcess || !m_imageSource)

@@ -4,11 +4,10 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColor>
+#include <QEvent>
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,8 +19,6 @@
 #include <QShortcut>
 #include <QShowEvent>
 #include <QSize>
-#include <QSizePolicy>
-#include <QVBoxLayout>
 #include <QWidget>
 
 #include "ui/qt/ConnectionModel.h"
@@ -32,44 +29,42 @@ namespace qtui {
 
 namespace {
 
-const QColor PanelColour(0xEC, 0xF5, 0xF8);
-constexpr int TopPanelHeight = 34;
-constexpr int BottomPanelHeight = 28;
-constexpr int TopButtonHeight = 32;
-constexpr int BottomButtonHeight = 26;
-constexpr int CheckBoxHeight = 17;
-// The filter field: as high as the check boxes' row of text needs, narrower when the sentence
-// needs the room.
-constexpr int FilterFieldHeight = 22;
-constexpr int FilterFieldWidth = 150;
-constexpr int FilterFieldMinimumWidth = 80;
-
-// Bitmap buttons: face #F4F4F0, highlight #6A8DF4 while pressed, hot-track #FFC73C.
-constexpr const char* PanelStyleSheet =
-    "QPushButton { background-color: #F4F4F0; color: black; border: 1px solid #9AA6B2;"
-    " border-radius: 2px; padding: 0px 6px; }"
-    "QPushButton:hover { background-color: #FFC73C; }"
-    "QPushButton:pressed { background-color: #6A8DF4; color: white; }"
-    "QPushButton:disabled { color: #8C8C8C; }"
-    "QPushButton:focus { border: 1px solid #6A8DF4; }"
-    "QCheckBox { color: black; }";
-
-QString text(const char* utf8) {
-    return QString::fromUtf8(utf8);
+QColor colour(const LookRgb& rgb) {
+    return QColor(rgb.red, rgb.green, rgb.blue);
 }
 
-QFont arial8() {
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(11);
+QString hex(const LookRgb& rgb) {
+    return colour(rgb).name(QColor::HexRgb);
+}
+
+// The bitmap buttons' faces, as the description colours them.
+QString panelStyleSheet() {
+    using namespace MainWindowLook;
+    return QStringLiteral("QPushButton { background-color: %1; color: %2; border: 1px solid %3;"
+                          " border-radius: 2px; padding: 0px 6px; }"
+                          "QPushButton:hover { background-color: %4; }"
+                          "QPushButton:pressed { background-color: %5; color: %6; }"
+                          "QPushButton:disabled { color: %7; }"
+                          "QPushButton:focus { border: 1px solid %5; }"
+                          "QCheckBox { color: %8; }")
+        .arg(hex(ButtonFace), hex(ButtonText), hex(ButtonBorder), hex(ButtonHotTrack),
+             hex(ButtonPressed), hex(ButtonPressedText), hex(ButtonDisabledText),
+             hex(CheckBoxText));
+}
+
+QFont interfaceFont(bool bold = false) {
+    QFont font(QString::fromUtf8(MainWindowLook::FontFamily));
+    font.setPixelSize(MainWindowLook::FontPixelHeight);
+    font.setBold(bold);
     return font;
 }
 
-QFrame* panel(QWidget* parent, int height, bool raised) {
+QFrame* panel(QWidget* parent, const MainControlLook& look, bool raised) {
     auto* frame = new QFrame(parent);
-    frame->setFixedHeight(height);
+    frame->setObjectName(QString::fromLatin1(look.objectName));
     frame->setAutoFillBackground(true);
     QPalette colours = frame->palette();
-    colours.setColor(QPalette::Window, PanelColour);
+    colours.setColor(QPalette::Window, colour(MainWindowLook::PanelColour));
     frame->setPalette(colours);
     if (raised) {
         frame->setFrameShape(QFrame::Panel);
@@ -78,40 +73,57 @@ QFrame* panel(QWidget* parent, int height, bool raised) {
     } else {
         frame->setFrameShape(QFrame::NoFrame);
     }
-    frame->setStyleSheet(QString::fromLatin1(PanelStyleSheet));
+    frame->setStyleSheet(panelStyleSheet());
     return frame;
 }
 
-QLabel* sentenceLabel(QWidget* parent, const char* caption, const QColor& colour, bool bold) {
-    auto* label = new QLabel(text(caption), parent);
-    QFont font = arial8();
-    font.setBold(bold);
-    label->setFont(font);
-    QPalette colours = label->palette();
-    colours.setColor(QPalette::WindowText, colour);
-    label->setPalette(colours);
-    label->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    return label;
-}
-
-QPushButton* bitmapButton(QWidget* parent, const char* objectName, const char* caption,
-                          const char* picture, int width, int height) {
-    auto* button = new QPushButton(text(caption), parent);
-    button->setObjectName(QString::fromLatin1(objectName));
-    button->setIcon(QIcon(QStringLiteral(":/kestrel/pictures/") + QString::fromLatin1(picture)));
-    button->setIconSize(QSize(16, 16));
-    button->setFixedSize(width, height);
-    button->setAutoDefault(false);
-    return button;
-}
-
-QCheckBox* optionBox(QWidget* parent, const char* objectName, const char* caption, bool checked) {
-    auto* box = new QCheckBox(text(caption), parent);
-    box->setObjectName(QString::fromLatin1(objectName));
-    box->setFont(arial8());
-    box->setChecked(checked);
-    box->setFixedHeight(CheckBoxHeight);
-    return box;
+// The captions come from the window logic, except for the sentence's fixed pieces, which no
+// logic touches.
+QWidget* makeControl(QWidget* parent, const MainControlLook& look) {
+    QWidget* widget = nullptr;
+    switch (look.kind) {
+    case ControlKind::Label: {
+        auto* label = new QLabel(parent);
+        label->setFont(interfaceFont(look.bold));
+        if (look.hasColour) {
+            QPalette colours = label->palette();
+            colours.setColor(QPalette::WindowText, colour(look.colour));
+            label->setPalette(colours);
+        } else {
+            label->setText(QString::fromUtf8(look.caption));
+        }
+        widget = label;
+        break;
+    }
+    case ControlKind::Button: {
+        auto* button = new QPushButton(parent);
+        button->setIcon(QIcon(
+            QStringLiteral(":/kestrel/pictures/%1.xpm").arg(QString::fromLatin1(look.picture))));
+        const int side = MainWindowLook::ButtonPictureSize;
+        button->setIconSize(QSize(side, side));
+        button->setAutoDefault(false);
+        widget = button;
+        break;
+    }
+    case ControlKind::CheckBox: {
+        auto* box = new QCheckBox(parent);
+        box->setFont(interfaceFont());
+        widget = box;
+        break;
+    }
+    case ControlKind::TextField: {
+        auto* field = new QLineEdit(parent);
+        field->setFont(interfaceFont());
+        field->setClearButtonEnabled(true);
+        widget = field;
+        break;
+    }
+    case ControlKind::Panel:
+    case ControlKind::List:
+        return nullptr;
+    }
+    widget->setObjectName(QString::fromLatin1(look.objectName));
+    return widget;
 }
 
 } // namespace
@@ -124,95 +136,71 @@ QIcon applicationIcon() {
 }
 
 KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), m_messages(this) {
+    : QMainWindow(parent,
+                  MainWindowLook::StartsOnTop ? Qt::Window | Qt::WindowStaysOnTopHint : Qt::Window),
+      m_messages(this) {
     setObjectName(QStringLiteral("FormKestrel"));
-    setWindowTitle(text("Kestrel V$V$(网络连接查看器)"));
     setWindowIcon(applicationIcon());
-    setFont(arial8());
+    setFont(interfaceFont());
     resize(ClientWidth, ClientHeight);
     setMinimumSize(MinimumWidth, MinimumHeight);
 
-    auto* central = new QWidget(this);
-    auto* column = new QVBoxLayout(central);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
-    column->addWidget(makeTopPanel());
-    m_model = new ConnectionModel(m_list, this);
-    m_view = new ConnectionView(m_model, m_messages, central);
-    m_view->setObjectName(QStringLiteral("VTS"));
-    column->addWidget(m_view, 1);
-    column->addWidget(makeBottomPanel());
-    setCentralWidget(central);
+    m_central = new QWidget(this);
+    m_central->installEventFilter(this);
+    makeControls(m_central);
+    setCentralWidget(m_central);
+    makeMenus();
 
-    setTabOrder(m_btnRefresh, m_btnEndPro);
-    setTabOrder(m_btnEndPro, m_cbShowLocal);
-    setTabOrder(m_cbShowLocal, m_cbAutoRefresh);
-    setTabOrder(m_cbAutoRefresh, m_cbAlwaysTop);
-    setTabOrder(m_cbAlwaysTop, m_cbShowInfo);
-
-    m_popup = new QMenu(this);
-    m_popup->setObjectName(QStringLiteral("PmTree"));
-    QAction* procInfo = m_popup->addAction(text("进程信息"));
-    m_popup->addSeparator();
-    QAction* endProc = m_popup->addAction(text("结束进程(&E)"));
-    m_popup->addSeparator();
-    QAction* copy = m_popup->addAction(text("拷贝到剪贴板"));
-    QAction* locate = m_popup->addAction(text("定位文件"));
-    QAction* property = m_popup->addAction(text("属性(&R)"));
-
-    m_appCount = std::make_unique<QtLabel>(m_labAppCount);
-    m_netCount = std::make_unique<QtLabel>(m_labNetCount);
-    m_sentenceEnd = std::make_unique<QtLabel>(m_label5);
-    m_filter = std::make_unique<QtTextField>(m_eFilter, m_messages);
-    m_help = std::make_unique<QtButton>(m_btnHelp, m_messages);
-    m_update = std::make_unique<QtButton>(m_btnUpdate, m_messages);
-    m_homePage = std::make_unique<QtButton>(m_btnHomePage, m_messages);
-    m_refresh = std::make_unique<QtButton>(m_btnRefresh, m_messages);
-    m_endPro = std::make_unique<QtButton>(m_btnEndPro, m_messages);
-    m_showLocal = std::make_unique<QtCheckBox>(m_cbShowLocal, m_messages);
-    m_autoRefresh = std::make_unique<QtCheckBox>(m_cbAutoRefresh, m_messages);
-    m_alwaysTop = std::make_unique<QtCheckBox>(m_cbAlwaysTop, m_messages);
-    m_showInfo = std::make_unique<QtCheckBox>(m_cbShowInfo, m_messages);
     m_timer = std::make_unique<QtTimer>(this, m_messages);
-    m_procInfo = std::make_unique<QtMenuItem>(procInfo, m_messages);
-    m_endProc = std::make_unique<QtMenuItem>(endProc, m_messages);
-    m_copy = std::make_unique<QtMenuItem>(copy, m_messages);
-    m_locate = std::make_unique<QtMenuItem>(locate, m_messages);
-    m_property = std::make_unique<QtMenuItem>(property, m_messages);
-
-    const TFormKestrelControls controls{
+    m_worker = std::make_unique<QtWorker>(m_messages);
+    auto label = [this](MainControl control) -> ui::Label& { return *m_labels[index(control)]; };
+    auto pressButton = [this](MainControl control) -> ui::Button& {
+        return *m_buttons[index(control)];
+    };
+    auto box = [this](MainControl control) -> ui::CheckBox& { return *m_boxes[index(control)]; };
+    TFormKestrelControls controls{
         .Form = *this,
         .VTS = m_list,
-        .LabAppCount = *m_appCount,
-        .LabNetCount = *m_netCount,
-        .Label5 = *m_sentenceEnd,
+        .LabAppCount = label(MainControl::LabAppCount),
+        .LabNetCount = label(MainControl::LabNetCount),
+        .Label5 = label(MainControl::Label5),
         .EFilter = *m_filter,
-        .BTNHelp = *m_help,
-        .BTNUpdate = *m_update,
-        .BTNHomePage = *m_homePage,
-        .BTNRefresh = *m_refresh,
-        .BTNEndPro = *m_endPro,
-        .CBShowLocal = *m_showLocal,
-        .CBAutoRefresh = *m_autoRefresh,
-        .CBAlwaysTop = *m_alwaysTop,
-        .CBShowInfo = *m_showInfo,
+        .BTNOptions = pressButton(MainControl::BTNOptions),
+        .BTNHelp = pressButton(MainControl::BTNHelp),
+        .BTNUpdate = pressButton(MainControl::BTNUpdate),
+        .BTNHomePage = pressButton(MainControl::BTNHomePage),
+        .BTNRefresh = pressButton(MainControl::BTNRefresh),
+        .BTNEndPro = pressButton(MainControl::BTNEndPro),
+        .CBShowLocal = box(MainControl::CBShowLocal),
+        .CBAutoRefresh = box(MainControl::CBAutoRefresh),
+        .CBAlwaysTop = box(MainControl::CBAlwaysTop),
+        .CBShowInfo = box(MainControl::CBShowInfo),
         .Timer1 = *m_timer,
-        .NProcInfo = *m_procInfo,
-        .NEndProc = *m_endProc,
-        .NCopy = *m_copy,
-        .NLocate = *m_locate,
-        .NProperty = *m_property,
+        .PmTree = {},
+        .PmOptions = {},
         .Messages = m_messages,
+        .Worker = *m_worker,
     };
+    for (std::size_t i = 0; i < m_contextItems.size(); ++i)
+        controls.PmTree[i] = m_contextItems[i].get();
+    for (std::size_t i = 0; i < m_optionItems.size(); ++i)
+        controls.PmOptions[i] = m_optionItems[i].get();
+
     if (!services.makeImageStore || !services.systemImages) {
         QtSystemImageList::prepareIconTheme();
         m_systemImages = std::make_unique<QtSystemImageList>();
         services.systemImages = m_systemImages.get();
-        services.makeImageStore = [] { return std::make_unique<QtImageStore>(); };
+        // The window keeps the stores it makes, to draw from them as what they are.
+        services.makeImageStore = [this] {
+            auto store = std::make_unique<QtImageStore>();
+            m_ownStores.push_back(store.get());
+            return store;
+        };
     }
     m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
     m_commandParts = std::make_unique<QtCommandComponents>(
-        this, m_popup, [this] { return m_form ? m_form->largeIcons() : nullptr; });
+        this, m_popup, m_optionsMenu, optionsButton(),
+        [this] { return storeOf(m_form ? m_form->largeIcons() : nullptr); });
     m_form->SetCommandComponents(m_commandParts->commands());
     // Ctrl+F from anywhere in the window; Escape only while the field has the focus, so that
     // it keeps its meaning elsewhere.
@@ -220,100 +208,150 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
     find->setContext(Qt::WindowShortcut);
     connect(find, &QShortcut::activated, this,
             [this] { ui::dispatchEvent(m_messages, [this] { m_form->FormKeyFind(); }); });
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_eFilter);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), filterField());
     escape->setContext(Qt::WidgetShortcut);
     connect(escape, &QShortcut::activated, this,
             [this] { ui::dispatchEvent(m_messages, [this] { m_form->EFilterKeyEscape(); }); });
     // Column 1 shows the pictures of SmallIcons.
     m_model->setImageSource([this](int index) {
-        TImageListEx* icons = m_form ? m_form->smallIcons() : nullptr;
-        const auto* store = icons ? dynamic_cast<const QtImageStore*>(&icons->Images()) : nullptr;
+        const QtImageStore* store = storeOf(m_form ? m_form->smallIcons() : nullptr);
         return store ? store->picture(index) : QPixmap();
     });
+    layoutControls();
 }
 
 KestrelMainWindow::~KestrelMainWindow() {
     // The logic and the model refer to the list control and the components, which go before
     // the widgets (QObject children) do.
     m_form.reset();
+    if (m_central)
+        m_central->removeEventFilter(this);
     delete m_view;
     m_view = nullptr;
     delete m_model;
     m_model = nullptr;
 }
 
-QFrame* KestrelMainWindow::makeTopPanel() {
-    QFrame* top = panel(this, TopPanelHeight, true);
-    top->setObjectName(QStringLiteral("PTop"));
-    auto* row = new QHBoxLayout(top);
-    row->setContentsMargins(6, 0, 1, 0);
-    row->setSpacing(0);
+void KestrelMainWindow::makeControls(QWidget* central) {
+    using namespace MainWindowLook;
+    QFrame* top = panel(central, Control(MainControl::PTop), TopPanelRaised);
+    m_widgets[index(MainControl::PTop)] = top;
+    m_model = new ConnectionModel(m_list, this);
+    m_view = new ConnectionView(m_model, m_messages, central);
+    m_view->setObjectName(QString::fromLatin1(Control(MainControl::VTS).objectName));
+    m_widgets[index(MainControl::VTS)] = m_view;
+    QFrame* bottom = panel(central, Control(MainControl::PBottom), false);
+    m_widgets[index(MainControl::PBottom)] = bottom;
 
-    const QColor windowText = palette().color(QPalette::WindowText);
-    row->addWidget(sentenceLabel(top, "当前有", windowText, false));
-    m_labAppCount = sentenceLabel(top, "0", Qt::red, true);
-    m_labAppCount->setObjectName(QStringLiteral("LabAppCount"));
-    row->addWidget(m_labAppCount);
-    row->addWidget(sentenceLabel(top, "个程序已连接或尝试连接网络，共建立", windowText, false));
-    m_labNetCount = sentenceLabel(top, "0", Qt::blue, true);
-    m_labNetCount->setObjectName(QStringLiteral("LabNetCount"));
-    row->addWidget(m_labNetCount);
-    m_label5 = sentenceLabel(top, "个连接。", windowText, false);
-    m_label5->setObjectName(QStringLiteral("Label5"));
-    row->addWidget(m_label5);
-    row->addStretch(1);
+    for (const auto& [parent, row] : {std::pair{top, &TopSentence()}, std::pair{top, &TopRight()},
+                                      std::pair{bottom, &BottomRow()}}) {
+        for (const MainControlLook& look : *row) {
+            QWidget* widget = makeControl(parent, look);
+            const std::size_t i = index(look.control);
+            m_widgets[i] = widget;
+            if (auto* label = qobject_cast<QLabel*>(widget)) {
+                m_labels[i] = std::make_unique<QtLabel>(label);
+                m_labels[i]->setOnCaptionChanged([this] { layoutControls(); });
+            } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+                m_boxes[i] = std::make_unique<QtCheckBox>(box, m_messages);
+            } else if (auto* pushButton = qobject_cast<QPushButton*>(widget)) {
+                m_buttons[i] = std::make_unique<QtButton>(pushButton, m_messages);
+            }
+        }
+    }
+    auto* field = qobject_cast<QLineEdit*>(makeControl(top, Control(MainControl::EFilter)));
+    m_widgets[index(MainControl::EFilter)] = field;
+    m_filter = std::make_unique<QtTextField>(field, m_messages);
 
-    m_eFilter = new QLineEdit(top);
-    m_eFilter->setObjectName(QStringLiteral("EFilter"));
-    m_eFilter->setPlaceholderText(QStringLiteral("筛选"));
-    m_eFilter->setClearButtonEnabled(true);
-    m_eFilter->setFixedHeight(FilterFieldHeight);
-    m_eFilter->setMinimumWidth(FilterFieldMinimumWidth);
-    m_eFilter->setMaximumWidth(FilterFieldWidth);
-    m_eFilter->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    row->addWidget(m_eFilter, 0, Qt::AlignVCenter);
-    row->addSpacing(4);
-
-    m_btnHelp = bitmapButton(top, "BTNHelp", "帮助", "help.xpm", 74, TopButtonHeight);
-    m_btnUpdate = bitmapButton(top, "BTNUpdate", "更新", "update.xpm", 86, TopButtonHeight);
-    m_btnHomePage = bitmapButton(top, "BTNHomePage", "主页", "homepage.xpm", 86, TopButtonHeight);
-    row->addWidget(m_btnHelp, 0, Qt::AlignVCenter);
-    row->addWidget(m_btnUpdate, 0, Qt::AlignVCenter);
-    row->addWidget(m_btnHomePage, 0, Qt::AlignVCenter);
-    return top;
+    const std::vector<MainControl>& order = TabOrder();
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(control(order[i]), control(order[i + 1]));
 }
 
-// The four boxes and two buttons sit in the described order from the left and keep their
-// places when the window is resized. Each box is only as wide as its text, so that all six
-// fit the design width (the fourth box would otherwise start beyond the panel's right edge).
-QFrame* KestrelMainWindow::makeBottomPanel() {
-    QFrame* bottom = panel(this, BottomPanelHeight, false);
-    bottom->setObjectName(QStringLiteral("PBottom"));
-    auto* row = new QHBoxLayout(bottom);
-    row->setContentsMargins(8, 1, 0, 1);
-    row->setSpacing(10);
+void KestrelMainWindow::makeMenus() {
+    m_popup = new QMenu(this);
+    m_popup->setObjectName(QStringLiteral("PmTree"));
+    for (const MenuLine<ContextItem>& line : MainWindowLook::ContextMenu()) {
+        if (line.caption == nullptr) {
+            m_popup->addSeparator();
+            continue;
+        }
+        m_contextItems[static_cast<std::size_t>(line.item)] =
+            std::make_unique<QtMenuItem>(m_popup->addAction(QString()), m_messages);
+    }
+    m_optionsMenu = new QMenu(this);
+    m_optionsMenu->setObjectName(QStringLiteral("PmOptions"));
+    for (const OptionLook& option : MainWindowLook::OptionsMenu())
+        m_optionItems[static_cast<std::size_t>(option.item)] =
+            std::make_unique<QtMenuItem>(m_optionsMenu->addAction(QString()), m_messages);
+}
 
-    m_cbShowLocal = optionBox(bottom, "CBShowLocal", "显示本地连接", true);
-    m_cbAutoRefresh = optionBox(bottom, "CBAutoRefresh", "自动刷新", false);
-    m_cbAlwaysTop = optionBox(bottom, "CBAlwaysTop", "始终保持在其他窗口前端", true);
-    m_btnRefresh =
-        bitmapButton(bottom, "BTNRefresh", "刷新", "refresh.xpm", 80, BottomButtonHeight);
-    m_btnEndPro =
-        bitmapButton(bottom, "BTNEndPro", "结束进程", "endprocess.xpm", 110, BottomButtonHeight);
-    m_cbShowInfo = optionBox(bottom, "CBShowInfo", "显示文件详细信息", false);
+void KestrelMainWindow::layoutControls() {
+    if (!m_central || !m_widgets[index(MainControl::PBottom)])
+        return;
+    const auto textSize = [this](MainControl which) {
+        const QSize size = control(which)->sizeHint();
+        return LookRect{0, 0, size.width(), size.height()};
+    };
+    const std::vector<LookRect> places = MainWindowLook::Layout(
+        m_central->width(), m_central->height(), [](int pixels) { return pixels; }, textSize);
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        QWidget* widget = m_widgets[i];
+        if (widget == nullptr)
+            continue;
+        // The panels' controls are placed inside their panel.
+        const QWidget* parent = widget->parentWidget();
+        const QPoint origin = parent == m_central ? QPoint() : parent->pos();
+        const LookRect& place = places[i];
+        widget->setGeometry(place.left - origin.x(), place.top - origin.y(), place.width,
+                            place.height);
+    }
+}
 
-    row->addWidget(m_cbShowLocal, 0, Qt::AlignVCenter);
-    row->addWidget(m_cbAutoRefresh, 0, Qt::AlignVCenter);
-    row->addWidget(m_cbAlwaysTop, 0, Qt::AlignVCenter);
-    row->addSpacing(8);
-    auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(0);
-    buttons->addWidget(m_btnRefresh, 0, Qt::AlignVCenter);
-    buttons->addWidget(m_btnEndPro, 0, Qt::AlignVCenter);
-    row->addLayout(buttons);
-    row->addWidget(m_cbShowInfo, 0, Qt::AlignVCenter);
-    row->addStretch(1);
-    return bottom;
+bool KestrelMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_central && event->type() == QEvent::Resize)
+        layoutControls();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+const QtImageStore* KestrelMainWindow::storeOf(const TImageListEx* icons) const {
+    for (const QtImageStore* store : m_ownStores) {
+        if (icons != nullptr && &icons->Images() == store)
+            return store;
+    }
+    return nullptr;
+}
+
+QPushButton* KestrelMainWindow::button(MainControl control) const {
+    return qobject_cast<QPushButton*>(this->control(control));
+}
+
+QLabel* KestrelMainWindow::appCountLabel() const {
+    return qobject_cast<QLabel*>(control(MainControl::LabAppCount));
+}
+
+QLineEdit* KestrelMainWindow::filterField() const {
+    return qobject_cast<QLineEdit*>(control(MainControl::EFilter));
+}
+
+QLabel* KestrelMainWindow::netCountLabel() const {
+    return qobject_cast<QLabel*>(control(MainControl::LabNetCount));
+}
+
+QCheckBox* KestrelMainWindow::showLocalBox() const {
+    return qobject_cast<QCheckBox*>(control(MainControl::CBShowLocal));
+}
+
+QCheckBox* KestrelMainWindow::autoRefreshBox() const {
+    return qobject_cast<QCheckBox*>(control(MainControl::CBAutoRefresh));
+}
+
+QCheckBox* KestrelMainWindow::alwaysTopBox() const {
+    return qobject_cast<QCheckBox*>(control(MainControl::CBAlwaysTop));
+}
+
+QCheckBox* KestrelMainWindow::showInfoBox() const {
+    return qobject_cast<QCheckBox*>(control(MainControl::CBShowInfo));
 }
 
 void KestrelMainWindow::create() {
@@ -322,10 +360,8 @@ void KestrelMainWindow::create() {
 
 QString KestrelMainWindow::countersText() const {
     QString sentence;
-    const QList<QLabel*> labels =
-        m_labAppCount->parentWidget()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly);
-    for (const QLabel* label : labels)
-        sentence += label->text();
+    for (const MainControlLook& look : MainWindowLook::TopSentence())
+        sentence += qobject_cast<const QLabel*>(control(look.control))->text();
     return sentence;
 }
 

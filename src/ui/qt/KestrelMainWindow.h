@@ -1,9 +1,11 @@
 #pragma once
-// The main window FormKestrel in Qt Widgets: the top panel with the counters sentence and the
-// Help, Update and Home Page buttons, the list VTS, the bottom panel with the four option check
-// boxes and the Refresh and End Process buttons, the context menu PmTree and Timer1. The
+// The main window FormKestrel in Qt Widgets, built from its description (ui/MainWindowLook.h):
+// the top panel, the list VTS, the bottom panel, the menus PmTree and PmOptions and Timer1. The
 // window only mirrors state and forwards the user's events; TFormKestrel decides.
+#include <array>
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include <QIcon>
 #include <QMainWindow>
@@ -11,9 +13,11 @@
 
 #include "list/MemoryListControl.h"
 #include "ui/Components.h"
+#include "ui/MainWindowLook.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/qt/QtCommands.h"
 #include "ui/qt/QtComponents.h"
+#include "ui/qt/QtWorker.h"
 
 class QCheckBox;
 class QFrame;
@@ -27,6 +31,7 @@ namespace qtui {
 class ConnectionModel;
 class ConnectionView;
 class QtSystemImageList;
+class QtImageStore;
 
 // The application icon in all its sizes.
 QIcon applicationIcon();
@@ -34,8 +39,8 @@ QIcon applicationIcon();
 class KestrelMainWindow : public QMainWindow, public ui::Window {
     Q_OBJECT
 public:
-    // Lays out the window at its design state and binds the window logic to it; runs nothing.
-    // Without icon services of its own the icon theme serves the icon caches.
+    // Lays out the window as MainWindowLook describes it and binds the window logic to it;
+    // runs nothing. Without icon services of its own the icon theme serves the icon caches.
     explicit KestrelMainWindow(TFormKestrelServices services, QWidget* parent = nullptr);
     ~KestrelMainWindow() override;
 
@@ -48,17 +53,22 @@ public:
     ConnectionView* view() const { return m_view; }
     QtMessageBoxes& messages() { return m_messages; }
     QMenu* popupMenu() const { return m_popup; }
-    QLabel* appCountLabel() const { return m_labAppCount; }
-    QLabel* netCountLabel() const { return m_labNetCount; }
-    QLineEdit* filterField() const { return m_eFilter; }
+    QMenu* optionsMenu() const { return m_optionsMenu; }
+    // A control of the window by its name in the description.
+    QWidget* control(MainControl control) const { return m_widgets[index(control)]; }
+    QLabel* appCountLabel() const;
+    QLabel* netCountLabel() const;
+    QLineEdit* filterField() const;
     // The counters sentence as it reads on screen.
     QString countersText() const;
-    QCheckBox* showLocalBox() const { return m_cbShowLocal; }
-    QCheckBox* autoRefreshBox() const { return m_cbAutoRefresh; }
-    QCheckBox* alwaysTopBox() const { return m_cbAlwaysTop; }
-    QCheckBox* showInfoBox() const { return m_cbShowInfo; }
-    QPushButton* refreshButton() const { return m_btnRefresh; }
-    QPushButton* endProcessButton() const { return m_btnEndPro; }
+    QCheckBox* showLocalBox() const;
+    QCheckBox* autoRefreshBox() const;
+    QCheckBox* alwaysTopBox() const;
+    QCheckBox* showInfoBox() const;
+    QPushButton* optionsButton() const { return button(MainControl::BTNOptions); }
+    QPushButton* helpButton() const { return button(MainControl::BTNHelp); }
+    QPushButton* refreshButton() const { return button(MainControl::BTNRefresh); }
+    QPushButton* endProcessButton() const { return button(MainControl::BTNEndPro); }
     QtTimer& timer() { return *m_timer; }
 
     // ui::Window
@@ -72,62 +82,53 @@ public:
     int height() const override;
 
     // Design sizes.
-    static constexpr int ClientWidth = 746;
-    static constexpr int ClientHeight = 433;
-    static constexpr int MinimumWidth = 672;
-    static constexpr int MinimumHeight = 200;
+    static constexpr int ClientWidth = MainWindowLook::ClientWidth;
+    static constexpr int ClientHeight = MainWindowLook::ClientHeight;
+    static constexpr int MinimumWidth = MainWindowLook::MinimumWidth;
+    static constexpr int MinimumHeight = MainWindowLook::MinimumHeight;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QFrame* makeTopPanel();
-    QFrame* makeBottomPanel();
+    static std::size_t index(MainControl control) { return static_cast<std::size_t>(control); }
+    QPushButton* button(MainControl control) const;
+    // The store behind `icons` when this window made it; nullptr otherwise.
+    const QtImageStore* storeOf(const TImageListEx* icons) const;
+    void makeControls(QWidget* central);
+    void makeMenus();
+    // Places every control where MainWindowLook::Layout says.
+    void layoutControls();
 
     QtMessageBoxes m_messages;
     MemoryListControl m_list;
     ConnectionModel* m_model = nullptr;
     ConnectionView* m_view = nullptr;
     QMenu* m_popup = nullptr;
-    QLabel* m_labAppCount = nullptr;
-    QLabel* m_labNetCount = nullptr;
-    QLabel* m_label5 = nullptr;
-    QLineEdit* m_eFilter = nullptr;
-    QPushButton* m_btnHelp = nullptr;
-    QPushButton* m_btnUpdate = nullptr;
-    QPushButton* m_btnHomePage = nullptr;
-    QPushButton* m_btnRefresh = nullptr;
-    QPushButton* m_btnEndPro = nullptr;
-    QCheckBox* m_cbShowLocal = nullptr;
-    QCheckBox* m_cbAutoRefresh = nullptr;
-    QCheckBox* m_cbAlwaysTop = nullptr;
-    QCheckBox* m_cbShowInfo = nullptr;
+    QMenu* m_optionsMenu = nullptr;
+    QWidget* m_central = nullptr;
+    std::array<QWidget*, static_cast<std::size_t>(MainControl::Count)> m_widgets{};
     bool m_placed = false;
 
-    std::unique_ptr<QtLabel> m_appCount;
-    std::unique_ptr<QtLabel> m_netCount;
-    std::unique_ptr<QtLabel> m_sentenceEnd;
+    std::array<std::unique_ptr<QtLabel>, static_cast<std::size_t>(MainControl::Count)> m_labels;
+    std::array<std::unique_ptr<QtButton>, static_cast<std::size_t>(MainControl::Count)> m_buttons;
+    std::array<std::unique_ptr<QtCheckBox>, static_cast<std::size_t>(MainControl::Count)> m_boxes;
     std::unique_ptr<QtTextField> m_filter;
-    std::unique_ptr<QtButton> m_help;
-    std::unique_ptr<QtButton> m_update;
-    std::unique_ptr<QtButton> m_homePage;
-    std::unique_ptr<QtButton> m_refresh;
-    std::unique_ptr<QtButton> m_endPro;
-    std::unique_ptr<QtCheckBox> m_showLocal;
-    std::unique_ptr<QtCheckBox> m_autoRefresh;
-    std::unique_ptr<QtCheckBox> m_alwaysTop;
-    std::unique_ptr<QtCheckBox> m_showInfo;
     std::unique_ptr<QtTimer> m_timer;
-    std::unique_ptr<QtMenuItem> m_procInfo;
-    std::unique_ptr<QtMenuItem> m_endProc;
-    std::unique_ptr<QtMenuItem> m_copy;
-    std::unique_ptr<QtMenuItem> m_locate;
-    std::unique_ptr<QtMenuItem> m_property;
+    std::array<std::unique_ptr<QtMenuItem>, static_cast<std::size_t>(ContextItem::Count)>
+        m_contextItems;
+    std::array<std::unique_ptr<QtMenuItem>, static_cast<std::size_t>(OptionItem::Count)>
+        m_optionItems;
+    // The image stores this window made for the icon caches (which own them).
+    std::vector<QtImageStore*> m_ownStores;
     // The icon theme as the system's image lists, behind both icon caches.
     std::unique_ptr<QtSystemImageList> m_systemImages;
     // The context menu, shell, clipboard and details dialogs of the connection commands.
     std::unique_ptr<QtCommandComponents> m_commandParts;
+    // Snapshots, ending processes and the file manager's requests off the GUI thread.
+    std::unique_ptr<QtWorker> m_worker;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };

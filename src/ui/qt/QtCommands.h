@@ -15,6 +15,8 @@
 
 namespace qtui {
 
+class QtImageStore;
+
 class QtPopupMenu : public ui::PopupMenu {
 public:
     explicit QtPopupMenu(QMenu* menu) : m_menu(menu) {}
@@ -24,27 +26,53 @@ private:
     QPointer<QMenu> m_menu;
 };
 
+// A menu shown under its button.
+class QtDropDownMenu : public ui::DropDownMenu {
+public:
+    QtDropDownMenu(QMenu* menu, QWidget* button) : m_menu(menu), m_button(button) {}
+    void dropDown() override;
+
+private:
+    QPointer<QMenu> m_menu;
+    QPointer<QWidget> m_button;
+};
+
 class QtProcInfoDialogs : public ui::ProcInfoDialogs {
 public:
-    // `largeIcons` gives the window's 32-pixel icon cache (nullptr while there is none).
-    QtProcInfoDialogs(QWidget* owner, std::function<TImageListEx*()> largeIcons);
+    // `largeIcons` gives the pictures of the window's 32-pixel icon cache (nullptr while there
+    // is none).
+    QtProcInfoDialogs(QWidget* owner, std::function<const QtImageStore*()> largeIcons);
     std::unique_ptr<ProcInfoView> createProcInfoView() override;
 
 private:
     QPointer<QWidget> m_owner;
-    std::function<TImageListEx*()> m_largeIcons;
+    std::function<const QtImageStore*()> m_largeIcons;
+};
+
+// QFileDialog::getSaveFileName, starting in the home folder.
+class QtSaveFileDialog : public ui::SaveFileDialog {
+public:
+    explicit QtSaveFileDialog(QWidget* owner) : m_owner(owner) {}
+    std::string askSaveFileName(const std::string& caption,
+                                const std::string& suggestedName) override;
+
+private:
+    QPointer<QWidget> m_owner;
 };
 
 class QtCommandComponents {
 public:
-    QtCommandComponents(QWidget* owner, QMenu* pmTree, std::function<TImageListEx*()> largeIcons);
+    QtCommandComponents(QWidget* owner, QMenu* pmTree, QMenu* pmOptions, QWidget* optionsButton,
+                        std::function<const QtImageStore*()> largeIcons);
     TFormKestrelCommands commands();
 
 private:
     QtPopupMenu m_menu;
+    QtDropDownMenu m_options;
     QtShell m_shell;
     QtClipboardText m_clipboard;
     QtProcInfoDialogs m_dialogs;
+    QtSaveFileDialog m_saveDialog;
 };
 
 } // namespace qtui

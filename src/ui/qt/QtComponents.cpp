@@ -127,6 +127,8 @@ QtLabel::QtLabel(QLabel* widget) : m_widget(widget) {
 void QtLabel::captionChanged() {
     if (m_widget)
         m_widget->setText(toQString(caption()));
+    if (m_changed)
+        m_changed();
 }
 
 QtTextField::QtTextField(QLineEdit* widget, ui::ErrorReport& report) : m_widget(widget) {
@@ -201,6 +203,13 @@ void QtMenuItem::enabledChanged() {
 void QtMenuItem::captionChanged() {
     if (m_action)
         m_action->setText(toQString(caption()));
+}
+
+void QtMenuItem::checkedChanged() {
+    if (!m_action)
+        return;
+    m_action->setCheckable(checkable());
+    m_action->setChecked(checked());
 }
 
 } // namespace qtui

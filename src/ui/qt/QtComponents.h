@@ -2,6 +2,7 @@
 // The window logic's components (ui/Components.h) over Qt widgets. Each one mirrors the state
 // the logic sets onto its widget and forwards the user's actions, each as one event through
 // ui::dispatchEvent, so an error escaping a handler reaches the general error report.
+#include <functional>
 #include <string>
 
 #include <QAbstractButton>
@@ -75,12 +76,15 @@ private:
 class QtLabel : public ui::Label {
 public:
     explicit QtLabel(QLabel* widget);
+    // Runs after a new caption is shown (the owner lays out again).
+    void setOnCaptionChanged(std::function<void()> changed) { m_changed = std::move(changed); }
 
 protected:
     void captionChanged() override;
 
 private:
     QPointer<QLabel> m_widget;
+    std::function<void()> m_changed;
 };
 
 // A QLineEdit: the user's edits (not the logic's own setText) reach the logic as one event each.
@@ -123,6 +127,7 @@ public:
 protected:
     void enabledChanged() override;
     void captionChanged() override;
+    void checkedChanged() override;
 
 private:
     QPointer<QAction> m_action;

@@ -53,15 +53,30 @@ void QtShell::openHelpSection(const std::string& helpFile, const std::string& se
 void QtShell::selectInFileManager(const std::string& path) {
     if (path.empty())
         return;
-    if (!callFileManager("ShowItems", path))
+    if (!callFileManager("ShowItems", path, m_dbusTimeoutMs))
         openFolderOf(path);
 }
 
 void QtShell::showProperties(const std::string& path) {
     if (path.empty())
         return;
-    if (!callFileManager("ShowItemProperties", path))
+    if (!callFileManager("ShowItemProperties", path, m_dbusTimeoutMs))
         openFolderOf(path);
+}
+
+std::function<bool()> QtShell::fileManagerJob(FileManagerRequest request, const std::string& path) {
+    // Without a bus the request is quick: the folder opens at once.
+    if (path.empty() || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return {};
+    const char* method =
+        request == FileManagerRequest::SelectItem ? "ShowItems" : "ShowItemProperties";
+    return [method, path, timeout = m_dbusTimeoutMs] {
+        return callFileManager(method, path, timeout);
+    };
+}
+
+void QtShell::fileManagerRefused(FileManagerRequest /*request*/, const std::string& path) {
+    openFolderOf(path);
 }
 
 QString QtShell::fileUri(const std::string& path) {
@@ -78,7 +93,7 @@ std::string QtShell::containingFolder(const std::string& path) {
     return path.substr(0, slash);
 }
 
-bool QtShell::callFileManager(const char* method, const std::string& path) const {
+bool QtShell::callFileManager(const char* method, const std::string& path, int timeoutMs) {
     // An unset address is where the bus library would start a bus of its own.
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         return false;
@@ -90,7 +105,7 @@ bool QtShell::callFileManager(const char* method, const std::string& path) const
         QString::fromLatin1(FileManagerInterface), QString::fromLatin1(method));
     // The second argument is the startup notification ID, which we do not have.
     call << QStringList{fileUri(path)} << QString();
-    const QDBusMessage reply = bus.call(call, QDBus::Block, m_dbusTimeoutMs);
+    const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 

@@ -24,6 +24,11 @@ public:
     // one), the containing folder is opened with the desktop's default handler instead.
     void selectInFileManager(const std::string& path) override;
     void showProperties(const std::string& path) override;
+    // The D-Bus call, which may wait for the file manager up to the timeout; the folder is
+    // opened when it is refused.
+    std::function<bool()> fileManagerJob(FileManagerRequest request,
+                                         const std::string& path) override;
+    void fileManagerRefused(FileManagerRequest request, const std::string& path) override;
 
     // "file://" + the path's bytes percent-encoded: exact for any bytes a Linux path may hold.
     static QString fileUri(const std::string& path);
@@ -31,7 +36,8 @@ public:
     static std::string containingFolder(const std::string& path);
 
 private:
-    bool callFileManager(const char* method, const std::string& path) const;
+    // Safe on any thread.
+    static bool callFileManager(const char* method, const std::string& path, int timeoutMs);
     void openFolderOf(const std::string& path) const;
 
     UrlOpener m_openUrl;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
 
@@ -75,13 +76,6 @@ private:
     bool m_open;
 };
 
-HIMAGELIST imageListOf(TImageListEx* icons) {
-    if (icons == nullptr)
-        return nullptr;
-    const auto* store = dynamic_cast<const Win32ImageStore*>(&icons->Images());
-    return store ? store->handle() : nullptr;
-}
-
 } // namespace
 
 Win32PopupMenu::Win32PopupMenu(HWND owner, HMENU menu, std::function<void(unsigned)> runCommand)
@@ -95,6 +89,28 @@ void Win32PopupMenu::popup(ScreenPoint where) {
     const BOOL chosen = ::TrackPopupMenuEx(m_menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, where.x,
                                            where.y, m_owner, nullptr);
     // A message after the menu, as Windows asks, so that a second popup opens at once.
+    ::PostMessageW(m_owner, WM_NULL, 0, 0);
+    if (chosen != 0 && m_runCommand)
+        m_runCommand(static_cast<unsigned>(chosen));
+}
+
+Win32DropDownMenu::Win32DropDownMenu(HWND owner, HMENU menu, HWND button,
+                                     std::function<void(unsigned)> runCommand)
+    : m_owner(owner), m_menu(menu), m_button(button), m_runCommand(std::move(runCommand)) {}
+
+void Win32DropDownMenu::dropDown() {
+    RECT bounds{};
+    if (m_menu == nullptr || m_owner == nullptr || !::IsWindow(m_owner) ||
+        !::GetWindowRect(m_button, &bounds))
+        return;
+    ::SetForegroundWindow(m_owner);
+    // Below the button; where the screen ends there, above it.
+    TPMPARAMS avoid{};
+    avoid.cbSize = sizeof(avoid);
+    avoid.rcExclude = bounds;
+    const BOOL chosen =
+        ::TrackPopupMenuEx(m_menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL,
+                           bounds.left, bounds.bottom, m_owner, &avoid);
     ::PostMessageW(m_owner, WM_NULL, 0, 0);
     if (chosen != 0 && m_runCommand)
         m_runCommand(static_cast<unsigned>(chosen));
@@ -226,16 +242,51 @@ void Win32Clipboard::setText(const std::string& text) {
         block.release();
 }
 
-Win32CommandComponents::Win32CommandComponents(HWND owner, HMENU pmTree,
+std::string Win32SaveFileDialog::askSaveFileName(const std::string& caption,
+                                                 const std::string& suggestedName) {
+    // Room for a long path; the dialog refuses a longer name rather than cutting it.
+    std::wstring name(32768, L'\0');
+    const std::wstring suggested = win32::WideFromUtf8(suggestedName);
+    if (suggested.size() < name.size())
+        std::wmemcpy(name.data(), suggested.c_str(), suggested.size());
+    const std::wstring title = win32::WideFromUtf8(caption);
+    // Pairs of display text and pattern, ended by an empty pair.
+    const std::wstring filter = win32::WideFromUtf8("CSV 文件 (*.csv)") + L'\0' + L"*.csv" + L'\0' +
+                                win32::WideFromUtf8("制表符分隔的文本文件 (*.txt)") + L'\0' +
+                                L"*.txt" + L'\0' + L'\0';
+    OPENFILENAMEW dialog;
+    std::memset(&dialog, 0, sizeof dialog);
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = m_owner;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = name.data();
+    dialog.nMaxFile = static_cast<DWORD>(name.size());
+    dialog.lpstrTitle = title.c_str();
+    // A name typed without an extension gets the chosen type's.
+    dialog.lpstrDefExt = L"csv";
+    dialog.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!::GetSaveFileNameW(&dialog))
+        return {};
+    return win32::Utf8FromWide(name.c_str(), std::wcslen(name.c_str()));
+}
+
+Win32CommandComponents::Win32CommandComponents(HWND owner, HMENU pmTree, HMENU pmOptions,
+                                               HWND optionsButton,
                                                std::function<void(unsigned)> runCommand,
-                                               std::function<TImageListEx*()> largeIcons)
-    : m_menu(owner, pmTree, std::move(runCommand)), m_shell(owner), m_clipboard(owner),
-      m_dialogs(owner, [largeIcons = std::move(largeIcons)]() -> HIMAGELIST {
-          return largeIcons ? imageListOf(largeIcons()) : nullptr;
-      }) {}
+                                               std::function<HIMAGELIST()> largeIcons)
+    : m_menu(owner, pmTree, runCommand),
+      m_options(owner, pmOptions, optionsButton, std::move(runCommand)), m_shell(owner),
+      m_clipboard(owner), m_dialogs(owner,
+                                    [largeIcons = std::move(largeIcons)]() -> HIMAGELIST {
+                                        return largeIcons ? largeIcons() : nullptr;
+                                    }),
+      m_saveDialog(owner) {}
 
 TFormKestrelCommands Win32CommandComponents::commands() {
-    return TFormKestrelCommands{&m_menu, &m_shell, &m_clipboard, &m_dialogs};
+    return TFormKestrelCommands{&m_menu,    &m_shell,   &m_clipboard,
+                                &m_dialogs, &m_options, &m_saveDialog};
 }
 
 } // namespace win32ui

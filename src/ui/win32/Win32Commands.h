@@ -29,6 +29,20 @@ private:
     std::function<void(unsigned)> m_runCommand;
 };
 
+// The options menu PmOptions, tracked modally just below its button.
+class Win32DropDownMenu : public ui::DropDownMenu {
+public:
+    Win32DropDownMenu(HWND owner, HMENU menu, HWND button,
+                      std::function<void(unsigned)> runCommand);
+    void dropDown() override;
+
+private:
+    HWND m_owner;
+    HMENU m_menu;
+    HWND m_button;
+    std::function<void(unsigned)> m_runCommand;
+};
+
 // One request to the shell, in the terms of ShellExecuteW / ShellExecuteExW.
 struct ShellExecuteCall {
     std::wstring verb; // empty: the file's default action
@@ -84,19 +98,34 @@ private:
     HWND m_owner;
 };
 
+// GetSaveFileNameW, owned by the main window.
+class Win32SaveFileDialog : public ui::SaveFileDialog {
+public:
+    explicit Win32SaveFileDialog(HWND owner) : m_owner(owner) {}
+    std::string askSaveFileName(const std::string& caption,
+                                const std::string& suggestedName) override;
+
+private:
+    HWND m_owner;
+};
+
 class Win32CommandComponents {
 public:
-    // `pmTree` is the context menu; `runCommand(id)` runs the chosen item. `largeIcons` gives
-    // the window's 32-pixel icon cache (nullptr while there is none).
-    Win32CommandComponents(HWND owner, HMENU pmTree, std::function<void(unsigned)> runCommand,
-                           std::function<TImageListEx*()> largeIcons);
+    // `pmTree` is the context menu, `pmOptions` the menu of `optionsButton`; `runCommand(id)`
+    // runs the chosen item of either. `largeIcons` gives the image list of the window's
+    // 32-pixel icon cache (nullptr while there is none).
+    Win32CommandComponents(HWND owner, HMENU pmTree, HMENU pmOptions, HWND optionsButton,
+                           std::function<void(unsigned)> runCommand,
+                           std::function<HIMAGELIST()> largeIcons);
     TFormKestrelCommands commands();
 
 private:
     Win32PopupMenu m_menu;
+    Win32DropDownMenu m_options;
     Win32Shell m_shell;
     Win32Clipboard m_clipboard;
     Win32ProcInfoDialogs m_dialogs;
+    Win32SaveFileDialog m_saveDialog;
 };
 
 } // namespace win32ui

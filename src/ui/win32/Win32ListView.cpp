@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <exception>
 #include <iterator>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include <windowsx.h>
 
+#include "ui/MainWindowLook.h"
 #include "ui/win32/GdiScope.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/XpmPicture.h"
@@ -187,7 +189,7 @@ void Win32ListView::setBounds(int x, int y, int width, int height) {
         ::MoveWindow(m_hwnd, x, y, width, height, TRUE);
 }
 
-void Win32ListView::setSmallIcons(std::function<TImageListEx*()> smallIcons) {
+void Win32ListView::setSmallIcons(std::function<const Win32ImageStore*()> smallIcons) {
     m_smallIcons = std::move(smallIcons);
     if (m_hwnd)
         ::InvalidateRect(m_hwnd, nullptr, FALSE);
@@ -818,8 +820,9 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
     RECT fill = cell;
     fill.right = std::max(fill.left, fill.right - 1);
     fill.bottom = std::max(fill.top, fill.bottom - 1);
+    const std::optional<LookRgb> colour = MainWindowLook::CellBackground(row->Rec, header);
     const COLORREF background =
-        header.hasBackground ? colourOf(header.background) : RGB(255, 255, 255);
+        colour ? RGB(colour->red, colour->green, colour->blue) : RGB(255, 255, 255);
     const int savedDc = ::SaveDC(dc);
     ::SetBkColor(dc, background);
     ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &fill, nullptr, 0, nullptr);
@@ -830,8 +833,7 @@ void Win32ListView::drawCell(HDC dc, int item, int viewColumn, RowHandle row) {
     text.right -= scaled(TextMargin);
     if (column == ColumnProcess) {
         CellIcon icon;
-        TImageListEx* icons = m_smallIcons ? m_smallIcons() : nullptr;
-        auto* store = icons ? dynamic_cast<Win32ImageStore*>(&icons->Images()) : nullptr;
+        const Win32ImageStore* store = m_smallIcons ? m_smallIcons() : nullptr;
         if (store && store->handle()) {
             // Painting must go on whatever the icon lookup does.
             try {
@@ -918,8 +920,8 @@ void Win32ListView::drawSelection(HDC dc, int item) {
 int Win32ListView::iconRoom(RowHandle row, int listColumn) const {
     if (listColumn != ColumnProcess || !row || !m_smallIcons)
         return 0;
-    TImageListEx* icons = m_smallIcons();
-    if (!icons || icons->Count() == 0)
+    const Win32ImageStore* icons = m_smallIcons();
+    if (!icons || icons->count() == 0)
         return 0;
     int index = -1;
     try {
@@ -928,7 +930,7 @@ int Win32ListView::iconRoom(RowHandle row, int listColumn) const {
     } catch (...) {
         index = -1;
     }
-    return index >= 0 && index < icons->Count() ? scaled(IconMargin) + scaled(icons->Width()) : 0;
+    return index >= 0 && index < icons->count() ? scaled(IconMargin) + scaled(icons->width()) : 0;
 }
 
 void Win32ListView::fitColumn(int viewColumn) {

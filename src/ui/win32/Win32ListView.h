@@ -23,6 +23,8 @@
 
 namespace win32ui {
 
+class Win32ImageStore;
+
 class Win32ListView : private ListViewObserver {
 public:
     // A virtual report-mode ListView child of `parent` over `list` (observer of it); events go
@@ -40,7 +42,7 @@ public:
 
     // Column 1's pictures: the window's 16 x 16 cache (may give nullptr for a while). Its
     // images come from a Win32ImageStore; any other store shows no icons.
-    void setSmallIcons(std::function<TImageListEx*()> smallIcons);
+    void setSmallIcons(std::function<const Win32ImageStore*()> smallIcons);
 
     // 96 = 100 %: scales the row height (22 at 96), the header height, the column widths and
     // the manage glyph. Call it again after the parent gives the list a new font.
@@ -143,7 +145,7 @@ private:
     std::vector<int> m_shown;
     // Each column's width at 96 DPI: the layout's, then what the user made of it.
     std::array<int, ColumnCount> m_designWidth{};
-    std::function<TImageListEx*()> m_smallIcons;
+    std::function<const Win32ImageStore*()> m_smallIcons;
     HIMAGELIST m_rowSpacer = nullptr; // sets the row height; holds no visible picture
     HBITMAP m_manageGlyph = nullptr;
     SIZE m_manageSize{};

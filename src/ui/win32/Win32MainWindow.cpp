@@ -22,6 +22,7 @@
 #include "ui/pictures/endprocess.xpm"
 #include "ui/pictures/help.xpm"
 #include "ui/pictures/homepage.xpm"
+#include "ui/pictures/options.xpm"
 #include "ui/pictures/refresh.xpm"
 #include "ui/pictures/update.xpm"
 
@@ -30,59 +31,37 @@ namespace win32ui {
 namespace {
 
 constexpr const wchar_t* WindowClassName = L"KestrelMainWindow";
-constexpr COLORREF PanelColour = RGB(0xEC, 0xF5, 0xF8);
-constexpr COLORREF CountRed = RGB(0xFF, 0x00, 0x00);
-constexpr COLORREF CountBlue = RGB(0x00, 0x00, 0xFF);
 constexpr UINT_PTR Timer1Id = 1;
 
-// Arial 8 points: 11 pixels at 96 DPI.
-constexpr int FontPixels = 11;
-constexpr int SentenceLeft = 6;
-constexpr int TopButtonHeight = 32;
-constexpr int TopRightMargin = 1;
-constexpr int HelpWidth = 74;
-constexpr int UpdateWidth = 86;
-constexpr int HomePageWidth = 86;
-constexpr int BoxLeft = 8;
-constexpr int BoxTop = 6;
-constexpr int BoxHeight = 17;
-constexpr int BoxSpacing = 10;
-constexpr int ButtonsGap = 8;
-constexpr int BottomButtonTop = 1;
-constexpr int BottomButtonHeight = 26;
-constexpr int RefreshWidth = 80;
-constexpr int EndProWidth = 110;
+// Control identifiers follow the description's names; command identifiers the menus' items.
+constexpr int FirstControlId = 100;
+constexpr UINT FirstContextCommand = 200;
+constexpr UINT FirstOptionCommand = 300;
 
-// Control and command identifiers. The order of creation is the tab order: the list, then
-// BTNRefresh, BTNEndPro, CBShowLocal, CBAutoRefresh, CBAlwaysTop, CBShowInfo.
-enum ControlId : int {
-    IdList = 100,
-    IdRefresh,
-    IdEndPro,
-    IdShowLocal,
-    IdAutoRefresh,
-    IdAlwaysTop,
-    IdShowInfo,
-    IdHelp,
-    IdUpdate,
-    IdHomePage,
-    IdLabel1,
-    IdAppCount,
-    IdLabel3,
-    IdNetCount,
-    IdLabel5,
-};
-
-enum MenuId : UINT {
-    IdProcInfo = 200,
-    IdEndProc,
-    IdCopy,
-    IdLocate,
-    IdProperty,
-};
+COLORREF colorRef(const LookRgb& rgb) {
+    return RGB(rgb.red, rgb.green, rgb.blue);
+}
 
 template <std::size_t N> Picture picture(const char* const (&lines)[N]) {
     return parseXpm(lines, N);
+}
+
+// A button's picture by its name in the description.
+Picture namedPicture(const char* name) {
+    const std::string wanted = name ? name : "";
+    if (wanted == "help")
+        return picture(help);
+    if (wanted == "update")
+        return picture(update);
+    if (wanted == "homepage")
+        return picture(homepage);
+    if (wanted == "refresh")
+        return picture(refresh);
+    if (wanted == "endprocess")
+        return picture(endprocess);
+    if (wanted == "options")
+        return picture(options);
+    return {};
 }
 
 void registerWindowClass() {
@@ -113,11 +92,10 @@ HICON loadApplicationIcon(int side) {
 
 Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
     registerWindowClass();
-    // The form style "stay on top": the window starts in the topmost band.
-    m_window = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_CONTROLPARENT, WindowClassName, L"",
-                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                 ::GetModuleHandleW(nullptr), nullptr);
+    m_window = ::CreateWindowExW(
+        (MainWindowLook::StartsOnTop ? WS_EX_TOPMOST : 0) | WS_EX_CONTROLPARENT, WindowClassName,
+        L"", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+        CW_USEDEFAULT, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!m_window)
         throw std::runtime_error("Cannot create the main window (error " +
                                  std::to_string(::GetLastError()) + ")");
@@ -125,52 +103,75 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
     ::SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(windowProc));
     m_messages.setOwner(m_window);
     m_dpi = windowDpi(m_window);
-    m_panelBrush = ::CreateSolidBrush(PanelColour);
+    m_panelBrush = ::CreateSolidBrush(colorRef(MainWindowLook::PanelColour));
 
     try {
         makeControls();
-        const TFormKestrelControls controls{
+        m_worker = std::make_unique<Win32Worker>(m_window, WorkerMessage, m_messages);
+        TFormKestrelControls controls{
             .Form = *this,
             .VTS = m_list,
-            .LabAppCount = *m_labAppCount,
-            .LabNetCount = *m_labNetCount,
-            .Label5 = *m_label5,
-            .EFilter = m_filterField,
-            .BTNHelp = *m_btnHelp,
-            .BTNUpdate = *m_btnUpdate,
-            .BTNHomePage = *m_btnHomePage,
-            .BTNRefresh = *m_btnRefresh,
-            .BTNEndPro = *m_btnEndPro,
-            .CBShowLocal = *m_cbShowLocal,
-            .CBAutoRefresh = *m_cbAutoRefresh,
-            .CBAlwaysTop = *m_cbAlwaysTop,
-            .CBShowInfo = *m_cbShowInfo,
+            .LabAppCount = appCountLabel(),
+            .LabNetCount = netCountLabel(),
+            .Label5 = label(MainControl::Label5),
+            .EFilter = *m_filterField,
+            .BTNOptions = optionsButton(),
+            .BTNHelp = helpButton(),
+            .BTNUpdate = updateButton(),
+            .BTNHomePage = homePageButton(),
+            .BTNRefresh = refreshButton(),
+            .BTNEndPro = endProcessButton(),
+            .CBShowLocal = showLocalBox(),
+            .CBAutoRefresh = autoRefreshBox(),
+            .CBAlwaysTop = alwaysTopBox(),
+            .CBShowInfo = showInfoBox(),
             .Timer1 = *m_timer,
-            .NProcInfo = *m_menuItems[0],
-            .NEndProc = *m_menuItems[1],
-            .NCopy = *m_menuItems[2],
-            .NLocate = *m_menuItems[3],
-            .NProperty = *m_menuItems[4],
+            .PmTree = {},
+            .PmOptions = {},
             .Messages = m_messages,
+            .Worker = *m_worker,
         };
+        for (std::size_t i = 0; i < m_menuItems.size(); ++i)
+            controls.PmTree[i] = m_menuItems[i].get();
+        for (std::size_t i = 0; i < m_optionItems.size(); ++i)
+            controls.PmOptions[i] = m_optionItems[i].get();
         if (!services.makeImageStore || !services.systemImages) {
             m_systemImages = std::make_unique<Win32SystemImageList>();
             services.systemImages = m_systemImages.get();
-            services.makeImageStore = [] { return std::make_unique<Win32ImageStore>(16, 16); };
+            // The window keeps the stores it makes, to draw from them as what they are.
+            services.makeImageStore = [this] {
+                auto store = std::make_unique<Win32ImageStore>(16, 16);
+                m_ownStores.push_back(store.get());
+                return store;
+            };
         }
         m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
         m_commandParts = std::make_unique<Win32CommandComponents>(
-            m_window, m_popup, [this](unsigned commandId) { runMenuCommand(commandId); },
-            [this] { return m_form ? m_form->largeIcons() : nullptr; });
+            m_window, m_popup, m_optionsMenu, optionsButton().handle(),
+            [this](unsigned commandId) { runMenuCommand(commandId); },
+            [this]() -> HIMAGELIST {
+                const Win32ImageStore* store = storeOf(m_form ? m_form->largeIcons() : nullptr);
+                return store ? store->handle() : nullptr;
+            });
         m_form->SetCommandComponents(m_commandParts->commands());
+        m_filterField->setOnEscape([this] { m_form->EFilterKeyEscape(); });
         if (m_listView)
-            m_listView->setSmallIcons([this] { return m_form ? m_form->smallIcons() : nullptr; });
+            m_listView->setSmallIcons(
+                [this] { return storeOf(m_form ? m_form->smallIcons() : nullptr); });
         applyDpi(m_dpi);
         placeAtDesignSize();
     } catch (...) {
         release();
         throw;
     }
+}
+
+const Win32ImageStore* Win32MainWindow::storeOf(const TImageListEx* icons) const {
+    for (const Win32ImageStore* store : m_ownStores) {
+        if (icons != nullptr && &icons->Images() == store)
+            return store;
+    }
+    return nullptr;
 }
 
 Win32MainWindow::~Win32MainWindow() {
@@ -180,6 +181,8 @@ Win32MainWindow::~Win32MainWindow() {
 void Win32MainWindow::release() {
     // The logic refers to the components, which refer to the window's controls.
     m_form.reset();
+    // Completions still due are dropped; jobs still running end alone.
+    m_worker.reset();
     m_commandParts.reset();
     m_listView.reset();
     if (m_window) {
@@ -191,9 +194,13 @@ void Win32MainWindow::release() {
     m_timer.reset();
     for (auto& item : m_menuItems)
         item.reset();
-    if (m_popup)
-        ::DestroyMenu(m_popup);
-    m_popup = nullptr;
+    for (auto& item : m_optionItems)
+        item.reset();
+    for (HMENU* menu : {&m_popup, &m_optionsMenu}) {
+        if (*menu)
+            ::DestroyMenu(*menu);
+        *menu = nullptr;
+    }
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(m_font), static_cast<HGDIOBJ>(m_boldFont),
                            static_cast<HGDIOBJ>(m_panelBrush)}) {
         if (object)
@@ -209,65 +216,75 @@ void Win32MainWindow::release() {
 }
 
 void Win32MainWindow::makeControls() {
-    // Created in tab order (see ControlId).
-    m_listView = std::make_unique<Win32ListView>(m_window, IdList, m_list, m_messages);
-    m_btnRefresh = std::make_unique<Win32Button>(m_window, IdRefresh, picture(refresh), m_messages);
-    m_btnEndPro =
-        std::make_unique<Win32Button>(m_window, IdEndPro, picture(endprocess), m_messages);
-    m_cbShowLocal = std::make_unique<Win32CheckBox>(m_window, IdShowLocal, m_messages);
-    m_cbAutoRefresh = std::make_unique<Win32CheckBox>(m_window, IdAutoRefresh, m_messages);
-    m_cbAlwaysTop = std::make_unique<Win32CheckBox>(m_window, IdAlwaysTop, m_messages);
-    m_cbShowInfo = std::make_unique<Win32CheckBox>(m_window, IdShowInfo, m_messages);
-    m_btnHelp = std::make_unique<Win32Button>(m_window, IdHelp, picture(help), m_messages);
-    m_btnUpdate = std::make_unique<Win32Button>(m_window, IdUpdate, picture(update), m_messages);
-    m_btnHomePage =
-        std::make_unique<Win32Button>(m_window, IdHomePage, picture(homepage), m_messages);
-
-    m_label1 = std::make_unique<Win32Label>(m_window, IdLabel1);
-    m_labAppCount = std::make_unique<Win32Label>(m_window, IdAppCount);
-    m_label3 = std::make_unique<Win32Label>(m_window, IdLabel3);
-    m_labNetCount = std::make_unique<Win32Label>(m_window, IdNetCount);
-    m_label5 = std::make_unique<Win32Label>(m_window, IdLabel5);
-    m_label1->setCaption("当前有");
-    m_label3->setCaption("个程序已连接或尝试连接网络，共建立");
-    m_label5->setCaption("个连接。");
-    const COLORREF windowText = ::GetSysColor(COLOR_WINDOWTEXT);
-    m_label1->setColours(windowText, PanelColour);
-    m_label3->setColours(windowText, PanelColour);
-    m_label5->setColours(windowText, PanelColour);
-    m_labAppCount->setColours(CountRed, PanelColour);
-    m_labNetCount->setColours(CountBlue, PanelColour);
-    // The sentence reads on without gaps: each number moves the text after it.
-    for (Win32Label* label : {m_labAppCount.get(), m_labNetCount.get()})
-        label->setOnCaptionChanged([this] { layoutTopPanel(); });
-
-    for (Win32CheckBox* box :
-         {m_cbShowLocal.get(), m_cbAutoRefresh.get(), m_cbAlwaysTop.get(), m_cbShowInfo.get()})
-        box->setColours(RGB(0, 0, 0), PanelColour);
-
+    // Created in the keyboard's order, which is the order of creation; then the sentence.
+    for (const MainControl control : MainWindowLook::TabOrder())
+        makeControl(MainWindowLook::Control(control));
+    for (const MainControlLook& look : MainWindowLook::TopSentence())
+        makeControl(look);
     m_timer = std::make_unique<Win32Timer>(m_window, Timer1Id, m_messages);
+    makeMenus();
+}
 
-    m_popup = ::CreatePopupMenu();
-    if (!m_popup)
-        throw std::runtime_error("Cannot create the context menu");
-    struct MenuLine {
-        UINT id;
-        const char* caption;
-    };
-    const MenuLine lines[] = {
-        {IdProcInfo, "进程信息"}, {0, nullptr},           {IdEndProc, "结束进程(&E)"}, {0, nullptr},
-        {IdCopy, "拷贝到剪贴板"}, {IdLocate, "定位文件"}, {IdProperty, "属性(&R)"},
-    };
-    for (const MenuLine& line : lines) {
-        const BOOL added = line.caption ? ::AppendMenuW(m_popup, MF_STRING, line.id,
-                                                        win32::WideFromUtf8(line.caption).c_str())
-                                        : ::AppendMenuW(m_popup, MF_SEPARATOR, 0, nullptr);
-        if (!added)
-            throw std::runtime_error("Cannot fill the context menu");
+void Win32MainWindow::makeControl(const MainControlLook& look) {
+    const std::size_t i = index(look.control);
+    const int id = FirstControlId + static_cast<int>(i);
+    const COLORREF panel = colorRef(MainWindowLook::PanelColour);
+    switch (look.kind) {
+    case ControlKind::List:
+        m_listView = std::make_unique<Win32ListView>(m_window, id, m_list, m_messages);
+        break;
+    case ControlKind::Button:
+        m_buttons[i] =
+            std::make_unique<Win32Button>(m_window, id, namedPicture(look.picture), m_messages);
+        break;
+    case ControlKind::CheckBox:
+        m_boxes[i] = std::make_unique<Win32CheckBox>(m_window, id, m_messages);
+        m_boxes[i]->setColours(colorRef(MainWindowLook::CheckBoxText), panel);
+        break;
+    case ControlKind::Label:
+        m_labels[i] = std::make_unique<Win32Label>(m_window, id);
+        // The sentence's fixed pieces have no logic behind them; the counters get theirs.
+        if (!look.hasColour)
+            m_labels[i]->setCaption(look.caption);
+        m_labels[i]->setColours(
+            look.hasColour ? colorRef(look.colour) : ::GetSysColor(COLOR_WINDOWTEXT), panel);
+        // A new count moves what follows it.
+        m_labels[i]->setOnCaptionChanged([this] { layout(); });
+        break;
+    case ControlKind::TextField:
+        m_filterField = std::make_unique<Win32TextField>(m_window, id, m_messages);
+        break;
+    case ControlKind::Panel:
+        break;
     }
-    const UINT itemIds[] = {IdProcInfo, IdEndProc, IdCopy, IdLocate, IdProperty};
-    for (std::size_t i = 0; i < m_menuItems.size(); ++i)
-        m_menuItems[i] = std::make_unique<Win32MenuItem>(m_popup, itemIds[i], m_messages);
+}
+
+void Win32MainWindow::makeMenus() {
+    m_popup = ::CreatePopupMenu();
+    m_optionsMenu = ::CreatePopupMenu();
+    if (!m_popup || !m_optionsMenu)
+        throw std::runtime_error("Cannot create the menus");
+    auto append = [](HMENU menu, UINT id, const char* caption) {
+        const BOOL added =
+            caption ? ::AppendMenuW(menu, MF_STRING, id, win32::WideFromUtf8(caption).c_str())
+                    : ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        if (!added)
+            throw std::runtime_error("Cannot fill the menus");
+    };
+    // The items start with their captions from the description; the logic sets them again.
+    for (const MenuLine<ContextItem>& line : MainWindowLook::ContextMenu()) {
+        const auto i = static_cast<std::size_t>(line.item);
+        const UINT id = FirstContextCommand + static_cast<UINT>(i);
+        append(m_popup, id, line.caption);
+        if (line.caption)
+            m_menuItems[i] = std::make_unique<Win32MenuItem>(m_popup, id, m_messages);
+    }
+    for (const OptionLook& option : MainWindowLook::OptionsMenu()) {
+        const auto i = static_cast<std::size_t>(option.item);
+        const UINT id = FirstOptionCommand + static_cast<UINT>(i);
+        append(m_optionsMenu, id, option.caption);
+        m_optionItems[i] = std::make_unique<Win32MenuItem>(m_optionsMenu, id, m_messages);
+    }
 }
 
 void Win32MainWindow::placeAtDesignSize() {
@@ -292,18 +309,25 @@ void Win32MainWindow::placeAtDesignSize() {
 
 void Win32MainWindow::applyDpi(int dpi) {
     m_dpi = dpi > 0 ? dpi : 96;
-    HFONT font = createInterfaceFont(scaled(FontPixels, m_dpi), false);
-    HFONT boldFont = createInterfaceFont(scaled(FontPixels, m_dpi), true);
-    for (Win32Control* control : std::initializer_list<Win32Control*>{
-             m_label1.get(), m_label3.get(), m_label5.get(), m_btnHelp.get(), m_btnUpdate.get(),
-             m_btnHomePage.get(), m_btnRefresh.get(), m_btnEndPro.get(), m_cbShowLocal.get(),
-             m_cbAutoRefresh.get(), m_cbAlwaysTop.get(), m_cbShowInfo.get()})
-        control->setFont(font);
-    m_labAppCount->setFont(boldFont);
-    m_labNetCount->setFont(boldFont);
-    for (Win32Button* button : {m_btnHelp.get(), m_btnUpdate.get(), m_btnHomePage.get(),
-                                m_btnRefresh.get(), m_btnEndPro.get()})
-        button->setDpi(m_dpi);
+    const int fontPixels = scaled(MainWindowLook::FontPixelHeight, m_dpi);
+    HFONT font = createInterfaceFont(fontPixels, false);
+    HFONT boldFont = createInterfaceFont(fontPixels, true);
+    for (const auto* row : {&MainWindowLook::TopSentence(), &MainWindowLook::TopRight(),
+                            &MainWindowLook::BottomRow()}) {
+        for (const MainControlLook& look : *row) {
+            const std::size_t i = index(look.control);
+            if (m_labels[i])
+                m_labels[i]->setFont(look.bold ? boldFont : font);
+            if (m_buttons[i]) {
+                m_buttons[i]->setFont(font);
+                m_buttons[i]->setDpi(m_dpi);
+            }
+            if (m_boxes[i])
+                m_boxes[i]->setFont(font);
+        }
+    }
+    if (m_filterField)
+        m_filterField->setFont(font);
     if (m_listView && m_listView->handle()) {
         ::SendMessageW(m_listView->handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         m_listView->setDpi(m_dpi);
@@ -336,63 +360,37 @@ void Win32MainWindow::applyDpi(int dpi) {
 }
 
 void Win32MainWindow::layout() {
-    if (!m_window || !m_btnHelp)
+    if (!m_window || !m_timer)
         return;
     RECT client{};
     ::GetClientRect(m_window, &client);
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
-    const int topHeight = scaled(TopPanelHeight, m_dpi);
-    const int bottomHeight = scaled(BottomPanelHeight, m_dpi);
-
-    layoutTopPanel();
-    const int buttonHeight = scaled(TopButtonHeight, m_dpi);
-    const int buttonTop = (topHeight - buttonHeight) / 2;
-    int x = width - scaled(TopRightMargin, m_dpi) -
-            scaled(HelpWidth + UpdateWidth + HomePageWidth, m_dpi);
-    for (const auto& [button, designWidth] :
-         {std::pair{m_btnHelp.get(), HelpWidth}, std::pair{m_btnUpdate.get(), UpdateWidth},
-          std::pair{m_btnHomePage.get(), HomePageWidth}}) {
-        button->setBounds(x, buttonTop, scaled(designWidth, m_dpi), buttonHeight);
-        x += scaled(designWidth, m_dpi);
+    const auto textSize = [this](MainControl control) {
+        const std::size_t i = index(control);
+        if (m_boxes[i])
+            return LookRect{0, 0, m_boxes[i]->idealWidth(m_dpi), 0};
+        const SIZE size = m_labels[i] ? m_labels[i]->textSize() : SIZE{0, 0};
+        return LookRect{0, 0, static_cast<int>(size.cx), static_cast<int>(size.cy)};
+    };
+    const std::vector<LookRect> places = MainWindowLook::Layout(
+        client.right - client.left, client.bottom - client.top,
+        [this](int pixels) { return scaled(pixels, m_dpi); }, textSize);
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const LookRect& place = places[i];
+        Win32Control* control = m_labels[i]    ? static_cast<Win32Control*>(m_labels[i].get())
+                                : m_buttons[i] ? static_cast<Win32Control*>(m_buttons[i].get())
+                                               : static_cast<Win32Control*>(m_boxes[i].get());
+        if (control)
+            control->setBounds(place.left, place.top, place.width, place.height);
     }
-
-    if (m_listView)
-        m_listView->setBounds(0, topHeight, width, std::max(0, height - topHeight - bottomHeight));
-
-    // The bottom panel's controls keep their places from the left when the window is resized.
-    // Each box is as wide as its text, so that all six fit the design width.
-    const int bottomTop = height - bottomHeight;
-    const int boxTop = bottomTop + scaled(BoxTop, m_dpi);
-    const int boxHeight = scaled(BoxHeight, m_dpi);
-    x = scaled(BoxLeft, m_dpi);
-    for (Win32CheckBox* box : {m_cbShowLocal.get(), m_cbAutoRefresh.get(), m_cbAlwaysTop.get()}) {
-        const int boxWidth = box->idealWidth(m_dpi);
-        box->setBounds(x, boxTop, boxWidth, boxHeight);
-        x += boxWidth + scaled(BoxSpacing, m_dpi);
+    if (m_filterField) {
+        const LookRect& field = places[index(MainControl::EFilter)];
+        m_filterField->setBounds(field.left, field.top, field.width, field.height);
     }
-    x += scaled(ButtonsGap, m_dpi);
-    const int bottomButtonTop = bottomTop + scaled(BottomButtonTop, m_dpi);
-    const int bottomButtonHeight = scaled(BottomButtonHeight, m_dpi);
-    m_btnRefresh->setBounds(x, bottomButtonTop, scaled(RefreshWidth, m_dpi), bottomButtonHeight);
-    x += scaled(RefreshWidth, m_dpi);
-    m_btnEndPro->setBounds(x, bottomButtonTop, scaled(EndProWidth, m_dpi), bottomButtonHeight);
-    x += scaled(EndProWidth, m_dpi) + scaled(BoxSpacing, m_dpi);
-    m_cbShowInfo->setBounds(x, boxTop, m_cbShowInfo->idealWidth(m_dpi), boxHeight);
+    if (m_listView) {
+        const LookRect& list = places[index(MainControl::VTS)];
+        m_listView->setBounds(list.left, list.top, list.width, list.height);
+    }
     ::InvalidateRect(m_window, nullptr, TRUE);
-}
-
-void Win32MainWindow::layoutTopPanel() {
-    if (!m_label5)
-        return;
-    const int topHeight = scaled(TopPanelHeight, m_dpi);
-    int x = scaled(SentenceLeft, m_dpi);
-    for (Win32Label* label : {m_label1.get(), m_labAppCount.get(), m_label3.get(),
-                              m_labNetCount.get(), m_label5.get()}) {
-        const SIZE size = label->textSize();
-        label->setBounds(x, (topHeight - size.cy) / 2, size.cx, size.cy);
-        x += size.cx;
-    }
 }
 
 void Win32MainWindow::paint() {
@@ -431,8 +429,8 @@ HWND Win32MainWindow::listHandle() const {
 
 std::string Win32MainWindow::countersText() const {
     std::string sentence;
-    for (const Win32Label* label : {m_label1.get(), m_labAppCount.get(), m_label3.get(),
-                                    m_labNetCount.get(), m_label5.get()}) {
+    for (const MainControlLook& look : MainWindowLook::TopSentence()) {
+        const Win32Label* label = m_labels[index(look.control)].get();
         const int length = ::GetWindowTextLengthW(label->handle());
         std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
         const int copied = ::GetWindowTextW(label->handle(), text.data(), length + 1);
@@ -501,12 +499,17 @@ void Win32MainWindow::closeRequested() {
 }
 
 void Win32MainWindow::runMenuCommand(unsigned commandId) {
-    for (const auto& item : m_menuItems) {
-        if (item && item->commandId() == commandId) {
-            item->activate();
-            return;
+    auto run = [commandId](const auto& items) {
+        for (const auto& item : items) {
+            if (item && item->commandId() == commandId) {
+                item->activate();
+                return true;
+            }
         }
-    }
+        return false;
+    };
+    if (!run(m_menuItems))
+        run(m_optionItems);
 }
 
 void Win32MainWindow::destroyed() {
@@ -546,6 +549,11 @@ LRESULT Win32MainWindow::handleMessage(HWND window, UINT message, WPARAM wParam,
             return result;
         // A menu's command (the context menu is tracked with its commands returned, but its
         // keyboard accelerators may still arrive here).
+        if (lParam == 0 && HIWORD(wParam) == 1 && LOWORD(wParam) == FindCommand) {
+            if (m_form)
+                m_form->FormKeyFind();
+            return 0;
+        }
         if (lParam == 0 && HIWORD(wParam) == 0) {
             runMenuCommand(LOWORD(wParam));
             return 0;
@@ -566,6 +574,10 @@ LRESULT Win32MainWindow::handleMessage(HWND window, UINT message, WPARAM wParam,
             return result;
         break;
     }
+    case WorkerMessage:
+        if (m_worker)
+            m_worker->deliver();
+        return 0;
     case WM_TIMER:
         if (m_timer && wParam == m_timer->timerId()) {
             m_timer->fired();
@@ -614,6 +626,15 @@ LRESULT Win32MainWindow::handleMessage(HWND window, UINT message, WPARAM wParam,
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
+bool translateShortcut(HWND mainWindow, const MSG& message) {
+    if (!mainWindow || !::IsWindow(mainWindow) || message.message != WM_KEYDOWN ||
+        message.wParam != 'F' || ::GetKeyState(VK_CONTROL) >= 0 ||
+        (message.hwnd != mainWindow && !::IsChild(mainWindow, message.hwnd)))
+        return false;
+    ::SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(Win32MainWindow::FindCommand, 1), 0);
+    return true;
+}
+
 int runMessageLoop(HWND mainWindow) {
     MSG message{};
     for (;;) {
@@ -622,6 +643,8 @@ int runMessageLoop(HWND mainWindow) {
             return static_cast<int>(message.wParam);
         if (got == -1)
             return 1;
+        if (translateShortcut(mainWindow, message))
+            continue;
         if (mainWindow && ::IsWindow(mainWindow) && ::IsDialogMessageW(mainWindow, &message))
             continue;
         ::TranslateMessage(&message);

@@ -1,25 +1,29 @@
 #pragma once
-// The main window FormKestrel in plain Win32: the top panel with the counters sentence and the
-// Help, Update and Home Page buttons, the list VTS, the bottom panel with the four option check
-// boxes and the Refresh and End Process buttons, the context menu PmTree and Timer1. The
+// The main window FormKestrel in plain Win32, built from its description (ui/MainWindowLook.h):
+// the top panel, the list VTS, the bottom panel, the menus PmTree and PmOptions and Timer1. The
 // window only mirrors state and forwards the user's events; TFormKestrel decides.
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
 #include "list/MemoryListControl.h"
 #include "ui/Components.h"
+#include "ui/MainWindowLook.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/win32/Win32Components.h"
+#include "ui/win32/Win32Worker.h"
 
 namespace win32ui {
 
 class Win32ListView;
 class Win32CommandComponents;
 class Win32SystemImageList;
+class Win32ImageStore;
 
 // The resource ID of the application icon in kestrel.exe (src/app/win32/kestrel.rc).
 inline constexpr int ApplicationIconId = 1;
@@ -50,22 +54,32 @@ public:
     HMENU popupMenu() const { return m_popup; }
     // The list's child window (nullptr when the list view could not be made).
     HWND listHandle() const;
+    HMENU optionsMenu() const { return m_optionsMenu; }
     // The counters sentence as it reads on screen.
     std::string countersText() const;
-    Win32Label& appCountLabel() { return *m_labAppCount; }
-    Win32Label& netCountLabel() { return *m_labNetCount; }
-    Win32CheckBox& showLocalBox() { return *m_cbShowLocal; }
-    Win32CheckBox& autoRefreshBox() { return *m_cbAutoRefresh; }
-    Win32CheckBox& alwaysTopBox() { return *m_cbAlwaysTop; }
-    Win32CheckBox& showInfoBox() { return *m_cbShowInfo; }
-    Win32Button& helpButton() { return *m_btnHelp; }
-    Win32Button& updateButton() { return *m_btnUpdate; }
-    Win32Button& homePageButton() { return *m_btnHomePage; }
-    Win32Button& refreshButton() { return *m_btnRefresh; }
-    Win32Button& endProcessButton() { return *m_btnEndPro; }
+    Win32Label& label(MainControl control) { return *m_labels.at(index(control)); }
+    Win32Button& button(MainControl control) { return *m_buttons.at(index(control)); }
+    Win32CheckBox& checkBox(MainControl control) { return *m_boxes.at(index(control)); }
+    Win32Label& appCountLabel() { return label(MainControl::LabAppCount); }
+    Win32Label& netCountLabel() { return label(MainControl::LabNetCount); }
+    Win32CheckBox& showLocalBox() { return checkBox(MainControl::CBShowLocal); }
+    Win32CheckBox& autoRefreshBox() { return checkBox(MainControl::CBAutoRefresh); }
+    Win32CheckBox& alwaysTopBox() { return checkBox(MainControl::CBAlwaysTop); }
+    Win32CheckBox& showInfoBox() { return checkBox(MainControl::CBShowInfo); }
+    Win32Button& optionsButton() { return button(MainControl::BTNOptions); }
+    Win32Button& helpButton() { return button(MainControl::BTNHelp); }
+    Win32Button& updateButton() { return button(MainControl::BTNUpdate); }
+    Win32Button& homePageButton() { return button(MainControl::BTNHomePage); }
+    Win32Button& refreshButton() { return button(MainControl::BTNRefresh); }
+    Win32Button& endProcessButton() { return button(MainControl::BTNEndPro); }
+    Win32TextField& filterField() { return *m_filterField; }
     Win32Timer& timer() { return *m_timer; }
-    // The context menu's items in menu order: NProcInfo, NEndProc, NCopy, NLocate, NProperty.
+    // The context menu's items in ContextItem order: NProcInfo, NEndProc, NCopy, NLocate,
+    // NProperty.
     Win32MenuItem& menuItem(std::size_t index) { return *m_menuItems.at(index); }
+    Win32MenuItem& optionItem(OptionItem item) {
+        return *m_optionItems.at(static_cast<std::size_t>(item));
+    }
 
     // ui::Window
     std::string caption() const override;
@@ -77,13 +91,20 @@ public:
     int width() const override;
     int height() const override;
 
+    // The window's keyboard shortcut Ctrl+F, sent as this command (WM_COMMAND, notification 1
+    // as an accelerator's) by translateShortcut.
+    static constexpr UINT FindCommand = 400;
+
+    // Posted to the window by the worker's threads when completions are due.
+    static constexpr UINT WorkerMessage = WM_APP + 1;
+
     // Design sizes, at 96 DPI.
-    static constexpr int ClientWidth = 746;
-    static constexpr int ClientHeight = 433;
-    static constexpr int MinimumWidth = 672;
-    static constexpr int MinimumHeight = 200;
-    static constexpr int TopPanelHeight = 34;
-    static constexpr int BottomPanelHeight = 28;
+    static constexpr int ClientWidth = MainWindowLook::ClientWidth;
+    static constexpr int ClientHeight = MainWindowLook::ClientHeight;
+    static constexpr int MinimumWidth = MainWindowLook::MinimumWidth;
+    static constexpr int MinimumHeight = MainWindowLook::MinimumHeight;
+    static constexpr int TopPanelHeight = MainWindowLook::TopPanelHeight;
+    static constexpr int BottomPanelHeight = MainWindowLook::BottomPanelHeight;
 
 private:
     static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -93,11 +114,16 @@ private:
     void release();
     void placeAtDesignSize();
     void applyDpi(int dpi);
+    static std::size_t index(MainControl control) { return static_cast<std::size_t>(control); }
+    void makeControl(const MainControlLook& look);
+    void makeMenus();
+    // Places every control where MainWindowLook::Layout says.
     void layout();
-    void layoutTopPanel();
     void paint();
     void closeRequested();
     void runMenuCommand(unsigned commandId);
+    // The store behind `icons` when this window made it; nullptr otherwise.
+    const Win32ImageStore* storeOf(const TImageListEx* icons) const;
     void destroyed();
 
     HWND m_window = nullptr;
@@ -117,29 +143,26 @@ private:
     Win32MessageBoxes m_messages;
     MemoryListControl m_list;
     std::unique_ptr<Win32ListView> m_listView;
-    std::unique_ptr<Win32Label> m_label1;
-    std::unique_ptr<Win32Label> m_labAppCount;
-    std::unique_ptr<Win32Label> m_label3;
-    std::unique_ptr<Win32Label> m_labNetCount;
-    std::unique_ptr<Win32Label> m_label5;
-    // The filter's text, not yet on screen in this front end: it stays empty, so every row
-    // shows.
-    ui::TextField m_filterField;
-    std::unique_ptr<Win32Button> m_btnHelp;
-    std::unique_ptr<Win32Button> m_btnUpdate;
-    std::unique_ptr<Win32Button> m_btnHomePage;
-    std::unique_ptr<Win32Button> m_btnRefresh;
-    std::unique_ptr<Win32Button> m_btnEndPro;
-    std::unique_ptr<Win32CheckBox> m_cbShowLocal;
-    std::unique_ptr<Win32CheckBox> m_cbAutoRefresh;
-    std::unique_ptr<Win32CheckBox> m_cbAlwaysTop;
-    std::unique_ptr<Win32CheckBox> m_cbShowInfo;
+    template <typename T>
+    using ByControl = std::array<std::unique_ptr<T>, static_cast<std::size_t>(MainControl::Count)>;
+    ByControl<Win32Label> m_labels;
+    ByControl<Win32Button> m_buttons;
+    ByControl<Win32CheckBox> m_boxes;
+    std::unique_ptr<Win32TextField> m_filterField;
     std::unique_ptr<Win32Timer> m_timer;
-    std::array<std::unique_ptr<Win32MenuItem>, 5> m_menuItems;
+    HMENU m_optionsMenu = nullptr;
+    std::array<std::unique_ptr<Win32MenuItem>, static_cast<std::size_t>(ContextItem::Count)>
+        m_menuItems;
+    std::array<std::unique_ptr<Win32MenuItem>, static_cast<std::size_t>(OptionItem::Count)>
+        m_optionItems;
+    // The image stores this window made for the icon caches (which own them).
+    std::vector<Win32ImageStore*> m_ownStores;
     // The shell's system image lists, behind both icon caches.
     std::unique_ptr<Win32SystemImageList> m_systemImages;
     // The context menu, shell, clipboard and details dialogs of the connection commands.
     std::unique_ptr<Win32CommandComponents> m_commandParts;
+    // Snapshots and ending processes off the window's thread.
+    std::unique_ptr<Win32Worker> m_worker;
     // Last: it refers to everything above.
     std::unique_ptr<TFormKestrel> m_form;
 };
@@ -147,5 +170,9 @@ private:
 // The program's event loop: dispatches messages until WM_QUIT, with the dialog keys (Tab,
 // arrows, Space) moving between `mainWindow`'s controls. Returns WM_QUIT's exit code.
 int runMessageLoop(HWND mainWindow);
+// The main window's shortcuts in a message taken from the queue: Ctrl+F pressed in the window
+// or any of its controls goes to the window as FindCommand. True when it was one (the message
+// is then done with).
+bool translateShortcut(HWND mainWindow, const MSG& message);
 
 } // namespace win32ui

@@ -167,7 +167,7 @@ sleep 1
 import -window root "$artifacts/kestrel-wine-show-info.png" || fail "no screenshot"
 
 # The context menu of the first row (a right click), "拷贝到剪贴板" chosen with the keyboard
-# (the first items: 进程信息, 结束进程(&E), 拷贝到剪贴板): the row's report on the clipboard.
+# (the first items: 进程信息, 结束进程(&E), 断开连接, 拷贝到剪贴板): the row's report on the clipboard.
 row=$(probe row "$expected_title")
 [ -n "$row" ] || fail "the probe found no list in the main window"
 set -- $row
@@ -175,7 +175,7 @@ xdotool mousemove --sync "$1" "$2" click 3
 menu_open() { probe menu; }
 wait_for 30 menu_open || fail "a right click on the first row at $row opened no menu"
 import -window root "$artifacts/kestrel-wine-menu.png"
-xdotool key --clearmodifiers Down Down Down Return
+xdotool key --clearmodifiers Down Down Down Down Return
 report_copied() { probe clipboard >"$work/clipboard.txt" && grep -q '^生成:Kestrel$' "$work/clipboard.txt"; }
 wait_for 30 report_copied || fail "拷贝到剪贴板 put no report on the clipboard"
 for line in '―――――――――――――――――――――――' '本机地址:127.0.0.1' '网络协议:(TCP|UDP)' 'PID:[0-9]+'; do

@@ -5,6 +5,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include <windows.h>
 #include <ws2tcpip.h>
 
+#include "os/ConnectionControl.h"
 #include "os/Endpoints.h"
 #include "os/FileVersion.h"
 #include "os/IconNames.h"
@@ -24,6 +26,7 @@
 #include "os/SettingsPath.h"
 #include "os/SingleInstance.h"
 #include "os/SystemDirs.h"
+#include "os/windows/CloseTcpEntry.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 
 namespace {
@@ -406,4 +409,114 @@ TEST(WindowsIcons, PathsGetShellIndicesThatNameThemBack) {
     EXPECT_EQ(os::SystemIconIndexOfPath(self), index);
     EXPECT_NE(os::SystemIconName(index), "");
     EXPECT_EQ(os::SystemIconName(-5), "");
+}
+
+namespace {
+
+// Stops replacing SetTcpEntry when the test ends, however it ends.
+struct SetTcpEntryReplaced {
+    explicit SetTcpEntryReplaced(os::windows::SetTcpEntryCall call) {
+        os::windows::ReplaceSetTcpEntry(std::move(call));
+    }
+    ~SetTcpEntryReplaced() { os::windows::ReplaceSetTcpEntry({}); }
+};
+
+} // namespace
+
+TEST(WindowsCloseConnection, DeleteTcbRowLayout) {
+    os::Endpoint e;
+    e.localAddr = {127, 0, 0, 1};
+    e.remoteAddr = {10, 1, 2, 3};
+    e.localPort = 0x1234;
+    e.remotePort = 443;
+    const MIB_TCPROW row = os::windows::DeleteTcbRow(e);
+    EXPECT_EQ(row.dwState, 12u) << "MIB_TCP_STATE_DELETE_TCB";
+    const auto* local = reinterpret_cast<const std::uint8_t*>(&row.dwLocalAddr);
+    const auto* remote = reinterpret_cast<const std::uint8_t*>(&row.dwRemoteAddr);
+    EXPECT_EQ(std::vector<std::uint8_t>(local, local + 4),
+              (std::vector<std::uint8_t>{127, 0, 0, 1}));
+    EXPECT_EQ(std::vector<std::uint8_t>(remote, remote + 4),
+              (std::vector<std::uint8_t>{10, 1, 2, 3}));
+    // Ports in network order in the low 16 bits.
+    const auto* port = reinterpret_cast<const std::uint8_t*>(&row.dwLocalPort);
+    EXPECT_EQ(port[0], 0x12);
+    EXPECT_EQ(port[1], 0x34);
+    EXPECT_EQ(row.dwLocalPort >> 16, 0u);
+    EXPECT_EQ(ntohs(static_cast<u_short>(row.dwRemotePort)), 443);
+}
+
+TEST(WindowsCloseConnection, OwnConnectionGoesToSetTcpEntryAsItsRow) {
+    WinsockSession winsock;
+    ASSERT_TRUE(winsock.ok());
+    Socket listener(SOCK_STREAM);
+    const std::uint16_t port = listener.bindLoopback();
+    ASSERT_NE(port, 0);
+    ASSERT_EQ(::listen(listener.get(), 4), 0);
+    Socket client(SOCK_STREAM);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(port);
+    ASSERT_EQ(::connect(client.get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    sockaddr_in own{};
+    int length = sizeof own;
+    ASSERT_EQ(::getsockname(client.get(), reinterpret_cast<sockaddr*>(&own), &length), 0);
+    const std::uint16_t clientPort = ntohs(own.sin_port);
+
+    os::Endpoint row;
+    ASSERT_TRUE(pollTables([&](const auto& tcp, const auto&) {
+        for (const os::Endpoint& e : tcp) {
+            if (e.family == os::Family::V4 && e.localPort == clientPort && e.remotePort == port) {
+                row = e;
+                return true;
+            }
+        }
+        return false;
+    }));
+    EXPECT_TRUE(os::CanCloseConnection(row));
+
+    const struct Case {
+        DWORD answer;
+        os::CloseConnectionResult result;
+    } cases[] = {
+        {NO_ERROR, os::CloseConnectionResult::Closed},
+        {ERROR_ACCESS_DENIED, os::CloseConnectionResult::NotPermitted},
+        {ERROR_MR_MID_NOT_FOUND, os::CloseConnectionResult::NotPermitted},
+        {ERROR_NOT_SUPPORTED, os::CloseConnectionResult::NotSupported},
+        {ERROR_NOT_FOUND, os::CloseConnectionResult::Gone},
+        {ERROR_INVALID_PARAMETER, os::CloseConnectionResult::Failed},
+    };
+    for (const Case& c : cases) {
+        std::vector<MIB_TCPROW> asked;
+        SetTcpEntryReplaced replaced([&](MIB_TCPROW& r) {
+            asked.push_back(r);
+            return c.answer;
+        });
+        EXPECT_EQ(os::CloseConnection(row), c.result) << c.answer;
+        ASSERT_EQ(asked.size(), 1u);
+        const MIB_TCPROW expected = os::windows::DeleteTcbRow(row);
+        EXPECT_EQ(std::memcmp(&asked[0], &expected, sizeof expected), 0);
+        EXPECT_EQ(asked[0].dwState, 12u);
+        EXPECT_EQ(ntohs(static_cast<u_short>(asked[0].dwLocalPort)), clientPort);
+        EXPECT_EQ(ntohs(static_cast<u_short>(asked[0].dwRemotePort)), port);
+    }
+
+    // A connection no longer in the table, or now another process's, is not asked for.
+    int calls = 0;
+    SetTcpEntryReplaced replaced([&](MIB_TCPROW&) {
+        ++calls;
+        return static_cast<DWORD>(NO_ERROR);
+    });
+    os::Endpoint gone = row;
+    gone.remotePort = static_cast<std::uint16_t>(port == 1 ? 2 : 1);
+    EXPECT_EQ(os::CloseConnection(gone), os::CloseConnectionResult::Gone);
+    os::Endpoint other = row;
+    other.pid = row.pid + 4;
+    EXPECT_EQ(os::CloseConnection(other), os::CloseConnectionResult::Gone);
+    // IPv6 rows cannot be closed on Windows.
+    os::Endpoint v6 = row;
+    v6.family = os::Family::V6;
+    EXPECT_FALSE(os::CanCloseConnection(v6));
+    EXPECT_EQ(os::CloseConnection(v6), os::CloseConnectionResult::NotSupported);
+    EXPECT_EQ(calls, 0);
 }

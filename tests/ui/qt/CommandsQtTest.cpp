@@ -3,6 +3,8 @@
 // platform.
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -196,6 +198,35 @@ TEST(QtShell, WithoutAFileManagerTheFolderIsOpened) {
     ASSERT_EQ(opened.urls.size(), 2u);
     EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(QStringLiteral("/opt/my app")));
     EXPECT_EQ(opened.urls[1], QUrl::fromLocalFile(QStringLiteral("/usr/sbin")));
+}
+
+// The window runs the D-Bus call as a job on its worker's thread, and the fallback on its own.
+TEST(QtShell, TheFileManagersJobRunsOnAnotherThread) {
+    ASSERT_PRIVATE_BUS();
+    OpenedUrls opened;
+    QtShell shell(opened.opener(), 5000);
+    using Request = ShellRequests::FileManagerRequest;
+    EXPECT_FALSE(shell.fileManagerJob(Request::SelectItem, "")) << "nothing to ask";
+    {
+        FakeFileManager fileManager;
+        ASSERT_TRUE(fileManager.registered());
+        std::function<bool()> job = shell.fileManagerJob(Request::ShowProperties, "/usr/sbin/sshd");
+        ASSERT_TRUE(job);
+        std::future<bool> taken = std::async(std::launch::async, job);
+        EXPECT_TRUE(taken.get());
+        const auto calls = fileManager.calls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].member, QStringLiteral("ShowItemProperties"));
+        EXPECT_EQ(calls[0].uris, QStringList{QStringLiteral("file:///usr/sbin/sshd")});
+    }
+    // No file manager: the job says so, and the refusal opens the folder.
+    std::function<bool()> job = shell.fileManagerJob(Request::SelectItem, "/opt/my app/server");
+    ASSERT_TRUE(job);
+    EXPECT_FALSE(std::async(std::launch::async, job).get());
+    EXPECT_TRUE(opened.urls.empty());
+    shell.fileManagerRefused(Request::SelectItem, "/opt/my app/server");
+    ASSERT_EQ(opened.urls.size(), 1u);
+    EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(QStringLiteral("/opt/my app")));
 }
 
 // Without a bus address the program names the user's bus in the runtime folder or disables

@@ -148,11 +148,12 @@ for step in 0 1 2; do
 done
 echo "ok: Down, Down, Up moved the focused row one row per press"
 
-# "定位文件", the fourth item, without a session bus: the folder goes to the default handler,
-# and no bus is started (dbus-launch would leave a dbus-daemon and files under ~/.dbus).
+# "定位文件", the fifth enabled item ("断开连接" is disabled for a listener), without a session
+# bus: the folder goes to the default handler, and no bus is started (dbus-launch would leave
+# a dbus-daemon and files under ~/.dbus).
 xdotool key --clearmodifiers Menu
 wait_for 20 menu_open || fail "the Menu key opened no context menu"
-xdotool key --clearmodifiers Down Down Down Down Return
+xdotool key --clearmodifiers Down Down Down Down Down Return
 opened_folder() { grep -q "$work/bin" "$work/xdg-open.log" 2>/dev/null; }
 wait_for 30 opened_folder || fail "the folder was not opened without a file manager"
 sleep 1

@@ -1,6 +1,8 @@
 // The Qt main window over the real window logic, with a snapshot the test controls, on the
 // offscreen platform.
 #include <functional>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
@@ -28,8 +31,10 @@
 #include "list/Columns.h"
 #include "list/MemoryListControl.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
+#include "ui/MainWindowLook.h"
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 #include "ui/qt/ConnectionModel.h"
 #include "ui/qt/ConnectionView.h"
 #include "ui/qt/KestrelApplication.h"
@@ -40,14 +45,15 @@ using qtui::KestrelMainWindow;
 
 namespace {
 
-// The endpoints the next snapshot reports; a snapshot can be made to fail.
+// The endpoints the next snapshot reports; a snapshot can be made to fail, or to wait at a
+// gate until the test opens it. The snapshot runs on the window's worker thread.
 struct FakeSystem {
     std::vector<File_Rec> tcp;
     std::vector<File_Rec> udp;
-    std::vector<File_Rec> tcpOut;
-    std::vector<File_Rec> udpOut;
     std::string failure;
+    std::shared_future<void> gate;
     int snapshots = 0;
+    std::vector<os::Endpoint> closed;
 
     TFormKestrelServices services(const QString& settingsFile) {
         TFormKestrelServices services;
@@ -55,18 +61,32 @@ struct FakeSystem {
         services.exeDir = [] { return std::string("/opt/kestrel/"); };
         services.systemDirs = [] { return std::vector<std::string>{"/USR/SBIN"}; };
         services.enableDebugPrivilege = [] { return false; };
-        services.snapshot.tcpRecords = &tcpOut;
-        services.snapshot.udpRecords = &udpOut;
-        services.snapshot.takeSnapshot = [this] {
+        services.canCloseConnection = [](const os::Endpoint&) { return true; };
+        services.closeConnection = [this](const os::Endpoint& e) {
+            closed.push_back(e);
+            return os::CloseConnectionResult::Closed;
+        };
+        services.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
+            if (gate.valid())
+                gate.wait();
             if (!failure.empty())
                 throw std::runtime_error(failure);
-            tcpOut = tcp;
-            udpOut = udp;
+            snapshot.Tcp = tcp;
+            snapshot.Udp = udp;
         };
         return services;
     }
 };
+
+// Until the refresh in flight has been merged (or has failed).
+bool waitForRefresh(KestrelMainWindow& window) {
+    return QTest::qWaitFor([&window] { return !window.form().refreshing(); }, 10000);
+}
+
+bool waitUntilNoJobRuns() {
+    return QTest::qWaitFor([] { return ui::ThreadWorker::runningJobs() == 0; }, 10000);
+}
 
 std::vector<File_Rec> baseTcp() {
     return {
@@ -167,6 +187,8 @@ private slots:
     void detailColumnsFollowTheOption();
     void hiddenColumnsNeverShow();
     void failedRefreshIsReportedAndTheWindowGoesOn();
+    void eventLoopRunsWhileASlowSnapshotIsTaken();
+    void closingWhileASnapshotIsTakenWaitsForNothing();
     void closeAsksAndNoKeepsTheWindow();
     void alwaysTopKeepsPlaceAndSize();
     void selectionAndManageGlyphArePainted();
@@ -184,6 +206,12 @@ private slots:
     void contextMenuCommandActsOnTheMenusRow();
     void filterFieldShowsOnlyMatchingRows();
     void filterKeepsKeyboardAndRefreshOnTheShownRows();
+    void exportFollowsCopyAndSavesThroughTheFileDialog_data();
+    void exportFollowsCopyAndSavesThroughTheFileDialog();
+    void optionsButtonSitsLeftOfHelpWithItsNeighboursLook();
+    void optionsMenuHoldsTheCheckItemsAndStoresAChoice();
+    void markedRowsArePaintedUntilTheNextRefresh();
+    void closeConnectionFollowsEndProcessAndAsks();
 
 private:
     KestrelMainWindow& makeWindow();
@@ -204,6 +232,8 @@ void KestrelMainWindowTest::init() {
 void KestrelMainWindowTest::cleanup() {
     delete m_window;
     m_window = nullptr;
+    // A snapshot still running uses the fake system.
+    QVERIFY(waitUntilNoJobRuns());
     delete m_system;
     m_system = nullptr;
     delete m_dir;
@@ -306,6 +336,7 @@ void KestrelMainWindowTest::refreshKeepsSelectedRowWithoutReset() {
     m_system->tcp.push_back(
         tcpRecord(3, "10.0.0.5", "51002", "1.1.1.1", "853", "606", "dnsmasq", "/usr/sbin/dnsmasq"));
     QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(waitForRefresh(window));
 
     QCOMPARE(resets.count(), 0);
     QVERIFY(removed.count() >= 1);
@@ -423,7 +454,8 @@ void KestrelMainWindowTest::failedRefreshIsReportedAndTheWindowGoesOn() {
     BoxAnswer seen;
     answerNextBox(seen, QMessageBox::Ok);
     QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
-    QVERIFY(seen.seen);
+    QVERIFY(waitForRefresh(window));
+    QTRY_VERIFY(seen.seen);
     QCOMPARE(seen.title, QStringLiteral("Kestrel"));
     QCOMPARE(seen.text, QStringLiteral("snapshot refused"));
     QCOMPARE(seen.icon, QMessageBox::Critical);
@@ -433,7 +465,55 @@ void KestrelMainWindowTest::failedRefreshIsReportedAndTheWindowGoesOn() {
     m_system->failure.clear();
     m_system->tcp.pop_back();
     QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(waitForRefresh(window));
     QCOMPARE(window.model()->rowCount(), 6);
+}
+
+void KestrelMainWindowTest::eventLoopRunsWhileASlowSnapshotIsTaken() {
+    KestrelMainWindow& window = makeWindow();
+    std::promise<void> open;
+    m_system->gate = open.get_future().share();
+    m_system->tcp.pop_back();
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(window.form().refreshing());
+    QVERIFY(!window.refreshButton()->isEnabled());
+
+    // While the snapshot waits at the gate the loop goes on: timers fire, the window resizes
+    // and repaints, the list scrolls.
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(10);
+    const QSize before = window.size();
+    window.resize(before.width() + 40, before.height() + 30);
+    window.view()->scrollToBottom();
+    window.update();
+    QTRY_VERIFY(ticks >= 10);
+    QTRY_COMPARE(window.size(), QSize(before.width() + 40, before.height() + 30));
+    QVERIFY(window.form().refreshing());
+    QCOMPARE(window.model()->rowCount(), 7);
+    QCOMPARE(m_system->snapshots, 2);
+
+    open.set_value();
+    QVERIFY(waitForRefresh(window));
+    QCOMPARE(window.model()->rowCount(), 6);
+    QVERIFY(window.refreshButton()->isEnabled());
+    QVERIFY(waitUntilNoJobRuns());
+}
+
+void KestrelMainWindowTest::closingWhileASnapshotIsTakenWaitsForNothing() {
+    KestrelMainWindow& window = makeWindow();
+    std::promise<void> open;
+    m_system->gate = open.get_future().share();
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(window.form().refreshing());
+    delete m_window;
+    m_window = nullptr;
+    QCOMPARE(ui::ThreadWorker::runningJobs(), 1);
+    // The job ends alone; its merge has nowhere to go and is dropped.
+    open.set_value();
+    QVERIFY(waitUntilNoJobRuns());
+    QTest::qWait(50);
 }
 
 void KestrelMainWindowTest::closeAsksAndNoKeepsTheWindow() {
@@ -802,6 +882,7 @@ void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow() {
         if (rowRemoved) {
             m_system->tcp.erase(m_system->tcp.begin() + 1);
             window.refreshButton()->click();
+            QVERIFY(waitForRefresh(window));
         } else {
             const RowHandle sshd = window.model()->rowAt(rowOfPort(window, QStringLiteral("22")));
             window.list().selectRow(sshd);
@@ -895,6 +976,7 @@ void KestrelMainWindowTest::filterKeepsKeyboardAndRefreshOnTheShownRows() {
     m_system->tcp.push_back(
         tcpRecord(2, "0.0.0.0", "9004", "0.0.0.0", "0", "80", "plain", "/usr/bin/plain"));
     QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(waitForRefresh(window));
     QCOMPARE(window.model()->rowCount(), 3);
     QCOMPARE(window.list().selectedRow()->Rec.ProcName, std::string("Specialist"));
     const QModelIndexList selected = window.view()->selectionModel()->selectedRows();
@@ -904,11 +986,232 @@ void KestrelMainWindowTest::filterKeepsKeyboardAndRefreshOnTheShownRows() {
     QVERIFY(window.countersText().endsWith(QStringLiteral("共建立36个连接，显示 3 项。")));
 }
 
+void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog_data() {
+    QTest::addColumn<bool>("accept");
+    QTest::newRow("saved") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog() {
+    QFETCH(bool, accept);
+    KestrelMainWindow& window = makeWindow();
+    QStringList items;
+    QAction* exportAction = nullptr;
+    for (QAction* action : window.popupMenu()->actions()) {
+        if (action->isSeparator())
+            continue;
+        items << action->text();
+        if (action->text() == QStringLiteral("导出列表..."))
+            exportAction = action;
+    }
+    QCOMPARE(items, (QStringList{QStringLiteral("进程信息"), QStringLiteral("结束进程(&E)"),
+                                 QStringLiteral("断开连接"), QStringLiteral("拷贝到剪贴板"),
+                                 QStringLiteral("导出列表..."), QStringLiteral("定位文件"),
+                                 QStringLiteral("属性(&R)")}));
+    QVERIFY(exportAction != nullptr);
+
+    // The toolkit's save dialog opens; the user types a name and saves, or cancels.
+    const QString target = m_dir->filePath(QStringLiteral("导出 列表.csv"));
+    bool answered = false;
+    QString caption;
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        caption = dialog->windowTitle();
+        answered = true;
+        if (accept) {
+            dialog->selectFile(target);
+            static_cast<QDialog*>(dialog)->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+    poll->start();
+    exportAction->trigger();
+
+    QVERIFY(answered);
+    QCOMPARE(caption, QStringLiteral("导出列表"));
+    QCOMPARE(QFile::exists(target), accept);
+    if (accept) {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        QVERIFY2(saved.startsWith("\xEF\xBB\xBF\xE8\xBF\x9B\xE7\xA8\x8B,"), saved.constData());
+        QCOMPARE(saved.count("\r\n"), static_cast<qsizetype>(window.list().rowCount() + 1));
+    }
+}
+
+void KestrelMainWindowTest::optionsButtonSitsLeftOfHelpWithItsNeighboursLook() {
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QPushButton* options = window.optionsButton();
+    QPushButton* help = window.helpButton();
+    auto* update = qobject_cast<QPushButton*>(window.control(MainControl::BTNUpdate));
+    QVERIFY(options && help && update);
+    QCOMPARE(options->text(), QStringLiteral("选项"));
+    QCOMPARE(options->objectName(), QStringLiteral("BTNOptions"));
+    QVERIFY(options->isVisible());
+    // Side by side at the top panel's right: 选项, 帮助, 更新, 主页.
+    QCOMPARE(options->parentWidget(), help->parentWidget());
+    QCOMPARE(options->geometry().right() + 1, help->geometry().left());
+    QCOMPARE(help->geometry().right() + 1, update->geometry().left());
+    QCOMPARE(options->width(), 74);
+    QCOMPARE(options->y(), help->y());
+    QCOMPARE(options->height(), help->height());
+    QVERIFY(options->geometry().left() > window.netCountLabel()->geometry().right());
+    // The same look as its neighbours: face, font, picture size, no default-button frame.
+    QCOMPARE(options->font(), help->font());
+    QCOMPARE(options->iconSize(), help->iconSize());
+    QVERIFY(!options->icon().isNull());
+    QCOMPARE(options->autoDefault(), help->autoDefault());
+    QCOMPARE(options->grab().toImage().pixelColor(options->width() / 2, 3),
+             help->grab().toImage().pixelColor(help->width() / 2, 3));
+}
+
+void KestrelMainWindowTest::optionsMenuHoldsTheCheckItemsAndStoresAChoice() {
+    {
+        QFile file(m_dir->filePath("Kestrel.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Set]\nShowInfo=0\n[options]\nshowipv6=7\n");
+    }
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QMenu* menu = window.optionsMenu();
+    QStringList texts;
+    QList<bool> marks;
+    for (const QAction* action : menu->actions()) {
+        texts << action->text();
+        QVERIFY(action->isCheckable());
+        marks << action->isChecked();
+    }
+    QCOMPARE(texts, (QStringList{QStringLiteral("显示IPv6连接"), QStringLiteral("解析主机名"),
+                                 QStringLiteral("显示流量")}));
+    QCOMPARE(marks, (QList<bool>{true, false, false}));
+    QVERIFY(window.form().showIPv6());
+
+    // A click on the button drops the menu down below it; the second item is chosen.
+    QPoint shownAt;
+    bool shown = false;
+    QTimer::singleShot(0, menu, [&] {
+        shown = menu->isVisible();
+        shownAt = menu->pos();
+        menu->actions().at(1)->trigger();
+        menu->hide();
+    });
+    QTest::mouseClick(window.optionsButton(), Qt::LeftButton);
+    QVERIFY(shown);
+    const QPoint below =
+        window.optionsButton()->mapToGlobal(QPoint(0, window.optionsButton()->height()));
+    QCOMPARE(shownAt.x(), below.x());
+    QVERIFY(shownAt.y() >= below.y() - 1);
+    QVERIFY(window.form().resolveNames());
+    QVERIFY(menu->actions().at(1)->isChecked());
+    QFile file(m_dir->filePath("Kestrel.ini"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    // Read as 7, written back as 1 at the start; the section Set stays as it was.
+    QCOMPARE(file.readAll(),
+             QByteArray("[Set]\nShowInfo=0\n[options]\nshowipv6=1\nResolveNames=1\n"));
+}
+
+void KestrelMainWindowTest::markedRowsArePaintedUntilTheNextRefresh() {
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.view()->clearFocus();
+    auto pixelOf = [&window](const QString& port) {
+        const int row = rowOfPort(window, port);
+        const QRect cell = window.view()->visualRect(window.model()->index(row, ColumnState));
+        return window.view()->viewport()->grab().toImage().pixelColor(cell.right() - 3,
+                                                                      cell.center().y());
+    };
+    auto rgb = [](const LookRgb& colour) { return QColor(colour.red, colour.green, colour.blue); };
+    // The first fill: no row is coloured.
+    for (int row = 0; row < window.model()->rowCount(); ++row)
+        QVERIFY(!window.model()->index(row, ColumnState).data(Qt::BackgroundRole).isValid());
+
+    m_system->tcp[1].State = 8; // firefox's first connection changes its state
+    m_system->tcp.push_back(
+        tcpRecord(3, "10.0.0.5", "51002", "1.1.1.1", "853", "606", "dnsmasq", "/usr/sbin/dnsmasq"));
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(waitForRefresh(window));
+    window.list().selectRow(nullptr);
+    QCOMPARE(pixelOf(QStringLiteral("51002")), rgb(MainWindowLook::AddedRowColour));
+    QCOMPARE(pixelOf(QStringLiteral("51000")), rgb(MainWindowLook::ChangedRowColour));
+    QCOMPARE(pixelOf(QStringLiteral("51001")), QColor(Qt::white));
+
+    // The selection is drawn over the mark's colour.
+    const RowHandle added = window.model()->rowAt(rowOfPort(window, QStringLiteral("51002")));
+    window.list().selectRow(added);
+    const QColor selected = pixelOf(QStringLiteral("51002"));
+    QVERIFY2(selected != rgb(MainWindowLook::AddedRowColour), qPrintable(selected.name()));
+    QVERIFY2(selected.green() > selected.red() && selected.green() > selected.blue(),
+             qPrintable(selected.name()));
+    window.list().selectRow(nullptr);
+
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton); // nothing changed
+    QVERIFY(waitForRefresh(window));
+    QCOMPARE(pixelOf(QStringLiteral("51002")), QColor(Qt::white));
+    QCOMPARE(pixelOf(QStringLiteral("51000")), QColor(Qt::white));
+}
+
+void KestrelMainWindowTest::closeConnectionFollowsEndProcessAndAsks() {
+    m_system->tcp[1].Socket.cookie = 4242;
+    KestrelMainWindow& window = makeWindow();
+    const int firefox = rowOfPort(window, QStringLiteral("51000"));
+    QVERIFY(firefox >= 0);
+    const QRect cell = window.view()->visualRect(window.model()->index(firefox, ColumnProcess));
+    QMenu* menu = window.popupMenu();
+    QStringList captions;
+    bool enabled = false;
+    BoxAnswer seen;
+    auto* poll = new QTimer;
+    poll->setInterval(20);
+    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+        if (!menu->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        QAction* close = nullptr;
+        for (QAction* action : menu->actions()) {
+            captions << action->text();
+            if (action->text() == QStringLiteral("断开连接"))
+                close = action;
+        }
+        if (close) {
+            enabled = close->isEnabled();
+            answerNextBox(seen, QMessageBox::Yes);
+            close->trigger();
+        }
+        menu->close();
+    });
+    poll->start();
+    const int before = m_system->snapshots;
+    QContextMenuEvent event(QContextMenuEvent::Mouse, cell.center(),
+                            window.view()->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(window.view()->viewport(), &event);
+
+    const int endAt = static_cast<int>(captions.indexOf(QStringLiteral("结束进程(&E)")));
+    QVERIFY2(endAt >= 0 && endAt + 1 < captions.size(), qPrintable(captions.join('|')));
+    QCOMPARE(captions[endAt + 1], QStringLiteral("断开连接"));
+    QVERIFY(enabled);
+    QVERIFY(seen.seen);
+    QCOMPARE(seen.text, QStringLiteral("确定要断开这个连接吗?"));
+    QCOMPARE(m_system->closed.size(), std::size_t{1});
+    QCOMPARE(m_system->closed[0].cookie, std::uint64_t{4242});
+    QVERIFY(waitForRefresh(window));
+    QCOMPARE(m_system->snapshots, before + 1);
+}
+
 // The program's own application object, with the translations it installs.
 int main(int argc, char** argv) {
     qtui::KestrelApplication application(argc, argv);
     QApplication::setAttribute(Qt::AA_Use96Dpi, true);
     KestrelMainWindowTest test;
+
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }

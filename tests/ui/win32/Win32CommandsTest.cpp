@@ -307,18 +307,23 @@ TEST(Win32CommandComponents, GiveEveryPieceTheCommandsNeed) {
     const ClipboardLock lock;
     TestWindow owner;
     const HMENU menu = ::CreatePopupMenu();
+    const HMENU options = ::CreatePopupMenu();
     win32ui::Win32CommandComponents components(
-        owner.handle(), menu, [](unsigned) {}, [] { return static_cast<TImageListEx*>(nullptr); });
+        owner.handle(), menu, options, owner.handle(), [](unsigned) {},
+        [] { return static_cast<HIMAGELIST>(nullptr); });
     const TFormKestrelCommands commands = components.commands();
     EXPECT_NE(commands.PmTree, nullptr);
+    EXPECT_NE(commands.PmOptions, nullptr);
     EXPECT_NE(commands.Shell, nullptr);
     EXPECT_NE(commands.Clipboard, nullptr);
+    EXPECT_NE(commands.SaveDialog, nullptr);
     ASSERT_NE(commands.ProcInfoDialogs, nullptr);
     EXPECT_NE(commands.ProcInfoDialogs->createProcInfoView(), nullptr);
 
     commands.Clipboard->setText("a\nb");
     EXPECT_EQ(clipboardText(owner.handle()), L"a\r\nb");
     ::DestroyMenu(menu);
+    ::DestroyMenu(options);
 }
 
 TEST(HelpFile, TheCompiledHelpNextToTheProgramFirstThenTheHtml) {

@@ -19,6 +19,7 @@
 #include "list/MemoryListControl.h"
 #include "snapshot/UnitGetTcpUdpTable.h"
 #include "ui/Components.h"
+#include "ui/MainWindowLook.h"
 #include "ui/TestRecords.h"
 #include "ui/win32/Win32ImageList.h"
 #include "ui/win32/Win32ListView.h"
@@ -795,7 +796,8 @@ TEST_F(ListViewTest, AnErrorInTheListsOwnMessagesGoesToTheReport) {
     add(TcpRow);
     const int process = view->viewColumnOf(ColumnProcess);
     ::SendMessageW(listHwnd(), LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(process), MAKELPARAM(30, 0));
-    view->setSmallIcons([]() -> TImageListEx* { throw std::runtime_error("图标缓存失败"); });
+    view->setSmallIcons(
+        []() -> const win32ui::Win32ImageStore* { throw std::runtime_error("图标缓存失败"); });
     // The mouse over a clipped cell measures its text and icon for the tooltip.
     const POINT over = centreOf(0, process);
     ::SendMessageW(listHwnd(), WM_MOUSEMOVE, 0, MAKELPARAM(over.x, over.y));
@@ -990,6 +992,40 @@ TEST_F(ListViewTest, PaintsTheSelectionBlendedTheGlyphAndTheColumnBackground) {
     EXPECT_TRUE(report.errors.empty());
 }
 
+TEST_F(ListViewTest, MarkedRowsAreColouredUnderTheSelection) {
+    const std::vector<RowHandle> rows = addNamed({"a", "b", "c", "d"});
+    list.setColumnVisible(ColumnPID, true); // the mark's colour covers its own background too
+    rows[0]->Rec.Mark = "add";
+    rows[1]->Rec.Mark = "md";
+    rows[3]->Rec.Mark = "add";
+    list.selectRow(rows[3]);
+    list.repaint();
+    Canvas canvas(880, 400);
+    ASSERT_TRUE(canvas.ready());
+    ::SendMessageW(listHwnd(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()),
+                   PRF_CLIENT | PRF_ERASEBKGND);
+    auto rgb = [](const LookRgb& c) {
+        return (std::uint32_t{c.red} << 16) | (std::uint32_t{c.green} << 8) | c.blue;
+    };
+    auto at = [&](int item, int column) {
+        const RECT cell = itemRect(item, view->viewColumnOf(column));
+        return canvas.pixel(cell.left + 2, cell.top + 2);
+    };
+    for (const int column : {ColumnPID, ColumnProtocol, ColumnState}) {
+        SCOPED_TRACE(column);
+        EXPECT_EQ(at(0, column), rgb(MainWindowLook::AddedRowColour));
+        EXPECT_EQ(at(1, column), rgb(MainWindowLook::ChangedRowColour));
+    }
+    EXPECT_EQ(at(2, ColumnProtocol), 0xFFFFFFu);
+    EXPECT_EQ(at(2, ColumnPID), 0xFFFFECu);
+    // Half the selection colour (0, 128, 64) over the light green.
+    const std::uint32_t blended = at(3, ColumnProtocol);
+    EXPECT_NEAR(channel(blended, 16), 0xCC / 2, 3);
+    EXPECT_NEAR(channel(blended, 8), (255 + 128) / 2, 3);
+    EXPECT_NEAR(channel(blended, 0), (0xCC + 64) / 2, 3);
+    EXPECT_TRUE(report.errors.empty());
+}
+
 // A system that has no icons: the cache here only holds what the test puts into it.
 class NoSystemIcons : public SystemImageList {
 public:
@@ -1027,12 +1063,14 @@ HICON solidIcon(std::uint32_t rgb) {
 
 TEST_F(ListViewTest, PaintsTheProcessIconBeforeItsName) {
     NoSystemIcons system;
-    TImageListEx smallIcons(std::make_unique<win32ui::Win32ImageStore>(16, 16), system);
+    auto ownStore = std::make_unique<win32ui::Win32ImageStore>(16, 16);
+    win32ui::Win32ImageStore* store = ownStore.get();
+    TImageListEx smallIcons(std::move(ownStore), system);
     HICON red = solidIcon(0xFF0000);
     ASSERT_NE(red, nullptr);
-    ASSERT_EQ(static_cast<win32ui::Win32ImageStore&>(smallIcons.Images()).addIcon(red), 0);
+    ASSERT_EQ(store->addIcon(red), 0);
     ::DestroyIcon(red);
-    view->setSmallIcons([&smallIcons] { return &smallIcons; });
+    view->setSmallIcons([store] { return store; });
     add(TcpRow);
     Row noPath = UdpRow;
     noPath.path = "";
@@ -1063,12 +1101,14 @@ TEST_F(ListViewTest, PaintsTheProcessIconBeforeItsName) {
 
 TEST_F(ListViewTest, TheProcessIconGrowsWithTheDpi) {
     NoSystemIcons system;
-    TImageListEx smallIcons(std::make_unique<win32ui::Win32ImageStore>(16, 16), system);
+    auto ownStore = std::make_unique<win32ui::Win32ImageStore>(16, 16);
+    win32ui::Win32ImageStore* store = ownStore.get();
+    TImageListEx smallIcons(std::move(ownStore), system);
     HICON red = solidIcon(0xFF0000);
     ASSERT_NE(red, nullptr);
-    ASSERT_EQ(static_cast<win32ui::Win32ImageStore&>(smallIcons.Images()).addIcon(red), 0);
+    ASSERT_EQ(store->addIcon(red), 0);
     ::DestroyIcon(red);
-    view->setSmallIcons([&smallIcons] { return &smallIcons; });
+    view->setSmallIcons([store] { return store; });
     add(TcpRow);
     view->setDpi(144);
 

@@ -1,6 +1,7 @@
 // The Win32 main window over the real window logic, with a snapshot the test controls and the
 // settings file in a folder of its own, under Wine's null display driver.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "ui/TempDir.h"
 #include "ui/TestRecords.h"
 #include "ui/UnitFormKestrel.h"
+#include "ui/Worker.h"
 #include "ui/win32/Win32MainWindow.h"
 #include "ui/win32/Win32WindowTestSupport.h"
 
@@ -46,8 +48,6 @@ struct FakeSystem {
     std::vector<File_Rec> udp = {
         udpRecord("0.0.0.0", "5353", "4040", "mdnsd.exe", "C:\\Program Files\\Bonjour\\mdnsd.exe"),
     };
-    std::vector<File_Rec> tcpOut;
-    std::vector<File_Rec> udpOut;
     std::string failure;
     int snapshots = 0;
     // The same count, for other threads.
@@ -59,19 +59,40 @@ struct FakeSystem {
         services.exeDir = [] { return std::string("C:\\Kestrel\\"); };
         services.systemDirs = [] { return std::vector<std::string>{"C:\\WINDOWS\\SYSTEM32"}; };
         services.enableDebugPrivilege = [] { return false; };
-        services.snapshot.tcpRecords = &tcpOut;
-        services.snapshot.udpRecords = &udpOut;
-        services.snapshot.takeSnapshot = [this] {
+        // Refreshes run it on the worker's thread.
+        services.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
             ++snapshotsSeen;
             if (!failure.empty())
                 throw std::runtime_error(failure);
-            tcpOut = tcp;
-            udpOut = udp;
+            snapshot.Tcp = tcp;
+            snapshot.Udp = udp;
         };
         return services;
     }
 };
+
+// Delivers what the worker's threads post to `window` until no job runs and none is due, as
+// the program's loop would.
+void finishWork(HWND window) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        MSG message{};
+        bool delivered = false;
+        while (::PeekMessageW(&message, window, Win32MainWindow::WorkerMessage,
+                              Win32MainWindow::WorkerMessage, PM_REMOVE)) {
+            ::DispatchMessageW(&message);
+            delivered = true;
+        }
+        // A job posts before it counts itself out.
+        if (!delivered && ui::ThreadWorker::runningJobs() == 0 &&
+            !::PeekMessageW(&message, window, Win32MainWindow::WorkerMessage,
+                            Win32MainWindow::WorkerMessage, PM_NOREMOVE))
+            return;
+        if (!delivered)
+            ::Sleep(2);
+    }
+}
 
 RECT clientRectOf(HWND control, HWND parent) {
     RECT bounds{};
@@ -146,10 +167,11 @@ TEST_F(Win32MainWindowTest, ControlsShowTheirDesignState) {
         EXPECT_EQ(windowText(b.button.handle()), b.caption);
         EXPECT_TRUE(::IsWindowEnabled(b.button.handle()));
     }
-    // The context menu PmTree: five items and two separators, in order.
+    // The context menu PmTree: six items and two separators, in order.
     HMENU menu = window->popupMenu();
-    const std::vector<std::wstring> expected = {L"进程信息",     L"",         L"结束进程(&E)", L"",
-                                                L"拷贝到剪贴板", L"定位文件", L"属性(&R)"};
+    const std::vector<std::wstring> expected = {L"进程信息",    L"",         L"结束进程(&E)",
+                                                L"断开连接",    L"",         L"拷贝到剪贴板",
+                                                L"导出列表...", L"定位文件", L"属性(&R)"};
     ASSERT_EQ(::GetMenuItemCount(menu), static_cast<int>(expected.size()));
     for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
         wchar_t text[64] = {};
@@ -292,6 +314,7 @@ TEST_F(Win32MainWindowTest, ShowLocalRefreshesAtOnceWithoutLoopbackRows) {
     auto window = makeWindow();
     window->create();
     ::SendMessageW(window->showLocalBox().handle(), BM_CLICK, 0, 0);
+    finishWork(window->handle());
     EXPECT_EQ(system.snapshots, 2);
     EXPECT_NE(settings().find("ShowLocal=0"), std::string::npos);
     EXPECT_EQ(window->countersText(), "当前有4个程序已连接或尝试连接网络，共建立5个连接。");
@@ -342,10 +365,12 @@ TEST_F(Win32MainWindowTest, TimerAndRefreshButtonRefresh) {
     EXPECT_TRUE(window->timer().running());
     EXPECT_EQ(window->timer().interval(), 10000);
     ::SendMessageW(main, WM_TIMER, window->timer().timerId(), 0);
+    finishWork(main);
     EXPECT_EQ(system.snapshots, 2);
     EXPECT_TRUE(window->timer().running());
 
     ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    finishWork(main);
     EXPECT_EQ(system.snapshots, 3);
     EXPECT_TRUE(::IsWindowEnabled(window->refreshButton().handle()));
     EXPECT_TRUE(window->timer().running());
@@ -353,6 +378,7 @@ TEST_F(Win32MainWindowTest, TimerAndRefreshButtonRefresh) {
     // A new endpoint shows up in the list and the counters.
     system.udp.push_back(udpRecord("0.0.0.0", "68", "5050", "dhcp.exe", "C:\\dhcp.exe"));
     ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    finishWork(main);
     EXPECT_EQ(window->countersText(), "当前有5个程序已连接或尝试连接网络，共建立7个连接。");
     EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 7);
 }
@@ -363,6 +389,7 @@ TEST_F(Win32MainWindowTest, AFailedRefreshIsReportedAndTheButtonComesBack) {
     system.failure = "snapshot failed";
     BoxAnswerer answerer(L"Kestrel", IDOK);
     ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    finishWork(window->handle());
     answerer.finish();
     EXPECT_TRUE(answerer.seen());
     EXPECT_EQ(answerer.text(), "snapshot failed");
@@ -429,6 +456,69 @@ TEST_F(Win32MainWindowTest, ContextMenuCommandsRunTheirItems) {
     EXPECT_EQ(clicks, 1) << "a disabled item does not run";
 }
 
+TEST_F(Win32MainWindowTest, OptionsButtonSitsLeftOfHelpWithItsNeighboursLook) {
+    auto window = makeWindow();
+    window->create();
+    HWND main = window->handle();
+    const HWND options = window->optionsButton().handle();
+    const HWND help = window->helpButton().handle();
+    EXPECT_EQ(windowText(options), "选项");
+    EXPECT_TRUE(::IsWindowEnabled(options));
+    EXPECT_NE(::GetWindowLongPtrW(options, GWL_STYLE) & WS_VISIBLE, 0); // the window is hidden
+    const RECT optionsBounds = clientRectOf(options, main);
+    const RECT helpBounds = clientRectOf(help, main);
+    EXPECT_EQ(optionsBounds.right, helpBounds.left);
+    EXPECT_EQ(optionsBounds.right - optionsBounds.left, 74);
+    EXPECT_EQ(optionsBounds.top, helpBounds.top);
+    EXPECT_EQ(optionsBounds.bottom, helpBounds.bottom);
+    EXPECT_GT(optionsBounds.left, clientRectOf(window->netCountLabel().handle(), main).right);
+    // The same look: drawn by the same bitmap button, in the same font.
+    EXPECT_EQ(::GetWindowLongPtrW(options, GWL_STYLE), ::GetWindowLongPtrW(help, GWL_STYLE));
+    EXPECT_EQ(::SendMessageW(options, WM_GETFONT, 0, 0), ::SendMessageW(help, WM_GETFONT, 0, 0));
+    // It joins the end of the keyboard's order.
+    EXPECT_EQ(::GetNextDlgTabItem(main, window->homePageButton().handle(), FALSE), options);
+}
+
+TEST_F(Win32MainWindowTest, OptionsMenuDropsDownBelowItsButtonAndStoresTheChoice) {
+    writeTextFile(settingsFile, "[Set]\nShowInfo=0\n[Options]\nShowIPv6=1\n");
+    auto window = makeWindow();
+    window->create();
+    window->show();
+    HMENU menu = window->optionsMenu();
+    const std::vector<std::wstring> expected = {L"显示IPv6连接", L"解析主机名", L"显示流量"};
+    ASSERT_EQ(::GetMenuItemCount(menu), static_cast<int>(expected.size()));
+    for (int i = 0; i < static_cast<int>(expected.size()); ++i) {
+        wchar_t text[64] = {};
+        ::GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+        EXPECT_EQ(std::wstring(text), expected[static_cast<std::size_t>(i)]);
+        const UINT state = ::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+        EXPECT_EQ((state & MF_CHECKED) != 0, i == 0) << "item " << i;
+    }
+    EXPECT_TRUE(window->form().showIPv6());
+
+    RECT shown{};
+    win32test::MenuDriver::keys = {VK_DOWN, VK_DOWN, VK_RETURN};
+    win32test::MenuDriver::whileOpen = [&shown] {
+        if (const HWND open = win32test::openMenuWindow())
+            ::GetWindowRect(open, &shown);
+    };
+    win32test::MenuDriver::ended = false;
+    win32test::MenuDriver::ticks = 0;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, &win32test::MenuDriver::onTimer);
+    ASSERT_NE(timer, 0u);
+    ::SendMessageW(window->optionsButton().handle(), BM_CLICK, 0, 0);
+    ::KillTimer(nullptr, timer);
+    EXPECT_EQ(win32test::openMenuWindow(), nullptr);
+
+    RECT button{};
+    ::GetWindowRect(window->optionsButton().handle(), &button);
+    EXPECT_EQ(shown.left, button.left);
+    EXPECT_GE(shown.top, button.bottom);
+    EXPECT_TRUE(window->form().resolveNames());
+    EXPECT_NE(::GetMenuState(menu, 1, MF_BYPOSITION) & MF_CHECKED, 0u);
+    EXPECT_EQ(settings(), "[Set]\nShowInfo=0\n[Options]\nShowIPv6=1\nResolveNames=1\n");
+}
+
 // The context menu of the real window, opened for firefox's first connection and driven by
 // a thread timer inside the menu's own loop.
 class Win32ContextMenuTest : public Win32MainWindowTest {
@@ -468,6 +558,8 @@ protected:
         ASSERT_NE(timer, 0u);
         window.form().VTSGetPopupMenu(row, 1, ScreenPoint{60, 60});
         ::KillTimer(nullptr, timer);
+        // The end of the process, and the refresh after it, on the worker.
+        finishWork(window.handle());
         EXPECT_EQ(win32test::openMenuWindow(), nullptr);
     }
 
@@ -495,6 +587,7 @@ TEST_F(Win32ContextMenuTest, NothingHappensOnceARefreshRemovedTheMenusRow) {
         // The connection closes and the auto-refresh timer fires while the menu is open.
         system.tcp.erase(system.tcp.begin() + 1);
         ::SendMessageW(window->handle(), WM_TIMER, window->timer().timerId(), 0);
+        finishWork(window->handle());
     });
     answerer.finish();
     EXPECT_EQ(system.snapshots, before + 1);

@@ -1,0 +1,126 @@
+#include "ui/ListExport.h"
+
+#include <cstddef>
+
+namespace {
+
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+bool endsWithTxt(std::string_view name) {
+    constexpr std::string_view suffix = ".txt";
+    if (name.size() < suffix.size())
+        return false;
+    const std::string_view tail = name.substr(name.size() - suffix.size());
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        char c = tail[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void appendCsvField(std::string& out, std::string_view field) {
+    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+        out.append(field);
+        return;
+    }
+    out += '"';
+    for (const char c : field) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+void appendTsvField(std::string& out, std::string_view field) {
+    for (;;) {
+        const std::size_t special = field.find_first_of("\t\n\r\\");
+        out.append(field.substr(0, special));
+        if (special == std::string_view::npos)
+            return;
+        switch (field[special]) {
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += "\\\\";
+            break;
+        }
+        field.remove_prefix(special + 1);
+    }
+}
+
+namespace {
+
+// Appends one record; `field(i)` gives the text of field i of `count`.
+template <typename Field>
+void appendRecord(std::string& out, std::size_t count, ExportFormat format, Field field) {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (format == ExportFormat::Csv) {
+            if (i != 0)
+                out += ',';
+            appendCsvField(out, field(i));
+        } else {
+            if (i != 0)
+                out += '\t';
+            appendTsvField(out, field(i));
+        }
+    }
+    out += format == ExportFormat::Csv ? "\r\n" : "\n";
+}
+
+} // namespace
+
+ExportFormat exportFormatFor(std::string_view fileName) {
+    return endsWithTxt(fileName) ? ExportFormat::Tsv : ExportFormat::Csv;
+}
+
+std::string exportText(const std::vector<std::string>& titles,
+                       const std::vector<std::vector<std::string>>& rows, ExportFormat format) {
+    std::string out;
+    if (format == ExportFormat::Csv)
+        out += ByteOrderMark;
+    const auto record = [&](const std::vector<std::string>& fields) {
+        appendRecord(out, titles.size(), format, [&fields](std::size_t i) -> std::string_view {
+            return i < fields.size() ? std::string_view(fields[i]) : std::string_view();
+        });
+    };
+    record(titles);
+    for (const std::vector<std::string>& row : rows)
+        record(row);
+    return out;
+}
+
+std::vector<int> exportedColumns(const ListControl& list) {
+    std::vector<int> columns;
+    for (int column = 0; column < list.columnCount(); ++column) {
+        if (column != ColumnManage && list.column(column).visible)
+            columns.push_back(column);
+    }
+    return columns;
+}
+
+std::string exportList(const ListControl& list, ExportFormat format) {
+    const std::vector<int> columns = exportedColumns(list);
+    std::string out;
+    if (format == ExportFormat::Csv)
+        out += ByteOrderMark;
+    appendRecord(out, columns.size(), format,
+                 [&](std::size_t i) -> std::string_view { return list.column(columns[i]).title; });
+    for (RowHandle row = list.firstRow(); row != nullptr; row = list.nextRow(row)) {
+        appendRecord(out, columns.size(), format,
+                     [&](std::size_t i) { return VTSGetText(row->Rec, columns[i]); });
+    }
+    return out;
+}
