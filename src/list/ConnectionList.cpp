@@ -293,6 +293,9 @@ void ConnectionList::FillList(const std::vector<File_Rec>& tcp, const std::vecto
 
     if (m_hooks.setNetCount)
         m_hooks.setNetCount(m_list.rowCount());
+    // The rows made keep their order until the sort: the first one the filter shows.
+    if (firstMade && !m_list.rowShown(firstMade))
+        firstMade = m_list.nextShownRow(firstMade);
     if (firstMade) {
         m_list.selectRow(firstMade);
         m_list.setFocusedRow(firstMade);
@@ -358,12 +361,12 @@ void ConnectionList::RefreshList(PreparedSnapshot& prepared) {
     SnapshotIndex leftIndexes[2] = {SnapshotIndex(left6[0], tcpRecordKey),
                                     SnapshotIndex(left6[1], udpRecordKey)};
     PreparedSnapshot::Indexes& given = *prepared.m_indexes;
-    const std::array<std::vector<File_Rec>*, 4> tables = {
-        given.tables[0], given.tables[1], ipv6 ? given.tables[2] : &left6[0],
-        ipv6 ? given.tables[3] : &left6[1]};
-    const std::array<SnapshotIndex*, 4> indexes = {
-        &given.indexes[0], &given.indexes[1], ipv6 ? &given.indexes[2] : &leftIndexes[0],
-        ipv6 ? &given.indexes[3] : &leftIndexes[1]};
+    const std::array<std::vector<File_Rec>*, 4> tables = {given.tables[0], given.tables[1],
+                                                          ipv6 ? given.tables[2] : &left6[0],
+                                                          ipv6 ? given.tables[3] : &left6[1]};
+    const std::array<SnapshotIndex*, 4> indexes = {&given.indexes[0], &given.indexes[1],
+                                                   ipv6 ? &given.indexes[2] : &leftIndexes[0],
+                                                   ipv6 ? &given.indexes[3] : &leftIndexes[1]};
     std::array<std::vector<bool>, 4> matched;
     for (std::size_t t = 0; t < tables.size(); ++t)
         matched[t].assign(tables[t]->size(), false);
@@ -490,7 +493,7 @@ void ConnectionList::RefreshList(PreparedSnapshot& prepared) {
         m_hooks.setNetCount(m_list.rowCount());
     m_list.setFocus();
     if (m_list.selectedCount() == 0) {
-        if (RowHandle first = m_list.firstRow()) {
+        if (RowHandle first = m_list.firstShownRow()) {
             m_list.selectRow(first);
             m_list.setFocusedRow(first);
         }

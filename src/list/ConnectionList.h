@@ -76,7 +76,8 @@ public:
     // Merges a new snapshot into the rows shown: surviving rows keep selection and focus (TCP
     // rows take the new state, marked "md" when it changed, else empty), vanished rows go,
     // new endpoints become rows marked "add"; then sorts, sets the counters, gives the list
-    // the focus, selects the first row if nothing is selected, and repaints.
+    // the focus, selects the first row shown if nothing is selected, and repaints. Rows the
+    // list's filter hides are merged as any other and count in both counters.
     void RefreshList();
     // RefreshList from records taken already (takeSnapshot is not called); marks them. Without
     // IPv6 tables the IPv6 rows go.

@@ -3,6 +3,8 @@
 // logic and FillList/RefreshList work only through this interface; MemoryListControl is the
 // plain implementation, which the Qt model wraps.
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 #include "list/Columns.h"
 #include "list/TMyRec.h"
@@ -85,6 +87,23 @@ public:
     // Stable sort of all rows by `column` with compareRows; equal rows keep their order in both
     // directions; NoColumn (or a column without comparison) leaves the order unchanged.
     virtual void sort(int column, SortDirection direction) = 0;
+
+    // --- The filter: a view over the rows ---
+    // While the filter holds text, only the rows in which the text of some visible column
+    // contains it (RowFilter: ASCII letters folded) are shown; an empty text shows every row.
+    // The rows themselves do not change: firstRow/nextRow and rowCount still see every row, so
+    // that a refresh merges all of them. A row that the filter hides stops being selected and
+    // focused, and cannot be selected or focused. Rows are tested when the filter or a column's
+    // visibility changes, at the end of an update bracket (rows added or changed inside it)
+    // and at repaint(); until then a row keeps the answer of its last test.
+    virtual void setFilterText(std::string_view text) = 0;
+    virtual const std::string& filterText() const = 0;
+    virtual bool rowShown(RowHandle row) const = 0;
+    // The rows shown, in display order: what the user sees and what commands and exports act
+    // on. Every row while the filter is empty; nullptr at the end.
+    virtual RowHandle firstShownRow() const = 0;
+    virtual RowHandle nextShownRow(RowHandle row) const = 0;
+    virtual std::size_t shownRowCount() const = 0;
 
     // --- Window matters ---
     virtual void setEventHandler(ListControlEvents* events) = 0;

@@ -1,14 +1,20 @@
 #include "list/MemoryListControl.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 struct MemoryListControl::Node : ListRow {
     std::size_t pos = 0; // index in m_rows
     bool deleted = false;
+    // While filtering: whether the view shows the row, and its place in m_view.
+    bool shown = false;
+    std::size_t viewPos = 0;
 };
 
 MemoryListControl::MemoryListControl(ListHeaderColumns header)
@@ -29,7 +35,10 @@ RowHandle MemoryListControl::addRow() {
     auto fresh = std::make_unique<Node>();
     fresh->pos = m_rows.size();
     Node* added = fresh.get();
-    if (m_updateDepth > 0) {
+    // While filtering, a new row is shown once a test has seen its texts.
+    if (filtering())
+        m_untestedRows = true;
+    if (m_updateDepth > 0 || filtering()) {
         m_rows.push_back(std::move(fresh));
         m_deletedAt.push_back(false);
     } else {
@@ -60,6 +69,8 @@ void MemoryListControl::deleteRow(RowHandle row) {
             m_observer->focusedRowChanged();
     }
     --m_liveCount;
+    if (filtering() && doomed->shown)
+        --m_shownLive;
     if (m_updateDepth > 0) {
         doomed->deleted = true;
         m_deletedAt[doomed->pos] = true;
@@ -71,6 +82,24 @@ void MemoryListControl::deleteRow(RowHandle row) {
 
 void MemoryListControl::eraseNow(Node* row) {
     const std::size_t position = row->pos;
+    if (filtering()) {
+        const bool shown = row->shown;
+        const std::size_t place = row->viewPos;
+        if (shown && m_observer)
+            m_observer->rowsAboutToBeRemoved(place, place);
+        if (shown) {
+            m_view.erase(m_view.begin() + static_cast<std::ptrdiff_t>(place));
+            for (std::size_t i = place; i < m_view.size(); ++i)
+                m_view[i]->viewPos = i;
+        }
+        m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(position));
+        m_deletedAt.erase(m_deletedAt.begin() + static_cast<std::ptrdiff_t>(position));
+        m_viewCount = m_rows.size();
+        renumberFrom(position);
+        if (shown && m_observer)
+            m_observer->rowsRemoved();
+        return;
+    }
     if (m_observer)
         m_observer->rowsAboutToBeRemoved(position, position);
     m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(position));
@@ -110,12 +139,15 @@ void MemoryListControl::clear() {
         }
         return;
     }
-    if (m_observer)
-        m_observer->rowsAboutToBeRemoved(0, m_rows.size() - 1);
+    const std::size_t viewed = viewRowCount();
+    if (m_observer && viewed > 0)
+        m_observer->rowsAboutToBeRemoved(0, viewed - 1);
     m_rows.clear();
     m_deletedAt.clear();
     m_viewCount = 0;
-    if (m_observer)
+    m_view.clear();
+    m_shownLive = 0;
+    if (m_observer && viewed > 0)
         m_observer->rowsRemoved();
 }
 
@@ -153,6 +185,10 @@ void MemoryListControl::endUpdate() {
 // neighbouring deleted rows, then announces the rows added inside the bracket. While it runs,
 // the view's rows are m_rows[0, m_gapBegin) followed by m_rows[m_gapEnd, m_viewCount).
 void MemoryListControl::applyPending() {
+    if (filtering()) {
+        applyPendingFiltered();
+        return;
+    }
     const std::size_t viewEnd = m_viewCount;
     std::size_t write = 0;
     std::size_t read = 0;
@@ -216,7 +252,7 @@ RowHandle MemoryListControl::selectedRow() const {
 
 void MemoryListControl::selectRow(RowHandle row) {
     Node* chosen = node(row);
-    if (chosen && chosen->deleted)
+    if (chosen && !rowShown(chosen))
         return;
     if (chosen == m_selected)
         return;
@@ -231,7 +267,7 @@ RowHandle MemoryListControl::focusedRow() const {
 
 void MemoryListControl::setFocusedRow(RowHandle row) {
     Node* chosen = node(row);
-    if (chosen && chosen->deleted)
+    if (chosen && !rowShown(chosen))
         return;
     if (chosen == m_focused)
         return;
@@ -250,9 +286,12 @@ const ListColumn& MemoryListControl::column(int index) const {
 void MemoryListControl::setColumn(int index, const ListColumn& column) {
     if (index < 0 || index >= m_columnCount)
         return;
+    const bool wasVisible = m_columns[static_cast<std::size_t>(index)].visible;
     m_columns[static_cast<std::size_t>(index)] = column;
     if (m_observer)
         m_observer->columnChanged(index);
+    if (filtering() && wasVisible != column.visible)
+        applyFilter(nullptr);
 }
 
 void MemoryListControl::setColumnVisible(int index, bool visible) {
@@ -264,6 +303,8 @@ void MemoryListControl::setColumnVisible(int index, bool visible) {
     target.visible = visible;
     if (m_observer)
         m_observer->columnChanged(index);
+    if (filtering())
+        applyFilter(nullptr);
 }
 
 void MemoryListControl::setSortColumn(int column) {
@@ -380,6 +421,16 @@ void MemoryListControl::sort(int column, SortDirection direction) {
         sorted.push_back(std::move(m_rows[node(item.row)->pos]));
     m_rows = std::move(sorted);
     renumberFrom(0);
+    if (filtering()) {
+        // The same rows stay shown, now in the new order.
+        std::size_t place = 0;
+        for (const auto& row : m_rows) {
+            if (row->shown) {
+                m_view[place] = row.get();
+                row->viewPos = place++;
+            }
+        }
+    }
     if (m_observer)
         m_observer->layoutChanged();
 }
@@ -392,15 +443,22 @@ void MemoryListControl::setFocus() {
 
 void MemoryListControl::repaint() {
     ++m_repaints;
+    // Texts may have changed, and with them the filter's answers.
+    if (filtering() && m_updateDepth == 0)
+        applyFilter(nullptr);
     if (m_observer)
         m_observer->allRowsChanged();
 }
 
 std::size_t MemoryListControl::viewRowCount() const {
+    if (filtering())
+        return m_view.size();
     return m_viewCount - (m_gapEnd - m_gapBegin);
 }
 
 RowHandle MemoryListControl::viewRowAt(std::size_t position) const {
+    if (filtering())
+        return position < m_view.size() ? m_view[position] : nullptr;
     if (position >= viewRowCount())
         return nullptr;
     if (position >= m_gapBegin)
@@ -412,10 +470,196 @@ std::ptrdiff_t MemoryListControl::viewIndexOf(RowHandle row) const {
     const Node* target = node(row);
     if (!target)
         return -1;
+    if (filtering())
+        return target->shown ? static_cast<std::ptrdiff_t>(target->viewPos) : -1;
     const std::size_t position = target->pos;
     if (position < m_gapBegin)
         return static_cast<std::ptrdiff_t>(position);
     if (position >= m_gapEnd && position < m_viewCount)
         return static_cast<std::ptrdiff_t>(position - (m_gapEnd - m_gapBegin));
     return -1;
+}
+
+// --- The filter ---
+
+std::array<bool, ColumnCount> MemoryListControl::visibleColumns() const {
+    std::array<bool, ColumnCount> visible{};
+    for (std::size_t i = 0; i < visible.size(); ++i)
+        visible[i] = m_columns[i].visible;
+    return visible;
+}
+
+bool MemoryListControl::rowShown(RowHandle row) const {
+    const Node* target = node(row);
+    if (!target || target->deleted)
+        return false;
+    return !filtering() || target->shown;
+}
+
+RowHandle MemoryListControl::firstShownRow() const {
+    if (!filtering())
+        return firstRow();
+    for (Node* row : m_view) {
+        if (!row->deleted)
+            return row;
+    }
+    return nullptr;
+}
+
+RowHandle MemoryListControl::nextShownRow(RowHandle row) const {
+    if (!filtering())
+        return nextRow(row);
+    const Node* current = node(row);
+    if (!current)
+        return nullptr;
+    // A shown row continues in the view; any other from its place in the display order.
+    if (current->shown) {
+        for (std::size_t i = current->viewPos + 1; i < m_view.size(); ++i) {
+            if (!m_view[i]->deleted)
+                return m_view[i];
+        }
+        return nullptr;
+    }
+    for (std::size_t i = current->pos + 1; i < m_rows.size(); ++i) {
+        if (m_rows[i]->shown && !m_deletedAt[i])
+            return m_rows[i].get();
+    }
+    return nullptr;
+}
+
+std::size_t MemoryListControl::shownRowCount() const {
+    return filtering() ? m_shownLive : m_liveCount;
+}
+
+void MemoryListControl::setFilterText(std::string_view text) {
+    if (text == m_filter.text())
+        return;
+    if (m_updateDepth > 0)
+        applyPending();
+    RowFilter next(text);
+    const bool wasFiltering = filtering();
+    // Typing on only ever hides rows: the rows shown now are all that need a test.
+    const bool narrowing =
+        wasFiltering && !m_untestedRows && !next.empty() && next.narrows(m_filter);
+    std::vector<Node*> candidates;
+    if (narrowing)
+        candidates = m_view;
+    m_filter = std::move(next);
+    if (!filtering()) {
+        // Back to every row: the view is m_rows again.
+        for (const auto& row : m_rows)
+            row->shown = false;
+        const bool changed = m_view.size() != m_rows.size();
+        if (changed && m_observer)
+            m_observer->viewAboutToBeReset();
+        m_view.clear();
+        m_shownLive = 0;
+        m_viewCount = m_rows.size();
+        if (changed && m_observer)
+            m_observer->viewReset();
+        return;
+    }
+    if (!wasFiltering) {
+        // Entering the filter: the view so far was every row.
+        m_view.clear();
+        for (const auto& row : m_rows) {
+            row->shown = true;
+            row->viewPos = m_view.size();
+            m_view.push_back(row.get());
+        }
+        m_shownLive = m_liveCount;
+    }
+    applyFilter(narrowing ? &candidates : nullptr);
+}
+
+void MemoryListControl::applyFilter(const std::vector<Node*>* candidates) {
+    const std::array<bool, ColumnCount> visible = visibleColumns();
+    std::vector<Node*> shown;
+    auto test = [&](Node* row) {
+        if (!row->deleted && m_filter.matches(row->Rec, visible))
+            shown.push_back(row);
+    };
+    if (candidates) {
+        shown.reserve(candidates->size());
+        for (Node* row : *candidates)
+            test(row);
+    } else {
+        for (const auto& row : m_rows)
+            test(row.get());
+        m_untestedRows = false;
+    }
+    if (shown != m_view) {
+        if (m_observer)
+            m_observer->viewAboutToBeReset();
+        setView(std::move(shown));
+        if (m_observer)
+            m_observer->viewReset();
+    } else {
+        m_shownLive = m_view.size();
+    }
+    dropHiddenSelection();
+}
+
+void MemoryListControl::setView(std::vector<Node*> shown) {
+    for (Node* row : m_view)
+        row->shown = false;
+    m_view = std::move(shown);
+    for (std::size_t i = 0; i < m_view.size(); ++i) {
+        m_view[i]->shown = true;
+        m_view[i]->viewPos = i;
+    }
+    m_shownLive = m_view.size();
+}
+
+void MemoryListControl::dropHiddenSelection() {
+    if (m_selected && !rowShown(m_selected)) {
+        m_selected = nullptr;
+        if (m_observer)
+            m_observer->selectionChanged();
+    }
+    if (m_focused && !rowShown(m_focused)) {
+        m_focused = nullptr;
+        if (m_observer)
+            m_observer->focusedRowChanged();
+    }
+}
+
+// With a filter the view's rows are not a prefix of m_rows, so the bracket's changes are not
+// told as runs: the rows are tested again (texts may have changed inside the bracket) and,
+// when the shown rows differ, the view hears one reset.
+void MemoryListControl::applyPendingFiltered() {
+    const std::array<bool, ColumnCount> visible = visibleColumns();
+    std::vector<Node*> shown;
+    shown.reserve(m_view.size());
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        Node* row = m_rows[i].get();
+        if (!m_deletedAt[i] && m_filter.matches(row->Rec, visible))
+            shown.push_back(row);
+    }
+    m_untestedRows = false;
+    const bool changed = shown != m_view;
+    if (changed && m_observer)
+        m_observer->viewAboutToBeReset();
+    if (changed)
+        setView(std::move(shown));
+    else
+        m_shownLive = m_view.size();
+    if (m_pendingDeletes > 0) {
+        std::size_t write = 0;
+        for (std::size_t read = 0; read < m_rows.size(); ++read) {
+            if (m_deletedAt[read])
+                continue;
+            if (write != read)
+                m_rows[write] = std::move(m_rows[read]);
+            m_rows[write]->pos = write;
+            ++write;
+        }
+        m_rows.resize(write);
+        m_deletedAt.assign(write, false);
+        m_pendingDeletes = 0;
+    }
+    m_viewCount = m_rows.size();
+    if (changed && m_observer)
+        m_observer->viewReset();
+    dropHiddenSelection();
 }

@@ -9,6 +9,7 @@
 
 #include "list/Columns.h"
 #include "list/ListControl.h"
+#include "list/RowFilter.h"
 
 // What a view (the Qt model) needs to hear to stay in step. Positions are view positions:
 // during an update bracket the view still sees the rows as they were before it; the changes
@@ -26,6 +27,10 @@ public:
     virtual void layoutAboutToBeChanged() {}
     virtual void layoutChanged() {}
     virtual void allRowsChanged() {} // repaint(): texts of any row may have changed
+    // The filter changed which rows the view shows (or, while it holds text, a refresh did):
+    // positions from before mean nothing afterwards; selection and focus are told after.
+    virtual void viewAboutToBeReset() {}
+    virtual void viewReset() {}
     virtual void selectionChanged() {}
     virtual void focusedRowChanged() {}
     virtual void columnChanged(int /*index*/) {}
@@ -75,12 +80,19 @@ public:
     void setAutoSort(bool on) override { m_autoSort = on; }
     void sort(int column, SortDirection direction) override;
 
+    void setFilterText(std::string_view text) override;
+    const std::string& filterText() const override { return m_filter.text(); }
+    bool rowShown(RowHandle row) const override;
+    RowHandle firstShownRow() const override;
+    RowHandle nextShownRow(RowHandle row) const override;
+    std::size_t shownRowCount() const override;
+
     void setEventHandler(ListControlEvents* events) override { m_events = events; }
     ListControlEvents* eventHandler() const { return m_events; }
     void setFocus() override;
     void repaint() override;
 
-    // --- For the view that wraps this control ---
+    // --- For the view that wraps this control: positions count the shown rows only ---
     void setObserver(ListViewObserver* observer) { m_observer = observer; }
     std::size_t viewRowCount() const;
     RowHandle viewRowAt(std::size_t position) const; // nullptr when out of range
@@ -97,6 +109,14 @@ private:
     void applyPending();
     void eraseNow(Node* row);
     void renumberFrom(std::size_t position);
+    bool filtering() const { return !m_filter.empty(); }
+    std::array<bool, ColumnCount> visibleColumns() const;
+    // Tests `candidates` (all rows when null) against the filter and, when that changes what
+    // the view shows, tells the view of a reset. Then drops a hidden selection or focus.
+    void applyFilter(const std::vector<Node*>* candidates);
+    void setView(std::vector<Node*> shown);
+    void dropHiddenSelection();
+    void applyPendingFiltered();
 
     std::vector<std::unique_ptr<Node>> m_rows; // display order
     // Whether m_rows[i] was deleted inside the bracket; kept apart so that walks and the
@@ -117,6 +137,12 @@ private:
     int m_sortColumn = ColumnProcess;
     SortDirection m_sortDirection = SortDirection::Ascending;
     bool m_autoSort = true;
+    RowFilter m_filter;
+    // While filtering: the rows the view shows, in display order (each Node's viewPos is its
+    // place here), and how many of them are not deleted.
+    std::vector<Node*> m_view;
+    std::size_t m_shownLive = 0;
+    bool m_untestedRows = false; // rows added while filtering that no test has seen yet
     ListControlEvents* m_events = nullptr;
     ListViewObserver* m_observer = nullptr;
     int m_focusRequests = 0;

@@ -96,6 +96,22 @@ void MenuItem::click() {
         runClickHandler();
 }
 
+void TextField::setText(const std::string& text) {
+    if (text == m_text)
+        return;
+    m_text = text;
+    textChanged();
+    if (m_onChange)
+        m_onChange();
+}
+
+void TextField::setPlaceholder(const std::string& placeholder) {
+    if (placeholder == m_placeholder)
+        return;
+    m_placeholder = placeholder;
+    placeholderChanged();
+}
+
 void MenuItem::setCheckable(bool checkable) {
     if (checkable == m_checkable)
         return;

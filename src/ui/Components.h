@@ -111,6 +111,36 @@ private:
     std::string m_caption;
 };
 
+// A one-line text field with a placeholder shown while it is empty. The user's edits arrive as
+// setText with the field's new text.
+class TextField {
+public:
+    TextField() = default;
+    virtual ~TextField() = default;
+    TextField(const TextField&) = delete;
+    TextField& operator=(const TextField&) = delete;
+
+    const std::string& text() const { return m_text; }
+    // A different text is stored, mirrored, and then runs the change handler (whose errors
+    // reach the caller); the same text does nothing.
+    void setText(const std::string& text);
+    const std::string& placeholder() const { return m_placeholder; }
+    void setPlaceholder(const std::string& placeholder);
+    void setOnChange(EventHandler handler) { m_onChange = std::move(handler); }
+    // Gives the field the keyboard focus.
+    void setFocus() { focusRequested(); }
+
+protected:
+    virtual void textChanged() {}
+    virtual void placeholderChanged() {}
+    virtual void focusRequested() {}
+
+private:
+    std::string m_text;
+    std::string m_placeholder;
+    EventHandler m_onChange;
+};
+
 class Timer {
 public:
     Timer() = default;

@@ -118,7 +118,8 @@ std::string exportList(const ListControl& list, ExportFormat format) {
         out += ByteOrderMark;
     appendRecord(out, columns.size(), format,
                  [&](std::size_t i) -> std::string_view { return list.column(columns[i]).title; });
-    for (RowHandle row = list.firstRow(); row != nullptr; row = list.nextRow(row)) {
+    // What a filter leaves out is not shown, so it is not saved either.
+    for (RowHandle row = list.firstShownRow(); row != nullptr; row = list.nextShownRow(row)) {
         appendRecord(out, columns.size(), format,
                      [&](std::size_t i) { return VTSGetText(row->Rec, columns[i]); });
     }

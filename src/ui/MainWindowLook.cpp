@@ -54,6 +54,10 @@ const std::vector<MainControlLook>& TopRight() {
     return looks;
 }
 
+std::string FilteredSentenceEnd(std::size_t shown) {
+    return "个连接，显示 " + std::to_string(shown) + " 项。";
+}
+
 const std::vector<MainControlLook>& BottomRow() {
     static const std::vector<MainControlLook> looks{
         box(MainControl::CBShowLocal, "显示本地连接", "CBShowLocal", true, 1, 0),
@@ -71,6 +75,8 @@ const MainControlLook& Control(MainControl control) {
         {MainControl::PTop, ControlKind::Panel, nullptr, "PTop", nullptr, 0, 0},
         {MainControl::VTS, ControlKind::List, nullptr, "VTS", nullptr, 0, 0},
         {MainControl::PBottom, ControlKind::Panel, nullptr, "PBottom", nullptr, 0, 0},
+        {MainControl::EFilter, ControlKind::TextField, "筛选", "EFilter", nullptr, FilterWidth,
+         FilterGap},
     };
     for (const auto* table : {&TopSentence(), &TopRight(), &BottomRow(), &others}) {
         for (const MainControlLook& look : *table) {
@@ -82,12 +88,12 @@ const MainControlLook& Control(MainControl control) {
 }
 
 const std::vector<MainControl>& TabOrder() {
-    // BTNOptions came after the others and joins the end, so that their order stays.
+    // BTNOptions and EFilter came after the others and join the end, so that their order stays.
     static const std::vector<MainControl> order{
         MainControl::VTS,         MainControl::BTNRefresh,    MainControl::BTNEndPro,
         MainControl::CBShowLocal, MainControl::CBAutoRefresh, MainControl::CBAlwaysTop,
         MainControl::CBShowInfo,  MainControl::BTNHelp,       MainControl::BTNUpdate,
-        MainControl::BTNHomePage, MainControl::BTNOptions,
+        MainControl::BTNHomePage, MainControl::BTNOptions,    MainControl::EFilter,
     };
     return order;
 }
@@ -186,6 +192,17 @@ std::vector<LookRect> Layout(int width, int height, const std::function<int(int)
         place(look.control) = {x, (topHeight - buttonHeight) / 2, scale(look.width), buttonHeight};
         x += scale(look.width);
     }
+
+    // The filter field fills the room between the sentence's end and the buttons up to its
+    // width; while the sentence needs the room it narrows, never below its minimum.
+    const int sentenceEnd = place(MainControl::Label5).left + place(MainControl::Label5).width;
+    const int buttonsLeft = place(TopRight().front().control).left;
+    const int gap = scale(FilterGap);
+    const int filterWidth = std::clamp(buttonsLeft - sentenceEnd - 2 * gap,
+                                       scale(FilterMinimumWidth), scale(FilterWidth));
+    const int filterHeight = scale(FilterHeight);
+    place(MainControl::EFilter) = {buttonsLeft - gap - filterWidth, (topHeight - filterHeight) / 2,
+                                   filterWidth, filterHeight};
 
     const int bottomTop = height - bottomHeight;
     x = scale(BottomLeft);

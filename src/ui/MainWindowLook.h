@@ -22,6 +22,7 @@ enum class MainControl {
     Label3,
     LabNetCount,
     Label5,
+    EFilter,
     BTNOptions,
     BTNHelp,
     BTNUpdate,
@@ -56,7 +57,7 @@ enum class OptionItem { ShowIPv6, ResolveNames, ShowTraffic, Count };
 // Command items of the options menu: they open something and keep no state.
 enum class OptionCommand { NConnectionLog, Count };
 
-enum class ControlKind { Panel, Label, Button, CheckBox, List };
+enum class ControlKind { Panel, Label, Button, CheckBox, List, TextField };
 
 struct LookRgb {
     std::uint8_t red;
@@ -70,7 +71,8 @@ struct LookRgb {
 struct MainControlLook {
     MainControl control;
     ControlKind kind;
-    const char* caption;    // nullptr: the control shows no caption of its own
+    const char*
+        caption; // nullptr: the control shows no caption of its own (a text field: its placeholder)
     const char* objectName; // the toolkit's name of the control
     const char* picture;    // a bitmap button's 16 x 16 picture (src/ui/pictures), else nullptr
     int width;
@@ -131,6 +133,12 @@ inline constexpr int BoxTop = 6; // from the bottom panel's top
 inline constexpr int BoxHeight = 17;
 inline constexpr int BottomButtonTop = 1;
 inline constexpr int BottomButtonHeight = 26;
+// The filter field between the sentence and the top panel's buttons: as wide as FilterWidth
+// where there is room, narrower down to FilterMinimumWidth while the sentence needs it.
+inline constexpr int FilterWidth = 150;
+inline constexpr int FilterMinimumWidth = 80;
+inline constexpr int FilterHeight = 22;
+inline constexpr int FilterGap = 4; // on both sides of the field
 
 inline constexpr LookRgb PanelColour{0xEC, 0xF5, 0xF8};
 // The bitmap buttons: face, hot-track while the mouse is over it, highlight while pressed.
@@ -156,6 +164,8 @@ inline constexpr const char* OptionsSection = "Options";
 // gaps), then the controls that sit at the panel's right edge, side by side.
 const std::vector<MainControlLook>& TopSentence();
 const std::vector<MainControlLook>& TopRight();
+// Label5 while the filter shows `shown` rows: "个连接，显示 N 项。".
+std::string FilteredSentenceEnd(std::size_t shown);
 // The bottom panel from the left; each control keeps its place when the window is resized.
 const std::vector<MainControlLook>& BottomRow();
 // Every control by its name (the panels and the list included).

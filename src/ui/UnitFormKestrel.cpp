@@ -46,14 +46,18 @@ constexpr const char* TextMsgConfirmEndSystem =
 // The columns that the option ShowInfo shows and hides together.
 constexpr int FileDetailColumns[] = {ColumnPath, ColumnDescription, ColumnCompany};
 
-ConnectionListHooks windowHooks(const TFormKestrelControls& c, std::function<bool()> showIPv6) {
+ConnectionListHooks windowHooks(const TFormKestrelControls& c, std::function<bool()> showIPv6,
+                                std::function<void()> afterNetCount) {
     ConnectionListHooks hooks;
     ui::CheckBox* showLocal = &c.CBShowLocal;
     ui::Label* netCount = &c.LabNetCount;
     ui::Label* appCount = &c.LabAppCount;
     hooks.showLocal = [showLocal] { return showLocal->checked(); };
     hooks.showIPv6 = std::move(showIPv6);
-    hooks.setNetCount = [netCount](std::size_t n) { netCount->setCaption(std::to_string(n)); };
+    hooks.setNetCount = [netCount, afterNetCount = std::move(afterNetCount)](std::size_t n) {
+        netCount->setCaption(std::to_string(n));
+        afterNetCount();
+    };
     hooks.setAppCount = [appCount](std::size_t n) { appCount->setCaption(std::to_string(n)); };
     hooks.secondsNow = [] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -81,11 +85,17 @@ TFormKestrelServices systemFormServices() {
 
 TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelServices services)
     : m_c(controls), m_services(std::move(services)),
-      m_connections(controls.VTS, windowHooks(controls, [this] { return showIPv6(); })) {
+      m_connections(controls.VTS,
+                    windowHooks(
+                        controls, [this] { return showIPv6(); }, [this] { updateSentence(); })) {
     // The design state comes first, so that no click handler runs for it.
     m_c.Form.setCaption(MainWindowLook::Caption);
     m_c.LabAppCount.setCaption(MainWindowLook::Control(MainControl::LabAppCount).caption);
     m_c.LabNetCount.setCaption(MainWindowLook::Control(MainControl::LabNetCount).caption);
+    m_c.Label5.setCaption(MainWindowLook::Control(MainControl::Label5).caption);
+    m_c.EFilter.setOnChange({});
+    m_c.EFilter.setText("");
+    m_c.EFilter.setPlaceholder(MainWindowLook::Control(MainControl::EFilter).caption);
     for (const auto* row : {&MainWindowLook::TopRight(), &MainWindowLook::BottomRow()}) {
         for (const MainControlLook& look : *row) {
             if (ui::Button* button = buttonOf(look.control)) {
@@ -130,6 +140,7 @@ TFormKestrel::TFormKestrel(const TFormKestrelControls& controls, TFormKestrelSer
     m_c.CBAutoRefresh.setOnClick([this] { CBAutoRefreshClick(); });
     m_c.CBAlwaysTop.setOnClick([this] { CBAlwaysTopClick(); });
     m_c.CBShowInfo.setOnClick([this] { CBShowInfoClick(); });
+    m_c.EFilter.setOnChange([this] { EFilterChange(); });
     bindCommandHandlers();
     m_c.VTS.setEventHandler(this);
     HostNameResolver::Lookup lookup = m_services.hostNameOfAddress;
@@ -150,6 +161,7 @@ TFormKestrel::~TFormKestrel() {
     m_c.CBShowInfo.setOnClick({});
     for (ui::MenuItem* command : m_c.PmOptionCommands)
         command->setOnClick({});
+    m_c.EFilter.setOnChange({});
     for (ui::MenuItem* option : m_c.PmOptions)
         option->setOnClick({});
     unbindCommandHandlers();
@@ -437,6 +449,42 @@ void TFormKestrel::CBShowInfoClick() {
     storeOption(m_c.CBShowInfo.tag());
     for (const int column : FileDetailColumns)
         m_c.VTS.setColumnVisible(column, m_c.CBShowInfo.checked());
+    // The columns' texts take part in the filter.
+    if (!m_c.VTS.filterText().empty()) {
+        selectFirstShownIfNone();
+        updateSentence();
+    }
+}
+
+void TFormKestrel::EFilterChange() {
+    m_c.VTS.setFilterText(m_c.EFilter.text());
+    selectFirstShownIfNone();
+    updateSentence();
+}
+
+void TFormKestrel::FormKeyFind() {
+    m_c.EFilter.setFocus();
+}
+
+void TFormKestrel::EFilterKeyEscape() {
+    m_c.EFilter.setText("");
+}
+
+void TFormKestrel::selectFirstShownIfNone() {
+    if (m_c.VTS.selectedCount() != 0)
+        return;
+    if (RowHandle first = m_c.VTS.firstShownRow()) {
+        m_c.VTS.selectRow(first);
+        m_c.VTS.setFocusedRow(first);
+    }
+}
+
+void TFormKestrel::updateSentence() {
+    if (m_c.VTS.filterText().empty()) {
+        m_c.Label5.setCaption(MainWindowLook::Control(MainControl::Label5).caption);
+        return;
+    }
+    m_c.Label5.setCaption(MainWindowLook::FilteredSentenceEnd(m_c.VTS.shownRowCount()));
 }
 
 int TFormKestrel::VTSGetImageIndex(RowHandle node, int column) {

@@ -37,6 +37,10 @@ struct TFormKestrelControls {
     ListControl& VTS;
     ui::Label& LabAppCount;
     ui::Label& LabNetCount;
+    // The end of the sentence after LabNetCount; it tells how many rows the filter shows.
+    ui::Label& Label5;
+    // The filter field in the top panel.
+    ui::TextField& EFilter;
     ui::Button& BTNOptions;
     ui::Button& BTNHelp;
     ui::Button& BTNUpdate;
@@ -156,6 +160,13 @@ public:
     void CBAutoRefreshClick();
     void CBAlwaysTopClick();
     void CBShowInfoClick();
+    // The filter: a new text in EFilter shows only the rows that contain it (the list
+    // control's filter) and keeps the selection while its row is shown, else selects the
+    // first row shown. Ctrl+F (FormKeyFind) puts the focus into the field, Escape in the field
+    // (EFilterKeyEscape) empties it.
+    void EFilterChange();
+    void FormKeyFind();
+    void EFilterKeyEscape();
     // Opens the options menu under its button.
     void BTNOptionsClick();
 
@@ -263,6 +274,11 @@ private:
     ui::Button* buttonOf(MainControl control) const;
     ui::CheckBox* boxOf(MainControl control) const;
     void restoreAfterRefresh();
+    // Label5: "个连接。" while the filter is empty, else with how many rows it shows.
+    void updateSentence();
+    // As a refresh does: with nothing selected, the first row shown becomes selected and
+    // focused.
+    void selectFirstShownIfNone();
     void FillList();
     // The worker's snapshot is ready (or failed with `error`): merge it and restore.
     // `prepared` is the records' index when the worker made it.

@@ -152,8 +152,9 @@ void TFormKestrel::showMenuFor(RowHandle row, ScreenPoint where) {
 RowHandle TFormKestrel::commandRow() const {
     if (!m_menuRow.active)
         return m_c.VTS.focusedRow();
-    // The menu's row may be gone: its handle is only compared until it is found in the list.
-    for (RowHandle row = m_c.VTS.firstRow(); row != nullptr; row = m_c.VTS.nextRow(row)) {
+    // The menu's row may be gone or hidden by the filter: its handle is only compared until it
+    // is found among the rows shown.
+    for (RowHandle row = m_c.VTS.firstShownRow(); row != nullptr; row = m_c.VTS.nextShownRow(row)) {
         if (reinterpret_cast<std::uintptr_t>(row) == m_menuRow.address)
             return sameRow(row->Rec, m_menuRow.rec) ? row : nullptr;
     }

@@ -446,10 +446,10 @@ TEST_F(ConnectionListTest, RecordsPreparedAheadMergeAsTheListIsAtTheMerge) {
     conn.FillList();
     ASSERT_EQ(shown(), (Strings{"dns/53/", "loop/6000/", "web/5000/"}));
 
-    std::vector<File_Rec> newTcp = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 8, "web"),
-                                    tcpRec("11", "127.0.0.1", "6000", "127.0.0.1", "7000", 5,
-                                           "loop"),
-                                    tcpRec("13", "10.0.0.1", "5001", "10.0.0.9", "81", 5, "ftp")};
+    std::vector<File_Rec> newTcp = {
+        tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 8, "web"),
+        tcpRec("11", "127.0.0.1", "6000", "127.0.0.1", "7000", 5, "loop"),
+        tcpRec("13", "10.0.0.1", "5001", "10.0.0.9", "81", 5, "ftp")};
     std::vector<File_Rec> newUdp;
     PreparedSnapshot prepared(newTcp, newUdp);
     showLocal = false; // changed after the records were indexed
@@ -463,8 +463,8 @@ TEST_F(ConnectionListTest, RecordsPreparedAheadMergeAsTheListIsAtTheMerge) {
     // The option ShowIPv6 turned on after the records were indexed: their IPv6 table is shown.
     std::vector<File_Rec> tcp4 = {tcpRec("10", "10.0.0.1", "5000", "10.0.0.9", "80", 8, "web")};
     std::vector<File_Rec> udp4;
-    std::vector<File_Rec> tcp6 = {tcpRec("14", "2001:db8::1", "443", "2001:db8::2", "50000", 5,
-                                         "web6")};
+    std::vector<File_Rec> tcp6 = {
+        tcpRec("14", "2001:db8::1", "443", "2001:db8::2", "50000", 5, "web6")};
     std::vector<File_Rec> udp6;
     PreparedSnapshot withIPv6(tcp4, udp4, tcp6, udp6);
     showIPv6 = true;

@@ -88,3 +88,27 @@ TEST(Components, DispatchEventReportsEscapingErrorsAndGoesOn) {
         EXPECT_EQ(boxes.errors, c.errors);
     }
 }
+
+TEST(Components, TextFieldRunsChangeHandlerOnlyOnANewText) {
+    FakeTextField field;
+    std::vector<std::string> seen;
+    field.setOnChange([&] { seen.push_back(field.text()); });
+    field.setText(""); // already empty
+    field.setText("fire");
+    field.setText("fire");
+    field.setText("");
+    EXPECT_EQ(seen, (std::vector<std::string>{"fire", ""}));
+    EXPECT_EQ(field.textChanges, 2);
+    field.setPlaceholder("筛选");
+    EXPECT_EQ(field.placeholder(), "筛选");
+    EXPECT_TRUE(seen.size() == 2) << "the placeholder is no text";
+    field.setFocus();
+    EXPECT_EQ(field.focusRequests, 1);
+}
+
+TEST(Components, TextFieldKeepsNewTextWhenHandlerThrows) {
+    FakeTextField field;
+    field.setOnChange([] { throw std::runtime_error("boom"); });
+    EXPECT_THROW(field.setText("x"), std::runtime_error);
+    EXPECT_EQ(field.text(), "x");
+}

@@ -42,6 +42,8 @@ TFormKestrelControls FakeKestrelWindow::controls(ui::Worker* worker) {
         .VTS = VTS,
         .LabAppCount = LabAppCount,
         .LabNetCount = LabNetCount,
+        .Label5 = Label5,
+        .EFilter = EFilter,
         .BTNOptions = BTNOptions,
         .BTNHelp = BTNHelp,
         .BTNUpdate = BTNUpdate,

@@ -32,6 +32,17 @@ protected:
 
 class FakeLabel : public ui::Label {};
 
+class FakeTextField : public ui::TextField {
+public:
+    // How often the text was mirrored and the focus asked for.
+    int textChanges = 0;
+    int focusRequests = 0;
+
+protected:
+    void textChanged() override { ++textChanges; }
+    void focusRequested() override { ++focusRequests; }
+};
+
 class FakeTimer : public ui::Timer {
 public:
     // How often the timer was (re)started with a fresh interval, and stopped.
@@ -153,6 +164,8 @@ struct FakeKestrelWindow {
     MemoryListControl VTS{ListHeaderColumns::WithOptional};
     FakeLabel LabAppCount;
     FakeLabel LabNetCount;
+    FakeLabel Label5;
+    FakeTextField EFilter;
     FakeButton BTNOptions;
     FakeButton BTNHelp;
     FakeButton BTNUpdate;

@@ -123,6 +123,21 @@ TEST(ListExport, VisibleColumnsButTheManageColumnAndRowsInDisplayOrder) {
         << "an empty list gives the titles alone";
 }
 
+TEST(ListExport, WhileFilteredOnlyTheRowsShown) {
+    MemoryListControl list;
+    addRow(list, "UDPv6", "zeta", "53");
+    addRow(list, "TCPv6", "alpha", "22");
+    addRow(list, "TCPv6", "Alphabet", "8080");
+    list.sort(ColumnProcess, SortDirection::Ascending);
+    list.setFilterText("ALPHA");
+    EXPECT_EQ(exportList(list, ExportFormat::Tsv),
+              "进程\t协议\t本地IP\t本地端口\t目标IP\t目标端口\t状态\n"
+              "alpha\tTCPv6\t::1\t22\t\t\t\n"
+              "Alphabet\tTCPv6\t::1\t8080\t\t\t\n");
+    list.setFilterText("");
+    EXPECT_EQ(exportList(list, ExportFormat::Tsv).find("zeta") != std::string::npos, true);
+}
+
 class FakeSaveDialog : public ui::SaveFileDialog {
 public:
     std::string askSaveFileName(const std::string& caption,

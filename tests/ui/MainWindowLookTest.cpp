@@ -75,12 +75,13 @@ TEST(MainWindowLook, TablesNameEveryControlAndItemOnce) {
             EXPECT_NE(look.caption, nullptr) << look.objectName;
         }
     }
-    EXPECT_EQ(named.size(), static_cast<std::size_t>(MainControl::Count) - 3); // and 2 panels, list
+    // and the 2 panels, the list and the filter field
+    EXPECT_EQ(named.size(), static_cast<std::size_t>(MainControl::Count) - 4);
     // Every control but the sentence's labels and the panels takes part in the keyboard's order.
     const std::vector<MainControl>& order = MainWindowLook::TabOrder();
     EXPECT_EQ(std::set<MainControl>(order.begin(), order.end()).size(), order.size());
     EXPECT_EQ(order.size(),
-              MainWindowLook::TopRight().size() + MainWindowLook::BottomRow().size() + 1);
+              MainWindowLook::TopRight().size() + MainWindowLook::BottomRow().size() + 2);
 
     std::set<ContextItem> items;
     for (const MenuLine<ContextItem>& line : MainWindowLook::ContextMenu()) {

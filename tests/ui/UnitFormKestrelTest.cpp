@@ -615,6 +615,125 @@ TEST_F(FormKestrelTest, DestroyedFormLeavesNoHandlerBehind) {
     EXPECT_EQ(w.VTS.eventHandler(), nullptr);
 }
 
+// The filter over the window's list: a few thousand rows, refreshed with the filter active.
+class FormFilterTest : public FormKestrelTest {
+protected:
+    FormFilterTest() {
+        nextTcp.clear();
+        nextUdp.clear();
+        for (int i = 0; i < 2000; ++i) {
+            const std::string name = i % 20 == 0 ? "FireFox" : "prog" + std::to_string(i % 50);
+            const std::string port = std::to_string(10000 + i);
+            nextTcp.push_back(tcpRecord(5, "10.0.0.1", port, "10.0.0.2", "443",
+                                        std::to_string(100 + i % 50), name, "/usr/bin/" + name));
+        }
+        nextUdp.push_back(udpRecord("0.0.0.0", "5353", "7", "系统服务", "/usr/sbin/sysd"));
+    }
+
+    void userTypes(const std::string& text) {
+        ui::dispatchEvent(w.Messages, [&] { w.EFilter.setText(text); });
+    }
+    std::size_t shownWith(const std::string& name) const {
+        std::size_t n = 0;
+        for (RowHandle row = w.VTS.firstShownRow(); row; row = w.VTS.nextShownRow(row))
+            n += row->Rec.ProcName == name ? 1 : 0;
+        return n;
+    }
+};
+
+TEST_F(FormFilterTest, DesignStateIsAnEmptyFieldWithItsPlaceholderAndTheDescribedSentence) {
+    create();
+    EXPECT_EQ(w.EFilter.text(), "");
+    EXPECT_EQ(w.EFilter.placeholder(), "筛选");
+    EXPECT_EQ(w.Label5.caption(), "个连接。");
+    EXPECT_EQ(w.LabNetCount.caption(), "2001");
+    EXPECT_EQ(w.VTS.shownRowCount(), 2001u);
+}
+
+TEST_F(FormFilterTest, TypingShowsMatchingRowsAndTheSentenceSaysHowMany) {
+    create();
+    const int writes = fileWrites;
+    userTypes("firefox");
+    EXPECT_EQ(w.VTS.shownRowCount(), 100u);
+    EXPECT_EQ(shownWith("FireFox"), 100u) << "ASCII letters folded";
+    EXPECT_EQ(w.Label5.caption(), "个连接，显示 100 项。");
+    EXPECT_EQ(w.LabNetCount.caption(), "2001") << "the counters keep counting every row";
+    EXPECT_EQ(w.LabAppCount.caption(), "52");
+    ASSERT_NE(w.VTS.selectedRow(), nullptr) << "the hidden selection moved to the first shown";
+    EXPECT_EQ(w.VTS.selectedRow(), w.VTS.firstShownRow());
+    EXPECT_EQ(w.VTS.focusedRow(), w.VTS.selectedRow());
+
+    userTypes("系统");
+    EXPECT_EQ(w.VTS.shownRowCount(), 1u);
+    EXPECT_EQ(w.Label5.caption(), "个连接，显示 1 项。");
+    userTypes("no such text");
+    EXPECT_EQ(w.VTS.shownRowCount(), 0u);
+    EXPECT_EQ(w.VTS.selectedRow(), nullptr);
+    EXPECT_EQ(w.Label5.caption(), "个连接，显示 0 项。");
+    EXPECT_EQ(fileWrites, writes) << "the filter is not saved";
+    EXPECT_TRUE(w.Messages.errors.empty());
+}
+
+TEST_F(FormFilterTest, RefreshWithTheFilterKeepsTheSelectionAndShowsNewMatches) {
+    create();
+    userTypes("FIREFOX");
+    RowHandle chosen = nullptr;
+    int seen = 0;
+    for (RowHandle row = w.VTS.firstShownRow(); row; row = w.VTS.nextShownRow(row))
+        if (++seen == 7)
+            chosen = row;
+    ASSERT_NE(chosen, nullptr);
+    w.VTS.selectRow(chosen);
+    w.VTS.setFocusedRow(chosen);
+
+    nextTcp.push_back(tcpRecord(2, "0.0.0.0", "8080", "0.0.0.0", "0", "999", "firefox-bin",
+                                "/usr/lib/firefox/firefox-bin"));
+    nextTcp.push_back(tcpRecord(2, "0.0.0.0", "8081", "0.0.0.0", "0", "998", "other", "/o"));
+    userClick(w.BTNRefresh);
+    EXPECT_EQ(w.LabNetCount.caption(), "2003");
+    EXPECT_EQ(w.VTS.shownRowCount(), 101u);
+    EXPECT_EQ(w.Label5.caption(), "个连接，显示 101 项。");
+    EXPECT_EQ(shownWith("firefox-bin"), 1u);
+    EXPECT_EQ(w.VTS.selectedRow(), chosen);
+    EXPECT_EQ(w.VTS.focusedRow(), chosen);
+    for (RowHandle row = w.VTS.firstShownRow(); row; row = w.VTS.nextShownRow(row))
+        if (row->Rec.ProcName == "firefox-bin") {
+            EXPECT_EQ(row->Rec.Mark, "add");
+        }
+
+    // Cleared: every row and the described sentence are back.
+    userTypes("");
+    EXPECT_EQ(w.VTS.shownRowCount(), 2003u);
+    EXPECT_EQ(w.Label5.caption(), "个连接。");
+    EXPECT_EQ(w.VTS.selectedRow(), chosen);
+}
+
+TEST_F(FormFilterTest, EscapeClearsAndCtrlFFocusesTheField) {
+    create();
+    ui::dispatchEvent(w.Messages, [&] { form->FormKeyFind(); });
+    EXPECT_EQ(w.EFilter.focusRequests, 1);
+    userTypes("prog7");
+    EXPECT_EQ(w.VTS.shownRowCount(), 40u); // prog7 and prog70..79 do not exist: 7 of 50
+    ui::dispatchEvent(w.Messages, [&] { form->EFilterKeyEscape(); });
+    EXPECT_EQ(w.EFilter.text(), "");
+    EXPECT_EQ(w.VTS.filterText(), "");
+    EXPECT_EQ(w.VTS.shownRowCount(), 2001u);
+    EXPECT_EQ(w.Label5.caption(), "个连接。");
+}
+
+TEST_F(FormFilterTest, FileDetailColumnsTakePartWhileShown) {
+    create();
+    userTypes("/usr/sbin");
+    EXPECT_EQ(w.VTS.shownRowCount(), 0u) << "the path column is hidden";
+    userToggle(w.CBShowInfo);
+    EXPECT_EQ(w.VTS.shownRowCount(), 1u);
+    EXPECT_EQ(w.Label5.caption(), "个连接，显示 1 项。");
+    EXPECT_NE(w.VTS.selectedRow(), nullptr);
+    userToggle(w.CBShowInfo);
+    EXPECT_EQ(w.VTS.shownRowCount(), 0u);
+    EXPECT_EQ(w.Label5.caption(), "个连接，显示 0 项。");
+}
+
 TEST_F(FormKestrelTest, WhileASnapshotIsInFlightNoSecondRefreshStarts) {
     writeTextFile(settingsFile, "[Set]\nAutoRefresh=1\n");
     create();

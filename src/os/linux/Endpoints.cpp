@@ -248,9 +248,9 @@ bool worthScanningAgain(const std::unordered_set<std::uint64_t>& unowned) {
 
 // The moment by which every socket in `unowned` existed: the latest end of a read that listed
 // one of them.
-std::chrono::steady_clock::time_point
-latestSeen(const std::unordered_set<std::uint64_t>& unowned,
-           const std::vector<RawSocket>& tcp, const std::vector<RawSocket>& udp) {
+std::chrono::steady_clock::time_point latestSeen(const std::unordered_set<std::uint64_t>& unowned,
+                                                 const std::vector<RawSocket>& tcp,
+                                                 const std::vector<RawSocket>& udp) {
     using Clock = std::chrono::steady_clock;
     Clock::time_point latest = Clock::time_point::min();
     for (const auto* raw : {&tcp, &udp}) {

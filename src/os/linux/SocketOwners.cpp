@@ -158,7 +158,7 @@ struct SocketOwnerScan::State {
     std::atomic<bool> stop{false};
     std::vector<Found> found; // one per worker, the caller's last
     std::vector<std::jthread> helpers;
-    std::unordered_set<std::uint32_t> refused; // of the finished passes
+    std::unordered_set<std::uint32_t> refused;        // of the finished passes
     std::unordered_map<std::uint32_t, Listed> listed; // by the finished passes
 
     // Lists the processes (but those refused before, and those listed after `skipListedAfter`
@@ -261,10 +261,9 @@ void SocketOwnerScan::State::start(Clock::time_point skipListedAfter) {
             const auto pid = linuxfs::parsePid(entry->d_name);
             if (!pid || refused.contains(*pid))
                 continue;
-            if (const auto it = listed.find(*pid); it != listed.end() &&
-                                                   it->second.at > skipListedAfter &&
-                                                   readStartTime(proc.get(), *pid) ==
-                                                       it->second.startTime)
+            if (const auto it = listed.find(*pid);
+                it != listed.end() && it->second.at > skipListedAfter &&
+                readStartTime(proc.get(), *pid) == it->second.startTime)
                 continue;
             tasks.push_back(Task{*pid, nullptr, 0, 0});
         }

@@ -175,6 +175,17 @@ void ConnectionModel::allRowsChanged() {
     emit dataChanged(index(0, 0), index(rows - 1, m_list.columnCount() - 1));
 }
 
+void ConnectionModel::viewAboutToBeReset() {
+    ++m_structureDepth;
+    beginResetModel();
+}
+
+void ConnectionModel::viewReset() {
+    endResetModel();
+    --m_structureDepth;
+    emit listSelectionChanged();
+}
+
 void ConnectionModel::selectionChanged() {
     emit listSelectionChanged();
 }

@@ -165,6 +165,15 @@ ConnectionView::ConnectionView(ConnectionModel* model, ui::ErrorReport& report, 
         syncSortIndicator();
     });
     connect(m_model, &ConnectionModel::listSelectionChanged, this, &ConnectionView::syncFromList);
+    // A new filter shows other rows: keep the current one in sight, once the list control's
+    // focused row has been taken again.
+    connect(
+        m_model, &QAbstractItemModel::modelReset, this,
+        [this] {
+            if (currentIndex().isValid())
+                scrollTo(currentIndex());
+        },
+        Qt::QueuedConnection);
     connect(m_model, &ConnectionModel::listColumnChanged, this, &ConnectionView::applyColumn);
     connect(m_model, &ConnectionModel::listSortIndicatorChanged, this,
             &ConnectionView::syncSortIndicator);

@@ -10,12 +10,14 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRect>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSize>
 #include <QTimer>
@@ -112,6 +114,13 @@ QWidget* makeControl(QWidget* parent, const MainControlLook& look) {
         widget = box;
         break;
     }
+    case ControlKind::TextField: {
+        auto* field = new QLineEdit(parent);
+        field->setFont(interfaceFont());
+        field->setClearButtonEnabled(true);
+        widget = field;
+        break;
+    }
     case ControlKind::Panel:
     case ControlKind::List:
         return nullptr;
@@ -157,6 +166,8 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         .VTS = m_list,
         .LabAppCount = label(MainControl::LabAppCount),
         .LabNetCount = label(MainControl::LabNetCount),
+        .Label5 = label(MainControl::Label5),
+        .EFilter = *m_filter,
         .BTNOptions = pressButton(MainControl::BTNOptions),
         .BTNHelp = pressButton(MainControl::BTNHelp),
         .BTNUpdate = pressButton(MainControl::BTNUpdate),
@@ -220,6 +231,16 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
         this, m_popup, m_optionsMenu, optionsButton(),
         [this] { return storeOf(m_form ? m_form->largeIcons() : nullptr); });
     m_form->SetCommandComponents(m_commandParts->commands());
+    // Ctrl+F from anywhere in the window; Escape only while the field has the focus, so that
+    // it keeps its meaning elsewhere.
+    auto* find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this);
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, this,
+            [this] { ui::dispatchEvent(m_messages, [this] { m_form->FormKeyFind(); }); });
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), filterField());
+    escape->setContext(Qt::WidgetShortcut);
+    connect(escape, &QShortcut::activated, this,
+            [this] { ui::dispatchEvent(m_messages, [this] { m_form->EFilterKeyEscape(); }); });
     // Column 1 shows the pictures of SmallIcons.
     m_model->setImageSource([this](int index) {
         const QtImageStore* store = storeOf(m_form ? m_form->smallIcons() : nullptr);
@@ -285,6 +306,10 @@ void KestrelMainWindow::makeControls(QWidget* central) {
             }
         }
     }
+    auto* field = qobject_cast<QLineEdit*>(makeControl(top, Control(MainControl::EFilter)));
+    m_widgets[index(MainControl::EFilter)] = field;
+    m_filter = std::make_unique<QtTextField>(field, m_messages);
+
     const std::vector<MainControl>& order = TabOrder();
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         setTabOrder(control(order[i]), control(order[i + 1]));
@@ -358,6 +383,10 @@ QPushButton* KestrelMainWindow::button(MainControl control) const {
 
 QLabel* KestrelMainWindow::appCountLabel() const {
     return qobject_cast<QLabel*>(control(MainControl::LabAppCount));
+}
+
+QLineEdit* KestrelMainWindow::filterField() const {
+    return qobject_cast<QLineEdit*>(control(MainControl::EFilter));
 }
 
 QLabel* KestrelMainWindow::netCountLabel() const {

@@ -24,6 +24,7 @@
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QPushButton;
 
@@ -60,6 +61,7 @@ public:
     QWidget* control(MainControl control) const { return m_widgets[index(control)]; }
     QLabel* appCountLabel() const;
     QLabel* netCountLabel() const;
+    QLineEdit* filterField() const;
     // The counters sentence as it reads on screen.
     QString countersText() const;
     QCheckBox* showLocalBox() const;
@@ -125,6 +127,7 @@ private:
     std::array<std::unique_ptr<QtLabel>, static_cast<std::size_t>(MainControl::Count)> m_labels;
     std::array<std::unique_ptr<QtButton>, static_cast<std::size_t>(MainControl::Count)> m_buttons;
     std::array<std::unique_ptr<QtCheckBox>, static_cast<std::size_t>(MainControl::Count)> m_boxes;
+    std::unique_ptr<QtTextField> m_filter;
     std::unique_ptr<QtTimer> m_timer;
     std::array<std::unique_ptr<QtMenuItem>, static_cast<std::size_t>(ContextItem::Count)>
         m_contextItems;

@@ -131,6 +131,37 @@ void QtLabel::captionChanged() {
         m_changed();
 }
 
+QtTextField::QtTextField(QLineEdit* widget, ui::ErrorReport& report) : m_widget(widget) {
+    setText(fromQString(widget->text()));
+    setPlaceholder(fromQString(widget->placeholderText()));
+    m_connection = QObject::connect(
+        widget, &QLineEdit::textEdited, widget, [this, &report](const QString& text) {
+            ui::dispatchEvent(report, [this, text] { setText(fromQString(text)); });
+        });
+}
+
+QtTextField::~QtTextField() {
+    QObject::disconnect(m_connection);
+}
+
+void QtTextField::textChanged() {
+    // setText keeps the cursor at the end; an equal text (the user's own edit) is left alone.
+    if (m_widget && fromQString(m_widget->text()) != text())
+        m_widget->setText(toQString(text()));
+}
+
+void QtTextField::placeholderChanged() {
+    if (m_widget)
+        m_widget->setPlaceholderText(toQString(placeholder()));
+}
+
+void QtTextField::focusRequested() {
+    if (!m_widget)
+        return;
+    m_widget->setFocus(Qt::ShortcutFocusReason);
+    m_widget->selectAll();
+}
+
 QtTimer::~QtTimer() {
     QObject::disconnect(m_connection);
 }

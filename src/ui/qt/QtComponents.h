@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QObject>
@@ -84,6 +85,22 @@ protected:
 private:
     QPointer<QLabel> m_widget;
     std::function<void()> m_changed;
+};
+
+// A QLineEdit: the user's edits (not the logic's own setText) reach the logic as one event each.
+class QtTextField : public ui::TextField {
+public:
+    QtTextField(QLineEdit* widget, ui::ErrorReport& report);
+    ~QtTextField() override;
+
+protected:
+    void textChanged() override;
+    void placeholderChanged() override;
+    void focusRequested() override;
+
+private:
+    QPointer<QLineEdit> m_widget;
+    QMetaObject::Connection m_connection;
 };
 
 class QtTimer : public ui::Timer {

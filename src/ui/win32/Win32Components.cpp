@@ -1,5 +1,6 @@
 #include "ui/win32/Win32Components.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <stdexcept>
@@ -21,6 +22,7 @@ namespace {
 
 constexpr const wchar_t* ComponentProperty = L"Kestrel.Component";
 constexpr UINT_PTR ButtonSubclassId = 1;
+constexpr UINT_PTR TextFieldSubclassId = 2;
 
 constexpr COLORREF colorRef(const LookRgb& rgb) {
     return RGB(rgb.red, rgb.green, rgb.blue);
@@ -475,6 +477,89 @@ void Win32CheckBox::checkedChanged() {
 
 void Win32CheckBox::captionChanged() {
     ::SetWindowTextW(handle(), win32::WideFromUtf8(caption()).c_str());
+}
+
+// --- Win32TextField ---
+
+Win32TextField::Win32TextField(HWND parent, int controlId, ui::ErrorReport& report)
+    : Win32Control(parent, controlId, L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP),
+      m_report(report) {
+    ::SetWindowSubclass(handle(), subclassProc, TextFieldSubclassId,
+                        reinterpret_cast<DWORD_PTR>(this));
+}
+
+Win32TextField::~Win32TextField() {
+    if (::IsWindow(handle()))
+        ::RemoveWindowSubclass(handle(), subclassProc, TextFieldSubclassId);
+}
+
+std::string Win32TextField::shownText() const {
+    const int length = ::GetWindowTextLengthW(handle());
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = ::GetWindowTextW(handle(), text.data(), length + 1);
+    return win32::Utf8FromWide(text.data(), static_cast<std::size_t>(std::max(copied, 0)));
+}
+
+bool Win32TextField::reflected(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+    if (message != WM_COMMAND || HIWORD(wParam) != EN_CHANGE)
+        return false;
+    // The field's own mirroring of a text the logic set changes nothing (setText of an equal
+    // text does nothing).
+    ui::dispatchEvent(m_report, [this] { setText(shownText()); });
+    result = 0;
+    return true;
+}
+
+void Win32TextField::textChanged() {
+    if (shownText() == text())
+        return;
+    ::SetWindowTextW(handle(), win32::WideFromUtf8(text()).c_str());
+    // The caret goes to the end, as after typing.
+    const int length = ::GetWindowTextLengthW(handle());
+    ::SendMessageW(handle(), EM_SETSEL, static_cast<WPARAM>(length), static_cast<LPARAM>(length));
+}
+
+void Win32TextField::placeholderChanged() {
+    // Shown even while the field has the focus, so that Ctrl+F does not hide it.
+    const std::wstring cue = win32::WideFromUtf8(placeholder());
+    ::SendMessageW(handle(), EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
+}
+
+void Win32TextField::focusRequested() {
+    ::SetFocus(handle());
+    ::SendMessageW(handle(), EM_SETSEL, 0, -1);
+}
+
+LRESULT CALLBACK Win32TextField::subclassProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+    auto* field = reinterpret_cast<Win32TextField*>(data);
+    switch (message) {
+    case WM_GETDLGCODE: {
+        // The dialog manager would turn Escape into the window's cancel; the field keeps it.
+        const auto* key = reinterpret_cast<const MSG*>(lParam);
+        if (key && key->message == WM_KEYDOWN && key->wParam == VK_ESCAPE)
+            return ::DefSubclassProc(window, message, wParam, lParam) | DLGC_WANTMESSAGE;
+        break;
+    }
+    case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE) {
+            if (field->m_escape)
+                ui::dispatchEvent(field->m_report, [field] { field->m_escape(); });
+            return 0;
+        }
+        break;
+    case WM_CHAR:
+        // No beep for the Escape character the key leaves behind.
+        if (wParam == VK_ESCAPE)
+            return 0;
+        break;
+    case WM_NCDESTROY:
+        ::RemoveWindowSubclass(window, subclassProc, TextFieldSubclassId);
+        break;
+    default:
+        break;
+    }
+    return ::DefSubclassProc(window, message, wParam, lParam);
 }
 
 // --- Win32Label ---

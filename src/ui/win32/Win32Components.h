@@ -151,6 +151,33 @@ private:
     COLORREF m_backgroundColour = RGB(255, 255, 255);
 };
 
+// A one-line EDIT control. Its placeholder is the cue banner (shown while the field is empty,
+// with the common controls of version 6); each change the user makes (EN_CHANGE) becomes the
+// field's text. Escape in the field runs the escape handler instead of closing anything.
+class Win32TextField : public ui::TextField, public Win32Control {
+public:
+    Win32TextField(HWND parent, int controlId, ui::ErrorReport& report);
+    ~Win32TextField() override;
+
+    void setOnEscape(std::function<void()> escape) { m_escape = std::move(escape); }
+    // The text the control shows, in UTF-8.
+    std::string shownText() const;
+
+    bool reflected(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+protected:
+    void textChanged() override;
+    void placeholderChanged() override;
+    void focusRequested() override;
+
+private:
+    static LRESULT CALLBACK subclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR id, DWORD_PTR data);
+
+    ui::ErrorReport& m_report;
+    std::function<void()> m_escape;
+};
+
 // A timer of `window` (SetTimer with `timerId`). The window passes WM_TIMER on to fired().
 class Win32Timer : public ui::Timer {
 public:

@@ -437,6 +437,19 @@ void Win32ListView::layoutChanged() {
     syncFromList();
 }
 
+void Win32ListView::viewAboutToBeReset() {
+    ++m_structure;
+}
+
+// The filter changed which rows are shown: every item may now be another row.
+void Win32ListView::viewReset() {
+    --m_structure;
+    syncItemCount(false, 0);
+    if (m_hwnd)
+        ::InvalidateRect(m_hwnd, nullptr, FALSE);
+    syncFromList();
+}
+
 void Win32ListView::allRowsChanged() {
     if (m_hwnd)
         ::InvalidateRect(m_hwnd, nullptr, FALSE);

@@ -93,6 +93,8 @@ private:
     void layoutAboutToBeChanged() override;
     void layoutChanged() override;
     void allRowsChanged() override;
+    void viewAboutToBeReset() override;
+    void viewReset() override;
     void selectionChanged() override;
     void focusedRowChanged() override;
     void columnChanged(int index) override;

@@ -115,6 +115,8 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
             .VTS = m_list,
             .LabAppCount = appCountLabel(),
             .LabNetCount = netCountLabel(),
+            .Label5 = label(MainControl::Label5),
+            .EFilter = *m_filterField,
             .BTNOptions = optionsButton(),
             .BTNHelp = helpButton(),
             .BTNUpdate = updateButton(),
@@ -171,6 +173,7 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
                 return store ? store->handle() : nullptr;
             });
         m_form->SetCommandComponents(m_commandParts->commands());
+        m_filterField->setOnEscape([this] { m_form->EFilterKeyEscape(); });
         if (m_listView)
             m_listView->setSmallIcons(
                 [this] { return storeOf(m_form ? m_form->smallIcons() : nullptr); });
@@ -278,6 +281,9 @@ void Win32MainWindow::makeControl(const MainControlLook& look) {
         // A new count moves what follows it.
         m_labels[i]->setOnCaptionChanged([this] { layout(); });
         break;
+    case ControlKind::TextField:
+        m_filterField = std::make_unique<Win32TextField>(m_window, id, m_messages);
+        break;
     case ControlKind::Panel:
         break;
     }
@@ -358,6 +364,8 @@ void Win32MainWindow::applyDpi(int dpi) {
                 m_boxes[i]->setFont(font);
         }
     }
+    if (m_filterField)
+        m_filterField->setFont(font);
     if (m_listView && m_listView->handle()) {
         ::SendMessageW(m_listView->handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         m_listView->setDpi(m_dpi);
@@ -411,6 +419,10 @@ void Win32MainWindow::layout() {
                                                : static_cast<Win32Control*>(m_boxes[i].get());
         if (control)
             control->setBounds(place.left, place.top, place.width, place.height);
+    }
+    if (m_filterField) {
+        const LookRect& field = places[index(MainControl::EFilter)];
+        m_filterField->setBounds(field.left, field.top, field.width, field.height);
     }
     if (m_listView) {
         const LookRect& list = places[index(MainControl::VTS)];
@@ -575,6 +587,11 @@ LRESULT Win32MainWindow::handleMessage(HWND window, UINT message, WPARAM wParam,
             return result;
         // A menu's command (the context menu is tracked with its commands returned, but its
         // keyboard accelerators may still arrive here).
+        if (lParam == 0 && HIWORD(wParam) == 1 && LOWORD(wParam) == FindCommand) {
+            if (m_form)
+                m_form->FormKeyFind();
+            return 0;
+        }
         if (lParam == 0 && HIWORD(wParam) == 0) {
             runMenuCommand(LOWORD(wParam));
             return 0;
@@ -647,6 +664,15 @@ LRESULT Win32MainWindow::handleMessage(HWND window, UINT message, WPARAM wParam,
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
+bool translateShortcut(HWND mainWindow, const MSG& message) {
+    if (!mainWindow || !::IsWindow(mainWindow) || message.message != WM_KEYDOWN ||
+        message.wParam != 'F' || ::GetKeyState(VK_CONTROL) >= 0 ||
+        (message.hwnd != mainWindow && !::IsChild(mainWindow, message.hwnd)))
+        return false;
+    ::SendMessageW(mainWindow, WM_COMMAND, MAKEWPARAM(Win32MainWindow::FindCommand, 1), 0);
+    return true;
+}
+
 int runMessageLoop(HWND mainWindow) {
     MSG message{};
     for (;;) {
@@ -655,6 +681,8 @@ int runMessageLoop(HWND mainWindow) {
             return static_cast<int>(message.wParam);
         if (got == -1)
             return 1;
+        if (translateShortcut(mainWindow, message))
+            continue;
         if (mainWindow && ::IsWindow(mainWindow) && ::IsDialogMessageW(mainWindow, &message))
             continue;
         ::TranslateMessage(&message);

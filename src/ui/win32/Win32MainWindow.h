@@ -74,6 +74,7 @@ public:
     Win32Button& homePageButton() { return button(MainControl::BTNHomePage); }
     Win32Button& refreshButton() { return button(MainControl::BTNRefresh); }
     Win32Button& endProcessButton() { return button(MainControl::BTNEndPro); }
+    Win32TextField& filterField() { return *m_filterField; }
     Win32Timer& timer() { return *m_timer; }
     // The context menu's items in ContextItem order: NProcInfo, NEndProc, NCopy, NLocate,
     // NProperty.
@@ -101,6 +102,10 @@ public:
     int top() const override;
     int width() const override;
     int height() const override;
+
+    // The window's keyboard shortcut Ctrl+F, sent as this command (WM_COMMAND, notification 1
+    // as an accelerator's) by translateShortcut.
+    static constexpr UINT FindCommand = 400;
 
     // Posted to the window by the worker's threads when completions are due.
     static constexpr UINT WorkerMessage = WM_APP + 1;
@@ -156,6 +161,7 @@ private:
     ByControl<Win32Label> m_labels;
     ByControl<Win32Button> m_buttons;
     ByControl<Win32CheckBox> m_boxes;
+    std::unique_ptr<Win32TextField> m_filterField;
     std::unique_ptr<Win32Timer> m_timer;
     HMENU m_optionsMenu = nullptr;
     std::array<std::unique_ptr<Win32MenuItem>, static_cast<std::size_t>(ContextItem::Count)>
@@ -181,5 +187,9 @@ private:
 // The program's event loop: dispatches messages until WM_QUIT, with the dialog keys (Tab,
 // arrows, Space) moving between `mainWindow`'s controls. Returns WM_QUIT's exit code.
 int runMessageLoop(HWND mainWindow);
+// The main window's shortcuts in a message taken from the queue: Ctrl+F pressed in the window
+// or any of its controls goes to the window as FindCommand. True when it was one (the message
+// is then done with).
+bool translateShortcut(HWND mainWindow, const MSG& message);
 
 } // namespace win32ui

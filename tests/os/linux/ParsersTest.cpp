@@ -762,9 +762,9 @@ TEST(SocketOwnerScanTest, SecondPassLeavesOutProcessesListedAfterTheSocketsWereS
         owners.add(inode);
     scan.resolve(owners);
     EXPECT_EQ(owners.unowned(), 3u);
-    proc.addSocket(60, 3, 601);      // listed before: stays out
-    proc.process(70, 701, {602});    // its ID reused: scanned
-    proc.process(80, 800, {603});    // new: scanned
+    proc.addSocket(60, 3, 601);   // listed before: stays out
+    proc.process(70, 701, {602}); // its ID reused: scanned
+    proc.process(80, 800, {603}); // new: scanned
     scan.resolveAgain(owners, beforeScan);
     const std::vector<std::pair<std::uint32_t, std::uint64_t>> expected = {
         {50, 500}, {0, 0}, {70, 701}, {80, 800}};

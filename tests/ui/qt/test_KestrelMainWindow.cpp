@@ -16,9 +16,11 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -211,6 +213,8 @@ private slots:
     void storedOptionsApplyBeforeFirstShow();
     void contextMenuCommandActsOnTheMenusRow_data();
     void contextMenuCommandActsOnTheMenusRow();
+    void filterFieldShowsOnlyMatchingRows();
+    void filterKeepsKeyboardAndRefreshOnTheShownRows();
     void exportFollowsCopyAndSavesThroughTheFileDialog_data();
     void exportFollowsCopyAndSavesThroughTheFileDialog();
     void optionsButtonSitsLeftOfHelpWithItsNeighboursLook();
@@ -286,6 +290,22 @@ void KestrelMainWindowTest::modelPassesTheModelTester() {
     QCOMPARE(model.index(0, ColumnProcess).data().toString(), QStringLiteral("a"));
     list.sort(ColumnProcess, SortDirection::Descending);
     list.repaint();
+
+    // The filter resets the model; a refresh under it too; a sort keeps its rows.
+    list.setFilterText("P"); // p4, p3 and p0; not "a"
+    QCOMPARE(model.rowCount(), 3);
+    list.sort(ColumnProcess, SortDirection::Ascending);
+    QCOMPARE(model.index(0, ColumnProcess).data().toString(), QStringLiteral("p0"));
+    list.beginUpdate();
+    RowHandle another = list.addRow();
+    another->Rec.ProcName = "p9";
+    list.deleteRow(rows[1]);
+    list.endUpdate();
+    QCOMPARE(model.rowCount(), 3);
+    list.deleteRow(another);
+    QCOMPARE(model.rowCount(), 2);
+    list.setFilterText("");
+    QCOMPARE(model.rowCount(), 3);
     list.clear();
     QCOMPARE(model.rowCount(), 0);
 }
@@ -903,6 +923,80 @@ void KestrelMainWindowTest::contextMenuCommandActsOnTheMenusRow() {
     }
 }
 
+void KestrelMainWindowTest::filterFieldShowsOnlyMatchingRows() {
+    KestrelMainWindow& window = makeWindow();
+    QAbstractItemModelTester tester(window.model(),
+                                    QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QLineEdit* field = window.filterField();
+    QVERIFY(field);
+    QCOMPARE(field->placeholderText(), QStringLiteral("筛选"));
+    QVERIFY(field->text().isEmpty());
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    // The field sits between the sentence and the buttons.
+    const QLabel* end = window.findChild<QLabel*>(QStringLiteral("Label5"));
+    const QPushButton* help = window.findChild<QPushButton*>(QStringLiteral("BTNHelp"));
+    QVERIFY(end && help);
+    QVERIFY(field->geometry().left() >= end->geometry().right());
+    QVERIFY(field->geometry().right() < help->geometry().left());
+
+    window.view()->setFocus();
+    QTest::keyClick(window.view(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(field->hasFocus());
+    QTest::keyClicks(field, QStringLiteral("FIRE"));
+    QCOMPARE(window.model()->rowCount(), 2);
+    QCOMPARE(cellText(window, 0, ColumnProcess), QStringLiteral("firefox"));
+    QCOMPARE(window.countersText(),
+             QStringLiteral("当前有5个程序已连接或尝试连接网络，共建立7个连接，显示 2 项。"));
+    QVERIFY2(!QFile::exists(m_dir->filePath("Kestrel.ini")), "the filter is not saved");
+
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(field->text().isEmpty());
+    QCOMPARE(window.model()->rowCount(), 7);
+    QCOMPARE(window.countersText(),
+             QStringLiteral("当前有5个程序已连接或尝试连接网络，共建立7个连接。"));
+}
+
+void KestrelMainWindowTest::filterKeepsKeyboardAndRefreshOnTheShownRows() {
+    m_system->tcp = manyListeners(30);
+    m_system->tcp.push_back(
+        tcpRecord(2, "0.0.0.0", "9001", "0.0.0.0", "0", "77", "special", "/usr/bin/special"));
+    m_system->tcp.push_back(
+        tcpRecord(2, "0.0.0.0", "9002", "0.0.0.0", "0", "78", "Specialist", "/usr/bin/sp"));
+    KestrelMainWindow& window = makeWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QLineEdit* field = window.filterField();
+    field->setFocus();
+    QTest::keyClicks(field, QStringLiteral("special"));
+    QCOMPARE(window.model()->rowCount(), 2);
+    ListPlace place = placeOf(window);
+    QCOMPARE(place.selected, 0); // the hidden selection moved to the first row shown
+    QCOMPARE(place.current, 0);
+
+    // Keys move among the shown rows only.
+    window.view()->setFocus();
+    QTest::keyClick(window.view(), Qt::Key_Down);
+    QCOMPARE(window.list().selectedRow()->Rec.ProcName, std::string("Specialist"));
+    QTest::keyClick(window.view(), Qt::Key_Down);
+    QCOMPARE(window.list().selectedRow()->Rec.ProcName, std::string("Specialist"));
+    QTest::keyClick(window.view(), Qt::Key_End);
+    QCOMPARE(placeOf(window).selected, 1);
+
+    // A refresh: the selected row stays, a new matching row appears, the others stay hidden.
+    m_system->tcp.push_back(
+        tcpRecord(2, "0.0.0.0", "9003", "0.0.0.0", "0", "79", "specials", "/usr/bin/s3"));
+    m_system->tcp.push_back(
+        tcpRecord(2, "0.0.0.0", "9004", "0.0.0.0", "0", "80", "plain", "/usr/bin/plain"));
+    QTest::mouseClick(window.refreshButton(), Qt::LeftButton);
+    QVERIFY(waitForRefresh(window));
+    QCOMPARE(window.model()->rowCount(), 3);
+    QCOMPARE(window.list().selectedRow()->Rec.ProcName, std::string("Specialist"));
+    const QModelIndexList selected = window.view()->selectionModel()->selectedRows();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(cellText(window, selected.first().row(), ColumnProcess), QStringLiteral("Specialist"));
+    QCOMPARE(window.netCountLabel()->text(), QStringLiteral("36"));
+    QVERIFY(window.countersText().endsWith(QStringLiteral("共建立36个连接，显示 3 项。")));
+}
+
 void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog_data() {
     QTest::addColumn<bool>("accept");
     QTest::newRow("saved") << true;
@@ -942,7 +1036,13 @@ void KestrelMainWindowTest::exportFollowsCopyAndSavesThroughTheFileDialog() {
         caption = dialog->windowTitle();
         answered = true;
         if (accept) {
-            dialog->selectFile(target);
+            // Typed into the name field, as a user does: selectFile may be overtaken by the
+            // name the dialog was opened with while it still reads its folder.
+            auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (nameField != nullptr)
+                nameField->setText(target);
+            else
+                dialog->selectFile(target);
             static_cast<QDialog*>(dialog)->accept();
         } else {
             dialog->reject();

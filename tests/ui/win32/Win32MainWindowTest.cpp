@@ -301,6 +301,73 @@ TEST_F(Win32MainWindowTest, PanelsAreLaidOutAsDesigned) {
     }
 }
 
+// The filter field is an EDIT control between the sentence and the buttons: typed text shows
+// only the matching rows, Escape empties it, Ctrl+F anywhere in the window focuses it.
+TEST_F(Win32MainWindowTest, FilterFieldShowsMatchingRowsEscapeClearsCtrlFFocuses) {
+    auto window = makeWindow();
+    window->create();
+    HWND main = window->handle();
+    HWND field = window->filterField().handle();
+    wchar_t className[16]{};
+    ::GetClassNameW(field, className, static_cast<int>(std::size(className)));
+    EXPECT_EQ(std::wstring(className), L"Edit");
+    EXPECT_EQ(window->filterField().placeholder(), "筛选");
+    wchar_t cue[16]{};
+    if (::SendMessageW(field, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), std::size(cue))) {
+        EXPECT_EQ(std::wstring(cue), L"筛选");
+    }
+    const RECT sentenceEnd = clientRectOf(window->label(MainControl::Label5).handle(), main);
+    const RECT bounds = clientRectOf(field, main);
+    const RECT options = clientRectOf(window->optionsButton().handle(), main);
+    EXPECT_GE(bounds.left, sentenceEnd.right);
+    EXPECT_LT(bounds.right, options.left);
+    EXPECT_GT(bounds.right - bounds.left, 0);
+    EXPECT_GT(bounds.top, 0);
+    EXPECT_LT(bounds.bottom, 34);
+
+    // The user types: each character is a change of the control (EN_CHANGE).
+    for (const wchar_t c : std::wstring(L"FIREfox"))
+        ::SendMessageW(field, WM_CHAR, c, 1);
+    EXPECT_EQ(window->filterField().text(), "FIREfox");
+    EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(window->countersText(),
+              "当前有4个程序已连接或尝试连接网络，共建立6个连接，显示 2 项。");
+    EXPECT_FALSE(std::filesystem::exists(settingsFile)) << "the filter is not saved";
+
+    // A refresh keeps the filter on the new rows.
+    system.tcp.push_back(tcpRecord(2, "0.0.0.0", "9000", "0.0.0.0", "0", "2021", "firefox.exe",
+                                   "C:\\Program Files\\Mozilla Firefox\\firefox.exe"));
+    ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    finishWork(main);
+    EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 3);
+    EXPECT_EQ(window->countersText(),
+              "当前有4个程序已连接或尝试连接网络，共建立7个连接，显示 3 项。");
+
+    // Escape in the field, as the program's loop hands it over (the dialog manager first).
+    ::SetFocus(field);
+    MSG escape{field, WM_KEYDOWN, VK_ESCAPE, 1, 0, {}};
+    if (!::IsDialogMessageW(main, &escape))
+        ::DispatchMessageW(&escape);
+    EXPECT_EQ(window->filterField().text(), "");
+    EXPECT_EQ(window->filterField().shownText(), "");
+    EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 7);
+    EXPECT_EQ(window->countersText(), "当前有4个程序已连接或尝试连接网络，共建立7个连接。");
+    EXPECT_TRUE(::IsWindow(main)) << "Escape does not close the window";
+
+    // Ctrl+F while the list has the keyboard; F alone is no shortcut.
+    ::SetFocus(window->listHandle());
+    MSG find{window->listHandle(), WM_KEYDOWN, 'F', 1, 0, {}};
+    EXPECT_FALSE(win32ui::translateShortcut(main, find));
+    BYTE keys[256]{};
+    ASSERT_TRUE(::GetKeyboardState(keys));
+    keys[VK_CONTROL] = 0x80;
+    ASSERT_TRUE(::SetKeyboardState(keys));
+    EXPECT_TRUE(win32ui::translateShortcut(main, find));
+    keys[VK_CONTROL] = 0;
+    ::SetKeyboardState(keys);
+    EXPECT_EQ(::GetFocus(), field);
+}
+
 TEST_F(Win32MainWindowTest, TickingAnOptionWritesTheSettingsFile) {
     auto window = makeWindow();
     window->create();
