@@ -16,6 +16,11 @@ public:
     virtual void setWidth(int width) = 0;
     virtual void setHeight(int height) = 0;
     virtual int count() const = 0;
+    // Appends a copy of system icon `systemIndex` of this store's own toolkit, from the small
+    // (`small` true) or the large system list, sized to this store: the store knows its
+    // toolkit's pictures, so no one needs to find out which kind of store it is. The new
+    // image's index, or a negative value when there is no such picture or the copy fails.
+    virtual int addSystemIcon(int systemIndex, bool small) = 0;
 };
 
 // The system's icons (Windows: the shell's system image lists; Linux: the icon theme through

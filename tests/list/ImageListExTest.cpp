@@ -22,6 +22,10 @@ public:
     void setWidth(int width) override { m_width = width; }
     void setHeight(int height) override { m_height = height; }
     int count() const override { return static_cast<int>(pictures.size()); }
+    int addSystemIcon(int systemIndex, bool) override {
+        pictures.push_back(systemIndex);
+        return count() - 1;
+    }
 
     std::vector<int> pictures; // the system index each picture was copied from; -1 for stored ones
 
@@ -41,9 +45,7 @@ public:
         copies.push_back({systemIndex, small});
         if (failing.count(systemIndex) != 0)
             return -1;
-        auto& store = dynamic_cast<FakeStore&>(target);
-        store.pictures.push_back(systemIndex);
-        return store.count() - 1;
+        return target.addSystemIcon(systemIndex, small);
     }
 
     std::map<std::string, int> indexOfPath;

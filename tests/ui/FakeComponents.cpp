@@ -69,11 +69,10 @@ int FakeSystemImageList::iconIndexOfPath(const std::string& path) {
 }
 
 int FakeSystemImageList::copyIcon(int systemIndex, bool small, ImageStore& target) {
-    auto* store = dynamic_cast<FakeImageStore*>(&target);
-    if (systemIndex < 0 || store == nullptr)
-        return -1;
-    copiedSmall.push_back(small);
-    return store->images++;
+    const int index = target.addSystemIcon(systemIndex, small);
+    if (index >= 0)
+        copiedSmall.push_back(small);
+    return index;
 }
 
 void FakeWorker::start(Job job, Completion completion) {

@@ -147,6 +147,7 @@ public:
     void setWidth(int width) override { w = width; }
     void setHeight(int height) override { h = height; }
     int count() const override { return images; }
+    int addSystemIcon(int systemIndex, bool) override { return systemIndex < 0 ? -1 : images++; }
 };
 
 // System icons: a path's icon is the length of its text (none for an empty path).

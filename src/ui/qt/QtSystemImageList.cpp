@@ -85,16 +85,17 @@ int QtSystemImageList::iconIndexOfPath(const std::string& path) {
     return os::SystemIconIndexOfPath(path);
 }
 
-int QtSystemImageList::copyIcon(int systemIndex, bool, ImageStore& target) {
+int QtSystemImageList::copyIcon(int systemIndex, bool small, ImageStore& target) {
+    return target.addSystemIcon(systemIndex, small);
+}
+
+int QtImageStore::addSystemIcon(int systemIndex, bool) {
     // The theme serves every size, so the small and the large list differ only in the size
     // of the list that receives the copy.
-    auto* store = dynamic_cast<QtImageStore*>(&target);
-    if (store == nullptr)
-        return -1;
-    const QIcon icon = iconOfKey(os::SystemIconName(systemIndex));
+    const QIcon icon = QtSystemImageList::iconOfKey(os::SystemIconName(systemIndex));
     if (icon.isNull())
         return -1;
-    return store->add(icon.pixmap(QSize(store->width(), store->height())));
+    return add(icon.pixmap(QSize(m_width, m_height)));
 }
 
 QIcon QtSystemImageList::iconOfKey(const std::string& iconKey) {

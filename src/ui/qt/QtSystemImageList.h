@@ -21,6 +21,8 @@ public:
     void setWidth(int width) override { m_width = width; }
     void setHeight(int height) override { m_height = height; }
     int count() const override { return static_cast<int>(m_pictures.size()); }
+    // From the icon theme (QtSystemImageList::iconOfKey), which serves every size.
+    int addSystemIcon(int systemIndex, bool small) override;
 
     // Appends `picture`, fitted into the list's size and centred; its index, or -1 for a null
     // picture.
@@ -41,7 +43,7 @@ public:
     QtSystemImageList();
 
     int iconIndexOfPath(const std::string& path) override;
-    // Copies into a QtImageStore only; any other store gets -1.
+    // The store makes the copy (ImageStore::addSystemIcon): a QtImageStore from the theme.
     int copyIcon(int systemIndex, bool small, ImageStore& target) override;
 
     // The first of the icon key's names (see os/IconNames.h) that gives a picture: a theme

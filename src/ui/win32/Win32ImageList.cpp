@@ -92,16 +92,19 @@ int Win32SystemImageList::iconIndexOfPath(const std::string& path) {
 }
 
 int Win32SystemImageList::copyIcon(int systemIndex, bool small, ImageStore& target) {
-    auto* store = dynamic_cast<Win32ImageStore*>(&target);
-    if (store == nullptr || systemIndex < 0)
+    return target.addSystemIcon(systemIndex, small);
+}
+
+int Win32ImageStore::addSystemIcon(int systemIndex, bool small) {
+    if (systemIndex < 0)
         return -1;
-    HIMAGELIST system = systemList(small);
+    HIMAGELIST system = Win32SystemImageList::systemList(small);
     if (!system || systemIndex >= ::ImageList_GetImageCount(system))
         return -1;
     const UniqueIcon icon(::ImageList_GetIcon(system, systemIndex, ILD_NORMAL));
     if (!icon.get())
         return -1;
-    return store->addIcon(icon.get());
+    return addIcon(icon.get());
 }
 
 } // namespace win32ui

@@ -29,6 +29,8 @@ public:
     void setWidth(int width) override;
     void setHeight(int height) override;
     int count() const override;
+    // From the shell's small or large system image list (Win32SystemImageList::systemList).
+    int addSystemIcon(int systemIndex, bool small) override;
 
     // Appends `icon` drawn at the list's size; its index, or -1 when the list takes nothing.
     // The caller keeps `icon`.
@@ -52,7 +54,7 @@ bool drawImage(HIMAGELIST list, int index, HDC dc, int x, int y, int width, int 
 class Win32SystemImageList : public SystemImageList {
 public:
     int iconIndexOfPath(const std::string& path) override;
-    // Copies into a Win32ImageStore only; any other store gets -1.
+    // The store makes the copy (ImageStore::addSystemIcon): a Win32ImageStore from the shell.
     int copyIcon(int systemIndex, bool small, ImageStore& target) override;
 
     // The shell's small or large system image list; nullptr when the shell gives none. Owned

@@ -58,6 +58,7 @@ public:
     void setWidth(int) override {}
     void setHeight(int) override {}
     int count() const override { return 0; }
+    int addSystemIcon(int, bool) override { return -1; }
 };
 
 TEST_F(ImageListTest, StoreCountsAddedIconsAndFitsThemToItsSize) {
