@@ -482,8 +482,8 @@ std::ptrdiff_t MemoryListControl::viewIndexOf(RowHandle row) const {
 
 // --- The filter ---
 
-std::array<bool, ColumnCount> MemoryListControl::visibleColumns() const {
-    std::array<bool, ColumnCount> visible{};
+std::array<bool, AllColumnCount> MemoryListControl::visibleColumns() const {
+    std::array<bool, AllColumnCount> visible{};
     for (std::size_t i = 0; i < visible.size(); ++i)
         visible[i] = m_columns[i].visible;
     return visible;
@@ -573,7 +573,7 @@ void MemoryListControl::setFilterText(std::string_view text) {
 }
 
 void MemoryListControl::applyFilter(const std::vector<Node*>* candidates) {
-    const std::array<bool, ColumnCount> visible = visibleColumns();
+    const std::array<bool, AllColumnCount> visible = visibleColumns();
     std::vector<Node*> shown;
     auto test = [&](Node* row) {
         if (!row->deleted && m_filter.matches(row->Rec, visible))
@@ -628,7 +628,7 @@ void MemoryListControl::dropHiddenSelection() {
 // told as runs: the rows are tested again (texts may have changed inside the bracket) and,
 // when the shown rows differ, the view hears one reset.
 void MemoryListControl::applyPendingFiltered() {
-    const std::array<bool, ColumnCount> visible = visibleColumns();
+    const std::array<bool, AllColumnCount> visible = visibleColumns();
     std::vector<Node*> shown;
     shown.reserve(m_view.size());
     for (std::size_t i = 0; i < m_rows.size(); ++i) {

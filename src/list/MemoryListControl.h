@@ -110,7 +110,7 @@ private:
     void eraseNow(Node* row);
     void renumberFrom(std::size_t position);
     bool filtering() const { return !m_filter.empty(); }
-    std::array<bool, ColumnCount> visibleColumns() const;
+    std::array<bool, AllColumnCount> visibleColumns() const;
     // Tests `candidates` (all rows when null) against the filter and, when that changes what
     // the view shows, tells the view of a reset. Then drops a hidden selection or focus.
     void applyFilter(const std::vector<Node*>* candidates);

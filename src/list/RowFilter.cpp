@@ -53,10 +53,10 @@ bool RowFilter::matchesText(std::string_view cell) const {
     return false;
 }
 
-bool RowFilter::matches(const TMyRec& row, const std::array<bool, ColumnCount>& visible) const {
+bool RowFilter::matches(const TMyRec& row, const std::array<bool, AllColumnCount>& visible) const {
     if (m_folded.empty())
         return true;
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < AllColumnCount; ++column) {
         if (visible[static_cast<std::size_t>(column)] && matchesText(VTSGetText(row, column)))
             return true;
     }

@@ -24,7 +24,7 @@ public:
     bool matchesText(std::string_view cell) const;
     // `visible[c]` says whether column c is shown; only shown columns' texts (VTSGetText)
     // count.
-    bool matches(const TMyRec& row, const std::array<bool, ColumnCount>& visible) const;
+    bool matches(const TMyRec& row, const std::array<bool, AllColumnCount>& visible) const;
 
 private:
     std::string m_text;

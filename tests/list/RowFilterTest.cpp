@@ -61,7 +61,7 @@ TEST(RowFilter, OnlyVisibleColumnsCount) {
     row.LocalPort = "22";
     row.PID = "4242";
     row.Mark = "add";
-    std::array<bool, ColumnCount> visible{};
+    std::array<bool, AllColumnCount> visible{};
     for (int c = 0; c < ColumnCount; ++c)
         visible[static_cast<std::size_t>(c)] =
             defaultListColumns()[static_cast<std::size_t>(c)].visible;
@@ -76,6 +76,24 @@ TEST(RowFilter, OnlyVisibleColumnsCount) {
     EXPECT_TRUE(RowFilter("sbin").matches(row, visible));
     EXPECT_TRUE(RowFilter("未启用").matches(row, visible));
     EXPECT_TRUE(RowFilter("").matches(TMyRec{}, visible));
+}
+
+TEST(RowFilter, TheColumnsOfTheOptionsCountWhileShown) {
+    TMyRec row;
+    row.RemoteHost = "localhost";
+    std::array<bool, AllColumnCount> visible{};
+    EXPECT_FALSE(RowFilter("LOCALHOST").matches(row, visible)) << "目标主机 hidden";
+    visible[ColumnRemoteHost] = true;
+    EXPECT_TRUE(RowFilter("LOCALHOST").matches(row, visible));
+
+    MemoryListControl list(ListHeaderColumns::WithOptional);
+    list.addRow()->Rec.RemoteHost = "localhost";
+    list.addRow()->Rec.RemoteHost = "example";
+    list.setColumnVisible(ColumnRemoteHost, true);
+    list.setFilterText("localhost");
+    EXPECT_EQ(list.shownRowCount(), 1u);
+    ASSERT_NE(list.firstShownRow(), nullptr);
+    EXPECT_EQ(list.firstShownRow()->Rec.RemoteHost, "localhost");
 }
 
 TEST(RowFilter, NarrowsWhenTheWiderTextIsPartOfIt) {
@@ -262,7 +280,7 @@ TEST(MemoryListControlFilter, RandomOperationsMatchAPlainModel) {
     const char* names[] = {"a", "B", "b", "c", "ab", "A", "", "系统"};
     const char* filters[] = {"", "a", "AB", "b", "1", "系", "ab1"};
     auto expected = [&] {
-        std::array<bool, ColumnCount> visible{};
+        std::array<bool, AllColumnCount> visible{};
         for (int c = 0; c < ColumnCount; ++c)
             visible[static_cast<std::size_t>(c)] = list.column(c).visible;
         const RowFilter filter(list.filterText());
