@@ -325,7 +325,6 @@ private:
     bool AutoRefresh = false;
     bool AlwaysTop = true;
     bool ShowInfo = false;
-    bool ShowIPv6 = false;
     std::array<bool, static_cast<std::size_t>(OptionItem::Count)> m_options{};
     std::array<std::function<void()>, static_cast<std::size_t>(OptionItem::Count)> m_optionChanged;
     std::unique_ptr<TImageListEx> SmallIcons;
