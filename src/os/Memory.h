@@ -1,6 +1,7 @@
 #pragma once
 // The program's own heap.
 #include <cstddef>
+#include <vector>
 
 namespace os {
 
@@ -18,5 +19,20 @@ void KeepOneHeap();
 // can, so that filling a buffer of tens of megabytes takes a few page faults instead of
 // thousands. Only advice: nothing happens where the system has no such pages or declines.
 void AdviseLargePages(void* data, std::size_t size);
+
+// For a short-lived program that builds all its output at once: keeps the first `bytes` of
+// the heap, large blocks included, in one region advised as above, and never hands it back, so
+// that its many small blocks fill large pages instead of faulting in page after page. Call at
+// start, before any thread exists. A no-op where the C library or the system cannot.
+void UseLargePagesForHeap(std::size_t bytes);
+
+// Room for `count` elements in `rows`, the part not written yet advised as above: for tables of
+// a row per socket, filled once right after they are allocated.
+template <typename T> void ReserveLarge(std::vector<T>& rows, std::size_t count) {
+    if (count <= rows.capacity())
+        return;
+    rows.reserve(count);
+    AdviseLargePages(rows.data() + rows.size(), (rows.capacity() - rows.size()) * sizeof(T));
+}
 
 } // namespace os

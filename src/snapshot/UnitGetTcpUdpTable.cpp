@@ -166,15 +166,6 @@ bool EnableDebugPrivilege() {
 
 namespace {
 
-// At 100,000 endpoints the records take some 40 MB; backed by large pages, a fresh array is
-// filled with a few dozen page faults instead of ten thousand.
-void reserveRecords(std::vector<File_Rec>& records, std::size_t count) {
-    if (records.capacity() >= count)
-        return;
-    records.reserve(count);
-    os::AdviseLargePages(records.data(), records.capacity() * sizeof(File_Rec));
-}
-
 // Fills the IPv4 and the IPv6 records of one protocol in place: the arrays keep their storage
 // from the last snapshot, which spares a large allocation per refresh.
 void fillRecords(const std::vector<os::Endpoint>& endpoints, std::vector<File_Rec>& v4,
@@ -182,9 +173,9 @@ void fillRecords(const std::vector<os::Endpoint>& endpoints, std::vector<File_Re
     std::size_t v6Count = 0;
     for (const os::Endpoint& e : endpoints)
         v6Count += e.family == os::Family::V6 ? 1 : 0;
-    reserveRecords(v4, endpoints.size() - v6Count);
+    os::ReserveLarge(v4, endpoints.size() - v6Count);
     v4.resize(endpoints.size() - v6Count);
-    reserveRecords(v6, v6Count);
+    os::ReserveLarge(v6, v6Count);
     v6.resize(v6Count);
     std::size_t next4 = 0;
     std::size_t next6 = 0;

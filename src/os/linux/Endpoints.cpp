@@ -1,4 +1,5 @@
 #include "os/Endpoints.h"
+#include "os/Memory.h"
 #include "os/linux/HelperClient.h"
 #include "os/linux/LinuxEndpoints.h"
 
@@ -70,19 +71,20 @@ bool readRawTables(const std::string& procRoot, Source source, Protocol protocol
 
 bool readRaw(const std::string& procRoot, Source source, Protocol protocol,
              std::vector<RawSocket>& raw) {
-    // Room for about as many sockets as last time, so that a large table is not copied over
-    // and over while it grows.
+    // Room for about as many sockets as the system counts or as last time, so that a large
+    // table is not copied over and over while it grows.
     static std::array<std::atomic<std::size_t>, 2> lastCount{};
     std::atomic<std::size_t>& last = lastCount[protocol == Protocol::Tcp ? 0 : 1];
-    const std::size_t expected = last.load(std::memory_order_relaxed);
-    raw.reserve(expected + expected / 8);
+    const std::size_t expected =
+        std::max(last.load(std::memory_order_relaxed), expectedSockets(procRoot, protocol));
+    ReserveLarge(raw, expected + expected / 8);
     const bool read = readRawTables(procRoot, source, protocol, raw);
     last.store(raw.size(), std::memory_order_relaxed);
     return read;
 }
 
 void convert(const std::vector<RawSocket>& raw, Protocol protocol, std::vector<Endpoint>& rows) {
-    rows.reserve(raw.size());
+    ReserveLarge(rows, rows.size() + raw.size());
     for (const RawSocket& socket : raw) {
         Endpoint endpoint;
         if (toEndpoint(socket, protocol, endpoint))
@@ -291,8 +293,10 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
     }
     convert(udpRaw, Protocol::Udp, udp);
 
+    // Sorted while the scan goes on: the order does not depend on the owners.
     InodeOwners owners(tcp.size() + udp.size());
-    for (const auto* rows : {&tcp, &udp}) {
+    for (auto* rows : {&tcp, &udp}) {
+        sortUnique(*rows);
         for (const Endpoint& e : *rows)
             owners.add(e.inode);
     }
@@ -310,7 +314,6 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
                 e.ownerStartTime = owner->startTime;
             }
         }
-        sortUnique(*rows);
     }
     giveRequestsToListeners(tcp);
     return true;

@@ -116,6 +116,14 @@ void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
 // missing IPv6 file (IPv6 disabled) counts as empty.
 bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out);
 
+// How many sockets of `protocol` a dump may list, from the texts of /proc/net/sockstat and
+// sockstat6 (TCP: allocated plus TIME_WAIT; UDP: in use, both families); 0 when they do not
+// tell. Only a hint for the room to set aside.
+std::size_t expectedSockets(std::string_view sockstat, std::string_view sockstat6,
+                            Protocol protocol);
+// The same from <procRoot>/net/sockstat and sockstat6.
+std::size_t expectedSockets(const std::string& procRoot, Protocol protocol);
+
 // The process holding a socket, with the start time that tells it apart from a later
 // process reusing its ID.
 struct SocketOwner {

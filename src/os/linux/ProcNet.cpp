@@ -1,6 +1,7 @@
 #include "os/linux/LinuxEndpoints.h"
 #include "os/linux/ProcFs.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstring>
@@ -120,6 +121,71 @@ bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<Raw
     for (std::size_t i = first; i < out.size(); ++i)
         out[i].seenBy = seenBy;
     return true;
+}
+
+namespace {
+
+// The number after `key` on the line of /proc/net/sockstat that begins with `label`
+// ("TCP: inuse 5 orphan 0 tw 0 alloc 7 mem 1"); 0 when there is none.
+std::size_t sockstatField(std::string_view text, std::string_view label, std::string_view key) {
+    std::size_t lineStart = 0;
+    while (lineStart < text.size()) {
+        std::size_t lineEnd = text.find('\n', lineStart);
+        if (lineEnd == std::string_view::npos)
+            lineEnd = text.size();
+        std::string_view line = text.substr(lineStart, lineEnd - lineStart);
+        lineStart = lineEnd + 1;
+        if (!line.starts_with(label) || line.size() <= label.size() || line[label.size()] != ':')
+            continue;
+        line.remove_prefix(label.size() + 1);
+        // Pairs of a name and a number, separated by single spaces.
+        for (std::size_t at = 0; at < line.size();) {
+            while (at < line.size() && line[at] == ' ')
+                ++at;
+            const std::size_t nameEnd = line.find(' ', at);
+            if (nameEnd == std::string_view::npos)
+                break;
+            const std::string_view name = line.substr(at, nameEnd - at);
+            std::size_t valueEnd = line.find(' ', nameEnd + 1);
+            if (valueEnd == std::string_view::npos)
+                valueEnd = line.size();
+            std::size_t value = 0;
+            const char* first = line.data() + nameEnd + 1;
+            const auto [end, error] = std::from_chars(first, line.data() + valueEnd, value);
+            if (name == key)
+                return error == std::errc() && end == line.data() + valueEnd ? value : 0;
+            at = valueEnd;
+        }
+        return 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::size_t expectedSockets(std::string_view sockstat, std::string_view sockstat6,
+                            Protocol protocol) {
+    // Counts that do not fit a real table are a broken file, not a reason to reserve memory.
+    constexpr std::size_t Plausible = std::size_t{1} << 24;
+    std::size_t count = 0;
+    if (protocol == Protocol::Tcp) {
+        // "alloc" counts both families' sockets; TIME_WAIT ones are listed apart from them.
+        count = std::min(sockstatField(sockstat, "TCP", "alloc"), Plausible) +
+                std::min(sockstatField(sockstat, "TCP", "tw"), Plausible);
+    } else {
+        count = std::min(sockstatField(sockstat, "UDP", "inuse"), Plausible) +
+                std::min(sockstatField(sockstat6, "UDP6", "inuse"), Plausible);
+    }
+    return std::min(count, Plausible);
+}
+
+std::size_t expectedSockets(const std::string& procRoot, Protocol protocol) {
+    const auto sockstat = linuxfs::readFile(procRoot + "/net/sockstat", 4096);
+    if (!sockstat)
+        return 0;
+    const auto sockstat6 = linuxfs::readFile(procRoot + "/net/sockstat6", 4096);
+    return expectedSockets(*sockstat, sockstat6 ? std::string_view(*sockstat6) : std::string_view(),
+                           protocol);
 }
 
 } // namespace os::linuxnet

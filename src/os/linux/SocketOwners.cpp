@@ -1,3 +1,4 @@
+#include "os/Memory.h"
 #include "os/linux/LinuxEndpoints.h"
 #include "os/linux/LinuxProcesses.h"
 #include "os/linux/ProcFs.h"
@@ -100,6 +101,8 @@ InodeOwners::InodeOwners(std::size_t expected) {
         capacity *= 2;
         --m_shift;
     }
+    ReserveLarge(m_inodes, capacity);
+    ReserveLarge(m_owners, capacity);
     m_inodes.assign(capacity, 0);
     m_owners.assign(capacity, SocketOwner{});
     m_mask = capacity - 1;
@@ -163,7 +166,8 @@ struct SocketOwnerScan::State {
 
     // Lists the processes (but those refused before, and those listed after `skipListedAfter`
     // that kept their start time) and starts the helpers.
-    void start(Clock::time_point skipListedAfter = Clock::time_point::max());
+    void start(Clock::time_point skipListedAfter = Clock::time_point::max(),
+               std::size_t expectedHolders = 0);
     // Joins in, waits for the end and gives what the pass found.
     std::vector<Found> finish();
     void work(Found& found);
@@ -250,7 +254,7 @@ void SocketOwnerScan::State::work(Found& found) {
     }
 }
 
-void SocketOwnerScan::State::start(Clock::time_point skipListedAfter) {
+void SocketOwnerScan::State::start(Clock::time_point skipListedAfter, std::size_t expectedHolders) {
     {
         // The folder stream owns its own descriptor, so the scan's stays open.
         const linuxfs::DirStream list(::dup(proc.get()));
@@ -271,6 +275,9 @@ void SocketOwnerScan::State::start(Clock::time_point skipListedAfter) {
     const unsigned cores = std::thread::hardware_concurrency();
     const unsigned count = cores > 1 ? std::min(cores - 1, MaxHelpers) : 0;
     found.assign(count + 1, Found{});
+    // Each thread finds about its share of the sockets.
+    for (Found& f : found)
+        ReserveLarge(f.holders, expectedHolders / found.size() + expectedHolders / 8);
     for (unsigned i = 0; i < count; ++i) {
         try {
             helpers.emplace_back([this, i] { work(found[i]); });
@@ -302,7 +309,8 @@ SocketOwnerScan::SocketOwnerScan(const std::string& procRoot, StartTimeReader re
         readStartTime ? std::move(readStartTime) : StartTimeReader(linuxproc::processStartTimeAt);
     state.proc = linuxfs::UniqueFd(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (state.proc.valid())
-        state.start();
+        state.start(Clock::time_point::max(), expectedSockets(procRoot, Protocol::Tcp) +
+                                                  expectedSockets(procRoot, Protocol::Udp));
 }
 
 SocketOwnerScan::~SocketOwnerScan() {
@@ -323,10 +331,20 @@ namespace {
 void settleOwners(const std::vector<Found>& found, int procFd, const StartTimeReader& readStartTime,
                   InodeOwners& owners) {
     std::unordered_map<std::uint32_t, std::uint64_t> startAfter;
-    std::unordered_map<std::uint64_t, SocketOwner> chosen;
+    // First the holders of inodes still without an owner, then the choice among them: a slot
+    // filled while the holders are read must not hide the other holders of its inode.
+    struct Candidate {
+        SocketOwner* slot;
+        SocketOwner owner;
+    };
+    std::vector<Candidate> candidates;
+    std::size_t holderCount = 0;
+    for (const Found& f : found)
+        holderCount += f.holders.size();
+    ReserveLarge(candidates, holderCount);
     for (const Found& f : found) {
         for (const Holder& holder : f.holders) {
-            const SocketOwner* slot = owners.find(holder.inode);
+            SocketOwner* slot = owners.find(holder.inode);
             if (slot == nullptr || slot->pid != 0)
                 continue;
             auto [after, fresh] = startAfter.try_emplace(holder.pid, 0);
@@ -334,13 +352,13 @@ void settleOwners(const std::vector<Found>& found, int procFd, const StartTimeRe
                 after->second = readStartTime(procFd, holder.pid);
             if (after->second != holder.startTime)
                 continue; // ended, or its ID was reused, while its descriptors were read
-            SocketOwner& owner = chosen[holder.inode];
-            if (betterOwner(holder.pid, owner.pid))
-                owner = SocketOwner{holder.pid, holder.startTime};
+            candidates.push_back(Candidate{slot, SocketOwner{holder.pid, holder.startTime}});
         }
     }
-    for (const auto& [inode, owner] : chosen)
-        *owners.find(inode) = owner;
+    for (const Candidate& candidate : candidates) {
+        if (betterOwner(candidate.owner.pid, candidate.slot->pid))
+            *candidate.slot = candidate.owner;
+    }
 }
 
 } // namespace

@@ -8,6 +8,10 @@ void ReleaseFreeMemory() {}
 
 void KeepOneHeap() {}
 
+void UseLargePagesForHeap(std::size_t bytes) {
+    (void)bytes;
+}
+
 void AdviseLargePages(void* data, std::size_t size) {
     (void)data;
     (void)size;

@@ -23,6 +23,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 #include "os/linux/HelperOwners.h"
@@ -829,3 +830,45 @@ TEST(LinuxProcessesTest, FixtureTreeGivesPathsAndStartTimes) {
 }
 
 } // namespace
+
+// The room set aside before a dump comes from /proc/net/sockstat; a file that says nothing
+// usable, or an absurd count, sets none aside rather than much.
+TEST(SockstatTest, ExpectedSocketsComeFromTheCountsOrAreZero) {
+    const std::string ordinary = "sockets: used 230\n"
+                                 "TCP: inuse 5 orphan 0 tw 3 alloc 7 mem 1\n"
+                                 "UDP: inuse 4 mem 2\n"
+                                 "UDPLITE: inuse 0\n";
+    const std::string ordinary6 = "TCP6: inuse 2\nUDP6: inuse 6\nUDPLITE6: inuse 0\n";
+    struct Case {
+        const char* what;
+        std::string sockstat;
+        std::string sockstat6;
+        std::size_t tcp;
+        std::size_t udp;
+    };
+    const Case cases[] = {
+        {"allocated plus TIME_WAIT; UDP of both families", ordinary, ordinary6, 10, 10},
+        {"no IPv6 file", ordinary, "", 10, 4},
+        {"empty files", "", "", 0, 0},
+        {"a label without a colon is another line", "TCPX alloc 9\nTCP alloc 9\n", "", 0, 0},
+        {"UDPLITE is not UDP", "UDPLITE: inuse 9\n", "UDPLITE6: inuse 9\n", 0, 0},
+        {"a number that is not one", "TCP: inuse 1 tw x alloc 7z\n", "", 0, 0},
+        {"a cut line", "TCP: inuse 1 orphan 0 tw 2 alloc", "", 2, 0},
+        {"absurd counts are capped", "TCP: tw 99999999999999 alloc 99999999999999999999\n", "",
+         std::size_t{1} << 24, 0},
+        {"no line break at the end", "UDP: inuse 12", "UDP6: inuse 3", 0, 15},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(expectedSockets(c.sockstat, c.sockstat6, os::Protocol::Tcp), c.tcp);
+        EXPECT_EQ(expectedSockets(c.sockstat, c.sockstat6, os::Protocol::Udp), c.udp);
+    }
+}
+
+// The live files of this machine count at least the sockets a test holds open.
+TEST(SockstatTest, TheLiveCountsIncludeASocketThisTestHolds) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_GE(expectedSockets(std::string("/proc"), os::Protocol::Tcp), 1u);
+    ::close(fd);
+}
