@@ -110,4 +110,4 @@ for line in "${results[@]}"; do
     echo "$line"
 done
 echo
-echo "targets: k/ss-tanp <= 0.5 at 18,000 sockets; k/ss-tan <= 2.5 at 100,000 and more"
+echo "targets: k/ss-tanp <= 0.5 at 18,000 sockets; k/ss-tan <= 1.5 at 100,000 and more"

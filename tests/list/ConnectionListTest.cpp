@@ -279,6 +279,23 @@ TEST_F(ConnectionListTest, RefreshSortsFocusesAndRepaints) {
     EXPECT_EQ(list.repaints(), repaintsBefore + 1);
 }
 
+// A refresh that adds no row sorts again only when it changed the sort column's texts in the
+// rows it kept, as it does the state's: sorted by it, the refresh must move the rows, and
+// leave them as a full sort orders them.
+TEST_F(ConnectionListTest, RefreshWithoutNewRowsSortsAgainByAStateThatChanged) {
+    nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m"),
+               tcpRec("2", "10.0.0.1", "2", "10.0.0.9", "80", 8, "z")};
+    conn.FillList();
+    VTSHeaderClick(list, ColumnState); // descending
+    ASSERT_EQ(shown(), (Strings{"z/2/", "m/1/"}));
+    nextTcp[1].State = 4; // a state whose text sorts on the other side of the first row's
+    conn.RefreshList();
+    const Strings after = shown();
+    EXPECT_EQ(after, (Strings{"m/1/", "z/2/md"}));
+    list.sort(list.sortColumn(), list.sortDirection());
+    EXPECT_EQ(shown(), after);
+}
+
 TEST_F(ConnectionListTest, SnapshotFailureTouchesNoRow) {
     nextTcp = {tcpRec("1", "10.0.0.1", "1", "10.0.0.9", "80", 5, "m")};
     conn.FillList();
