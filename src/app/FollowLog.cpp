@@ -57,65 +57,6 @@ void appendTextLine(std::string& out, const LogEvent& e) {
     out += '\n';
 }
 
-// Length of the valid UTF-8 sequence at the start of `text`, 0 when it is none.
-std::size_t utf8Length(std::string_view text) {
-    const auto b = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    unsigned char min = 0x80;
-    unsigned char max = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF)
-        length = 2;
-    else if (b >= 0xE0 && b <= 0xEF) {
-        length = 3;
-        min = b == 0xE0 ? 0xA0 : 0x80;
-        max = b == 0xED ? 0x9F : 0xBF;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        length = 4;
-        min = b == 0xF0 ? 0x90 : 0x80;
-        max = b == 0xF4 ? 0x8F : 0xBF;
-    } else
-        return 0;
-    if (text.size() < length)
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < (i == 1 ? min : 0x80) || c > (i == 1 ? max : 0xBF))
-            return 0;
-    }
-    return length;
-}
-
-// A JSON string; bytes that are no UTF-8 (a Linux path may hold any) become U+FFFD.
-void appendJsonString(std::string& out, std::string_view text) {
-    out += '"';
-    while (!text.empty()) {
-        const auto c = static_cast<unsigned char>(text[0]);
-        if (c >= 0x80) {
-            const std::size_t length = utf8Length(text);
-            if (length == 0) {
-                out += "\\ufffd";
-                text.remove_prefix(1);
-            } else {
-                out.append(text.substr(0, length));
-                text.remove_prefix(length);
-            }
-            continue;
-        }
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-        text.remove_prefix(1);
-    }
-    out += '"';
-}
-
 void appendJsonLine(std::string& out, const LogEvent& e) {
     auto key = [&out](const char* name) {
         out += out.back() == '{' ? "\"" : ",\"";
@@ -126,7 +67,7 @@ void appendJsonLine(std::string& out, const LogEvent& e) {
     out += '{';
     key("time");
     appendJsonString(out, LogTimeText(e.timeMs, true));
-    key("time_ms");
+    key("timeMs");
     out += std::to_string(e.timeMs);
     key("event");
     appendJsonString(out, kindName(e));
@@ -138,16 +79,16 @@ void appendJsonLine(std::string& out, const LogEvent& e) {
     number(e.family == os::Family::V4 ? 4 : 6);
     key("state");
     number(e.state);
-    key("local_address");
+    key("localAddress");
     appendJsonString(out, e.localAddr);
-    key("local_port");
+    key("localPort");
     number(e.localPort);
-    key("remote_address");
+    key("remoteAddress");
     if (e.protocol == os::Protocol::Tcp)
         appendJsonString(out, e.remoteAddr);
     else
         out += "null";
-    key("remote_port");
+    key("remotePort");
     if (e.protocol == os::Protocol::Tcp)
         number(e.remotePort);
     else
@@ -158,11 +99,11 @@ void appendJsonLine(std::string& out, const LogEvent& e) {
         else
             out += "null";
     };
-    key("bytes_sent");
+    key("bytesSent");
     counter(e.bytesSent);
-    key("bytes_received");
+    key("bytesReceived");
     counter(e.bytesReceived);
-    key("duration_ms");
+    key("durationMs");
     if (e.durationMs >= 0)
         out += std::to_string(e.durationMs);
     else

@@ -23,6 +23,9 @@ enum class ExportFormat {
 // with the escapes of ExportFormat::Tsv.
 void appendCsvField(std::string& out, std::string_view field);
 void appendTsvField(std::string& out, std::string_view field);
+// Appends a JSON string: the escapes JSON requires, and U+FFFD for every byte that does not
+// belong to a well-formed UTF-8 sequence (a path on Linux may hold any byte).
+void appendJsonString(std::string& out, std::string_view text);
 
 // Tab-separated text for a name ending in ".txt" (ASCII letters in any case), CSV otherwise.
 ExportFormat exportFormatFor(std::string_view fileName);

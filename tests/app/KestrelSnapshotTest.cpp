@@ -598,37 +598,37 @@ TEST(KestrelSnapshotFollowTest, PrintsEachEventAsItHappensAsJson) {
         made.push_back(std::make_unique<LoopbackPair>());
         ASSERT_GE(made.back()->accepted, 0);
         opened = run.lineWith(
-            {"\"event\":\"open\"", "\"local_port\":" + made.back()->clientPort + ",", pid},
+            {"\"event\":\"open\"", "\"localPort\":" + made.back()->clientPort + ",", pid},
             std::chrono::milliseconds(1500));
     }
     ASSERT_FALSE(opened.empty());
     LoopbackPair& after = *made.back();
     EXPECT_NE(opened.find("\"source\":\"refresh\""), std::string::npos) << opened;
-    EXPECT_NE(opened.find("\"duration_ms\":null"), std::string::npos) << opened;
+    EXPECT_NE(opened.find("\"durationMs\":null"), std::string::npos) << opened;
 
     before.close();
     const std::string endBefore =
-        run.lineWith({"\"event\":\"close\"", "\"local_port\":" + before.clientPort + ","});
+        run.lineWith({"\"event\":\"close\"", "\"localPort\":" + before.clientPort + ","});
     ASSERT_FALSE(endBefore.empty());
     EXPECT_NE(endBefore.find(pid), std::string::npos) << endBefore;
     EXPECT_NE(endBefore.find("\"source\":\"announced\""), std::string::npos) << endBefore;
-    EXPECT_NE(endBefore.find("\"duration_ms\":null"), std::string::npos) << endBefore;
-    EXPECT_NE(endBefore.find("\"local_address\":\"127.0.0.1\""), std::string::npos);
+    EXPECT_NE(endBefore.find("\"durationMs\":null"), std::string::npos) << endBefore;
+    EXPECT_NE(endBefore.find("\"localAddress\":\"127.0.0.1\""), std::string::npos);
     EXPECT_EQ(endBefore.front(), '{');
     EXPECT_EQ(endBefore.back(), '}');
 
     after.close();
     const std::string endAfter =
-        run.lineWith({"\"event\":\"close\"", "\"local_port\":" + after.clientPort + ","});
+        run.lineWith({"\"event\":\"close\"", "\"localPort\":" + after.clientPort + ","});
     ASSERT_FALSE(endAfter.empty());
     EXPECT_NE(endAfter.find(pid), std::string::npos) << endAfter;
-    EXPECT_EQ(endAfter.find("\"duration_ms\":null"), std::string::npos) << endAfter;
+    EXPECT_EQ(endAfter.find("\"durationMs\":null"), std::string::npos) << endAfter;
 
     LoopbackPair quick;
     ASSERT_GE(quick.accepted, 0);
     quick.close();
     const std::string endQuick =
-        run.lineWith({"\"event\":\"close\"", "\"local_port\":" + quick.clientPort + ","});
+        run.lineWith({"\"event\":\"close\"", "\"localPort\":" + quick.clientPort + ","});
     ASSERT_FALSE(endQuick.empty());
     EXPECT_NE(endQuick.find("\"pid\":0,\"name\":\"\",\"path\":\"\""), std::string::npos)
         << endQuick;
