@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -53,6 +54,8 @@ struct FakeSystem {
         udpRecord("0.0.0.0", "5353", "4040", "mdnsd.exe", "C:\\Program Files\\Bonjour\\mdnsd.exe"),
     };
     std::string failure;
+    // When set, a snapshot waits for it, on the worker's thread.
+    std::shared_future<void> gate;
     int snapshots = 0;
     // The same count, for other threads.
     std::atomic<int> snapshotsSeen{0};
@@ -67,6 +70,8 @@ struct FakeSystem {
         services.takeSnapshot = [this](Snapshot& snapshot) {
             ++snapshots;
             ++snapshotsSeen;
+            if (gate.valid())
+                gate.wait();
             if (!failure.empty())
                 throw std::runtime_error(failure);
             snapshot.Tcp = tcp;
@@ -452,6 +457,78 @@ TEST_F(Win32MainWindowTest, TimerAndRefreshButtonRefresh) {
     finishWork(main);
     EXPECT_EQ(window->countersText(), "当前有5个程序已连接或尝试连接网络，共建立7个连接。");
     EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 7);
+}
+
+// Until `done` holds, delivering what arrives for any window meanwhile.
+bool pumpUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        MSG message{};
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(2);
+    }
+    return true;
+}
+
+TEST_F(Win32MainWindowTest, WhileASlowSnapshotIsTakenTheWindowAnswersAndStartsNoSecond) {
+    auto window = makeWindow();
+    window->create();
+    HWND main = window->handle();
+    ::SendMessageW(window->autoRefreshBox().handle(), BM_CLICK, 0, 0);
+    std::promise<void> open;
+    system.gate = open.get_future().share();
+    system.udp.clear();
+    ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    ASSERT_TRUE(pumpUntil([this] { return system.snapshotsSeen == 2; }));
+    EXPECT_FALSE(::IsWindowEnabled(window->refreshButton().handle()));
+    // The window answers; the timer, the button and the ShowLocal box start nothing.
+    ::SendMessageW(main, WM_TIMER, window->timer().timerId(), 0);
+    ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    ::SendMessageW(window->showLocalBox().handle(), BM_CLICK, 0, 0);
+    RECT before{};
+    ::GetWindowRect(main, &before);
+    ::SetWindowPos(main, nullptr, 0, 0, before.right - before.left + 40,
+                   before.bottom - before.top + 30, SWP_NOMOVE | SWP_NOZORDER);
+    ::UpdateWindow(main);
+    EXPECT_EQ(system.snapshotsSeen, 2);
+    EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 6);
+
+    open.set_value();
+    finishWork(main);
+    // Merged with the options as they are now: the UDP row gone, the loopback row hidden.
+    EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 4);
+    EXPECT_EQ(system.snapshotsSeen, 2);
+    EXPECT_TRUE(::IsWindowEnabled(window->refreshButton().handle()));
+    EXPECT_TRUE(window->timer().running());
+}
+
+TEST_F(Win32MainWindowTest, ClosingWhileASnapshotIsTakenWaitsForNothing) {
+    auto window = makeWindow();
+    window->create();
+    HWND main = window->handle();
+    std::promise<void> open;
+    system.gate = open.get_future().share();
+    ::SendMessageW(window->refreshButton().handle(), BM_CLICK, 0, 0);
+    ASSERT_TRUE(pumpUntil([this] { return system.snapshotsSeen == 2; }));
+    {
+        BoxAnswerer answerer(L"Kestrel", IDYES);
+        ::SendMessageW(main, WM_CLOSE, 0, 0);
+        answerer.finish();
+        EXPECT_TRUE(answerer.seen());
+    }
+    EXPECT_FALSE(::IsWindow(main));
+    EXPECT_EQ(destroyedCount, 1);
+    EXPECT_EQ(ui::ThreadWorker::runningJobs(), 1);
+    window.reset();
+    // The job ends alone; its merge has nowhere to go and is dropped.
+    open.set_value();
+    EXPECT_TRUE(pumpUntil([] { return ui::ThreadWorker::runningJobs() == 0; }));
+    EXPECT_TRUE(pumpUntil([] { return true; }));
 }
 
 TEST_F(Win32MainWindowTest, AFailedRefreshIsReportedAndTheButtonComesBack) {
