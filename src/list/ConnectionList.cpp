@@ -394,9 +394,12 @@ void ConnectionList::RefreshList(PreparedSnapshot& prepared) {
         std::uint64_t hash;
         std::size_t table; // a RowProtocol
     };
+    std::vector<RowHandle> rows;
+    rows.reserve(m_list.rowCount());
+    m_list.appendRows(rows);
     std::vector<WalkItem> walk;
-    walk.reserve(m_list.rowCount());
-    for (RowHandle row = m_list.firstRow(); row; row = m_list.nextRow(row))
+    walk.reserve(rows.size());
+    for (RowHandle row : rows)
         walk.push_back(WalkItem{row, 0, 0});
     constexpr std::size_t RowAhead = 16;
     constexpr std::size_t HashAhead = 8;

@@ -1,5 +1,10 @@
 #include "list/ListControl.h"
 
+void ListControl::appendRows(std::vector<RowHandle>& rows) const {
+    for (RowHandle row = firstRow(); row; row = nextRow(row))
+        rows.push_back(row);
+}
+
 void VTSHeaderClick(ListControl& list, int column) {
     if (column == ColumnManage)
         return;

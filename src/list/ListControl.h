@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "list/Columns.h"
 #include "list/TMyRec.h"
@@ -56,6 +57,8 @@ public:
     // nextRow of a row deleted inside the bracket still gives the row that followed it.
     virtual RowHandle firstRow() const = 0;
     virtual RowHandle nextRow(RowHandle row) const = 0;
+    // Appends every row, in the order firstRow and nextRow give them.
+    virtual void appendRows(std::vector<RowHandle>& rows) const;
     virtual std::size_t rowCount() const = 0;
 
     // Many changes as one: between beginUpdate and endUpdate deletions cost O(1) each, and a

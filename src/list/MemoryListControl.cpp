@@ -170,6 +170,13 @@ RowHandle MemoryListControl::nextRow(RowHandle row) const {
     return nullptr;
 }
 
+void MemoryListControl::appendRows(std::vector<RowHandle>& rows) const {
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (!m_deletedAt[i])
+            rows.push_back(m_rows[i].get());
+    }
+}
+
 void MemoryListControl::beginUpdate() {
     ++m_updateDepth;
 }

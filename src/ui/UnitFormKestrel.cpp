@@ -296,8 +296,6 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::unique_ptr<PreparedSnaps
     try {
         if (error)
             std::rethrow_exception(error);
-        if (m_services.snapshotTaken)
-            m_services.snapshotTaken(snapshot);
         if (prepared)
             m_connections.RefreshList(*prepared);
         else
@@ -310,19 +308,40 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::unique_ptr<PreparedSnaps
         restoreAfterRefresh();
         throw;
     }
+    auto merged = std::make_shared<Snapshot>(std::move(snapshot));
+    if (!m_services.snapshotTaken) {
+        freeAside(std::move(merged));
+        restoreAfterRefresh();
+        return;
+    }
+    restoreAfterRefresh();
+    // The connection log compares the snapshot with the last one, which at 100,000 endpoints
+    // takes a good part of a merge: on a turn of its own, so that the window answers between
+    // the two. Ends announced meanwhile learn their owners from it all the same.
+    try {
+        runAside([] {},
+                 [this, merged](std::exception_ptr) mutable {
+                     m_services.snapshotTaken(*merged);
+                     freeAside(std::move(merged));
+                 });
+    } catch (...) {
+        m_services.snapshotTaken(*merged);
+        freeAside(std::move(merged));
+    }
+}
+
+void TFormKestrel::freeAside(std::shared_ptr<Snapshot> snapshot) {
     // Freeing 100,000 records and trimming the heap would hold up the window: the worker
     // does it.
     try {
-        m_c.Worker.startDetached(
-            [dead = std::make_shared<Snapshot>(std::move(snapshot))]() mutable {
-                dead.reset();
-                os::ReleaseFreeMemory();
-            });
+        m_c.Worker.startDetached([dead = std::move(snapshot)]() mutable {
+            dead.reset();
+            os::ReleaseFreeMemory();
+        });
     } catch (...) {
         // No thread to be had: the records went with the job, here.
         os::ReleaseFreeMemory();
     }
-    restoreAfterRefresh();
 }
 
 void TFormKestrel::runAside(ui::Worker::Job job,

@@ -76,8 +76,9 @@ struct TFormKestrelServices {
     // Takes a new snapshot into the value given (TakeSnapshot); may throw. A refresh runs it
     // on the worker, so it must touch nothing the window's thread uses.
     std::function<void(Snapshot&)> takeSnapshot;
-    // Shown each snapshot on the window's thread before the list merges it (the connection
-    // log learns openings and owners from it); empty: nobody is told.
+    // Shown each snapshot on the window's thread (the connection log learns openings and
+    // owners from it): the first fill's before the list is filled, a refresh's on the next
+    // turn of the event loop after the list merged it; empty: nobody is told.
     std::function<void(const Snapshot&)> snapshotTaken;
     // Opens the connection log's window "连接记录" (both menus' items); empty: the items are
     // disabled.
@@ -285,6 +286,8 @@ private:
     void RefreshList(Snapshot& snapshot, std::unique_ptr<PreparedSnapshot>& prepared,
                      std::exception_ptr error);
     void releaseSnapshot(Snapshot& snapshot);
+    // Frees a merged snapshot on the worker (here when no thread is to be had).
+    void freeAside(std::shared_ptr<Snapshot> snapshot);
     // Starts `job` on the worker; `completion` runs only while this window still exists.
     void runAside(ui::Worker::Job job, std::function<void(std::exception_ptr)> completion);
     // Asks the file manager on the worker when the shell allows it, else here.

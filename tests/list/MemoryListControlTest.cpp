@@ -446,6 +446,10 @@ TEST(MemoryListControl, RandomOperationsMatchAPlainModel) {
         for (RowHandle row = list.firstRow(); row; row = list.nextRow(row))
             walked.push_back(row);
         ASSERT_EQ(walked, model) << "step " << step;
+        std::vector<RowHandle> appended{nullptr};
+        list.appendRows(appended);
+        appended.erase(appended.begin());
+        ASSERT_EQ(appended, model) << "step " << step << ", all rows at once";
     }
     if (list.inUpdate())
         list.endUpdate();

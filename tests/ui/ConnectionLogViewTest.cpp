@@ -71,7 +71,7 @@ protected:
             snapshot.Tcp = tcp;
         };
         s.snapshotTaken = [this](const Snapshot& snapshot) {
-            // Told before the list merges: the rows are still those of the last snapshot.
+            // The first fill tells before the list is filled, a refresh after its merge.
             rowsWhenTold.push_back(w.VTS.rowCount());
             view.snapshotTaken(snapshot);
         };
@@ -92,6 +92,31 @@ protected:
     ConnectionLogView view;
 };
 
+// The merge and the log's comparison are two turns of the window's loop: in between the
+// window answers, with the button back and the new rows shown; then the log follows.
+TEST_F(ConnectionLogViewTest, ARefreshTellsTheLogOnATurnOfItsOwnAfterTheMerge) {
+    tcp = {app(1, "5000")};
+    auto form = makeForm();
+    form->FormCreate();
+    tcp = {app(1, "5000"), app(2, "5001")};
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_TRUE(w.Worker.complete()); // the snapshot and its merge
+    EXPECT_EQ(w.VTS.rowCount(), 2u);
+    EXPECT_TRUE(w.BTNRefresh.enabled());
+    EXPECT_EQ(rowsWhenTold.size(), 1u) << "only the first fill told so far";
+    EXPECT_EQ(w.Worker.pending(), 1u);
+    ASSERT_TRUE(w.Worker.complete()); // the log's turn
+    EXPECT_EQ(rowsWhenTold, (std::vector<std::size_t>{0, 2}));
+    EXPECT_EQ(view.rowCount(), 1u);
+
+    // Closed before the log's turn: it is dropped with the window, nothing is told.
+    ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
+    ASSERT_TRUE(w.Worker.complete());
+    form.reset();
+    w.Worker.runAll();
+    EXPECT_EQ(rowsWhenTold.size(), 2u);
+}
+
 TEST_F(ConnectionLogViewTest, TheMainWindowsSnapshotsFeedTheLog) {
     tcp = {app(1, "5000")};
     auto form = makeForm();
@@ -104,7 +129,7 @@ TEST_F(ConnectionLogViewTest, TheMainWindowsSnapshotsFeedTheLog) {
     ASSERT_EQ(view.rowCount(), 1u);
     EXPECT_EQ(view.cellText(0, LogColumn::Event), "打开（刷新时发现）");
     EXPECT_EQ(view.cellText(0, LogColumn::LocalPort), "5001");
-    EXPECT_EQ(rowsWhenTold, (std::vector<std::size_t>{0, 1}));
+    EXPECT_EQ(rowsWhenTold, (std::vector<std::size_t>{0, 2}));
 
     // An end announced while no snapshot was under way; a failed snapshot tells nothing.
     queued = {endOf(2, 5001, T0 + 12500)};
