@@ -30,11 +30,25 @@ ConnectionLogView::ConnectionLogView(bool announcedEnds, TakeEnds takeEnds, Cloc
 
 void ConnectionLogView::snapshotTaken(const Snapshot& snapshot) {
     // Ends announced before the snapshot was merged come first.
+    if (!m_snapshotPending) {
+        poll();
+        m_pendingSince = m_clock ? m_clock() : 0;
+    }
+    m_snapshotPending = false;
+    m_log.addSnapshot(snapshot, m_pendingSince);
+}
+
+void ConnectionLogView::snapshotPending() {
+    m_snapshotPending = false;
     poll();
-    m_log.addSnapshot(snapshot, m_clock ? m_clock() : 0);
+    // The snapshot's time: the ends that wait for it came later.
+    m_pendingSince = m_clock ? m_clock() : 0;
+    m_snapshotPending = true;
 }
 
 bool ConnectionLogView::poll() {
+    if (m_snapshotPending)
+        return false;
     const std::uint64_t before = m_log.added();
     if (m_takeEnds) {
         m_ends.clear();

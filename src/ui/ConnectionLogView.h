@@ -52,12 +52,16 @@ public:
                       std::size_t maxEvents = ConnectionLog::DefaultMaxEvents,
                       std::size_t maxBytes = ConnectionLog::DefaultMaxBytes);
 
-    // A snapshot the main window took; before it merges it, so that ends announced while the
-    // snapshot was taken find their owners.
+    // A snapshot the main window took. The ends announced until then are logged first; a
+    // socket that ended while the snapshot was taken learns its owner from it.
     void snapshotTaken(const Snapshot& snapshot);
+    // The main window has a snapshot that it tells later (snapshotTaken, on another turn of its
+    // loop): the ends announced until now are logged first, those announced from now on wait
+    // for it, so that a socket the snapshot saw ends after its opening.
+    void snapshotPending();
     // Moves the announced ends into the log; true when the log changed. The toolkit layer
     // calls it a few times a second, also while the log window is closed, so the listener's
-    // queue never fills.
+    // queue never fills. While a snapshot is pending it takes nothing.
     bool poll();
 
     const ConnectionLog& log() const { return m_log; }
@@ -74,4 +78,6 @@ private:
     Clock m_clock;
     std::vector<os::SocketEnd> m_ends;
     std::uint64_t m_lastFilled = 0;
+    bool m_snapshotPending = false;
+    std::int64_t m_pendingSince = 0; // when the pending snapshot was announced
 };

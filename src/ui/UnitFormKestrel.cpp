@@ -296,6 +296,8 @@ void TFormKestrel::RefreshList(Snapshot& snapshot, std::unique_ptr<PreparedSnaps
     try {
         if (error)
             std::rethrow_exception(error);
+        if (m_services.snapshotTaken && m_services.snapshotPending)
+            m_services.snapshotPending();
         if (prepared)
             m_connections.RefreshList(*prepared);
         else

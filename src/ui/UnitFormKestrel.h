@@ -80,6 +80,9 @@ struct TFormKestrelServices {
     // owners from it): the first fill's before the list is filled, a refresh's on the next
     // turn of the event loop after the list merged it; empty: nobody is told.
     std::function<void(const Snapshot&)> snapshotTaken;
+    // A refresh's snapshot is ready and will be told by snapshotTaken on a later turn (called
+    // before the list merges it); empty: nobody is told.
+    std::function<void()> snapshotPending;
     // Opens the connection log's window "连接记录" (both menus' items); empty: the items are
     // disabled.
     std::function<void()> showConnectionLog;

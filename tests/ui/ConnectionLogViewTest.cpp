@@ -75,6 +75,7 @@ protected:
             rowsWhenTold.push_back(w.VTS.rowCount());
             view.snapshotTaken(snapshot);
         };
+        s.snapshotPending = [this] { view.snapshotPending(); };
         return std::make_unique<TFormKestrel>(w.controls(), s);
     }
     void refresh() {
@@ -100,14 +101,24 @@ TEST_F(ConnectionLogViewTest, ARefreshTellsTheLogOnATurnOfItsOwnAfterTheMerge) {
     form->FormCreate();
     tcp = {app(1, "5000"), app(2, "5001")};
     ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });
-    ASSERT_TRUE(w.Worker.complete()); // the snapshot and its merge
+    ASSERT_TRUE(w.Worker.complete()); // the snapshot and its merge, at T0
     EXPECT_EQ(w.VTS.rowCount(), 2u);
     EXPECT_TRUE(w.BTNRefresh.enabled());
     EXPECT_EQ(rowsWhenTold.size(), 1u) << "only the first fill told so far";
     EXPECT_EQ(w.Worker.pending(), 1u);
+    // A socket of the merged snapshot ends before the log's turn: its end waits for it.
+    now = T0 + 3000;
+    queued = {endOf(2, 5001, now)};
+    EXPECT_FALSE(view.poll());
+    EXPECT_EQ(view.rowCount(), 0u);
     ASSERT_TRUE(w.Worker.complete()); // the log's turn
     EXPECT_EQ(rowsWhenTold, (std::vector<std::size_t>{0, 2}));
-    EXPECT_EQ(view.rowCount(), 1u);
+    EXPECT_TRUE(view.poll());
+    ASSERT_EQ(view.rowCount(), 2u);
+    EXPECT_EQ(view.cellText(1, LogColumn::Event), "打开（刷新时发现）");
+    EXPECT_EQ(view.cellText(0, LogColumn::Event), "关闭");
+    EXPECT_EQ(view.cellText(0, LogColumn::Process), "app (202)");
+    EXPECT_EQ(view.cellText(0, LogColumn::Duration), "3.000 秒") << "from the merge's time";
 
     // Closed before the log's turn: it is dropped with the window, nothing is told.
     ui::dispatchEvent(w.Messages, [this] { w.BTNRefresh.click(); });

@@ -210,6 +210,11 @@ KestrelMainWindow::KestrelMainWindow(TFormKestrelServices services, QWidget* par
             return listener->take(out);
         },
         [] { return QDateTime::currentMSecsSinceEpoch(); });
+    services.snapshotPending = [this, told = std::move(services.snapshotPending)] {
+        if (told)
+            told();
+        m_log->snapshotPending();
+    };
     services.snapshotTaken = [this,
                               told = std::move(services.snapshotTaken)](const Snapshot& snapshot) {
         if (told)

@@ -163,6 +163,11 @@ Win32MainWindow::Win32MainWindow(TFormKestrelServices services) {
                 if (m_logWindow)
                     m_logWindow->logChanged();
             };
+        services.snapshotPending = [this, told = std::move(services.snapshotPending)] {
+            if (told)
+                told();
+            m_log->snapshotPending();
+        };
         services.showConnectionLog = [this] { showConnectionLog(); };
         m_form = std::make_unique<TFormKestrel>(controls, std::move(services));
         m_commandParts = std::make_unique<Win32CommandComponents>(
