@@ -124,14 +124,27 @@ enum class Written { Ok, Closed, Failed };
 Written writeLine(const std::string& line) {
     if (std::fwrite(line.data(), 1, line.size(), stdout) == line.size() && std::fflush(stdout) == 0)
         return Written::Ok;
-    return errno == EPIPE ? Written::Closed : Written::Failed;
+    // A signal to stop that came while a reader let the pipe fill is an ordinary end too.
+    if (errno == EPIPE || (errno == EINTR && stopRequested != 0))
+        return Written::Closed;
+    return Written::Failed;
+}
+
+// Without SA_RESTART: a write blocked on a full pipe returns, so that the signal ends the
+// program even while its reader reads nothing.
+void stopOn(int signal) {
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    ::sigaction(signal, &action, nullptr);
 }
 
 } // namespace
 
 int followLog(const FollowOptions& options) {
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
+    stopOn(SIGINT);
+    stopOn(SIGTERM);
 #ifdef SIGPIPE
     // A closed pipe is an ordinary end: the write says EPIPE instead of the signal ending us.
     std::signal(SIGPIPE, SIG_IGN);

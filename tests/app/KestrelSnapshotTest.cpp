@@ -15,6 +15,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -537,6 +538,26 @@ public:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
+    // Bytes written to standard output and not read yet.
+    int unread() const {
+        int n = 0;
+        return ::ioctl(m_out, FIONREAD, &n) == 0 ? n : -1;
+    }
+    // As finish, but gives up (-2, killing it) when the program has not ended within `within`:
+    // a hang guard, not a measure.
+    int finishWithin(int signal, std::chrono::seconds within) {
+        ::kill(m_pid, signal);
+        const auto deadline = std::chrono::steady_clock::now() + within;
+        int status = 0;
+        while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return -2; // the destructor kills it
+            ::usleep(10000);
+        }
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
 private:
     static std::string slurpPipe(int fd) {
         std::string text;
@@ -662,6 +683,23 @@ TEST(KestrelSnapshotFollowTest, TextLinesAndAClosedPipeEndsQuietly) {
     std::string err;
     EXPECT_EQ(run.finish(0, err), 0);
     EXPECT_EQ(err, "");
+}
+
+// A reader that reads nothing fills the pipe and the program waits in its write; SIGTERM still
+// ends it, with status 0.
+TEST(KestrelSnapshotFollowTest, ASignalEndsItWhileItsOutputIsFull) {
+    FollowRun run({});
+    // Each closed pair is two lines of about 100 bytes; the pipe holds 64 KiB.
+    for (int round = 0; round < 40 && run.unread() < 60 * 1024; ++round) {
+        for (int i = 0; i < 100; ++i) {
+            LoopbackPair pair;
+            ASSERT_GE(pair.accepted, 0);
+            pair.close();
+        }
+        ::usleep(300000);
+    }
+    ASSERT_GE(run.unread(), 60 * 1024) << "the output never filled the pipe";
+    EXPECT_EQ(run.finishWithin(SIGTERM, std::chrono::seconds(20)), 0);
 }
 
 TEST(KestrelSnapshotFollowTest, FollowOptionsAloneOrOutOfRangeFail) {
