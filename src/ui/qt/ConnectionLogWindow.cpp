@@ -149,7 +149,8 @@ ConnectionLogWindow::ConnectionLogWindow(ConnectionLogView& log, QWidget* parent
 ConnectionLogWindow::~ConnectionLogWindow() = default;
 
 void ConnectionLogWindow::exportClick() {
-    m_log.exportShown(*m_saveDialog, os::ReplaceWholeFile, m_messages);
+    ui::dispatchEvent(
+        m_messages, [this] { m_log.exportShown(*m_saveDialog, os::ReplaceWholeFile, m_messages); });
 }
 
 void ConnectionLogWindow::logChanged() {
