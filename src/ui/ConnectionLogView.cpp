@@ -53,13 +53,45 @@ std::string cellOf(const LogEvent& e, LogColumn column) {
     return {};
 }
 
-bool matches(const RowFilter& filter, const LogEvent& event) {
-    for (int column = 0; column < LogColumnCount; ++column) {
-        if (filter.matchesText(cellOf(event, static_cast<LogColumn>(column))))
-            return true;
+// The time texts of a pass over the events, which come in time order, many within the same
+// second: the text of a second is made once (the local time is the dear part).
+class TimeTexts {
+public:
+    const std::string& operator()(std::int64_t timeMs) {
+        const std::int64_t second = timeMs >= 0 ? timeMs / 1000 : -((999 - timeMs) / 1000);
+        if (!m_known || second != m_second) {
+            m_text = LogTimeText(timeMs, false);
+            m_second = second;
+            m_known = true;
+        }
+        return m_text;
     }
-    return false;
-}
+
+private:
+    bool m_known = false;
+    std::int64_t m_second = 0;
+    std::string m_text;
+};
+
+// Tests events against a filter, every column's text.
+class Matcher {
+public:
+    explicit Matcher(const RowFilter& filter) : m_filter(filter) {}
+
+    bool operator()(const LogEvent& event) {
+        if (m_filter.matchesText(m_times(event.timeMs)))
+            return true;
+        for (int column = 1; column < LogColumnCount; ++column) {
+            if (m_filter.matchesText(cellOf(event, static_cast<LogColumn>(column))))
+                return true;
+        }
+        return false;
+    }
+
+private:
+    const RowFilter& m_filter;
+    TimeTexts m_times;
+};
 
 } // namespace
 
@@ -130,6 +162,7 @@ void ConnectionLogView::follow() {
         ++m_rowsReset;
         m_rowsAdded = 0;
     } else if (fills > 0) {
+        Matcher matches(m_filter);
         bool inserted = false;
         for (auto it = recent.end() - static_cast<std::ptrdiff_t>(fills); it != recent.end();
              ++it) {
@@ -137,8 +170,7 @@ void ConnectionLogView::follow() {
             if (serial < oldest || serial >= m_tested)
                 continue;
             const auto at = std::lower_bound(m_shown.begin(), m_shown.end(), serial);
-            if ((at == m_shown.end() || *at != serial) &&
-                matches(m_filter, eventBySerial(serial))) {
+            if ((at == m_shown.end() || *at != serial) && matches(eventBySerial(serial))) {
                 m_shown.insert(at, serial);
                 inserted = true;
             }
@@ -150,8 +182,9 @@ void ConnectionLogView::follow() {
     }
     while (!m_shown.empty() && m_shown.front() < oldest)
         m_shown.pop_front();
+    Matcher matches(m_filter);
     for (std::uint64_t serial = std::max(m_tested, oldest); serial < added; ++serial) {
-        if (matches(m_filter, eventBySerial(serial))) {
+        if (matches(eventBySerial(serial))) {
             m_shown.push_back(serial);
             ++m_rowsAdded;
         }
@@ -169,13 +202,15 @@ bool ConnectionLogView::setFilterText(std::string_view text) {
         m_shown.clear();
     } else if (!m_filter.empty() && next.narrows(m_filter)) {
         // Typed further: only the rows shown now can match.
-        std::erase_if(m_shown, [this, &next](std::uint64_t serial) {
-            return !matches(next, eventBySerial(serial));
+        Matcher matches(next);
+        std::erase_if(m_shown, [this, &matches](std::uint64_t serial) {
+            return !matches(eventBySerial(serial));
         });
     } else {
         m_shown.clear();
+        Matcher matches(next);
         for (std::uint64_t serial = oldest; serial < added; ++serial) {
-            if (matches(next, eventBySerial(serial)))
+            if (matches(eventBySerial(serial)))
                 m_shown.push_back(serial);
         }
     }
@@ -216,10 +251,14 @@ std::string ConnectionLogView::exportText(ExportFormat format) const {
         titles.emplace_back(info.caption);
     const std::size_t count = rowCount();
     std::vector<std::vector<std::string>> rows(count);
+    TimeTexts times;
     for (std::size_t row = 0; row < count; ++row) {
+        const LogEvent& event =
+            m_filter.empty() ? m_log.newest(row) : eventBySerial(m_shown[m_shown.size() - 1 - row]);
         rows[row].reserve(LogColumnCount);
-        for (int column = 0; column < LogColumnCount; ++column)
-            rows[row].push_back(cellText(row, static_cast<LogColumn>(column)));
+        rows[row].push_back(times(event.timeMs));
+        for (int column = 1; column < LogColumnCount; ++column)
+            rows[row].push_back(cellOf(event, static_cast<LogColumn>(column)));
     }
     return ::exportText(titles, rows, format);
 }

@@ -286,6 +286,29 @@ TEST_F(FilteredLogTest, AnOwnerLearnedLaterLetsAFilteredEndIn) {
     EXPECT_GT(view.rowsReset(), resets) << "the row came in below the top";
 }
 
+TEST_F(FilteredLogTest, TheTimeColumnIsFilteredAndExportedAsEachEventHasIt) {
+    Snapshot s;
+    view.snapshotTaken(s);
+    // Within one second, across seconds, and just before and on a second's start.
+    const std::int64_t times[] = {T0 + 100, T0 + 900, T0 + 1500, T0 + 2999, T0 + 3000};
+    for (std::size_t i = 0; i < std::size(times); ++i)
+        queued.push_back(endOf(i + 1, static_cast<std::uint16_t>(7001 + i), times[i]));
+    ASSERT_TRUE(view.poll());
+    view.setFilterText(LogTimeText(T0 + 2999, false));
+    EXPECT_EQ(shownPorts(), Ports{"7004"});
+    view.setFilterText(LogTimeText(T0, false));
+    EXPECT_EQ(shownPorts(), (Ports{"7002", "7001"}));
+    view.setFilterText("");
+    const std::string text = view.exportText(ExportFormat::Tsv);
+    std::size_t at = text.find('\n') + 1;
+    for (std::size_t i = std::size(times); i-- > 0;) {
+        SCOPED_TRACE(i);
+        const std::string expected = LogTimeText(times[i], false) + "\t";
+        EXPECT_EQ(text.compare(at, expected.size(), expected), 0) << text.substr(at, 40);
+        at = text.find('\n', at) + 1;
+    }
+}
+
 class SmallFilteredLogTest : public FilteredLogTest {
 protected:
     SmallFilteredLogTest() : FilteredLogTest(3) {}
