@@ -113,8 +113,10 @@ ConnectionLogWindow::ConnectionLogWindow(ConnectionLogView& log, QWidget* parent
     top->addWidget(m_export);
     column->addLayout(top);
     connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
-        if (m_log.setFilterText(text.toStdString()))
-            logChanged();
+        ui::dispatchEvent(m_messages, [this, &text] {
+            if (m_log.setFilterText(text.toStdString()))
+                logChanged();
+        });
     });
     // Escape empties the field while it has the focus, as the main window's does.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_filter);
