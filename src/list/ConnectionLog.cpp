@@ -101,6 +101,9 @@ void ConnectionLog::mergeRecords(const std::vector<File_Rec>& records, os::Proto
                     event->owner = owner;
                     --m_ownerNotSeen;
                     ++m_ownersFilled;
+                    m_recentFills.push_back(ended->second.serial);
+                    if (m_recentFills.size() > RecentFillsKept)
+                        m_recentFills.pop_front();
                 }
                 continue;
             }

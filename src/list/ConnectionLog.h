@@ -81,6 +81,11 @@ public:
     std::size_t bytesUsed() const { return m_bytes; }
     // How many times an owner came to a logged event later (a view repaints those rows).
     std::uint64_t ownersFilledLater() const { return m_ownersFilled; }
+    // The serial numbers (added() just before it was logged) of the latest events an owner
+    // came to later, oldest first; the last RecentFillsKept of them, so that a view can test
+    // those events anew without reading the whole log.
+    static constexpr std::size_t RecentFillsKept = 4096;
+    const std::deque<std::uint64_t>& recentFills() const { return m_recentFills; }
 
 private:
     struct Tracked {
@@ -110,6 +115,7 @@ private:
     std::uint64_t m_dropped = 0;
     std::uint64_t m_ownerNotSeen = 0;
     std::uint64_t m_ownersFilled = 0;
+    std::deque<std::uint64_t> m_recentFills;
     std::uint64_t m_generation = 0;
     // Sockets of the snapshots, by cookie; sockets without one by their text key.
     std::unordered_map<std::uint64_t, Tracked> m_byCookie;

@@ -1,18 +1,36 @@
 #pragma once
 // The connection log window "连接记录", free of any toolkit: the log fed by the snapshots of the
-// main window and by the system's announced ends, its columns and the texts of its cells
-// (newest first) and of its bottom line. The toolkit layer polls it and shows it.
+// main window and by the system's announced ends, its columns, the filter over its rows, the
+// texts of its cells (newest first) and of its bottom line, and its export. The toolkit layer
+// polls it and shows it.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "list/ConnectionLog.h"
+#include "list/RowFilter.h"
+#include "ui/ExportCommand.h"
+#include "ui/MainWindowLook.h"
 
 inline constexpr std::string_view TextConnectionLogCaption = "连接记录";
+
+// The controls above the list, from the right: the export button, then the filter field, as
+// the main window has them (the same texts: "导出列表...", "筛选"; the field as wide and high).
+namespace ConnectionLogLook {
+std::string_view FilterPlaceholder();
+std::string_view ExportCaption();
+inline constexpr std::string_view ExportFileName = "Kestrel-log.csv";
+inline constexpr int FilterWidth = MainWindowLook::FilterWidth;
+inline constexpr int FilterHeight = MainWindowLook::FilterHeight;
+inline constexpr int ExportWidth = 96;
+inline constexpr int TopHeight = 28; // the strip above the list, at 96 dpi
+inline constexpr int Gap = 6;
+} // namespace ConnectionLogLook
 
 enum class LogColumn {
     Time,
@@ -65,14 +83,41 @@ public:
     bool poll();
 
     const ConnectionLog& log() const { return m_log; }
-    std::size_t rowCount() const { return m_log.size(); }
-    // The text of `column` in row `row` (0: the newest event).
+
+    // The filter field's text: the rows shown are the events for which the text of some
+    // column contains it (RowFilter: ASCII letters in any case, every other byte equal); an
+    // empty text shows every event. Events logged later are tested as they come. True when
+    // the text changed.
+    bool setFilterText(std::string_view text);
+    const std::string& filterText() const { return m_filter.text(); }
+
+    // The rows shown, newest first: every event of the log, or those the filter lets through.
+    std::size_t rowCount() const;
+    // The text of `column` in shown row `row` (0: the newest shown).
     std::string cellText(std::size_t row, LogColumn column) const;
-    // The line below the list: how many events it holds, how many were dropped, how many
-    // ended sockets had no owner seen, and where ends are not announced, that it says so.
+    // For a view of the rows: how many rows came in at the top since the list of shown rows
+    // last changed otherwise (a new filter, or a filtered event let through by an owner that
+    // came later), and how many times that happened. The rows that leave, leave at the bottom.
+    std::uint64_t rowsAdded() const { return m_rowsAdded; }
+    std::uint64_t rowsReset() const { return m_rowsReset; }
+
+    // The line below the list: how many events it holds, how many a filter shows of them,
+    // how many were dropped, how many ended sockets had no owner seen, and where ends are not
+    // announced, that it says so.
     std::string bottomLine() const;
 
+    // The bytes of the export file: the columns' captions, then the rows shown, newest first.
+    std::string exportText(ExportFormat format) const;
+    // "导出列表...": asks `dialog` for a file, proposing ExportFileName, and writes
+    // exportText to it (ui::SaveExport). True when the file was written.
+    bool exportShown(ui::SaveFileDialog& dialog, const ui::WriteWholeFile& write,
+                     ui::MessageBoxes& messages) const;
+
 private:
+    const LogEvent& eventBySerial(std::uint64_t serial) const;
+    // Brings the shown rows up to the log after it changed.
+    void follow();
+
     ConnectionLog m_log;
     TakeEnds m_takeEnds;
     Clock m_clock;
@@ -80,4 +125,13 @@ private:
     std::uint64_t m_lastFilled = 0;
     bool m_snapshotPending = false;
     std::int64_t m_pendingSince = 0; // when the pending snapshot was announced
+    RowFilter m_filter;
+    // While a filter is set: the serial numbers (ConnectionLog::added() numbering) of the
+    // events it shows, oldest first.
+    std::deque<std::uint64_t> m_shown;
+    // Events with a serial below this have been tested by the filter.
+    std::uint64_t m_tested = 0;
+    std::uint64_t m_filledSeen = 0;
+    std::uint64_t m_rowsAdded = 0;
+    std::uint64_t m_rowsReset = 0;
 };

@@ -54,8 +54,12 @@ const std::vector<MainControlLook>& TopRight() {
     return looks;
 }
 
+std::string ShownCountText(std::size_t shown) {
+    return "显示 " + std::to_string(shown) + " 项";
+}
+
 std::string FilteredSentenceEnd(std::size_t shown) {
-    return "个连接，显示 " + std::to_string(shown) + " 项。";
+    return "个连接，" + ShownCountText(shown) + "。";
 }
 
 const std::vector<MainControlLook>& BottomRow() {

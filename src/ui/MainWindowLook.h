@@ -164,6 +164,8 @@ inline constexpr const char* OptionsSection = "Options";
 // gaps), then the controls that sit at the panel's right edge, side by side.
 const std::vector<MainControlLook>& TopSentence();
 const std::vector<MainControlLook>& TopRight();
+// How many rows a filter shows: "显示 N 项" (the log window's bottom line says it too).
+std::string ShownCountText(std::size_t shown);
 // Label5 while the filter shows `shown` rows: "个连接，显示 N 项。".
 std::string FilteredSentenceEnd(std::size_t shown);
 // The bottom panel from the left; each control keeps its place when the window is resized.

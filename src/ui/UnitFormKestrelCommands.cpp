@@ -11,6 +11,7 @@
 
 #include "list/Columns.h"
 #include "ui/ClipboardReport.h"
+#include "ui/ExportCommand.h"
 #include "ui/HelpFile.h"
 #include "ui/ListExport.h"
 #include "ui/SystemProcessCheck.h"
@@ -288,24 +289,15 @@ void TFormKestrel::NCopyClick() {
     m_commands.Clipboard->setText(BuildClipboardReport(row->Rec));
 }
 
-const char* const TFormKestrel::MsgCannotExport = "无法保存文件：%s";
+const char* const TFormKestrel::MsgCannotExport = ui::MsgCannotExport;
 
 void TFormKestrel::NExportClick() {
     if (m_commands.SaveDialog == nullptr)
         return;
-    const std::string fileName = m_commands.SaveDialog->askSaveFileName("导出列表", "Kestrel.csv");
-    if (fileName.empty())
-        return;
-    // The dialog's modal loop may have let a refresh run: what is saved is what is shown now.
-    const std::string contents = exportList(m_c.VTS, exportFormatFor(fileName));
-    if (m_services.writeWholeFile && m_services.writeWholeFile(fileName, contents))
-        return;
-    const std::string_view text = MsgCannotExport;
-    const std::size_t at = text.find("%s");
-    std::string message(text.substr(0, at));
-    message += fileName;
-    message += text.substr(at + 2);
-    m_c.Messages.showMessage(message);
+    ui::SaveExport(
+        *m_commands.SaveDialog, "Kestrel.csv",
+        [this](ExportFormat format) { return exportList(m_c.VTS, format); },
+        m_services.writeWholeFile, m_c.Messages);
 }
 
 void TFormKestrel::NViewLogClick() {

@@ -10,6 +10,7 @@
 
 #include "list/ImageListEx.h"
 #include "list/MemoryListControl.h"
+#include "ui/CommandComponents.h"
 #include "ui/Components.h"
 #include "ui/UnitFormKestrel.h"
 #include "ui/Worker.h"
@@ -31,6 +32,22 @@ protected:
 };
 
 class FakeLabel : public ui::Label {};
+
+// Answers `answer` (empty: cancelled) after running `whileOpen`, as if the user took a while;
+// `asked` holds "caption|suggested name" of every question.
+class FakeSaveDialog : public ui::SaveFileDialog {
+public:
+    std::string askSaveFileName(const std::string& caption,
+                                const std::string& suggestedName) override {
+        asked.push_back(caption + "|" + suggestedName);
+        if (whileOpen)
+            whileOpen();
+        return answer;
+    }
+    std::string answer;
+    std::function<void()> whileOpen;
+    std::vector<std::string> asked;
+};
 
 class FakeTextField : public ui::TextField {
 public:

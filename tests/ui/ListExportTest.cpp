@@ -138,20 +138,6 @@ TEST(ListExport, WhileFilteredOnlyTheRowsShown) {
     EXPECT_EQ(exportList(list, ExportFormat::Tsv).find("zeta") != std::string::npos, true);
 }
 
-class FakeSaveDialog : public ui::SaveFileDialog {
-public:
-    std::string askSaveFileName(const std::string& caption,
-                                const std::string& suggestedName) override {
-        asked.push_back(caption + "|" + suggestedName);
-        if (whileOpen)
-            whileOpen();
-        return answer;
-    }
-    std::string answer;
-    std::function<void()> whileOpen;
-    Strings asked;
-};
-
 std::set<std::string> folderContents(const std::string& folder) {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))

@@ -1,22 +1,30 @@
 #include "ui/qt/ConnectionLogWindow.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
 #include <QString>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include "os/SettingsPath.h"
+#include "ui/qt/QtCommands.h"
 
 namespace qtui {
 
 ConnectionLogModel::ConnectionLogModel(const ConnectionLogView& log, QObject* parent)
     : QAbstractTableModel(parent), m_log(log), m_rows(static_cast<int>(log.rowCount())),
-      m_added(log.log().added()), m_filled(log.log().ownersFilledLater()) {}
+      m_added(log.rowsAdded()), m_reset(log.rowsReset()), m_filled(log.log().ownersFilledLater()) {}
 
 void ConnectionLogModel::logChanged() {
     const ConnectionLog& log = m_log.log();
-    const auto size = static_cast<int>(log.size());
-    const std::uint64_t fresh = log.added() - m_added;
-    if (fresh >= static_cast<std::uint64_t>(size)) {
+    const auto size = static_cast<int>(m_log.rowCount());
+    const std::uint64_t fresh = m_log.rowsAdded() - m_added;
+    if (m_log.rowsReset() != m_reset || fresh >= static_cast<std::uint64_t>(size)) {
         // Every row is new: nothing of the old list is left.
         beginResetModel();
         m_rows = size;
@@ -36,7 +44,8 @@ void ConnectionLogModel::logChanged() {
     }
     if (log.ownersFilledLater() != m_filled && m_rows > 0)
         emit dataChanged(index(0, 0), index(m_rows - 1, LogColumnCount - 1));
-    m_added = log.added();
+    m_added = m_log.rowsAdded();
+    m_reset = m_log.rowsReset();
     m_filled = log.ownersFilledLater();
 }
 
@@ -69,8 +78,17 @@ QVariant ConnectionLogModel::headerData(int section, Qt::Orientation orientation
     return QString::fromUtf8(caption.data(), static_cast<int>(caption.size()));
 }
 
-ConnectionLogWindow::ConnectionLogWindow(const ConnectionLogView& log, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_log(log) {
+namespace {
+
+QString qText(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+ConnectionLogWindow::ConnectionLogWindow(ConnectionLogView& log, QWidget* parent,
+                                         ui::SaveFileDialog* saveDialog)
+    : QWidget(parent, Qt::Window), m_log(log), m_saveDialog(saveDialog), m_messages(this) {
     setObjectName(QStringLiteral("FormConnectionLog"));
     setWindowTitle(QString::fromUtf8(TextConnectionLogCaption.data(),
                                      static_cast<int>(TextConnectionLogCaption.size())));
@@ -78,6 +96,37 @@ ConnectionLogWindow::ConnectionLogWindow(const ConnectionLogView& log, QWidget* 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(2);
+    // Above the list at its right, as in the main window: the filter field, then the button.
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(ConnectionLogLook::Gap, 3, ConnectionLogLook::Gap, 1);
+    top->setSpacing(ConnectionLogLook::Gap);
+    top->addStretch(1);
+    m_filter = new QLineEdit(this);
+    m_filter->setObjectName(QStringLiteral("ELogFilter"));
+    m_filter->setPlaceholderText(qText(ConnectionLogLook::FilterPlaceholder()));
+    m_filter->setClearButtonEnabled(true);
+    m_filter->setFixedSize(ConnectionLogLook::FilterWidth, ConnectionLogLook::FilterHeight);
+    top->addWidget(m_filter);
+    m_export = new QPushButton(qText(ConnectionLogLook::ExportCaption()), this);
+    m_export->setObjectName(QStringLiteral("BTNLogExport"));
+    m_export->setMinimumWidth(ConnectionLogLook::ExportWidth);
+    top->addWidget(m_export);
+    column->addLayout(top);
+    connect(m_filter, &QLineEdit::textChanged, this, [this](const QString& text) {
+        ui::dispatchEvent(m_messages, [this, &text] {
+            if (m_log.setFilterText(text.toStdString()))
+                logChanged();
+        });
+    });
+    // Escape empties the field while it has the focus, as the main window's does.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_filter);
+    escape->setContext(Qt::WidgetShortcut);
+    connect(escape, &QShortcut::activated, m_filter, &QLineEdit::clear);
+    connect(m_export, &QPushButton::clicked, this, &ConnectionLogWindow::exportClick);
+    if (!m_saveDialog) {
+        m_ownDialog = std::make_unique<QtSaveFileDialog>(this);
+        m_saveDialog = m_ownDialog.get();
+    }
     m_model = new ConnectionLogModel(log, this);
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("VTSLog"));
@@ -97,6 +146,13 @@ ConnectionLogWindow::ConnectionLogWindow(const ConnectionLogView& log, QWidget* 
     m_bottom->setContentsMargins(6, 2, 6, 4);
     column->addWidget(m_bottom);
     logChanged();
+}
+
+ConnectionLogWindow::~ConnectionLogWindow() = default;
+
+void ConnectionLogWindow::exportClick() {
+    ui::dispatchEvent(
+        m_messages, [this] { m_log.exportShown(*m_saveDialog, os::ReplaceWholeFile, m_messages); });
 }
 
 void ConnectionLogWindow::logChanged() {

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <stdexcept>
 
+#include "os/SettingsPath.h"
+#include "ui/win32/Win32Commands.h"
 #include "win32/WinText.h"
 
 namespace win32ui {
@@ -11,6 +13,8 @@ namespace {
 
 constexpr const wchar_t* WindowClassName = L"KestrelConnectionLog";
 constexpr int BottomHeight = 22;
+constexpr int FilterId = 101;
+constexpr int ExportId = 102;
 
 void registerWindowClass() {
     static const bool registered = [] {
@@ -30,9 +34,9 @@ void registerWindowClass() {
 
 } // namespace
 
-Win32ConnectionLogWindow::Win32ConnectionLogWindow(const ConnectionLogView& log, HWND owner,
-                                                   HFONT font)
-    : m_log(log) {
+Win32ConnectionLogWindow::Win32ConnectionLogWindow(ConnectionLogView& log, HWND owner, HFONT font,
+                                                   ui::SaveFileDialog* saveDialog)
+    : m_log(log), m_saveDialog(saveDialog) {
     registerWindowClass();
     const std::wstring caption = win32::WideFromUtf8(std::string(TextConnectionLogCaption));
     m_window = ::CreateWindowExW(
@@ -49,13 +53,40 @@ Win32ConnectionLogWindow::Win32ConnectionLogWindow(const ConnectionLogView& log,
                                0, 0, 0, 0, m_window, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     m_bottom = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT, 0, 0, 0, 0,
                                  m_window, nullptr, ::GetModuleHandleW(nullptr), nullptr);
-    if (!m_list || !m_bottom) {
+    const std::wstring exportCaption =
+        win32::WideFromUtf8(std::string(ConnectionLogLook::ExportCaption()));
+    m_export = ::CreateWindowExW(0, L"BUTTON", exportCaption.c_str(),
+                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
+                                 m_window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ExportId)),
+                                 ::GetModuleHandleW(nullptr), nullptr);
+    m_messages.setOwner(m_window);
+    try {
+        m_filter = std::make_unique<Win32TextField>(m_window, FilterId, m_messages);
+    } catch (...) {
+        ::DestroyWindow(m_window);
+        throw;
+    }
+    if (!m_list || !m_bottom || !m_export) {
+        m_filter.reset();
         ::DestroyWindow(m_window);
         throw std::runtime_error("Cannot create the connection log's controls");
+    }
+    m_filter->setPlaceholder(std::string(ConnectionLogLook::FilterPlaceholder()));
+    m_filter->setOnChange([this] {
+        if (m_log.setFilterText(m_filter->text()))
+            logChanged();
+    });
+    // Escape empties the field, as the main window's does.
+    m_filter->setOnEscape([this] { m_filter->setText(""); });
+    if (!m_saveDialog) {
+        m_ownDialog = std::make_unique<Win32SaveFileDialog>(m_window);
+        m_saveDialog = m_ownDialog.get();
     }
     if (font) {
         ::SendMessageW(m_list, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         ::SendMessageW(m_bottom, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        ::SendMessageW(m_export, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        m_filter->setFont(font);
     }
     ListView_SetExtendedListViewStyle(m_list, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
     for (int i = 0; i < LogColumnCount; ++i) {
@@ -102,12 +133,26 @@ std::string Win32ConnectionLogWindow::bottomLineText() const {
     return win32::Utf8FromWide(text, static_cast<std::size_t>(n > 0 ? n : 0));
 }
 
+void Win32ConnectionLogWindow::exportClick() {
+    ui::dispatchEvent(
+        m_messages, [this] { m_log.exportShown(*m_saveDialog, os::ReplaceWholeFile, m_messages); });
+}
+
 void Win32ConnectionLogWindow::layout() {
     RECT client{};
     ::GetClientRect(m_window, &client);
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
-    ::MoveWindow(m_list, 0, 0, width, height > BottomHeight ? height - BottomHeight : 0, TRUE);
+    // Above the list at its right, as in the main window: the filter field, then the button.
+    using namespace ConnectionLogLook;
+    const int top = TopHeight;
+    const int rowTop = (TopHeight - FilterHeight) / 2;
+    const int exportLeft = width - Gap - ExportWidth;
+    ::MoveWindow(m_export, exportLeft, rowTop - 1, ExportWidth, FilterHeight + 2, TRUE);
+    if (m_filter)
+        m_filter->setBounds(exportLeft - Gap - FilterWidth, rowTop, FilterWidth, FilterHeight);
+    const int listHeight = height - top - BottomHeight;
+    ::MoveWindow(m_list, 0, top, width, listHeight > 0 ? listHeight : 0, TRUE);
     ::MoveWindow(m_bottom, 6, height > BottomHeight ? height - BottomHeight + 4 : 0,
                  width > 12 ? width - 12 : 0, BottomHeight - 4, TRUE);
 }
@@ -122,10 +167,19 @@ LRESULT CALLBACK Win32ConnectionLogWindow::windowProc(HWND window, UINT message,
 }
 
 LRESULT Win32ConnectionLogWindow::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
     switch (message) {
     case WM_SIZE:
         layout();
         return 0;
+    case WM_COMMAND:
+        if (reflectControlMessage(message, wParam, lParam, result))
+            return result;
+        if (LOWORD(wParam) == ExportId && HIWORD(wParam) == BN_CLICKED) {
+            exportClick();
+            return 0;
+        }
+        break;
     case WM_CLOSE:
         ::ShowWindow(m_window, SW_HIDE);
         return 0;
@@ -135,6 +189,7 @@ LRESULT Win32ConnectionLogWindow::handleMessage(UINT message, WPARAM wParam, LPA
         m_window = nullptr;
         m_list = nullptr;
         m_bottom = nullptr;
+        m_export = nullptr;
         ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         return ::DefWindowProcW(window, message, wParam, lParam);
     }

@@ -1,14 +1,20 @@
 // The connection log window in Qt on the offscreen platform: its model over the log (new rows
-// at the top, dropped ones gone at the bottom) and, in the real main window, a loopback
+// at the top, dropped ones gone at the bottom), the filter field typed into and the export
+// through the file dialog onto a real file, and, in the real main window, a loopback
 // connection seen by a refresh and closed, shown with its owner.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cstdlib>
@@ -83,6 +89,109 @@ TEST(ConnectionLogWindowTest, NewRowsComeInAtTheTopAndDroppedOnesLeaveAtTheBotto
     ASSERT_EQ(window.model()->rowCount(), 3);
     EXPECT_EQ(cell(*window.model(), 0, LogColumn::LocalPort), "1008");
     EXPECT_EQ(cell(*window.model(), 2, LogColumn::LocalPort), "1006");
+}
+
+File_Rec owned(std::uint64_t cookie, const char* port, const char* name, const char* pid) {
+    File_Rec r;
+    r.State = 5;
+    r.LocalAddr = "127.0.0.1";
+    r.LocalPort = port;
+    r.RemoteAddr = "127.0.0.1";
+    r.RemotePort = "80";
+    r.PID = pid;
+    r.ProcName = name;
+    r.ProcPath = std::string("/opt/") + name;
+    r.Cookie = cookie;
+    return r;
+}
+
+TEST(ConnectionLogWindowTest, TheFilterFieldNarrowsTheRowsAndTheExportSavesThem) {
+    std::vector<os::SocketEnd> queued;
+    ConnectionLogView log(
+        true,
+        [&queued](std::vector<os::SocketEnd>& out) {
+            out.insert(out.end(), queued.begin(), queued.end());
+            const std::size_t n = queued.size();
+            queued.clear();
+            return n;
+        },
+        [] { return T0; });
+    Snapshot s;
+    s.Tcp = {owned(1, "5001", "app", "4242"), owned(2, "5002", "other", "4343")};
+    log.snapshotTaken(s);
+    queued = {endOf(1, 5001), endOf(2, 5002), endOf(3, 6003)};
+    ASSERT_TRUE(log.poll());
+
+    qtui::ConnectionLogWindow window(log, nullptr);
+    QAbstractItemModelTester tester(window.model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QLineEdit* field = window.filterField();
+    EXPECT_EQ(field->placeholderText(), QString::fromUtf8("筛选"));
+    EXPECT_EQ(window.exportButton()->text(), QString::fromUtf8("导出列表..."));
+    EXPECT_LT(field->geometry().bottom(), window.table()->geometry().top()) << "above the list";
+    ASSERT_EQ(window.model()->rowCount(), 3);
+
+    QTest::keyClicks(field, QStringLiteral("APP"));
+    ASSERT_EQ(window.model()->rowCount(), 1);
+    EXPECT_EQ(cell(*window.model(), 0, LogColumn::LocalPort), "5001");
+    EXPECT_TRUE(
+        window.bottomLine()->text().startsWith(QString::fromUtf8("共 3 条记录，显示 1 项，")))
+        << window.bottomLine()->text().toStdString();
+
+    // A socket of the same program, found by a refresh while the filter is set.
+    s.Tcp = {owned(4, "5004", "app", "4242")};
+    log.snapshotTaken(s);
+    queued = {endOf(5, 6005)};
+    log.poll();
+    window.logChanged();
+    ASSERT_EQ(window.model()->rowCount(), 2);
+    EXPECT_EQ(cell(*window.model(), 0, LogColumn::LocalPort), "5004");
+
+    // The real file dialog, answered with a name in a temporary folder.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("log.txt"));
+    ASSERT_TRUE(dir.isValid());
+    QString caption;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = window.findChild<QFileDialog*>();
+        if (!dialog || !dialog->isVisible())
+            return;
+        answer.stop();
+        caption = dialog->windowTitle();
+        // The full name in the dialog's name field, then its "Save" (the field's completer
+        // would take typed keys for itself).
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!name) {
+            dialog->reject();
+            return;
+        }
+        name->setText(file);
+        static_cast<QDialog*>(dialog)->accept(); // as the dialog's own button does
+    });
+    answer.start(20);
+    QTest::mouseClick(window.exportButton(), Qt::LeftButton);
+    EXPECT_EQ(caption, QString::fromUtf8("导出列表"));
+    QFile saved(file);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(saved.readAll()).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 4) << "the titles, two rows and the last line's end";
+    EXPECT_TRUE(lines[0].startsWith(QString::fromUtf8("时间\t事件\t协议\t本地地址\t")));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("\t5004\t")));
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("\t5001\t")));
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("\tapp (4242)\t/opt/app\t")));
+    EXPECT_EQ(lines[3], QString());
+
+    // Escape in the field empties it, as in the main window: every row is shown again.
+    window.activateWindow();
+    field->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_EQ(field->text(), QString());
+    EXPECT_EQ(window.model()->rowCount(), 5);
+    EXPECT_TRUE(window.bottomLine()->text().startsWith(QString::fromUtf8("共 5 条记录，已丢弃")));
 }
 
 // The main window's log with the real kernel: a connection its refresh saw, then closed.
