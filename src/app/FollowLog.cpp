@@ -133,11 +133,15 @@ Written writeLine(const std::string& line) {
 // Without SA_RESTART: a write blocked on a full pipe returns, so that the signal ends the
 // program even while its reader reads nothing.
 void stopOn(int signal) {
+#ifdef _WIN32
+    std::signal(signal, requestStop);
+#else
     struct sigaction action {};
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
     ::sigaction(signal, &action, nullptr);
+#endif
 }
 
 } // namespace
