@@ -31,6 +31,7 @@
 #include "win32/WinText.h"
 
 using win32test::BoxAnswerer;
+using win32test::pumpUntil;
 using win32test::windowText;
 using win32ui::Win32MainWindow;
 
@@ -457,22 +458,6 @@ TEST_F(Win32MainWindowTest, TimerAndRefreshButtonRefresh) {
     finishWork(main);
     EXPECT_EQ(window->countersText(), "当前有5个程序已连接或尝试连接网络，共建立7个连接。");
     EXPECT_EQ(::SendMessageW(window->listHandle(), LVM_GETITEMCOUNT, 0, 0), 7);
-}
-
-// Until `done` holds, delivering what arrives for any window meanwhile.
-bool pumpUntil(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        MSG message{};
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-        ::Sleep(2);
-    }
-    return true;
 }
 
 TEST_F(Win32MainWindowTest, WhileASlowSnapshotIsTakenTheWindowAnswersAndStartsNoSecond) {
