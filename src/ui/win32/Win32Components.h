@@ -238,4 +238,8 @@ private:
     HWND m_owner;
 };
 
+// Registers a window class of this module with the default procedure, the arrow cursor and
+// the dialog colour as background; true also when it is registered already.
+bool registerPlainWindowClass(const wchar_t* className, UINT style);
+
 } // namespace win32ui

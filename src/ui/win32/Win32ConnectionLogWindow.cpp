@@ -17,17 +17,7 @@ constexpr int FilterId = 101;
 constexpr int ExportId = 102;
 
 void registerWindowClass() {
-    static const bool registered = [] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = ::DefWindowProcW;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        windowClass.lpszClassName = WindowClassName;
-        return ::RegisterClassExW(&windowClass) != 0 ||
-               ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-    }();
+    static const bool registered = registerPlainWindowClass(WindowClassName, 0);
     if (!registered)
         throw std::runtime_error("Cannot register the connection log window's class");
 }
