@@ -69,14 +69,13 @@ bool readRawTables(const std::string& procRoot, Source source, Protocol protocol
     return readProcNet(procRoot, protocol, raw);
 }
 
-bool readRaw(const std::string& procRoot, Source source, Protocol protocol,
+bool readRaw(const std::string& procRoot, Source source, Protocol protocol, std::size_t counted,
              std::vector<RawSocket>& raw) {
-    // Room for about as many sockets as the system counts or as last time, so that a large
-    // table is not copied over and over while it grows.
+    // Room for about as many sockets as the system counts (`counted`) or as last time, so that a
+    // large table is not copied over and over while it grows.
     static std::array<std::atomic<std::size_t>, 2> lastCount{};
     std::atomic<std::size_t>& last = lastCount[protocol == Protocol::Tcp ? 0 : 1];
-    const std::size_t expected =
-        std::max(last.load(std::memory_order_relaxed), expectedSockets(procRoot, protocol));
+    const std::size_t expected = std::max(last.load(std::memory_order_relaxed), counted);
     ReserveLarge(raw, expected + expected / 8);
     const bool read = readRawTables(procRoot, source, protocol, raw);
     last.store(raw.size(), std::memory_order_relaxed);
@@ -281,13 +280,14 @@ bool collectEndpoints(const std::string& procRoot, Source source, std::vector<En
     udp.clear();
     // The descriptor scan takes most of the time; it runs while the tables are read. The
     // helper's scan, when one serves this program, sees other users' processes too.
-    linuxhelper::OwnerScan scan(procRoot);
+    const ExpectedSockets expected = expectedSockets(procRoot);
+    linuxhelper::OwnerScan scan(procRoot, expected.tcp + expected.udp);
     std::vector<RawSocket> tcpRaw;
     std::vector<RawSocket> udpRaw;
-    if (!readRaw(procRoot, source, Protocol::Tcp, tcpRaw))
+    if (!readRaw(procRoot, source, Protocol::Tcp, expected.tcp, tcpRaw))
         return false;
     convert(tcpRaw, Protocol::Tcp, tcp);
-    if (!readRaw(procRoot, source, Protocol::Udp, udpRaw)) {
+    if (!readRaw(procRoot, source, Protocol::Udp, expected.udp, udpRaw)) {
         tcp.clear();
         return false;
     }

@@ -359,7 +359,8 @@ std::optional<helper::CloseResult> closeThroughHelper(const linuxnet::SocketId& 
     return helper.close(request);
 }
 
-OwnerScan::OwnerScan(const std::string& procRoot) : m_procRoot(procRoot) {
+OwnerScan::OwnerScan(const std::string& procRoot, std::size_t expectedHolders)
+    : m_procRoot(procRoot), m_expectedHolders(expectedHolders) {
     if (procRoot == "/proc") {
         Connection& helper = connection();
         std::unique_lock<std::mutex> guard(helper.lock, std::try_to_lock);
@@ -368,7 +369,8 @@ OwnerScan::OwnerScan(const std::string& procRoot) : m_procRoot(procRoot) {
             return;
         }
     }
-    m_own = std::make_unique<linuxnet::SocketOwnerScan>(procRoot);
+    m_own = std::make_unique<linuxnet::SocketOwnerScan>(procRoot, linuxnet::StartTimeReader{},
+                                                        expectedHolders);
 }
 
 OwnerScan::~OwnerScan() {
@@ -389,7 +391,8 @@ void OwnerScan::resolve(linuxnet::InodeOwners& owners) {
             rememberOwners(std::move(result.processes));
             return;
         }
-        m_own = std::make_unique<linuxnet::SocketOwnerScan>(m_procRoot);
+        m_own = std::make_unique<linuxnet::SocketOwnerScan>(m_procRoot, linuxnet::StartTimeReader{},
+                                                            m_expectedHolders);
     }
     if (m_own)
         m_own->resolve(owners);

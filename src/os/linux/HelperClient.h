@@ -22,7 +22,8 @@ class OwnerScan {
 public:
     // Asks the helper now when `procRoot` is the live "/proc" (the helper scans nothing else),
     // else starts the own scan; either runs while the caller reads the tables.
-    explicit OwnerScan(const std::string& procRoot);
+    // `expectedHolders` as for SocketOwnerScan.
+    explicit OwnerScan(const std::string& procRoot, std::size_t expectedHolders = 0);
     ~OwnerScan();
     OwnerScan(const OwnerScan&) = delete;
     OwnerScan& operator=(const OwnerScan&) = delete;
@@ -35,6 +36,7 @@ public:
 
 private:
     std::string m_procRoot;
+    std::size_t m_expectedHolders;
     std::unique_ptr<linuxnet::SocketOwnerScan> m_own;
     std::unique_lock<std::mutex> m_asked; // held while a helper reply is outstanding
 };

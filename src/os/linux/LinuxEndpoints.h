@@ -116,13 +116,16 @@ void parseProcNet(std::string_view text, int family, bool v6onlyDefault,
 // missing IPv6 file (IPv6 disabled) counts as empty.
 bool readProcNet(const std::string& procRoot, Protocol protocol, std::vector<RawSocket>& out);
 
-// How many sockets of `protocol` a dump may list, from the texts of /proc/net/sockstat and
-// sockstat6 (TCP: allocated plus TIME_WAIT; UDP: in use, both families); 0 when they do not
-// tell. Only a hint for the room to set aside.
-std::size_t expectedSockets(std::string_view sockstat, std::string_view sockstat6,
-                            Protocol protocol);
+// How many sockets a dump may list, from the texts of /proc/net/sockstat and sockstat6 (TCP:
+// allocated plus TIME_WAIT; UDP: in use, both families); 0 where they do not tell. Only a hint
+// for the room to set aside.
+struct ExpectedSockets {
+    std::size_t tcp = 0;
+    std::size_t udp = 0;
+};
+ExpectedSockets expectedSockets(std::string_view sockstat, std::string_view sockstat6);
 // The same from <procRoot>/net/sockstat and sockstat6.
-std::size_t expectedSockets(const std::string& procRoot, Protocol protocol);
+ExpectedSockets expectedSockets(const std::string& procRoot);
 
 // The process holding a socket, with the start time that tells it apart from a later
 // process reusing its ID.
@@ -180,7 +183,10 @@ using StartTimeReader = std::function<std::uint64_t(int procFd, std::uint32_t pi
 // <procRoot>/[pid]/stat (tests).
 class SocketOwnerScan {
 public:
-    explicit SocketOwnerScan(const std::string& procRoot, StartTimeReader readStartTime = {});
+    // `expectedHolders`: about how many sockets the processes hold, a hint for the room to set
+    // aside (0: none).
+    explicit SocketOwnerScan(const std::string& procRoot, StartTimeReader readStartTime = {},
+                             std::size_t expectedHolders = 0);
     ~SocketOwnerScan(); // stops early if resolve() was not called
     SocketOwnerScan(const SocketOwnerScan&) = delete;
     SocketOwnerScan& operator=(const SocketOwnerScan&) = delete;

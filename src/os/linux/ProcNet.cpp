@@ -163,29 +163,28 @@ std::size_t sockstatField(std::string_view text, std::string_view label, std::st
 
 } // namespace
 
-std::size_t expectedSockets(std::string_view sockstat, std::string_view sockstat6,
-                            Protocol protocol) {
+ExpectedSockets expectedSockets(std::string_view sockstat, std::string_view sockstat6) {
     // Counts that do not fit a real table are a broken file, not a reason to reserve memory.
     constexpr std::size_t Plausible = std::size_t{1} << 24;
-    std::size_t count = 0;
-    if (protocol == Protocol::Tcp) {
-        // "alloc" counts both families' sockets; TIME_WAIT ones are listed apart from them.
-        count = std::min(sockstatField(sockstat, "TCP", "alloc"), Plausible) +
-                std::min(sockstatField(sockstat, "TCP", "tw"), Plausible);
-    } else {
-        count = std::min(sockstatField(sockstat, "UDP", "inuse"), Plausible) +
-                std::min(sockstatField(sockstat6, "UDP6", "inuse"), Plausible);
-    }
-    return std::min(count, Plausible);
+    const auto field = [&](std::string_view text, std::string_view label, std::string_view key) {
+        return std::min(sockstatField(text, label, key), Plausible);
+    };
+    ExpectedSockets expected;
+    // "alloc" counts both families' sockets; TIME_WAIT ones are listed apart from them.
+    expected.tcp =
+        std::min(field(sockstat, "TCP", "alloc") + field(sockstat, "TCP", "tw"), Plausible);
+    expected.udp =
+        std::min(field(sockstat, "UDP", "inuse") + field(sockstat6, "UDP6", "inuse"), Plausible);
+    return expected;
 }
 
-std::size_t expectedSockets(const std::string& procRoot, Protocol protocol) {
+ExpectedSockets expectedSockets(const std::string& procRoot) {
     const auto sockstat = linuxfs::readFile(procRoot + "/net/sockstat", 4096);
     if (!sockstat)
-        return 0;
+        return {};
     const auto sockstat6 = linuxfs::readFile(procRoot + "/net/sockstat6", 4096);
-    return expectedSockets(*sockstat, sockstat6 ? std::string_view(*sockstat6) : std::string_view(),
-                           protocol);
+    return expectedSockets(*sockstat,
+                           sockstat6 ? std::string_view(*sockstat6) : std::string_view());
 }
 
 } // namespace os::linuxnet

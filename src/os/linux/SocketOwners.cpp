@@ -302,15 +302,15 @@ std::vector<Found> SocketOwnerScan::State::finish() {
     return result;
 }
 
-SocketOwnerScan::SocketOwnerScan(const std::string& procRoot, StartTimeReader readStartTime)
+SocketOwnerScan::SocketOwnerScan(const std::string& procRoot, StartTimeReader readStartTime,
+                                 std::size_t expectedHolders)
     : m_state(std::make_unique<State>()) {
     State& state = *m_state;
     state.readStartTime =
         readStartTime ? std::move(readStartTime) : StartTimeReader(linuxproc::processStartTimeAt);
     state.proc = linuxfs::UniqueFd(::open(procRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (state.proc.valid())
-        state.start(Clock::time_point::max(), expectedSockets(procRoot, Protocol::Tcp) +
-                                                  expectedSockets(procRoot, Protocol::Udp));
+        state.start(Clock::time_point::max(), expectedHolders);
 }
 
 SocketOwnerScan::~SocketOwnerScan() {
